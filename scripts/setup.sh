@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs every Debian package needed to build, run and test Webcam Zantrel.
+# Safe to run again: apt-get skips what is already there. Needs root (or sudo).
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config clang-format
+  qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
+  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-x gstreamer1.0-gl gstreamer1.0-tools
+  libturbojpeg0-dev libjpeg-turbo-progs
+  libcurl4-openssl-dev curl
+  python3 python3-pyftpdlib vsftpd
+  python3-dbusmock dbus dbus-daemon
+  xvfb xauth fonts-dejavu-core
+  fswebcam
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+SUDO=
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# vsftpd's package starts a system-wide server; the tests start their own on high ports.
+if command -v systemctl >/dev/null 2>&1 && systemctl is-active --quiet vsftpd 2>/dev/null; then
+  $SUDO systemctl stop vsftpd || true
+fi

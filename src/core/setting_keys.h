@@ -1,0 +1,96 @@
+#pragma once
+
+// Every section and key of the settings file, with the default that its readers use. No other file
+// spells a section or key name. Where two readers use different defaults, there are two entries.
+// Defaults that depend on the moment of reading (the present date, the current folder, the title) are
+// marked kComputedDefault and supplied by the reader.
+
+namespace zantrel::keys {
+
+struct SettingKey {
+    const char* section;
+    const char* key;
+    const char* fallback; // the reader's default as text
+};
+
+inline constexpr const char* kComputedDefault = nullptr;
+
+// LOAD: main window placement, in twips (15 per pixel).
+inline constexpr SettingKey LoadWidth{"LOAD", "WIDTH", "0"};
+inline constexpr SettingKey LoadHeight{"LOAD", "HEIGHT", "0"};
+inline constexpr SettingKey LoadTop{"LOAD", "TOP", "0"};
+inline constexpr SettingKey LoadLeft{"LOAD", "LEFT", "0"};
+inline constexpr SettingKey LoadOverlay{"LOAD", "OVERLAY", "NO"};
+
+// VFW: capture device.
+inline constexpr SettingKey VfwIndex{"VFW", "INDEX", "0"};
+
+// PREF: preferences.
+inline constexpr SettingKey PrefAutoRun{"PREF", "ARUN", "0"};
+inline constexpr SettingKey PrefUsePassword{"PREF", "USEPASS", "0"};
+inline constexpr SettingKey PrefPassword{"PREF", "PASSWORD", ""};
+inline constexpr SettingKey PrefAutoHangUp{"PREF", "AHANGUP", "1"};
+inline constexpr SettingKey PrefWindowsStart{"PREF", "WINDOWSSTART", "0"};
+inline constexpr SettingKey PrefPreviewRate{"PREF", "PFR", "12"};
+
+// UPDATE: the schedule. The fixed date defaults to the present value of each component.
+inline constexpr SettingKey UpdateType{"UPDATE", "TYPE", "1"};
+inline constexpr SettingKey UpdateYear{"UPDATE", "YEAR", kComputedDefault};
+inline constexpr SettingKey UpdateMonth{"UPDATE", "MONTH", kComputedDefault};
+inline constexpr SettingKey UpdateDay{"UPDATE", "DAY", kComputedDefault};
+inline constexpr SettingKey UpdateHour{"UPDATE", "HOUR", kComputedDefault};
+inline constexpr SettingKey UpdateMinute{"UPDATE", "MINUTE", kComputedDefault};
+inline constexpr SettingKey UpdateSecond{"UPDATE", "SECOND", kComputedDefault};
+inline constexpr SettingKey UpdatePartI{"UPDATE", "PARTI", "30"};
+inline constexpr SettingKey UpdateUnitI{"UPDATE", "UNITI", "3"};
+inline constexpr SettingKey UpdatePartII{"UPDATE", "PARTII", "0"};
+inline constexpr SettingKey UpdateUnitII{"UPDATE", "UNITII", "0"};
+
+// IMAGE: the published picture. PATH defaults to the current folder, TEXTSTRING to the title.
+inline constexpr SettingKey ImageFileName{"IMAGE", "FILENAME", "webcam.jpg"};
+inline constexpr SettingKey ImageCompression{"IMAGE", "COMPRESSION", "50"};
+inline constexpr SettingKey ImageSaveCopy{"IMAGE", "SAVEACOPY", "0"};
+inline constexpr SettingKey ImagePath{"IMAGE", "PATH", kComputedDefault};
+inline constexpr SettingKey ImageTime{"IMAGE", "TIME", "0"};
+inline constexpr SettingKey ImageDate{"IMAGE", "DATE", "0"};
+inline constexpr SettingKey ImageText{"IMAGE", "TEXT", "0"};
+inline constexpr SettingKey ImageTimeColor{"IMAGE", "TIMECOLOR", "&H00FFFFFF&"};
+inline constexpr SettingKey ImageDateColor{"IMAGE", "DATECOLOR", "&H00FFFFFF&"};
+inline constexpr SettingKey ImageTextColor{"IMAGE", "TEXTCOLOR", "&H00FFFFFF&"};
+inline constexpr SettingKey ImageBack{"IMAGE", "BACK", "0"};
+inline constexpr SettingKey ImageTrans{"IMAGE", "TRANS", "1"};
+inline constexpr SettingKey ImageTextString{"IMAGE", "TEXTSTRING", kComputedDefault};
+inline constexpr SettingKey ImageTimePos{"IMAGE", "TIMEPOS", "0"};
+inline constexpr SettingKey ImageDatePos{"IMAGE", "DATEPOS", "0"};
+inline constexpr SettingKey ImageTextPos{"IMAGE", "TEXTPOS", "0"};
+
+// FTP: uploads. The job does not upload unless told to; the settings dialog shows the box ticked.
+inline constexpr SettingKey FtpUploadAtJob{"FTP", "UPLOAD", "0"};
+inline constexpr SettingKey FtpUploadAtDialog{"FTP", "UPLOAD", "1"};
+inline constexpr SettingKey FtpServers{"FTP", "SERVERS", "0"};
+inline constexpr SettingKey FtpBeep{"FTP", "BEEP", "YES"};
+
+// Server entry fields: the key is the prefix followed by the entry number padded to five digits
+// (see serverEntryKey in core/store.h).
+inline constexpr SettingKey FtpEntryAddress{"FTP", "ADDRESS", ""};
+inline constexpr SettingKey FtpEntryPort{"FTP", "PORT", "21"};
+inline constexpr SettingKey FtpEntryLogin{"FTP", "LOGIN", ""};
+inline constexpr SettingKey FtpEntryPassword{"FTP", "PASSWORD", ""};
+inline constexpr SettingKey FtpEntryUrl{"FTP", "URL", ""};
+inline constexpr SettingKey FtpEntryPassive{"FTP", "PASSIVE", "0"};
+
+// MODEM: carried through the settings dialog only.
+inline constexpr SettingKey ModemCom{"MODEM", "COM", "3"};
+inline constexpr SettingKey ModemSpeed{"MODEM", "SPEED", "4"};
+inline constexpr SettingKey ModemParity{"MODEM", "PARITY", "0"};
+inline constexpr SettingKey ModemDataBits{"MODEM", "DATABITS", "0"};
+inline constexpr SettingKey ModemStopBits{"MODEM", "STOPBITS", "0"};
+inline constexpr SettingKey ModemDialMode{"MODEM", "DIALMODE", "1"};
+inline constexpr SettingKey ModemAutoAnswer{"MODEM", "AUTOANSWER", "0"};
+inline constexpr SettingKey ModemRings{"MODEM", "RINGS", "3"};
+inline constexpr SettingKey ModemAskForPassword{"MODEM", "ASKFORPASSWORD", "0"};
+
+// FT: first start.
+inline constexpr SettingKey FirstTime{"FT", "FIRSTTIME", "YES"};
+
+} // namespace zantrel::keys

@@ -1,0 +1,206 @@
+#include "core/store.h"
+
+#include "core/leading_number.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QStringList>
+#include <cstdio>
+
+namespace zantrel {
+
+namespace {
+
+constexpr auto kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+
+void warn(const QString& text) { std::fprintf(stderr, "webcam-zantrel: %s\n", qPrintable(text)); }
+
+// A hand-edited value with an unquoted comma comes back from the INI reader as a list.
+QString asText(const QVariant& v)
+{
+    if (v.typeId() == QMetaType::QStringList)
+        return v.toStringList().join(QLatin1Char(','));
+    return v.toString();
+}
+
+} // namespace
+
+SettingsStore& SettingsStore::instance()
+{
+    static SettingsStore store;
+    return store;
+}
+
+QString SettingsStore::defaultPath()
+{
+    QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    if (base.isEmpty())
+        base = QDir::homePath() + QStringLiteral("/.config");
+    return base + QStringLiteral("/KALDOR/KALDOR.ini");
+}
+
+SettingsStore::SettingsStore() = default;
+SettingsStore::~SettingsStore() = default;
+
+void SettingsStore::open(const QString& path)
+{
+    std::lock_guard lock(mutex_);
+    openLocked(path);
+}
+
+QString SettingsStore::path() const { return path_; }
+
+void SettingsStore::ensureOpenLocked()
+{
+    if (!settings_)
+        openLocked(defaultPath());
+}
+
+void SettingsStore::setAsideUnusableFile(const QString& path, const QString& reason)
+{
+    // Keep whatever the file holds: move it aside rather than let the next write replace it.
+    const QString aside =
+        path + QStringLiteral(".unreadable-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddhhmmss"));
+    if (QFile::rename(path, aside))
+        warn(QStringLiteral("the settings file %1 %2; it was moved to %3 and the program starts with defaults.")
+                 .arg(path, reason, aside));
+    else
+        warn(QStringLiteral("the settings file %1 %2; the program starts with defaults.").arg(path, reason));
+}
+
+void SettingsStore::openLocked(const QString& path)
+{
+    settings_.reset();
+    path_ = path;
+    reportedWriteFailure_ = false;
+    const QFileInfo info(path);
+    QDir().mkpath(info.absolutePath());
+
+    if (info.exists()) {
+        QFile probe(path);
+        if (!probe.open(QIODevice::ReadOnly)) {
+            setAsideUnusableFile(path, QStringLiteral("cannot be read (%1)").arg(probe.errorString()));
+        } else {
+            probe.close();
+            QSettings check(path, QSettings::IniFormat);
+            if (check.status() == QSettings::FormatError)
+                setAsideUnusableFile(path, QStringLiteral("is not a valid settings file"));
+        }
+    }
+    // QSaveFile, which QSettings writes through, keeps the permissions of an existing file: create it
+    // owner-only before the first write so that passwords are never readable by others.
+    if (!QFileInfo::exists(path)) {
+        QFile create(path);
+        if (create.open(QIODevice::WriteOnly))
+            create.close();
+    }
+    QFile::setPermissions(path, kOwnerOnly);
+    settings_ = std::make_unique<QSettings>(path, QSettings::IniFormat);
+}
+
+QString SettingsStore::value(const QString& section, const QString& key, const QString& fallback)
+{
+    std::lock_guard lock(mutex_);
+    ensureOpenLocked();
+    settings_->sync(); // picks up changes that another process wrote
+    const QVariant v = settings_->value(section + QLatin1Char('/') + key);
+    return v.isValid() ? asText(v) : fallback;
+}
+
+bool SettingsStore::setValue(const QString& section, const QString& key, const QString& value)
+{
+    std::lock_guard lock(mutex_);
+    ensureOpenLocked();
+    settings_->setValue(section + QLatin1Char('/') + key, value);
+    settings_->sync();
+    const bool ok = settings_->status() == QSettings::NoError;
+    QFile::setPermissions(path_, kOwnerOnly);
+    if (!ok && !reportedWriteFailure_) {
+        reportedWriteFailure_ = true;
+        warn(QStringLiteral("the settings file %1 cannot be written; changes are kept until the program ends.")
+                 .arg(path_));
+    }
+    return ok;
+}
+
+QString GetSetting(const QString& section, const QString& key, const QString& fallback)
+{
+    return SettingsStore::instance().value(section, key, fallback);
+}
+
+bool SaveSetting(const QString& section, const QString& key, const QString& value)
+{
+    return SettingsStore::instance().setValue(section, key, value);
+}
+
+QString GetSetting(const keys::SettingKey& key)
+{
+    return GetSetting(key, key.fallback ? QString::fromLatin1(key.fallback) : QString());
+}
+
+QString GetSetting(const keys::SettingKey& key, const QString& fallback)
+{
+    return GetSetting(QString::fromLatin1(key.section), QString::fromLatin1(key.key), fallback);
+}
+
+bool SaveSetting(const keys::SettingKey& key, const QString& value)
+{
+    return SaveSetting(QString::fromLatin1(key.section), QString::fromLatin1(key.key), value);
+}
+
+double ReadNumber(const keys::SettingKey& key) { return LeadingNumber(GetSetting(key)); }
+
+std::int16_t ReadInt16(const keys::SettingKey& key, std::int16_t fallback)
+{
+    return ToInt16(LeadingNumber(GetSetting(key, NumberText(fallback)))).value_or(fallback);
+}
+
+std::int32_t ReadInt32(const keys::SettingKey& key, std::int32_t fallback)
+{
+    return ToInt32(LeadingNumber(GetSetting(key, NumberText(fallback)))).value_or(fallback);
+}
+
+std::int16_t ReadInt16(const keys::SettingKey& key)
+{
+    const auto fallback = key.fallback ? ToInt16(LeadingNumber(QString::fromLatin1(key.fallback))) : std::nullopt;
+    return ReadInt16(key, fallback.value_or(0));
+}
+
+std::int32_t ReadInt32(const keys::SettingKey& key)
+{
+    const auto fallback = key.fallback ? ToInt32(LeadingNumber(QString::fromLatin1(key.fallback))) : std::nullopt;
+    return ReadInt32(key, fallback.value_or(0));
+}
+
+bool ReadFlag(const keys::SettingKey& key) { return ReadNumber(key) == 1.0; }
+
+QString serverEntryKey(const keys::SettingKey& field, std::int64_t entry)
+{
+    return QString::fromLatin1(field.key) + QStringLiteral("%1").arg(entry, 5, 10, QLatin1Char('0'));
+}
+
+FtpServerEntry ReadServerEntry(std::int64_t entry)
+{
+    const auto field = [entry](const keys::SettingKey& k) {
+        return GetSetting(QString::fromLatin1(k.section), serverEntryKey(k, entry), QString::fromLatin1(k.fallback));
+    };
+    FtpServerEntry e;
+    e.address = field(keys::FtpEntryAddress);
+    // Ports above 32767 are ordinary TCP ports, so the port is read wider than 16 bits; anything
+    // outside 1..65535 falls back to the default.
+    const auto port = ToInt32(LeadingNumber(field(keys::FtpEntryPort)));
+    e.port = (port && *port >= 1 && *port <= 65535) ? *port : 21;
+    e.login = field(keys::FtpEntryLogin);
+    e.password = field(keys::FtpEntryPassword);
+    e.directory = field(keys::FtpEntryUrl);
+    e.passive = LeadingNumber(field(keys::FtpEntryPassive)) == 1.0;
+    return e;
+}
+
+QString NumberText(std::int64_t value) { return QString::number(value); }
+
+} // namespace zantrel

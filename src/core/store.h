@@ -1,0 +1,83 @@
+#pragma once
+
+#include "core/setting_keys.h"
+
+#include <QString>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+class QSettings;
+
+namespace zantrel {
+
+// The per-user settings file: an INI file, one group per section, written through to disk at every
+// change and kept readable by its owner only. Thread-safe; reads pick up changes made by other
+// processes.
+class SettingsStore {
+public:
+    // The program's store, opened on first use at $XDG_CONFIG_HOME/KALDOR/KALDOR.ini.
+    static SettingsStore& instance();
+    static QString defaultPath();
+
+    // Points the program's store at another file (tests, and the store's own start-up).
+    void open(const QString& path);
+    QString path() const;
+
+    QString value(const QString& section, const QString& key, const QString& fallback);
+    // True when the value is on disk when this returns.
+    bool setValue(const QString& section, const QString& key, const QString& value);
+
+    ~SettingsStore();
+
+private:
+    SettingsStore();
+    void openLocked(const QString& path);
+    void ensureOpenLocked();
+    void setAsideUnusableFile(const QString& path, const QString& reason);
+
+    std::mutex mutex_;
+    std::unique_ptr<QSettings> settings_;
+    QString path_;
+    bool reportedWriteFailure_ = false;
+};
+
+// The program-wide reads and writes. A read with no default yields "".
+QString GetSetting(const QString& section, const QString& key, const QString& fallback = {});
+bool SaveSetting(const QString& section, const QString& key, const QString& value);
+
+// Reads through the key table. For keys whose default is computed at the moment of reading, pass it.
+QString GetSetting(const keys::SettingKey& key);
+QString GetSetting(const keys::SettingKey& key, const QString& fallback);
+bool SaveSetting(const keys::SettingKey& key, const QString& value);
+
+// Numeric reads by the program's one rule. A value outside the reader's width is an overflow; these
+// readers then use the key's default, so a damaged value never turns into a wrapped-around number.
+double ReadNumber(const keys::SettingKey& key);
+std::int16_t ReadInt16(const keys::SettingKey& key);
+std::int32_t ReadInt32(const keys::SettingKey& key);
+// For keys with a computed default.
+std::int16_t ReadInt16(const keys::SettingKey& key, std::int16_t fallback);
+std::int32_t ReadInt32(const keys::SettingKey& key, std::int32_t fallback);
+
+// A flag is on when its number is exactly 1.
+bool ReadFlag(const keys::SettingKey& key);
+
+// "ADDRESS" + entry number padded to at least five digits: ADDRESS00001, PORT00012, PORT100000.
+QString serverEntryKey(const keys::SettingKey& field, std::int64_t entry);
+
+// One FTP destination, entry n of the FTP section (counted from 1).
+struct FtpServerEntry {
+    QString address;
+    std::int32_t port = 21;
+    QString login;
+    QString password;
+    QString directory;
+    bool passive = false;
+};
+FtpServerEntry ReadServerEntry(std::int64_t entry);
+
+// Decimal text of a number as stored: no leading zeros, no plus sign.
+QString NumberText(std::int64_t value);
+
+} // namespace zantrel
