@@ -3,6 +3,7 @@
 #include "core/store.h"
 #include "core/version.h"
 #include "shell/master.h"
+#include "shell/quit_on_signal.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -56,6 +57,7 @@ int main(int argc, char** argv)
     app.setApplicationDisplayName(applicationTitle());
     app.setQuitOnLastWindowClosed(true);
 
+    QuitOnSignal quitOnSignal;
     Master master;
     master.load();
     master.show();
