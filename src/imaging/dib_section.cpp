@@ -16,18 +16,17 @@
 
 namespace zantrel {
 
-qint32 cDIBSection::scanLineBytes(qint32 width)
-{
+qint32 cDIBSection::scanLineBytes(qint32 width) {
     const qint64 bytes = (qint64(width) * 3 + 3) & ~qint64(3);
     if (bytes > std::numeric_limits<qint32>::max() || bytes < std::numeric_limits<qint32>::min())
         return 0;
     return qint32(bytes);
 }
 
-cDIBSection::cDIBSection(cDIBSection&& other) noexcept : bits_(std::move(other.bits_)), header_(other.header_) {}
+cDIBSection::cDIBSection(cDIBSection&& other) noexcept
+    : bits_(std::move(other.bits_)), header_(other.header_) {}
 
-cDIBSection& cDIBSection::operator=(cDIBSection&& other) noexcept
-{
+cDIBSection& cDIBSection::operator=(cDIBSection&& other) noexcept {
     if (this != &other) {
         bits_ = std::move(other.bits_);
         header_ = other.header_;
@@ -35,8 +34,11 @@ cDIBSection& cDIBSection::operator=(cDIBSection&& other) noexcept
     return *this;
 }
 
-bool cDIBSection::CreateDIB(qint32 lWidth, qint32 lHeight, std::unique_ptr<quint8[]>& hDib)
-{
+bool cDIBSection::CreateDIB(qint32 lWidth, qint32 lHeight, std::unique_ptr<quint8[]>& hDib) {
+    return makeBuffer(lWidth, lHeight, hDib, true);
+}
+
+bool cDIBSection::makeBuffer(qint32 lWidth, qint32 lHeight, std::unique_ptr<quint8[]>& hDib, bool zeroed) {
     header_ = BitmapHeader{};
     header_.width = lWidth;
     header_.height = lHeight;
@@ -48,12 +50,12 @@ bool cDIBSection::CreateDIB(qint32 lWidth, qint32 lHeight, std::unique_ptr<quint
     if (stride <= 0 || total > std::numeric_limits<quint32>::max())
         return false;
     header_.sizeImage = quint32(total);
-    hDib.reset(new (std::nothrow) quint8[std::size_t(total)]());
+    hDib.reset(zeroed ? new (std::nothrow) quint8[std::size_t(total)]()
+                      : new (std::nothrow) quint8[std::size_t(total)]);
     return hDib != nullptr;
 }
 
-bool cDIBSection::Create(qint32 lWidth, qint32 lHeight)
-{
+bool cDIBSection::Create(qint32 lWidth, qint32 lHeight) {
     ClearUp();
     std::unique_ptr<quint8[]> buffer;
     if (!CreateDIB(lWidth, lHeight, buffer))
@@ -62,18 +64,28 @@ bool cDIBSection::Create(qint32 lWidth, qint32 lHeight)
     return true;
 }
 
-void cDIBSection::CreateFromPicture(const QImage& picThis)
-{
-    if (!Create(picThis.width(), picThis.height()))
+void cDIBSection::CreateFromPicture(const QImage& picThis) {
+    // The copy covers every pixel, so only the filler bytes need clearing.
+    ClearUp();
+    std::unique_ptr<quint8[]> buffer;
+    if (!makeBuffer(picThis.width(), picThis.height(), buffer, false))
         return;
-    LoadPictureBlt(picThis, 0, 0, -1, -1, RasterOp::SrcCopy);
+    bits_ = std::move(buffer);
+    const std::size_t used = std::size_t(Width()) * 3;
+    const std::size_t filler = std::size_t(BytesPerScanLine()) - used;
+    if (filler > 0)
+        for (qint32 r = 0; r < Height(); ++r)
+            std::memset(row(r) + used, 0, filler);
+    if (!LoadPictureBlt(picThis, 0, 0, -1, -1, RasterOp::SrcCopy))
+        ClearUp();
 }
 
-void cDIBSection::ClearUp() { bits_.reset(); }
+void cDIBSection::ClearUp() {
+    bits_.reset();
+}
 
 bool cDIBSection::LoadPictureBlt(const QImage& source, qint32 lSrcLeft, qint32 lSrcTop, qint32 lSrcWidth,
-                                 qint32 lSrcHeight, RasterOp eRop)
-{
+                                 qint32 lSrcHeight, RasterOp eRop) {
     if (!hDib() || !blit::isKnown(eRop))
         return false;
     QImage converted;
@@ -91,8 +103,7 @@ bool cDIBSection::LoadPictureBlt(const QImage& source, qint32 lSrcLeft, qint32 l
 }
 
 bool cDIBSection::LoadPictureBlt(const cDIBSection& source, qint32 lSrcLeft, qint32 lSrcTop, qint32 lSrcWidth,
-                                 qint32 lSrcHeight, RasterOp eRop)
-{
+                                 qint32 lSrcHeight, RasterOp eRop) {
     if (!hDib() || !source.hDib() || !blit::isKnown(eRop))
         return false;
     auto to = blit::viewOf(*this);
@@ -102,8 +113,7 @@ bool cDIBSection::LoadPictureBlt(const cDIBSection& source, qint32 lSrcLeft, qin
 }
 
 bool cDIBSection::PaintPicture(QImage& target, qint32 lDestLeft, qint32 lDestTop, qint32 lDestWidth,
-                               qint32 lDestHeight, qint32 lSrcLeft, qint32 lSrcTop, RasterOp eRop) const
-{
+                               qint32 lDestHeight, qint32 lSrcLeft, qint32 lSrcTop, RasterOp eRop) const {
     if (!hDib() || !blit::isKnown(eRop) || !blit::viewOf(std::as_const(target)))
         return false;
     auto to = blit::viewOf(target); // detaches the target before writing
@@ -112,14 +122,14 @@ bool cDIBSection::PaintPicture(QImage& target, qint32 lDestLeft, qint32 lDestTop
     return true;
 }
 
-bool cDIBSection::CopyToClipboard(MessageSink& messages, bool bAsDIB) const
-{
+bool cDIBSection::CopyToClipboard(MessageSink& messages, bool bAsDIB) const {
     // The clipboard belongs to the application's main thread.
     auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
     if (app == nullptr || QThread::currentThread() != app->thread())
         return false;
     if (bAsDIB) {
-        messages.showMessage(QStringLiteral("I don't know how to put a DIB on the clipboard! Copy as bitmap instead!!!"));
+        messages.showMessage(
+            QStringLiteral("I don't know how to put a DIB on the clipboard! Copy as bitmap instead!!!"));
         return false;
     }
     const QImage picture = ToImage();
@@ -131,17 +141,17 @@ bool cDIBSection::CopyToClipboard(MessageSink& messages, bool bAsDIB) const
     return clipboard->image().size() == picture.size();
 }
 
-quint8& cDIBSection::at(qint64 column, qint64 r)
-{
+quint8& cDIBSection::at(qint64 column, qint64 r) {
     if (!hDib() || column < 0 || column >= BytesPerScanLine() || r < 0 || r >= Height())
         throw ImageError("pixel access outside the image");
     return row(qint32(r))[column];
 }
 
-quint8 cDIBSection::at(qint64 column, qint64 r) const { return const_cast<cDIBSection*>(this)->at(column, r); }
+quint8 cDIBSection::at(qint64 column, qint64 r) const {
+    return const_cast<cDIBSection*>(this)->at(column, r);
+}
 
-void cDIBSection::RandomiseBits(bool bGray)
-{
+void cDIBSection::RandomiseBits(bool bGray) {
     if (!hDib())
         return;
     const QTime now = clock().now().time();
@@ -169,8 +179,7 @@ void cDIBSection::RandomiseBits(bool bGray)
     }
 }
 
-std::optional<cDIBSection> cDIBSection::Resample(qint32 lNewHeight, qint32 lNewWidth) const
-{
+std::optional<cDIBSection> cDIBSection::Resample(qint32 lNewHeight, qint32 lNewWidth) const {
     cDIBSection target;
     if (!target.Create(lNewWidth, lNewHeight))
         return std::nullopt;
@@ -181,8 +190,7 @@ std::optional<cDIBSection> cDIBSection::Resample(qint32 lNewHeight, qint32 lNewW
     return target;
 }
 
-void cDIBSection::ResampleInto(cDIBSection& target) const
-{
+void cDIBSection::ResampleInto(cDIBSection& target) const {
     const qint64 targetWidth = target.Width();
     const qint64 targetHeight = target.Height();
     const float xScale = float(double(qint64(Width()) - 1) / double(targetWidth));
@@ -225,8 +233,7 @@ void cDIBSection::ResampleInto(cDIBSection& target) const
     }
 }
 
-QImage cDIBSection::ToImage() const
-{
+QImage cDIBSection::ToImage() const {
     if (!hDib())
         return {};
     QImage picture(Width(), Height(), QImage::Format_BGR888);

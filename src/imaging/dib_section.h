@@ -14,22 +14,22 @@ class MessageSink;
 // Raised when a pixel access falls outside the image or an index computation overflows. Nothing is
 // written outside the buffer before it is raised.
 class ImageError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 // Byte-wise raster operations of a blit, with the platform's codes (S = source, D = destination).
 enum class RasterOp : quint32 {
-    SrcCopy = 0x00CC0020,    // S
-    SrcPaint = 0x00EE0086,   // S | D
-    SrcAnd = 0x008800C6,     // S & D
-    SrcInvert = 0x00660046,  // S ^ D
-    SrcErase = 0x00440328,   // S & ~D
-    NotSrcCopy = 0x00330008, // ~S
+    SrcCopy = 0x00CC0020,     // S
+    SrcPaint = 0x00EE0086,    // S | D
+    SrcAnd = 0x008800C6,      // S & D
+    SrcInvert = 0x00660046,   // S ^ D
+    SrcErase = 0x00440328,    // S & ~D
+    NotSrcCopy = 0x00330008,  // ~S
     NotSrcErase = 0x001100A6, // ~(S | D)
-    DstInvert = 0x00550009,  // ~D
-    Blackness = 0x00000042,  // 0
-    Whiteness = 0x00FF0062,  // 1
+    DstInvert = 0x00550009,   // ~D
+    Blackness = 0x00000042,   // 0
+    Whiteness = 0x00FF0062,   // 1
 };
 
 // The header that described the image at creation (the fields of a BITMAPINFOHEADER that mean
@@ -49,7 +49,7 @@ struct BitmapHeader {
 // buffer; ClearUp and destruction release it. Width and Height report the last created size, also after
 // ClearUp. Drawing surfaces are QImages (top row first, any of the usual formats).
 class cDIBSection {
-public:
+  public:
     cDIBSection() = default;
     ~cDIBSection() { ClearUp(); }
     cDIBSection(cDIBSection&& other) noexcept;
@@ -115,10 +115,13 @@ public:
     // (width × 3 + 3) with the two low bits cleared; widths too large for 32 bits give 0.
     static qint32 scanLineBytes(qint32 width);
 
-private:
+  private:
     void ResampleInto(cDIBSection& target) const;
+    bool makeBuffer(qint32 lWidth, qint32 lHeight, std::unique_ptr<quint8[]>& hDib, bool zeroed);
     quint8* row(qint32 r) { return bits_.get() + std::size_t(r) * std::size_t(BytesPerScanLine()); }
-    const quint8* row(qint32 r) const { return bits_.get() + std::size_t(r) * std::size_t(BytesPerScanLine()); }
+    const quint8* row(qint32 r) const {
+        return bits_.get() + std::size_t(r) * std::size_t(BytesPerScanLine());
+    }
 
     std::unique_ptr<quint8[]> bits_;
     BitmapHeader header_;

@@ -2,8 +2,8 @@
 
 #include "core/sinks.h"
 #include "imaging/dib_section.h"
+#include "imaging/file_replace.h"
 
-#include <QSaveFile>
 #include <QtDebug>
 #include <algorithm>
 #include <memory>
@@ -24,8 +24,7 @@ struct BufferRelease {
 using JpegBuffer = std::unique_ptr<unsigned char, BufferRelease>;
 
 // The encoded picture, or nothing when the encoder refused it.
-JpegBuffer encode(void* encoder, const cDIBSection& image, int quality, unsigned long& size)
-{
+JpegBuffer encode(void* encoder, const cDIBSection& image, int quality, unsigned long& size) {
     if (!image.hDib())
         return nullptr;
     unsigned char* out = nullptr;
@@ -41,39 +40,27 @@ JpegBuffer encode(void* encoder, const cDIBSection& image, int quality, unsigned
     return buffer;
 }
 
-bool replaceFile(const QString& file, const unsigned char* data, unsigned long size)
-{
-    QSaveFile out(file);
-    out.setDirectWriteFallback(false);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    if (out.write(reinterpret_cast<const char*>(data), qint64(size)) != qint64(size)) {
-        out.cancelWriting();
-        return false;
-    }
-    return out.commit(); // flushes, then renames over the target; removes the temporary file on failure
-}
-
 } // namespace
 
-bool WriteJpegFile(const cDIBSection& image, const QString& file, int quality, MessageSink& messages)
-{
+bool WriteJpegFile(const cDIBSection& image, const QString& file, int quality, MessageSink& messages) {
     Encoder encoder(tjInitCompress());
     if (!encoder) {
         qWarning("JPEG encoder unavailable: %s", tjGetErrorStr2(nullptr));
-        messages.showMessage(QStringLiteral("Failed to initialise the IJL library: ") + QString::number(TJERR_FATAL));
+        messages.showMessage(QStringLiteral("Failed to initialise the IJL library: ") +
+                             QString::number(TJERR_FATAL));
         return false;
     }
     unsigned long size = 0;
     const JpegBuffer jpeg = encode(encoder.get(), image, quality, size);
-    const bool written = jpeg && replaceFile(file, jpeg.get(), size);
+    const bool written =
+        jpeg &&
+        ReplaceFileContents(file, QByteArrayView(reinterpret_cast<const char*>(jpeg.get()), qsizetype(size)));
     if (!written)
         messages.showMessage(QStringLiteral("Failed to save to JPG"));
     return written;
 }
 
-bool SavePictureAsJpeg(const QImage& surface, const QString& file, int quality, MessageSink& messages)
-{
+bool SavePictureAsJpeg(const QImage& surface, const QString& file, int quality, MessageSink& messages) {
     // The surface already holds the frame with its stamps; its copy in the image is what gets encoded.
     cDIBSection image;
     image.ClearUp();

@@ -7,8 +7,7 @@ namespace zantrel::blit {
 
 namespace {
 
-quint8 combine(RasterOp op, quint8 s, quint8 d)
-{
+quint8 combine(RasterOp op, quint8 s, quint8 d) {
     switch (op) {
     case RasterOp::SrcCopy:
         return s;
@@ -38,8 +37,7 @@ struct Bgr {
     quint8 b, g, r;
 };
 
-Bgr read(Layout layout, const quint8* line, qint64 x)
-{
+Bgr read(Layout layout, const quint8* line, qint64 x) {
     switch (layout) {
     case Layout::Bgr24:
         return {line[x * 3], line[x * 3 + 1], line[x * 3 + 2]};
@@ -54,8 +52,7 @@ Bgr read(Layout layout, const quint8* line, qint64 x)
     return {0, 0, 0};
 }
 
-void write(Layout layout, quint8* line, qint64 x, Bgr p)
-{
+void write(Layout layout, quint8* line, qint64 x, Bgr p) {
     switch (layout) {
     case Layout::Bgr24:
         line[x * 3] = p.b, line[x * 3 + 1] = p.g, line[x * 3 + 2] = p.r;
@@ -71,8 +68,7 @@ void write(Layout layout, quint8* line, qint64 x, Bgr p)
     }
 }
 
-std::optional<Layout> layoutOf(QImage::Format format)
-{
+std::optional<Layout> layoutOf(QImage::Format format) {
     switch (format) {
     case QImage::Format_BGR888:
         return Layout::Bgr24;
@@ -89,8 +85,7 @@ std::optional<Layout> layoutOf(QImage::Format format)
 
 } // namespace
 
-bool isKnown(RasterOp op)
-{
+bool isKnown(RasterOp op) {
     switch (op) {
     case RasterOp::SrcCopy:
     case RasterOp::SrcPaint:
@@ -107,24 +102,22 @@ bool isKnown(RasterOp op)
     return false;
 }
 
-std::optional<View> viewOf(const QImage& image)
-{
+std::optional<View> viewOf(const QImage& image) {
     const auto layout = layoutOf(image.format());
     if (image.isNull() || !layout)
         return std::nullopt;
-    return View{const_cast<quint8*>(image.constBits()), image.bytesPerLine(), image.width(), image.height(), *layout};
+    return View{const_cast<quint8*>(image.constBits()), image.bytesPerLine(), image.width(), image.height(),
+                *layout};
 }
 
-std::optional<View> viewOf(QImage& image)
-{
+std::optional<View> viewOf(QImage& image) {
     const auto layout = layoutOf(image.format());
     if (image.isNull() || !layout)
         return std::nullopt;
     return View{image.bits(), image.bytesPerLine(), image.width(), image.height(), *layout};
 }
 
-View viewOf(const cDIBSection& image)
-{
+View viewOf(const cDIBSection& image) {
     if (!image.hDib())
         return {};
     const qptrdiff stride = image.BytesPerScanLine();
@@ -133,8 +126,7 @@ View viewOf(const cDIBSection& image)
 }
 
 void copy(const View& from, qint64 fromX, qint64 fromY, const View& to, qint64 toX, qint64 toY, qint64 width,
-          qint64 height, RasterOp op)
-{
+          qint64 height, RasterOp op) {
     const qint64 firstCol = std::max({qint64(0), -fromX, -toX});
     const qint64 endCol = std::min({width, qint64(from.width) - fromX, qint64(to.width) - toX});
     const qint64 firstRow = std::max({qint64(0), -fromY, -toY});
@@ -170,7 +162,8 @@ void copy(const View& from, qint64 fromX, qint64 fromY, const View& to, qint64 t
         for (qint64 j = firstCol; j < endCol; ++j) {
             const Bgr s = read(from.layout, source, fromX + j);
             const Bgr d = read(to.layout, target, toX + j);
-            write(to.layout, target, toX + j, {combine(op, s.b, d.b), combine(op, s.g, d.g), combine(op, s.r, d.r)});
+            write(to.layout, target, toX + j,
+                  {combine(op, s.b, d.b), combine(op, s.g, d.g), combine(op, s.r, d.r)});
         }
     }
 }

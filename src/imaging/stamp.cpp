@@ -8,37 +8,33 @@ namespace zantrel {
 namespace {
 
 // At least two digits, zero-padded; a negative number keeps its sign in front.
-QString twoDigits(int v)
-{
+QString twoDigits(int v) {
     const QString digits = QStringLiteral("%1").arg(qAbs(qint64(v)), 2, 10, QLatin1Char('0'));
     return v < 0 ? QLatin1Char('-') + digits : digits;
 }
 
-QString nextUpdateText()
-{
+QString nextUpdateText() {
     const NextUpdate n = ComputeNextUpdate();
     return twoDigits(n.month) + QLatin1Char('-') + twoDigits(n.day) + QLatin1Char('-') + twoDigits(n.year) +
-           QStringLiteral(" at ") + twoDigits(n.hour) + QLatin1Char(':') + twoDigits(n.minute) + QLatin1Char(':') +
-           twoDigits(n.second);
+           QStringLiteral(" at ") + twoDigits(n.hour) + QLatin1Char(':') + twoDigits(n.minute) +
+           QLatin1Char(':') + twoDigits(n.second);
 }
 
 } // namespace
 
-QString StampTimeText(const QDateTime& moment)
-{
+QString StampTimeText(const QDateTime& moment) {
     const QTime t = moment.time();
-    return twoDigits(t.hour()) + QLatin1Char(':') + twoDigits(t.minute()) + QLatin1Char(':') + twoDigits(t.second());
+    return twoDigits(t.hour()) + QLatin1Char(':') + twoDigits(t.minute()) + QLatin1Char(':') +
+           twoDigits(t.second());
 }
 
-QString StampDateText(const QDateTime& moment)
-{
+QString StampDateText(const QDateTime& moment) {
     const QDate d = moment.date();
     return twoDigits(d.month()) + QLatin1Char('-') + twoDigits(d.day()) + QLatin1Char('-') +
            QStringLiteral("%1").arg(d.year(), 4, 10, QLatin1Char('0'));
 }
 
-void DrawStamp(StampSurface& surface, int slot, int position, quint32 colour, QString& text)
-{
+void DrawStamp(StampSurface& surface, int slot, int position, quint32 colour, QString& text) {
     text = QLatin1Char(' ') + text + QLatin1Char(' ');
     const float tw = surface.textWidth(text);
     const float th = surface.textHeight(text);
@@ -76,8 +72,7 @@ void DrawStamp(StampSurface& surface, int slot, int position, quint32 colour, QS
     surface.print(text);
 }
 
-QString ExpandStampText(const QString& text)
-{
+QString ExpandStampText(const QString& text) {
     const qsizetype length = text.size();
     QString result;
     for (qsizetype i = 0; i < length; ++i) {
@@ -102,16 +97,14 @@ QString ExpandStampText(const QString& text)
     return result;
 }
 
-void StampFrame(QImage& frame, const StampParams& params)
-{
+void StampFrame(QImage& frame, const StampParams& params) {
     if (frame.isNull())
         return;
     ImageStampSurface surface(frame, stampFont(frame.height()));
     StampItems(surface, params);
 }
 
-void StampItems(StampSurface& surface, const StampParams& params)
-{
+void StampItems(StampSurface& surface, const StampParams& params) {
     surface.setBackColor(params.backColor);
     surface.setTransparent(params.transparent);
     if (params.time) {

@@ -13,7 +13,7 @@ namespace zantrel {
 // on a box of the background colour. After printing, the position moves to the left edge one line
 // (the printed text's height) lower.
 class StampSurface {
-public:
+  public:
     virtual ~StampSurface() = default;
 
     virtual float width() const = 0;
@@ -23,8 +23,7 @@ public:
 
     float printX() const { return x_; }
     float printY() const { return y_; }
-    void setPrintPosition(float x, float y)
-    {
+    void setPrintPosition(float x, float y) {
         x_ = x;
         y_ = y;
     }
@@ -37,11 +36,11 @@ public:
 
     void print(const QString& text);
 
-protected:
+  protected:
     // Draws the text with its top-left corner at (x, y) in the current colours and mode.
     virtual void drawText(float x, float y, const QString& text) = 0;
 
-private:
+  private:
     float x_ = 0;
     float y_ = 0;
     quint32 fore_ = 0;
@@ -59,7 +58,7 @@ QFont stampFont(int frameHeight);
 // Prints on a QImage with QPainter, in pixels. The image must outlive the surface and must not be
 // painted on by anyone else meanwhile. Usable on any thread while a QGuiApplication exists.
 class ImageStampSurface final : public StampSurface {
-public:
+  public:
     ImageStampSurface(QImage& image, const QFont& font);
 
     float width() const override { return width_; }
@@ -67,10 +66,10 @@ public:
     float textWidth(const QString& text) const override;
     float textHeight(const QString& text) const override;
 
-protected:
+  protected:
     void drawText(float x, float y, const QString& text) override;
 
-private:
+  private:
     float width_;
     float height_;
     QPainter painter_;

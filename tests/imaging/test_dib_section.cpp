@@ -18,8 +18,7 @@ struct MessageRecorder final : MessageSink {
 };
 
 // A picture whose every pixel differs: (x, y) → red x*20, green y*20, blue 200 - x - y.
-QImage pattern(int width, int height, QImage::Format format)
-{
+QImage pattern(int width, int height, QImage::Format format) {
     QImage image(width, height, QImage::Format_RGB32);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
@@ -28,8 +27,7 @@ QImage pattern(int width, int height, QImage::Format format)
 }
 
 // Blue, green, red of picture pixel (x, y), counted from the top, in the image's stored rows.
-QList<int> storedPixel(const cDIBSection& dib, int x, int y)
-{
+QList<int> storedPixel(const cDIBSection& dib, int x, int y) {
     const int row = dib.Height() - 1 - y;
     return {dib.at(x * 3, row), dib.at(x * 3 + 1, row), dib.at(x * 3 + 2, row)};
 }
@@ -39,9 +37,8 @@ QList<int> storedPixel(const cDIBSection& dib, int x, int y)
 class TestDibSection : public QObject {
     Q_OBJECT
 
-private Q_SLOTS:
-    void layoutFollowsWidth_data()
-    {
+  private Q_SLOTS:
+    void layoutFollowsWidth_data() {
         QTest::addColumn<int>("width");
         QTest::addColumn<int>("height");
         QTest::addColumn<int>("stride");
@@ -51,8 +48,7 @@ private Q_SLOTS:
         QTest::newRow("4x7") << 4 << 7 << 12;
         QTest::newRow("5x3") << 5 << 3 << 16;
     }
-    void layoutFollowsWidth()
-    {
+    void layoutFollowsWidth() {
         QFETCH(int, width);
         QFETCH(int, height);
         QFETCH(int, stride);
@@ -76,8 +72,7 @@ private Q_SLOTS:
         }
     }
 
-    void clearUpKeepsTheSizeAndCreateRejectsBadSizes()
-    {
+    void clearUpKeepsTheSizeAndCreateRejectsBadSizes() {
         cDIBSection dib;
         dib.ClearUp(); // empty: harmless
         QVERIFY(dib.Create(5, 3));
@@ -103,8 +98,7 @@ private Q_SLOTS:
     }
 
     // Every surface format gives the same bytes, and painting back gives the same picture.
-    void blitsConvertSurfaceFormats_data()
-    {
+    void blitsConvertSurfaceFormats_data() {
         QTest::addColumn<QImage::Format>("format");
         QTest::newRow("RGB32") << QImage::Format_RGB32;
         QTest::newRow("ARGB32 premultiplied") << QImage::Format_ARGB32_Premultiplied;
@@ -112,8 +106,7 @@ private Q_SLOTS:
         QTest::newRow("BGR888") << QImage::Format_BGR888;
         QTest::newRow("RGBX8888 (converted)") << QImage::Format_RGBX8888;
     }
-    void blitsConvertSurfaceFormats()
-    {
+    void blitsConvertSurfaceFormats() {
         QFETCH(QImage::Format, format);
         const QImage source = pattern(7, 5, format);
         cDIBSection dib;
@@ -126,11 +119,11 @@ private Q_SLOTS:
         target.fill(Qt::black);
         QVERIFY(dib.PaintPicture(target));
         QCOMPARE(target.convertToFormat(QImage::Format_RGB32), source.convertToFormat(QImage::Format_RGB32));
-        QCOMPARE(dib.ToImage().convertToFormat(QImage::Format_RGB32), source.convertToFormat(QImage::Format_RGB32));
+        QCOMPARE(dib.ToImage().convertToFormat(QImage::Format_RGB32),
+                 source.convertToFormat(QImage::Format_RGB32));
     }
 
-    void blitsClipOffsetsAndCombine()
-    {
+    void blitsClipOffsetsAndCombine() {
         const QImage source = pattern(4, 4, QImage::Format_RGB32);
         cDIBSection dib;
         QVERIFY(dib.Create(4, 4));
@@ -170,8 +163,7 @@ private Q_SLOTS:
 
     // 2x2 to 4x4, blue only. Stored rows: row 0 = [0, 100], row 1 = [200, 40]. Scales are 0.25, so
     // target (x, y) samples (x/4, y/4); each column is interpolated and rounded first, then the row.
-    void resampleInterpolatesLikeByHand()
-    {
+    void resampleInterpolatesLikeByHand() {
         cDIBSection dib;
         QVERIFY(dib.Create(2, 2));
         dib.at(3, 0) = 100;
@@ -193,8 +185,7 @@ private Q_SLOTS:
             }
     }
 
-    void resampleRoundsEachColumnFirst()
-    {
+    void resampleRoundsEachColumnFirst() {
         cDIBSection dib;
         QVERIFY(dib.Create(2, 2));
         // Blue: columns 1→2 and 3→4; halfway up they give 2 and 4, so the middle is 3 (not 2.5 → 2).
@@ -208,8 +199,7 @@ private Q_SLOTS:
         QCOMPARE(int(big->at(0 * 3 + 1, 2)), 2);
     }
 
-    void resampleSameSizeCopiesAndThinSourcesFail()
-    {
+    void resampleSameSizeCopiesAndThinSourcesFail() {
         cDIBSection dib;
         dib.CreateFromPicture(pattern(5, 3, QImage::Format_RGB32));
         const auto same = dib.Resample(3, 5);
@@ -227,8 +217,7 @@ private Q_SLOTS:
         QVERIFY(thin.Resample(1, 1));
     }
 
-    void randomiseBitsFollowsTheChannelRules()
-    {
+    void randomiseBitsFollowsTheChannelRules() {
         ManualClock fixed(QDateTime(QDate(2024, 5, 1), QTime(10, 20, 30)));
         ScopedClock useFixed(fixed);
         cDIBSection dib;
@@ -263,8 +252,7 @@ private Q_SLOTS:
         QVERIFY(greys.size() > 100);
     }
 
-    void copyToClipboard()
-    {
+    void copyToClipboard() {
         QClipboard* clipboard = QGuiApplication::clipboard();
         clipboard->setText(QStringLiteral("keep"));
         cDIBSection dib;
@@ -277,7 +265,8 @@ private Q_SLOTS:
         QCOMPARE(clipboard->text(), QStringLiteral("keep"));
 
         QVERIFY(dib.CopyToClipboard(messages, false));
-        QCOMPARE(clipboard->image().convertToFormat(QImage::Format_RGB32), pattern(6, 4, QImage::Format_RGB32));
+        QCOMPARE(clipboard->image().convertToFormat(QImage::Format_RGB32),
+                 pattern(6, 4, QImage::Format_RGB32));
 
         cDIBSection empty;
         QVERIFY(!empty.CopyToClipboard(messages));

@@ -22,7 +22,7 @@ struct Printed {
 
 // A surface with fixed metrics: every character 8 units wide, every line 16 high.
 class FakeSurface final : public StampSurface {
-public:
+  public:
     FakeSurface(float w, float h) : w_(w), h_(h) {}
     float width() const override { return w_; }
     float height() const override { return h_; }
@@ -30,10 +30,12 @@ public:
     float textHeight(const QString&) const override { return 16.0f; }
     QList<Printed> printed;
 
-protected:
-    void drawText(float x, float y, const QString& text) override { printed.append({text, x, y, foreColor()}); }
+  protected:
+    void drawText(float x, float y, const QString& text) override {
+        printed.append({text, x, y, foreColor()});
+    }
 
-private:
+  private:
     float w_, h_;
 };
 
@@ -44,8 +46,7 @@ struct NullMessages final : MessageSink {
 };
 
 // The smallest rectangle holding every pixel that is not black.
-QRect inkBounds(const QImage& image)
-{
+QRect inkBounds(const QImage& image) {
     QRect bounds;
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)
@@ -59,10 +60,9 @@ QRect inkBounds(const QImage& image)
 class TestStamp : public QObject {
     Q_OBJECT
 
-private Q_SLOTS:
+  private Q_SLOTS:
     // The eight-character time padded to ten: Tw = 80, Th = L = 16, on 320 x 240.
-    void positionsFollowTheTable_data()
-    {
+    void positionsFollowTheTable_data() {
         QTest::addColumn<int>("position");
         QTest::addColumn<int>("slot");
         QTest::addColumn<float>("width");
@@ -79,8 +79,7 @@ private Q_SLOTS:
         QTest::newRow("bottom right, slot 2") << 6 << 2 << 320.f << 240.f << 192.f;
         QTest::newRow("too wide for the surface") << 6 << 0 << 40.f << -40.f << 224.f;
     }
-    void positionsFollowTheTable()
-    {
+    void positionsFollowTheTable() {
         QFETCH(int, position);
         QFETCH(int, slot);
         QFETCH(float, width);
@@ -96,8 +95,7 @@ private Q_SLOTS:
         QCOMPARE(surface.printed[0].colour, quint32(0x0000FF));
     }
 
-    void itemsStackInTheirSlots()
-    {
+    void itemsStackInTheirSlots() {
         ManualClock fixed(kMoment);
         ScopedClock useFixed(fixed);
         const auto ys = [](const FakeSurface& s) {
@@ -146,21 +144,26 @@ private Q_SLOTS:
         QCOMPARE(ys(fresh), (QList<float>{0, 16}));
     }
 
-    void expandsPlaceholders_data()
-    {
+    void expandsPlaceholders_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("expanded");
         QTest::newRow("empty") << QString() << QString();
-        QTest::newRow("mixed case date") << "Cam &dAtE" << "Cam 03-07-2000";
-        QTest::newRow("time inside") << "a&TIMEb" << "a23:59:45b";
-        QTest::newRow("at the very end") << "x&time" << "x23:59:45";
-        QTest::newRow("too short") << "&NEX" << "&NEX";
-        QTest::newRow("incomplete") << "&DATx &DA" << "&DATx &DA";
-        QTest::newRow("back to back") << "&&date&TIME" << "&03-07-200023:59:45";
-        QTest::newRow("next update") << "next: &Next!" << "next: 03-08-2000 at 00:00:15!";
+        QTest::newRow("mixed case date") << "Cam &dAtE"
+                                         << "Cam 03-07-2000";
+        QTest::newRow("time inside") << "a&TIMEb"
+                                     << "a23:59:45b";
+        QTest::newRow("at the very end") << "x&time"
+                                         << "x23:59:45";
+        QTest::newRow("too short") << "&NEX"
+                                   << "&NEX";
+        QTest::newRow("incomplete") << "&DATx &DA"
+                                    << "&DATx &DA";
+        QTest::newRow("back to back") << "&&date&TIME"
+                                      << "&03-07-200023:59:45";
+        QTest::newRow("next update") << "next: &Next!"
+                                     << "next: 03-08-2000 at 00:00:15!";
     }
-    void expandsPlaceholders()
-    {
+    void expandsPlaceholders() {
         QFETCH(QString, text);
         QFETCH(QString, expanded);
         test::TempStore store;
@@ -172,16 +175,14 @@ private Q_SLOTS:
         QCOMPARE(ExpandStampText(text), expanded);
     }
 
-    void timeAndDateTexts()
-    {
+    void timeAndDateTexts() {
         QCOMPARE(StampTimeText(QDateTime(QDate(2021, 12, 1), QTime(0, 0, 7))), QStringLiteral("00:00:07"));
         QCOMPARE(StampTimeText(QDateTime(QDate(2021, 12, 1), QTime(23, 4, 0))), QStringLiteral("23:04:00"));
         QCOMPARE(StampDateText(QDateTime(QDate(2021, 12, 1), QTime(23, 4, 0))), QStringLiteral("12-01-2021"));
     }
 
     // On a real frame the letters land inside the measured box, in the item's colour.
-    void stampsAFrame()
-    {
+    void stampsAFrame() {
         ManualClock fixed(kMoment);
         ScopedClock useFixed(fixed);
         QImage frame(320, 240, QImage::Format_BGR888);
@@ -201,7 +202,11 @@ private Q_SLOTS:
         const QRect ink = inkBounds(frame);
         QVERIFY(!ink.isEmpty());
         QVERIFY2(box.adjusted(-1, -1, 1, 1).contains(QRectF(ink)),
-                 qPrintable(QStringLiteral("ink %1,%2 %3x%4").arg(ink.x()).arg(ink.y()).arg(ink.width()).arg(ink.height())));
+                 qPrintable(QStringLiteral("ink %1,%2 %3x%4")
+                                .arg(ink.x())
+                                .arg(ink.y())
+                                .arg(ink.width())
+                                .arg(ink.height())));
         int strongest = 0;
         for (int y = ink.top(); y <= ink.bottom(); ++y)
             for (int x = ink.left(); x <= ink.right(); ++x) {
@@ -213,8 +218,7 @@ private Q_SLOTS:
         QVERIFY(strongest > 200);
     }
 
-    void opaqueStampsPaintTheBackground()
-    {
+    void opaqueStampsPaintTheBackground() {
         ManualClock fixed(kMoment);
         ScopedClock useFixed(fixed);
         QImage frame(320, 240, QImage::Format_RGB32);
@@ -227,9 +231,9 @@ private Q_SLOTS:
         StampFrame(frame, params);
         const float line = ImageStampSurface(frame, stampFont(240)).textHeight(QString());
         const int inside = int(std::ceil(line)) + 1;
-        QCOMPARE(frame.pixel(1, inside), qRgb(0, 0, 255));                        // the leading blank
-        QCOMPARE(frame.pixel(1, int(line) - 2), qRgb(0, 0, 0));                   // the line above
-        QCOMPARE(frame.pixel(1, int(std::ceil(2 * line)) + 1), qRgb(0, 0, 0));    // the line below
+        QCOMPARE(frame.pixel(1, inside), qRgb(0, 0, 255));                     // the leading blank
+        QCOMPARE(frame.pixel(1, int(line) - 2), qRgb(0, 0, 0));                // the line above
+        QCOMPARE(frame.pixel(1, int(std::ceil(2 * line)) + 1), qRgb(0, 0, 0)); // the line below
 
         QImage clear(320, 240, QImage::Format_RGB32);
         clear.fill(Qt::black);
@@ -239,8 +243,7 @@ private Q_SLOTS:
     }
 
     // The publishing job stamps and saves on a worker thread.
-    void stampsAndSavesOffTheMainThread()
-    {
+    void stampsAndSavesOffTheMainThread() {
         test::TempStore store;
         QImage frame(640, 480, QImage::Format_BGR888);
         frame.fill(Qt::black);
