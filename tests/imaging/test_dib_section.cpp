@@ -141,16 +141,11 @@ class TestDibSection : public QObject {
         QCOMPARE(storedPixel(dib, 2, 0), (QList<int>{0, 0, 0}));
         QCOMPARE(storedPixel(dib, 0, 2), (QList<int>{0, 0, 0}));
 
-        // Exclusive-or twice restores; unknown operations are refused.
-        QVERIFY(dib.Create(4, 4));
-        QVERIFY(dib.LoadPictureBlt(source));
-        QVERIFY(dib.LoadPictureBlt(source, 0, 0, -1, -1, RasterOp::SrcInvert));
-        QCOMPARE(storedPixel(dib, 3, 3), (QList<int>{0, 0, 0}));
-        QVERIFY(dib.LoadPictureBlt(source, 0, 0, -1, -1, RasterOp::SrcInvert));
-        QCOMPARE(storedPixel(dib, 3, 3), (QList<int>{194, 60, 60}));
+        // Unknown raster operations are refused.
         QVERIFY(!dib.LoadPictureBlt(source, 0, 0, -1, -1, RasterOp(0x00AA0029)));
 
         // Painting at an offset onto a larger surface.
+        QVERIFY(dib.LoadPictureBlt(source));
         QImage target(6, 6, QImage::Format_RGB32);
         target.fill(Qt::black);
         QVERIFY(dib.PaintPicture(target, 3, 4));

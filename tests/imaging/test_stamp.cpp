@@ -175,12 +175,6 @@ class TestStamp : public QObject {
         QCOMPARE(ExpandStampText(text), expanded);
     }
 
-    void timeAndDateTexts() {
-        QCOMPARE(StampTimeText(QDateTime(QDate(2021, 12, 1), QTime(0, 0, 7))), QStringLiteral("00:00:07"));
-        QCOMPARE(StampTimeText(QDateTime(QDate(2021, 12, 1), QTime(23, 4, 0))), QStringLiteral("23:04:00"));
-        QCOMPARE(StampDateText(QDateTime(QDate(2021, 12, 1), QTime(23, 4, 0))), QStringLiteral("12-01-2021"));
-    }
-
     // On a real frame the letters land inside the measured box, in the item's colour.
     void stampsAFrame() {
         ManualClock fixed(kMoment);
