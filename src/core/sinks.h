@@ -16,10 +16,14 @@ public:
 
 // Messages that need the user's confirmation (the JPEG writer's and the capture driver's errors).
 // showMessage returns once the user has confirmed; callable from any thread.
+enum class MessageIcon { Information, Exclamation, Critical };
+
 class MessageSink {
 public:
     virtual ~MessageSink() = default;
     virtual void showMessage(const QString& text) = 0;
+    // With the icon the box shows; sinks that show no icon can ignore it.
+    virtual void showMessage(const QString& text, MessageIcon) { showMessage(text); }
 };
 
 // Drops everything: for callers that have nobody to tell.

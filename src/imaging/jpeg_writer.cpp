@@ -47,7 +47,8 @@ bool WriteJpegFile(const cDIBSection& image, const QString& file, int quality, M
     if (!encoder) {
         qWarning("JPEG encoder unavailable: %s", tjGetErrorStr2(nullptr));
         messages.showMessage(QStringLiteral("Failed to initialise the IJL library: ") +
-                             QString::number(TJERR_FATAL));
+                             QString::number(TJERR_FATAL),
+                             MessageIcon::Exclamation);
         return false;
     }
     unsigned long size = 0;
@@ -56,7 +57,7 @@ bool WriteJpegFile(const cDIBSection& image, const QString& file, int quality, M
         jpeg &&
         ReplaceFileContents(file, QByteArrayView(reinterpret_cast<const char*>(jpeg.get()), qsizetype(size)));
     if (!written)
-        messages.showMessage(QStringLiteral("Failed to save to JPG"));
+        messages.showMessage(QStringLiteral("Failed to save to JPG"), MessageIcon::Exclamation);
     return written;
 }
 
@@ -67,7 +68,8 @@ bool SavePictureAsJpeg(const QImage& surface, const QString& file, int quality, 
     image.CreateFromPicture(surface);
     const bool written = WriteJpegFile(image, file, quality, messages);
     if (!written)
-        messages.showMessage(QStringLiteral("Error writing ") + file + QStringLiteral("JPEG File."));
+        messages.showMessage(QStringLiteral("Error writing ") + file + QStringLiteral("JPEG File."),
+                             MessageIcon::Critical);
     return written;
 }
 

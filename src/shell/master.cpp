@@ -3,6 +3,7 @@
 #include "core/setting_keys.h"
 #include "core/store.h"
 #include "core/version.h"
+#include "shell/password_prompt.h"
 #include "shell/window_sinks.h"
 
 #include <QAction>
@@ -112,6 +113,9 @@ void Master::load()
 
 void Master::otherToolbarClicked(const QString& key)
 {
+    // Every command, stop included, is guarded when the user has set a password.
+    if (PasswordRequired() && !frmPassword::Ask(*messageSink_, this))
+        return;
     if (key == QLatin1String("run"))
         runControl_->FTPRun();
     else if (key == QLatin1String("now"))

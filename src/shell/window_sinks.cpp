@@ -28,10 +28,16 @@ void LabelStatusSink::beep()
 
 WindowMessageSink::WindowMessageSink(QWidget* parent) : parent_(parent) {}
 
-void WindowMessageSink::showMessage(const QString& text)
+void WindowMessageSink::showMessage(const QString& text) { showMessage(text, MessageIcon::Exclamation); }
+
+void WindowMessageSink::showMessage(const QString& text, MessageIcon icon)
 {
-    auto show = [parent = parent_, text] {
-        QMessageBox::information(parent, applicationTitle(), text, QMessageBox::Ok);
+    auto show = [parent = parent_, text, icon] {
+        const auto boxIcon = icon == MessageIcon::Critical      ? QMessageBox::Critical
+                             : icon == MessageIcon::Information ? QMessageBox::Information
+                                                                : QMessageBox::Warning;
+        QMessageBox box(boxIcon, applicationTitle(), text, QMessageBox::Ok, parent);
+        box.exec();
     };
     if (QThread::currentThread() == qApp->thread())
         show();

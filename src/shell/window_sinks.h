@@ -27,6 +27,7 @@ class WindowMessageSink final : public MessageSink {
 public:
     explicit WindowMessageSink(QWidget* parent);
     void showMessage(const QString& text) override;
+    void showMessage(const QString& text, MessageIcon icon) override;
 
 private:
     QPointer<QWidget> parent_;

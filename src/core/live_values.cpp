@@ -1,0 +1,61 @@
+#include "core/live_values.h"
+
+#include "core/setting_keys.h"
+#include "core/store.h"
+#include "core/version.h"
+
+#include <algorithm>
+
+namespace zantrel {
+
+namespace {
+
+// Stored as 0x00BBGGRR; the top byte carries nothing for a stamp colour.
+quint32 colour(const keys::SettingKey& key) { return quint32(ReadInt32(key)) & 0x00FFFFFFu; }
+
+} // namespace
+
+LiveValues& LiveValues::instance()
+{
+    static LiveValues live;
+    return live;
+}
+
+LiveValues::Values LiveValues::fromSettings()
+{
+    Values v;
+    v.stamp.timePos = ReadInt16(keys::ImageTimePos);
+    v.stamp.datePos = ReadInt16(keys::ImageDatePos);
+    v.stamp.textPos = ReadInt16(keys::ImageTextPos);
+    v.stamp.timeColor = colour(keys::ImageTimeColor);
+    v.stamp.dateColor = colour(keys::ImageDateColor);
+    v.stamp.textColor = colour(keys::ImageTextColor);
+    v.stamp.backColor = colour(keys::ImageBack);
+    v.stamp.transparent = ReadFlag(keys::ImageTrans);
+    v.stamp.freeText = GetSetting(keys::ImageTextString, applicationTitle());
+    // The dialog's slider only offers 1..100.
+    v.compression = std::clamp<int>(ReadInt16(keys::ImageCompression), 1, 100);
+    return v;
+}
+
+LiveValues::Values LiveValues::snapshot()
+{
+    std::lock_guard lock(mutex_);
+    if (!values_)
+        values_ = fromSettings();
+    return *values_;
+}
+
+void LiveValues::set(const Values& values)
+{
+    std::lock_guard lock(mutex_);
+    values_ = values;
+}
+
+void LiveValues::reset()
+{
+    std::lock_guard lock(mutex_);
+    values_.reset();
+}
+
+} // namespace zantrel

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "imaging/stamp.h"
+
+#include <mutex>
+#include <optional>
+
+namespace zantrel {
+
+// The stamp layout (positions, colours, free text, transparency, background) and the JPEG compression
+// as the settings dialog currently shows them. Loaded from the settings the first time anybody needs
+// them; the dialog writes its unconfirmed edits here, so a job that runs while the dialog is open uses
+// what the user sees. The switches that say which stamps to print are read from the settings by the
+// job itself. Thread-safe.
+class LiveValues {
+public:
+    struct Values {
+        StampParams stamp;
+        int compression = 50; // percent; JPEG quality is 100 minus this
+    };
+
+    static LiveValues& instance();
+
+    Values snapshot();
+    void set(const Values& values);
+    // Forgets the edits; the next snapshot reads the settings again.
+    void reset();
+
+    static Values fromSettings();
+
+private:
+    std::mutex mutex_;
+    std::optional<Values> values_;
+};
+
+} // namespace zantrel

@@ -1,0 +1,64 @@
+#include "shell/password_prompt.h"
+
+#include "core/setting_keys.h"
+#include "core/sinks.h"
+#include "core/store.h"
+#include "core/version.h"
+
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+namespace zantrel {
+
+frmPassword::frmPassword(MessageSink& messages, QWidget* parent) : QDialog(parent), messages_(messages)
+{
+    setObjectName(QStringLiteral("frmPassword"));
+    setWindowTitle(applicationTitle());
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    setModal(true);
+    setFixedSize(267, 76);
+
+    auto* layout = new QVBoxLayout(this);
+    auto* label = new QLabel(QStringLiteral("Enter password to continue:"), this);
+    label->setObjectName(QStringLiteral("Label1"));
+    passw_ = new QLineEdit(this);
+    passw_->setObjectName(QStringLiteral("Passw"));
+    passw_->setEchoMode(QLineEdit::Password);
+    layout->addWidget(label);
+    layout->addWidget(passw_);
+
+    // Judged at every change: pressing Enter in a box that was never touched is a refusal.
+    connect(passw_, &QLineEdit::textChanged, this,
+            [this](const QString& text) { accepted_ = text == GetSetting(keys::PrefPassword); });
+}
+
+void frmPassword::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (!accepted_)
+            messages_.showMessage(QStringLiteral("Incorrect Password."), MessageIcon::Critical);
+        done(accepted_ ? Accepted : Rejected);
+        return;
+    case Qt::Key_Escape:
+        accepted_ = false;
+        done(Rejected);
+        return;
+    default:
+        QDialog::keyPressEvent(event);
+    }
+}
+
+bool frmPassword::Ask(MessageSink& messages, QWidget* parent)
+{
+    frmPassword prompt(messages, parent);
+    // Closed any other way than by Enter (the window manager's close, for instance): a refusal.
+    return prompt.exec() == Accepted && prompt.PasswordAccepted();
+}
+
+bool PasswordRequired() { return ReadNumber(keys::PrefUsePassword) == 1.0; }
+
+} // namespace zantrel
