@@ -28,7 +28,8 @@ QuitOnSignal::QuitOnSignal(QObject* parent) : QObject(parent)
         char byte;
         [[maybe_unused]] const auto n = ::read(signalFds[1], &byte, 1);
         QApplication::closeAllWindows();
-        QCoreApplication::quit();
+        // Queued, so it also ends a main loop that has not started yet (a signal during a start-up box).
+        QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
     });
     struct sigaction action {};
     action.sa_handler = onSignal;

@@ -130,6 +130,17 @@ private Q_SLOTS:
         QVERIFY2(ini.contains("OVERLAY=NO"), ini.constData());
     }
 
+    void firstStartIsOfferedOnce()
+    {
+        QTemporaryDir home;
+        Program first(home.path());
+        first.start({});
+        QVERIFY(stillRunningAfter(first.process, 1500));
+        QVERIFY(!readIni(home.path()).contains("FIRSTTIME")); // written only once the message is closed
+        stop(first.process);                                    // closes the message like any other window
+        QVERIFY(readIni(home.path()).contains("FIRSTTIME=NO"));
+    }
+
     void noDisplayFailsWithAMessage()
     {
         QTemporaryDir home;
