@@ -216,6 +216,8 @@ bool CaptureWindow::PositionCaptureWindow(int left, int top, int width, int heig
     return true;
 }
 
+CaptureView* CaptureWindow::captureView() const { return view_.data(); }
+
 bool CaptureWindow::connected() const {
     return session_ != nullptr;
 }

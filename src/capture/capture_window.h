@@ -87,7 +87,7 @@ class CaptureWindow : public QObject {
     // The cameras listed; it tells of cameras plugged in or out.
     DeviceList& deviceList() const { return *devices_; }
     // The picture inside the video area while a camera is connected (null otherwise).
-    CaptureView* captureView() const { return view_; }
+    CaptureView* captureView() const;
 
   Q_SIGNALS:
     // The four flags changed (connect, disconnect, camera lost or back).
