@@ -1,7 +1,71 @@
+#include "core/setting_keys.h"
+#include "core/startup.h"
+#include "core/store.h"
+#include "core/version.h"
+#include "shell/master.h"
+#include "shell/quit_on_signal.h"
+
 #include <QApplication>
+#include <QMessageBox>
+#include <cstdio>
+#include <cstring>
+
+using namespace zantrel;
+
+namespace {
+
+void printUsage()
+{
+    std::printf("Usage: webcam-zantrel [--help] [--version] [/BOOT]\n"
+                "Shows the live camera picture and publishes stamped JPEG images on a schedule.\n\n"
+                "  /BOOT      started by the session's start-up entry: runs only when the\n"
+                "             preference \"run when the computer starts\" is set\n"
+                "  --help     show this text\n"
+                "  --version  show the program's name and version\n\n"
+                "Settings: %s\n",
+                qPrintable(SettingsStore::defaultPath()));
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    if (args == QStringList{QStringLiteral("--help")}) {
+        printUsage();
+        return 0;
+    }
+    if (args == QStringList{QStringLiteral("--version")}) {
+        std::printf("%s\n", qPrintable(applicationTitle()));
+        return 0;
+    }
+
+    if (BootStartRefused(ArgumentText(args)))
+        return 0;
+    const auto instanceLock = AcquireInstanceLock();
+    if (!instanceLock)
+        return 0;
+    if (!DisplayAvailable()) {
+        std::fprintf(stderr, "webcam-zantrel: no display to open the window on (DISPLAY is not set).\n");
+        return 1;
+    }
+
     QApplication app(argc, argv);
-    return 0;
+    app.setApplicationName(QStringLiteral("webcam-zantrel"));
+    app.setApplicationDisplayName(applicationTitle());
+    app.setQuitOnLastWindowClosed(true);
+
+    QuitOnSignal quitOnSignal;
+    Master master;
+    master.load();
+    master.show();
+
+    if (GetSetting(keys::FirstTime) == QLatin1String("YES")) {
+        QMessageBox::information(&master, applicationTitle(),
+                                 QStringLiteral("Webcam Zantrel, now will configure all settings that is needed to work..."));
+        SaveSetting(keys::FirstTime, QStringLiteral("NO"));
+    }
+    return app.exec();
 }

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "core/scheduler.h"
+
+#include <QObject>
+#include <QTimer>
+#include <functional>
+
+namespace zantrel {
+
+class StatusSink;
+
+// The user's switch over publishing: idle, publishing on the schedule, or one job on demand. Owns the
+// update timer; keeps the run/now/stop buttons, the upper toolbar and the tray image in step with the
+// state through signals, so the window only mirrors it.
+class RunControl : public QObject {
+    Q_OBJECT
+public:
+    struct Buttons {
+        bool run = true;
+        bool now = true;
+        bool stop = false;
+        bool masterToolbar = true;
+        friend bool operator==(const Buttons&, const Buttons&) = default;
+    };
+    enum TrayImage { MasterIcon = 1, NowIcon = 2 };
+
+    // Starts one publishing job and calls done() on the UI thread when it has ended.
+    using JobStarter = std::function<void(std::function<void()> done)>;
+    // Asks the running job to stop at once (closes its FTP connection).
+    using JobStopper = std::function<void()>;
+
+    explicit RunControl(StatusSink& status, QObject* parent = nullptr);
+
+    void setJob(JobStarter start, JobStopper stop);
+
+    void FTPRun();
+    void FTPNow();
+    void FTPStop();
+
+    // One tick of the update timer; public so tests can drive the schedule with a set clock.
+    void tick();
+
+    Buttons buttons() const { return buttons_; }
+    bool timerActive() const { return timer_.isActive(); }
+    bool jobRunning() const { return jobRunning_; }
+    NextUpdate nextUpdate() const { return next_; }
+    int trayBlinkPhase() const { return blinkPhase_; }
+    QTimer& masterTimer() { return timer_; }
+
+Q_SIGNALS:
+    void buttonsChanged(zantrel::RunControl::Buttons buttons);
+    void trayImageChanged(int image);
+    void jobFinished();
+
+private:
+    void setButtons(Buttons b);
+    void runJob(std::function<void()> after);
+
+    StatusSink& status_;
+    QTimer timer_;
+    Buttons buttons_;
+    NextUpdate next_;
+    int blinkPhase_ = 0;
+    bool jobRunning_ = false;
+    // Bumped by every stop and run: a job that ends finds out whether publishing was stopped meanwhile.
+    quint64 generation_ = 0;
+    JobStarter startJob_;
+    JobStopper stopJob_;
+};
+
+} // namespace zantrel

@@ -1,0 +1,74 @@
+#include "imaging/jpeg_writer.h"
+
+#include "core/sinks.h"
+#include "imaging/dib_section.h"
+#include "imaging/file_replace.h"
+
+#include <QtDebug>
+#include <algorithm>
+#include <memory>
+#include <turbojpeg.h>
+
+namespace zantrel {
+
+namespace {
+
+struct EncoderRelease {
+    void operator()(void* handle) const { tjDestroy(handle); }
+};
+using Encoder = std::unique_ptr<void, EncoderRelease>;
+
+struct BufferRelease {
+    void operator()(unsigned char* buffer) const { tjFree(buffer); }
+};
+using JpegBuffer = std::unique_ptr<unsigned char, BufferRelease>;
+
+// The encoded picture, or nothing when the encoder refused it.
+JpegBuffer encode(void* encoder, const cDIBSection& image, int quality, unsigned long& size) {
+    if (!image.hDib())
+        return nullptr;
+    unsigned char* out = nullptr;
+    size = 0;
+    const int rc = tjCompress2(encoder, image.DIBSectionBitsPtr(), image.Width(), image.BytesPerScanLine(),
+                               image.Height(), TJPF_BGR, &out, &size, TJSAMP_420, std::clamp(quality, 0, 100),
+                               TJFLAG_BOTTOMUP);
+    JpegBuffer buffer(out);
+    if (rc != 0) {
+        qWarning("JPEG encoding failed: %s", tjGetErrorStr2(encoder));
+        return nullptr;
+    }
+    return buffer;
+}
+
+} // namespace
+
+bool WriteJpegFile(const cDIBSection& image, const QString& file, int quality, MessageSink& messages) {
+    Encoder encoder(tjInitCompress());
+    if (!encoder) {
+        qWarning("JPEG encoder unavailable: %s", tjGetErrorStr2(nullptr));
+        messages.showMessage(QStringLiteral("Failed to initialise the IJL library: ") +
+                             QString::number(TJERR_FATAL));
+        return false;
+    }
+    unsigned long size = 0;
+    const JpegBuffer jpeg = encode(encoder.get(), image, quality, size);
+    const bool written =
+        jpeg &&
+        ReplaceFileContents(file, QByteArrayView(reinterpret_cast<const char*>(jpeg.get()), qsizetype(size)));
+    if (!written)
+        messages.showMessage(QStringLiteral("Failed to save to JPG"));
+    return written;
+}
+
+bool SavePictureAsJpeg(const QImage& surface, const QString& file, int quality, MessageSink& messages) {
+    // The surface already holds the frame with its stamps; its copy in the image is what gets encoded.
+    cDIBSection image;
+    image.ClearUp();
+    image.CreateFromPicture(surface);
+    const bool written = WriteJpegFile(image, file, quality, messages);
+    if (!written)
+        messages.showMessage(QStringLiteral("Error writing ") + file + QStringLiteral("JPEG File."));
+    return written;
+}
+
+} // namespace zantrel

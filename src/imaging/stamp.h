@@ -1,0 +1,52 @@
+#pragma once
+
+#include "imaging/stamp_surface.h"
+
+#include <QDateTime>
+#include <QImage>
+#include <QString>
+#include <array>
+
+namespace zantrel {
+
+// The stamp positions in list order; the list index is what the settings store.
+inline constexpr std::array<const char*, 7> kStampPositions{
+    "Top Left", "Top Center", "Top Right", "Center", "Bottom Left", "Bottom Center", "Bottom Right"};
+
+// What to print on a frame. Colours are laid out 0x00BBGGRR. The publishing job leaves `transparent`
+// and `backColor` at their defaults (letters only); the preview passes the user's choice.
+struct StampParams {
+    bool time = false, date = false, text = false;
+    int timePos = 0, datePos = 0, textPos = 0;
+    quint32 timeColor = 0xFFFFFF, dateColor = 0xFFFFFF, textColor = 0xFFFFFF;
+    QString freeText;
+    bool transparent = true;
+    quint32 backColor = 0;
+};
+
+// Line slots: items sharing a position stack instead of overlapping.
+inline constexpr int kTimeSlot = 2;
+inline constexpr int kDateSlot = 1;
+inline constexpr int kTextSlot = 0;
+
+// "hh:mm:ss" on the 24-hour clock and "MM-DD-YYYY".
+QString StampTimeText(const QDateTime& moment);
+QString StampDateText(const QDateTime& moment);
+
+// Prints one item: pads the text with a blank on each side (in place), places it by the position index
+// (0 … 6, see kStampPositions) and the line slot, and prints it in the colour. Any other index prints
+// where the previous print left the position.
+void DrawStamp(StampSurface& surface, int slot, int position, quint32 colour, QString& text);
+
+// The free text with "&DATE", "&TIME" and "&NEXT" (any letter case) replaced by the current date, the
+// current time and the next update ("MM-DD-YYYY at hh:mm:ss").
+QString ExpandStampText(const QString& text);
+
+// Prints the switched-on items on the frame: the time, then the date, then the expanded free text, each
+// reading the clock afresh. Any thread, while a QGuiApplication exists.
+// Each frame starts printing at the top-left corner.
+void StampFrame(QImage& frame, const StampParams& params);
+// The same onto any surface, from its current print position.
+void StampItems(StampSurface& surface, const StampParams& params);
+
+} // namespace zantrel

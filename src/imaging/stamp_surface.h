@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QFont>
+#include <QFontMetricsF>
+#include <QImage>
+#include <QPainter>
+#include <QString>
+
+namespace zantrel {
+
+// Something that prints text the way a printing surface does: at a print position measured from the
+// top-left corner, in the surface's own units, in a fore colour, either letters only (transparent) or
+// on a box of the background colour. After printing, the position moves to the left edge one line
+// (the printed text's height) lower.
+class StampSurface {
+  public:
+    virtual ~StampSurface() = default;
+
+    virtual float width() const = 0;
+    virtual float height() const = 0;
+    virtual float textWidth(const QString& text) const = 0;
+    virtual float textHeight(const QString& text) const = 0;
+
+    float printX() const { return x_; }
+    float printY() const { return y_; }
+    void setPrintPosition(float x, float y) {
+        x_ = x;
+        y_ = y;
+    }
+    quint32 foreColor() const { return fore_; }
+    void setForeColor(quint32 colour) { fore_ = colour; }
+    quint32 backColor() const { return back_; }
+    void setBackColor(quint32 colour) { back_ = colour; }
+    bool transparent() const { return transparent_; }
+    void setTransparent(bool on) { transparent_ = on; }
+
+    void print(const QString& text);
+
+  protected:
+    // Draws the text with its top-left corner at (x, y) in the current colours and mode.
+    virtual void drawText(float x, float y, const QString& text) = 0;
+
+  private:
+    float x_ = 0;
+    float y_ = 0;
+    quint32 fore_ = 0;
+    quint32 back_ = 0xFFFFFF;
+    bool transparent_ = true;
+};
+
+// A colour laid out 0x00BBGGRR.
+QColor colourFromBgr(quint32 bgr);
+
+// The stamp font for a frame of the given height: a bold sans face whose size follows the frame, so
+// that stamps stay legible from 320 × 200 to 1920 × 1080.
+QFont stampFont(int frameHeight);
+
+// Prints on a QImage with QPainter, in pixels. The image must outlive the surface and must not be
+// painted on by anyone else meanwhile. Usable on any thread while a QGuiApplication exists.
+class ImageStampSurface final : public StampSurface {
+  public:
+    ImageStampSurface(QImage& image, const QFont& font);
+
+    float width() const override { return width_; }
+    float height() const override { return height_; }
+    float textWidth(const QString& text) const override;
+    float textHeight(const QString& text) const override;
+
+  protected:
+    void drawText(float x, float y, const QString& text) override;
+
+  private:
+    float width_;
+    float height_;
+    QPainter painter_;
+    QFontMetricsF metrics_;
+};
+
+} // namespace zantrel

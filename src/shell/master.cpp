@@ -1,0 +1,142 @@
+#include "shell/master.h"
+
+#include "core/setting_keys.h"
+#include "core/store.h"
+#include "core/version.h"
+#include "shell/window_sinks.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QToolBar>
+#include <QVBoxLayout>
+#include <cmath>
+
+namespace zantrel {
+
+namespace {
+
+int twipsToPixels(double twips) { return int(std::lround(twips / Master::kTwipsPerPixel)); }
+QString pixelsToTwips(int pixels) { return NumberText(std::int64_t(pixels) * Master::kTwipsPerPixel); }
+
+} // namespace
+
+Master::Master(QWidget* parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("Master"));
+    setMinimumSize(kMinimumWidth, kMinimumHeight);
+    resize(349, 319);
+
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(4, 4, 4, 4);
+    outer->setSpacing(2);
+
+    auto* controls = new QWidget(this);
+    controls->setObjectName(QStringLiteral("MasterControls"));
+    controlsLayout_ = new QVBoxLayout(controls);
+    controlsLayout_->setContentsMargins(0, 0, 0, 0);
+    controlsLayout_->setSpacing(2);
+
+    masterToolbar_ = new QToolBar(controls);
+    masterToolbar_->setObjectName(QStringLiteral("MasterToolbar"));
+    masterToolbar_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    controlsLayout_->addWidget(masterToolbar_);
+    controlsLayout_->addStretch(1);
+
+    otherToolbar_ = new QToolBar(controls);
+    otherToolbar_->setObjectName(QStringLiteral("OtherToolbar"));
+    otherToolbar_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    struct Button {
+        const char* key;
+        const char* caption;
+        const char* tip;
+    };
+    for (const Button& b : {Button{"run", "Run", "Run"}, Button{"now", "Now", "FTP Now"}, Button{"stop", "Stop", "Stop"},
+                            Button{"call", "Call...", ""}}) {
+        QAction* action = otherToolbar_->addAction(QString::fromLatin1(b.caption));
+        action->setObjectName(QString::fromLatin1(b.key));
+        action->setToolTip(QString::fromLatin1(b.tip));
+        const QString key = QString::fromLatin1(b.key);
+        connect(action, &QAction::triggered, this, [this, key] { otherToolbarClicked(key); });
+    }
+    // The modem feature is switched off: its button never shows.
+    otherToolbarAction(QStringLiteral("call"))->setVisible(false);
+    controlsLayout_->addWidget(otherToolbar_);
+    outer->addWidget(controls, 1);
+
+    status_ = new QLabel(this);
+    status_->setObjectName(QStringLiteral("MasterStatus"));
+    status_->setTextFormat(Qt::PlainText);
+    outer->addWidget(status_);
+
+    statusSink_ = std::make_unique<LabelStatusSink>(status_);
+    messageSink_ = std::make_unique<WindowMessageSink>(this);
+    runControl_ = std::make_unique<RunControl>(*statusSink_);
+    connect(runControl_.get(), &RunControl::buttonsChanged, this, &Master::applyButtons);
+    applyButtons(runControl_->buttons());
+}
+
+Master::~Master() = default;
+
+StatusSink& Master::statusSink() { return *statusSink_; }
+MessageSink& Master::messageSink() { return *messageSink_; }
+
+QAction* Master::otherToolbarAction(const QString& key) const
+{
+    return otherToolbar_->findChild<QAction*>(key, Qt::FindDirectChildrenOnly);
+}
+
+void Master::applyButtons(RunControl::Buttons b)
+{
+    otherToolbarAction(QStringLiteral("run"))->setEnabled(b.run);
+    otherToolbarAction(QStringLiteral("now"))->setEnabled(b.now);
+    otherToolbarAction(QStringLiteral("stop"))->setEnabled(b.stop);
+    masterToolbar_->setEnabled(b.masterToolbar);
+}
+
+void Master::load()
+{
+    setWindowTitle(applicationTitle());
+
+    // Stored geometry is in twips; the minimum size applies to whatever comes back.
+    const int width = twipsToPixels(ReadNumber(keys::LoadWidth));
+    const int height = twipsToPixels(ReadNumber(keys::LoadHeight));
+    resize(std::max(width, kMinimumWidth), std::max(height, kMinimumHeight));
+    move(twipsToPixels(ReadNumber(keys::LoadLeft)), twipsToPixels(ReadNumber(keys::LoadTop)));
+
+    overlayMode_ = GetSetting(keys::LoadOverlay) == QLatin1String("YES");
+
+    if (ReadNumber(keys::PrefAutoRun) == 1.0)
+        runControl_->FTPRun();
+}
+
+void Master::otherToolbarClicked(const QString& key)
+{
+    if (key == QLatin1String("run"))
+        runControl_->FTPRun();
+    else if (key == QLatin1String("now"))
+        runControl_->FTPNow();
+    else if (key == QLatin1String("stop"))
+        runControl_->FTPStop();
+}
+
+void Master::saveWindowState()
+{
+    if (stateSaved_)
+        return;
+    stateSaved_ = true;
+    const QRect frame = frameGeometry();
+    SaveSetting(keys::LoadHeight, pixelsToTwips(height()));
+    SaveSetting(keys::LoadWidth, pixelsToTwips(width()));
+    SaveSetting(keys::LoadTop, pixelsToTwips(frame.top()));
+    SaveSetting(keys::LoadLeft, pixelsToTwips(frame.left()));
+    SaveSetting(keys::LoadOverlay, overlayMode_ ? QStringLiteral("YES") : QStringLiteral("NO"));
+}
+
+void Master::closeEvent(QCloseEvent* event)
+{
+    saveWindowState();
+    event->accept();
+}
+
+} // namespace zantrel

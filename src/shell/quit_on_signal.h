@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QObject>
+#include <memory>
+
+class QSocketNotifier;
+
+namespace zantrel {
+
+// Turns SIGTERM, SIGINT and SIGHUP (session end, `kill`, Ctrl+C) into an orderly close of every window,
+// so the window state is saved and connections are closed as on a normal exit.
+class QuitOnSignal : public QObject {
+    Q_OBJECT
+public:
+    explicit QuitOnSignal(QObject* parent = nullptr);
+    ~QuitOnSignal() override;
+
+private:
+    std::unique_ptr<QSocketNotifier> notifier_;
+};
+
+} // namespace zantrel
