@@ -24,6 +24,9 @@ inline constexpr SettingKey LoadOverlay{"LOAD", "OVERLAY", "NO"};
 
 // VFW: capture device.
 inline constexpr SettingKey VfwIndex{"VFW", "INDEX", "0"};
+// The format chosen for one camera: the key is the prefix, "_" and the camera's identity with every
+// character other than a letter or digit replaced by "_". A GStreamer caps text; "" lets the camera choose.
+inline constexpr SettingKey VfwFormat{"VFW", "FORMAT", ""};
 
 // PREF: preferences.
 inline constexpr SettingKey PrefAutoRun{"PREF", "ARUN", "0"};

@@ -1,0 +1,320 @@
+#include "capture/capture_session.h"
+
+#include "capture/video_formats_p.h"
+
+#include <algorithm>
+#include <gst/app/gstappsink.h>
+#include <gst/video/colorbalance.h>
+#include <gst/video/video.h>
+#include <gst/video/videooverlay.h>
+
+namespace zantrel {
+
+namespace {
+
+// The byte order of QImage::Format_RGB32 in memory.
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+constexpr const char* kFrameCaps = "video/x-raw,format=BGRx";
+#else
+constexpr const char* kFrameCaps = "video/x-raw,format=xRGB";
+#endif
+
+// A camera buffer mapped for reading for as long as an image refers to it.
+struct MappedFrame {
+    GstSample* sample = nullptr;
+    GstVideoFrame frame{};
+    static void release(void* info) {
+        std::unique_ptr<MappedFrame> mapped(static_cast<MappedFrame*>(info));
+        gst_video_frame_unmap(&mapped->frame);
+        gst_sample_unref(mapped->sample);
+    }
+};
+
+QImage imageOf(GstSample* sample) {
+    GstVideoInfo info;
+    if (!gst_video_info_from_caps(&info, gst_sample_get_caps(sample))) {
+        gst_sample_unref(sample);
+        return {};
+    }
+    auto mapped = std::make_unique<MappedFrame>();
+    mapped->sample = sample;
+    if (!gst_video_frame_map(&mapped->frame, &info, gst_sample_get_buffer(sample), GST_MAP_READ)) {
+        gst_sample_unref(sample);
+        return {};
+    }
+    const auto* data = static_cast<const uchar*>(GST_VIDEO_FRAME_PLANE_DATA(&mapped->frame, 0));
+    const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&mapped->frame, 0);
+    const int width = GST_VIDEO_FRAME_WIDTH(&mapped->frame);
+    const int height = GST_VIDEO_FRAME_HEIGHT(&mapped->frame);
+    return QImage(data, width, height, stride, QImage::Format_RGB32, &MappedFrame::release, mapped.release());
+}
+
+GstFlowReturn onNewSample(GstAppSink* sink, gpointer data) {
+    GstSample* sample = gst_app_sink_pull_sample(sink);
+    if (!sample)
+        return GST_FLOW_OK;
+    static_cast<std::shared_ptr<FrameStore>*>(data)->get()->publish(imageOf(sample));
+    return GST_FLOW_OK;
+}
+
+void releaseStore(gpointer data) {
+    delete static_cast<std::shared_ptr<FrameStore>*>(data);
+}
+
+bool add(GstElement* bin, gst::ElementPtr& element) {
+    // The bin takes over the (already sunk) reference we hold.
+    return gst_bin_add(GST_BIN(bin), element.release());
+}
+
+} // namespace
+
+std::unique_ptr<CaptureSession> CaptureSession::open(gst::ElementPtr source,
+                                                     std::shared_ptr<FrameStore> frames, Mode mode,
+                                                     const QString& formatCaps, const QString& overlaySink,
+                                                     QString* error) {
+    std::unique_ptr<CaptureSession> session(new CaptureSession);
+    session->mode_ = mode;
+    session->frames_ = std::move(frames);
+    if (!source || !session->build(std::move(source), overlaySink, error))
+        return nullptr;
+    if (gst_element_set_state(session->pipeline_.get(), GST_STATE_READY) == GST_STATE_CHANGE_FAILURE) {
+        if (error)
+            *error = QStringLiteral("the camera does not open");
+        return nullptr;
+    }
+    if (!formatCaps.isEmpty() && !session->applyFormat(formatCaps))
+        session->setFormatCaps({});
+    return session;
+}
+
+bool CaptureSession::build(gst::ElementPtr source, const QString& overlaySink, QString* error) {
+    pipeline_ = gst::adopt(gst_pipeline_new("capture"));
+    gst::ElementPtr format = gst::makeElement("capsfilter", "format");
+    gst::ElementPtr rate = gst::makeElement("videorate");
+    gst::ElementPtr convert = gst::makeElement("videoconvert");
+    gst::ElementPtr frameFilter = gst::makeElement("capsfilter");
+    gst::ElementPtr appsink = gst::makeElement("appsink");
+    if (!pipeline_ || !format || !rate || !convert || !frameFilter || !appsink) {
+        if (error)
+            *error = QStringLiteral("GStreamer's base plugins are missing");
+        return false;
+    }
+    source_ = source.get();
+    formatFilter_ = format.get();
+    rate_ = rate.get();
+    GstElement* sink = appsink.get();
+    GstElement* convertElement = convert.get();
+    GstElement* frameFilterElement = frameFilter.get();
+    g_object_set(rate_, "drop-only", TRUE, nullptr);
+    gst::CapsPtr frameCaps(gst_caps_from_string(kFrameCaps));
+    g_object_set(frameFilter.get(), "caps", frameCaps.get(), nullptr);
+    // Only the newest frame matters: never queue, never hold the camera back.
+    g_object_set(sink, "max-buffers", 1u, "drop", TRUE, "qos", FALSE, nullptr);
+    GstAppSinkCallbacks callbacks{};
+    callbacks.new_sample = &onNewSample;
+    gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, new std::shared_ptr<FrameStore>(frames_),
+                               &releaseStore);
+
+    for (auto* element : {&source, &format, &rate, &convert, &frameFilter, &appsink})
+        add(pipeline_.get(), *element);
+    bool linked = gst_element_link(source_, formatFilter_);
+    GstElement* branchStart = formatFilter_;
+
+    if (mode_ == Mode::Overlay) {
+        gst::ElementPtr tee = gst::makeElement("tee");
+        gst::ElementPtr frameQueue = gst::makeElement("queue");
+        gst::ElementPtr viewQueue = gst::makeElement("queue");
+        gst::ElementPtr viewConvert = gst::makeElement("videoconvert");
+        gst::ElementPtr viewScale = gst::makeElement("videoscale");
+        gst::ElementPtr viewFilter = gst::makeElement("capsfilter");
+        gst::ElementPtr viewSink =
+            overlaySink.isEmpty() ? gst::ElementPtr() : gst::makeElement(overlaySink.toLatin1().constData());
+        if (!tee || !frameQueue || !viewQueue || !viewConvert || !viewScale || !viewFilter || !viewSink) {
+            if (error)
+                *error = QStringLiteral("no video sink can draw on this display");
+            return false;
+        }
+        for (GstElement* queue : {frameQueue.get(), viewQueue.get()})
+            g_object_set(queue, "leaky", 2 /* downstream */, "max-size-buffers", 2u, nullptr);
+        g_object_set(viewSink.get(), "force-aspect-ratio", FALSE, nullptr);
+        overlaySink_ = viewSink.get();
+        if (overlaySink == QLatin1String("ximagesink"))
+            overlayScaleFilter_ = viewFilter.get();
+        GstElement* teeElement = tee.get();
+        GstElement* frameQueueElement = frameQueue.get();
+        GstElement* chain[] = {viewQueue.get(), viewConvert.get(), viewScale.get(), viewFilter.get(),
+                               viewSink.get()};
+        for (auto* element :
+             {&tee, &frameQueue, &viewQueue, &viewConvert, &viewScale, &viewFilter, &viewSink})
+            add(pipeline_.get(), *element);
+        linked = linked && gst_element_link(formatFilter_, teeElement) &&
+                 gst_element_link(teeElement, frameQueueElement) && gst_element_link(teeElement, chain[0]);
+        for (std::size_t i = 0; i + 1 < std::size(chain); ++i)
+            linked = linked && gst_element_link(chain[i], chain[i + 1]);
+        branchStart = frameQueueElement;
+    }
+    linked = linked &&
+             gst_element_link_many(branchStart, rate_, convertElement, frameFilterElement, sink, nullptr);
+    if (!linked && error)
+        *error = QStringLiteral("the camera's pictures cannot be converted");
+    bus_ = std::make_unique<BusSignals>(gst::ObjectPtr<GstBus>(gst_element_get_bus(pipeline_.get())).get());
+    connect(bus_.get(), &BusSignals::errorOccurred, this,
+            [this](const QString& text) { stopAfterFailure(text); });
+    connect(bus_.get(), &BusSignals::endOfStream, this,
+            [this] { stopAfterFailure(QStringLiteral("the camera stopped sending pictures")); });
+    if (GST_IS_COLOR_BALANCE(source_))
+        balance_ = gst::share(source_);
+    else if (GST_IS_BIN(source_))
+        balance_.reset(gst_bin_get_by_interface(GST_BIN(source_), GST_TYPE_COLOR_BALANCE));
+    return linked;
+}
+
+CaptureSession::~CaptureSession() {
+    if (pipeline_)
+        gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
+    if (frames_)
+        frames_->setActive(false);
+}
+
+void CaptureSession::stopAfterFailure(const QString& reason) {
+    if (failed_)
+        return;
+    failed_ = true;
+    playing_ = false;
+    frames_->setActive(false);
+    gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
+    Q_EMIT failed(reason);
+}
+
+void CaptureSession::setRate(int framesPerSecond) {
+    g_object_set(rate_, "max-rate", framesPerSecond >= 1 ? framesPerSecond : G_MAXINT, nullptr);
+}
+
+void CaptureSession::setOverlayWindow(WId window, QSize size) {
+    if (!overlaySink_)
+        return;
+    gst_video_overlay_set_window_handle(GST_VIDEO_OVERLAY(overlaySink_), guintptr(window));
+    resizeOverlay(size);
+}
+
+void CaptureSession::resizeOverlay(QSize size) {
+    if (!overlaySink_)
+        return;
+    if (overlayScaleFilter_ && !size.isEmpty()) {
+        gst::CapsPtr caps(gst_caps_new_simple("video/x-raw", "width", G_TYPE_INT, size.width(), "height",
+                                              G_TYPE_INT, size.height(), nullptr));
+        g_object_set(overlayScaleFilter_, "caps", caps.get(), nullptr);
+    }
+    gst_video_overlay_expose(GST_VIDEO_OVERLAY(overlaySink_));
+}
+
+bool CaptureSession::play() {
+    if (failed_)
+        return false;
+    if (playing_)
+        return true;
+    frames_->setActive(true);
+    playing_ = gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE;
+    if (!playing_)
+        frames_->setActive(false);
+    return playing_;
+}
+
+QSize CaptureSession::formatSize() const {
+    const QSize seen = frames_->frameSize();
+    if (!seen.isEmpty())
+        return seen;
+    gst::ObjectPtr<GstPad> pad(gst_element_get_static_pad(formatFilter_, "src"));
+    gst::CapsPtr caps(pad ? gst_pad_get_current_caps(pad.get()) : nullptr);
+    if (!caps && pad) {
+        gst::CapsPtr allowed(gst_pad_query_caps(pad.get(), nullptr));
+        if (allowed && !gst_caps_is_empty(allowed.get()) && !gst_caps_is_any(allowed.get()))
+            caps.reset(gst_caps_fixate(allowed.release()));
+    }
+    int width = 0;
+    int height = 0;
+    if (caps && !gst_caps_is_empty(caps.get()) && !gst_caps_is_any(caps.get())) {
+        const GstStructure* s = gst_caps_get_structure(caps.get(), 0);
+        gst_structure_get_int(s, "width", &width);
+        gst_structure_get_int(s, "height", &height);
+    }
+    return QSize(width, height);
+}
+
+std::vector<VideoFormat> CaptureSession::formats() const {
+    gst::ObjectPtr<GstPad> pad(gst_element_get_static_pad(source_, "src"));
+    if (!pad)
+        return {};
+    gst::CapsPtr caps(gst_pad_query_caps(pad.get(), nullptr));
+    return enumerateFormats(caps.get());
+}
+
+bool CaptureSession::setFormatCaps(const QString& capsText) {
+    gst::CapsPtr caps(capsText.isEmpty() ? gst_caps_new_any()
+                                         : gst_caps_from_string(capsText.toUtf8().constData()));
+    if (!caps)
+        return false;
+    g_object_set(formatFilter_, "caps", caps.get(), nullptr);
+    formatCaps_ = capsText;
+    return true;
+}
+
+bool CaptureSession::applyFormat(const QString& capsText) {
+    if (failed_)
+        return false;
+    const QString previous = formatCaps_;
+    // Cameras take a new size or pixel format only while stopped.
+    const bool wasPlaying = playing_;
+    gst_element_set_state(pipeline_.get(), GST_STATE_READY);
+    frames_->setActive(false);
+    playing_ = false;
+    bool ok = setFormatCaps(capsText);
+    if (ok) {
+        gst::ObjectPtr<GstPad> pad(gst_element_get_static_pad(source_, "src"));
+        gst::CapsPtr offered(pad ? gst_pad_query_caps(pad.get(), nullptr) : nullptr);
+        gst::CapsPtr wanted(gst_caps_from_string(capsText.toUtf8().constData()));
+        ok = offered && wanted && gst_caps_can_intersect(offered.get(), wanted.get());
+    }
+    if (!ok)
+        setFormatCaps(previous);
+    if (wasPlaying && !play() && ok) {
+        // The camera accepted the format in principle but will not run with it.
+        gst_element_set_state(pipeline_.get(), GST_STATE_READY);
+        setFormatCaps(previous);
+        play();
+        ok = false;
+    }
+    return ok;
+}
+
+std::vector<SourceControl> CaptureSession::controls() const {
+    std::vector<SourceControl> out;
+    if (!balance_)
+        return out;
+    GstColorBalance* balance = GST_COLOR_BALANCE(balance_.get());
+    for (const GList* item = gst_color_balance_list_channels(balance); item; item = item->next) {
+        auto* channel = GST_COLOR_BALANCE_CHANNEL(item->data);
+        if (channel->min_value >= channel->max_value)
+            continue;
+        out.push_back({gst::toQString(channel->label), channel->min_value, channel->max_value,
+                       gst_color_balance_get_value(balance, channel)});
+    }
+    return out;
+}
+
+bool CaptureSession::setControl(const QString& name, int value) {
+    if (!balance_)
+        return false;
+    GstColorBalance* balance = GST_COLOR_BALANCE(balance_.get());
+    for (const GList* item = gst_color_balance_list_channels(balance); item; item = item->next) {
+        auto* channel = GST_COLOR_BALANCE_CHANNEL(item->data);
+        if (gst::toQString(channel->label) == name) {
+            gst_color_balance_set_value(balance, channel,
+                                        std::clamp(value, channel->min_value, channel->max_value));
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace zantrel

@@ -1,0 +1,68 @@
+#include "capture/capture_view.h"
+
+#include "capture/mira.h"
+
+#include <QPainter>
+#include <QResizeEvent>
+
+namespace zantrel {
+
+CaptureView::CaptureView(std::shared_ptr<FrameStore> frames, QWidget* parent)
+    : QWidget(parent), frames_(std::move(frames)) {
+    setObjectName(QStringLiteral("CaptureView"));
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    connect(frames_.get(), &FrameStore::frameArrived, this, qOverload<>(&QWidget::update),
+            Qt::QueuedConnection);
+}
+
+void CaptureView::setScaled(bool scaled) {
+    if (scaled_ == scaled)
+        return;
+    scaled_ = scaled;
+    update();
+}
+
+WId CaptureView::showOverlaySurface() {
+    if (!surface_) {
+        surface_ = new QWidget(this);
+        surface_->setObjectName(QStringLiteral("OverlaySurface"));
+        surface_->setAttribute(Qt::WA_NativeWindow);
+        // The sink paints this window; Qt must not paint over it.
+        surface_->setAttribute(Qt::WA_OpaquePaintEvent);
+        surface_->setAttribute(Qt::WA_NoSystemBackground);
+        surface_->setAutoFillBackground(false);
+    }
+    surface_->setGeometry(rect());
+    surface_->show();
+    return surface_->winId();
+}
+
+void CaptureView::hideOverlaySurface() {
+    if (surface_)
+        surface_->hide();
+    update();
+}
+
+void CaptureView::resizeEvent(QResizeEvent* event) {
+    if (surface_)
+        surface_->setGeometry(QRect(QPoint(0, 0), event->size()));
+    QWidget::resizeEvent(event);
+}
+
+void CaptureView::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    const QImage frame = frames_->takeForPaint();
+    if (frame.isNull()) {
+        painter.drawImage(rect(), MiraTestCard());
+        return;
+    }
+    ++framesPainted_;
+    if (scaled_) {
+        painter.drawImage(rect(), frame);
+    } else {
+        painter.fillRect(rect(), Qt::black);
+        painter.drawImage(QPoint(0, 0), frame);
+    }
+}
+
+} // namespace zantrel

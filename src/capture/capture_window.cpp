@@ -1,0 +1,335 @@
+#include "capture/capture_window.h"
+
+#include "capture/capture_session.h"
+#include "capture/capture_view.h"
+#include "capture/device_list_p.h"
+#include "capture/format_dialog.h"
+#include "capture/frame_store.h"
+#include "capture/mira.h"
+#include "capture/overlay_sink.h"
+#include "capture/preview_rate.h"
+#include "capture/source_dialog.h"
+#include "capture/video_window.h"
+#include "core/sinks.h"
+#include "core/store.h"
+
+#include <QGuiApplication>
+#include <QtDebug>
+#include <cmath>
+
+namespace zantrel {
+
+namespace {
+
+constexpr int kGrabWaitMs = 100;
+
+// The busy pointer for the lifetime of the object.
+class BusyPointer {
+  public:
+    BusyPointer() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyPointer() { QGuiApplication::restoreOverrideCursor(); }
+    BusyPointer(const BusyPointer&) = delete;
+    BusyPointer& operator=(const BusyPointer&) = delete;
+};
+
+// Frames a second that keep the given interval between frames; 0 for no limit.
+int rateForInterval(int intervalMs) {
+    return intervalMs > 0 ? std::max(1, int(std::lround(1000.0 / intervalMs))) : 0;
+}
+
+} // namespace
+
+CaptureWindow::CaptureWindow(MessageSink& messages, VideoWindow* videoWindow, QObject* parent)
+    : QObject(parent), messages_(messages), videoWindow_(videoWindow),
+      devices_(std::make_unique<DeviceList>()), frames_(std::make_shared<FrameStore>()) {
+    connect(devices_.get(), &DeviceList::added, this, &CaptureWindow::onDeviceAdded);
+    connect(devices_.get(), &DeviceList::removed, this, &CaptureWindow::onDeviceRemoved);
+}
+
+CaptureWindow::~CaptureWindow() {
+    DisconnectAndDestroy();
+}
+
+void CaptureWindow::setVideoWindow(VideoWindow* videoWindow) {
+    if (videoWindow_ == videoWindow)
+        return;
+    destroyView();
+    videoWindow_ = videoWindow;
+}
+
+int CaptureWindow::CountDrivers() const {
+    return devices_->count();
+}
+
+QString CaptureWindow::GetDriverName(int index) const {
+    const QString name = devices_->name(index);
+    return name.isEmpty() && (index < 0 || index >= devices_->count()) ? QStringLiteral("Error!") : name;
+}
+
+bool CaptureWindow::Init_Video(int index) {
+    const BusyPointer busy;
+    DisconnectAndDestroy();
+    if (videoWindow_) {
+        view_ = new CaptureView(frames_, videoWindow_); // owned by the video area
+        view_->setGeometry(0, 0, 160, 120);
+        view_->show();
+    }
+    const bool ok = connectDevice(index);
+    if (!ok)
+        destroyView();
+    updateCaps();
+    Resize_Video();
+    SaveSetting(keys::VfwIndex, NumberText(index));
+    return ok;
+}
+
+bool CaptureWindow::connectDevice(int index) {
+    identity_ = devices_->identity(index);
+    if (identity_.isEmpty())
+        return false;
+    if (!openSession(false)) {
+        identity_.clear();
+        return false;
+    }
+    return true;
+}
+
+bool CaptureWindow::openSession(bool overlay) {
+    // A camera opens only once: the old pipeline goes first.
+    session_.reset();
+    const int index = devices_->indexOf(identity_);
+    QString error;
+    gst::ElementPtr source =
+        index >= 0 ? devices_->internals().createSource(index, &error) : gst::ElementPtr();
+    if (source) {
+        const QString format = GetSetting(QString::fromLatin1(keys::VfwFormat.section), formatKey(identity_),
+                                          QString::fromLatin1(keys::VfwFormat.fallback));
+        const auto mode = overlay ? CaptureSession::Mode::Overlay : CaptureSession::Mode::Preview;
+        session_ =
+            CaptureSession::open(std::move(source), frames_, mode, format, OverlaySinkFactory(), &error);
+    }
+    if (!session_) {
+        qWarning().noquote() << "Camera" << devices_->name(index) << "does not connect:" << error;
+        return false;
+    }
+    const quint64 generation = ++generation_;
+    connect(
+        session_.get(), &CaptureSession::failed, this,
+        [this, generation](const QString& reason) {
+            if (generation == generation_)
+                onSessionFailed(reason);
+        },
+        Qt::QueuedConnection);
+    return true;
+}
+
+bool CaptureWindow::DisconnectAndDestroy() {
+    const bool existed = session_ || view_;
+    session_.reset();
+    frames_->setActive(false);
+    identity_.clear();
+    lostIdentity_.clear();
+    destroyView();
+    updateCaps();
+    return existed;
+}
+
+void CaptureWindow::destroyView() {
+    if (view_)
+        delete view_.data();
+}
+
+void CaptureWindow::Resize_Video() {
+    if (videoWindow_)
+        videoWindow_->update();
+    QSize ignored;
+    GetCaptureStatus(ignored);
+    if (videoWindow_)
+        PositionCaptureWindow(0, 0, videoWindow_->width(), videoWindow_->height());
+    SetPreviewScale(true);
+    if (!overlayMode_)
+        StartPreview(ReadPreviewRate());
+    else if (!StartOverlay() && connected())
+        StartPreview(ReadPreviewRate()); // no sink can draw here: keep a live picture all the same
+}
+
+bool CaptureWindow::StartPreview(int framesPerSecond) {
+    const int interval = PreviewIntervalMs(framesPerSecond);
+    if (session_ && session_->mode() != CaptureSession::Mode::Preview && !openSession(false))
+        onSessionFailed(QStringLiteral("the camera does not reopen"));
+    if (!session_) {
+        // While a lost camera is awaited the test card is all there is to show; no message then.
+        if (lostIdentity_.isEmpty())
+            messages_.showMessage(QStringLiteral("Lanthor: Cannot set preview mode."));
+        return false;
+    }
+    if (view_)
+        view_->hideOverlaySurface();
+    session_->setRate(rateForInterval(interval));
+    return session_->play();
+}
+
+bool CaptureWindow::StartOverlay() {
+    if (!session_ || !view_ || OverlaySinkFactory().isEmpty())
+        return false;
+    if (session_->mode() != CaptureSession::Mode::Overlay && !openSession(true)) {
+        onSessionFailed(QStringLiteral("the camera does not reopen"));
+        return false;
+    }
+    session_->setRate(rateForInterval(PreviewIntervalMs(ReadPreviewRate())));
+    session_->setOverlayWindow(view_->showOverlaySurface(), view_->size());
+    if (session_->play())
+        return true;
+    view_->hideOverlaySurface();
+    return false;
+}
+
+bool CaptureWindow::SetPreviewScale(bool on) {
+    if (!session_)
+        return false;
+    if (view_)
+        view_->setScaled(on);
+    return true;
+}
+
+bool CaptureWindow::GetCaptureStatus(QSize& imageSize) const {
+    if (!session_)
+        return false;
+    imageSize = session_->formatSize();
+    return true;
+}
+
+bool CaptureWindow::PositionCaptureWindow(int left, int top, int width, int height) {
+    QSize format;
+    if (!GetCaptureStatus(format))
+        return false;
+    if (view_) {
+        if (left + top + width + height == 0)
+            view_->resize(format);
+        else if (width + height != 0)
+            view_->setGeometry(left, top, width, height);
+        else
+            view_->move(left, top);
+        if (session_->mode() == CaptureSession::Mode::Overlay)
+            session_->resizeOverlay(view_->size());
+    }
+    return true;
+}
+
+CaptureView* CaptureWindow::captureView() const { return view_.data(); }
+
+bool CaptureWindow::connected() const {
+    return session_ != nullptr;
+}
+
+void CaptureWindow::updateCaps() {
+    DriverCaps now;
+    if (session_) {
+        now.fHasOverlay = videoWindow_ && !OverlaySinkFactory().isEmpty();
+        now.fHasDlgVideoFormat = !session_->formats().empty();
+        now.fHasDlgVideoSource = !session_->controls().empty();
+    }
+    if (now == caps_)
+        return;
+    caps_ = now;
+    Q_EMIT driverCapsChanged();
+}
+
+void CaptureWindow::onSessionFailed(const QString& reason) {
+    if (!session_)
+        return;
+    qWarning().noquote() << "Camera" << devices_->name(devices_->indexOf(identity_)) << "stopped:" << reason;
+    lostIdentity_ = identity_;
+    session_.reset();
+    frames_->setActive(false);
+    if (view_) {
+        view_->hideOverlaySurface();
+        view_->update();
+    }
+    updateCaps();
+    Q_EMIT cameraLost(reason);
+}
+
+void CaptureWindow::onDeviceAdded(const QString& identity) {
+    Q_EMIT devicesChanged();
+    if (identity != lostIdentity_ || session_)
+        return;
+    identity_ = identity;
+    if (!openSession(false))
+        return;
+    lostIdentity_.clear();
+    updateCaps();
+    Resize_Video();
+    Q_EMIT cameraRestored();
+}
+
+void CaptureWindow::onDeviceRemoved(const QString& identity) {
+    Q_EMIT devicesChanged();
+    if (session_ && identity == identity_)
+        onSessionFailed(QStringLiteral("the camera was unplugged"));
+}
+
+QString CaptureWindow::formatKey(const QString& identity) const {
+    QString key = QString::fromLatin1(keys::VfwFormat.key) + QLatin1Char('_');
+    for (const QChar c : identity)
+        key += (c.isLetterOrNumber() && c.unicode() < 128) ? c : QLatin1Char('_');
+    return key;
+}
+
+std::vector<VideoFormat> CaptureWindow::formats() const {
+    return session_ ? session_->formats() : std::vector<VideoFormat>{};
+}
+
+QString CaptureWindow::currentFormatCaps() const {
+    return session_ ? session_->currentFormatCaps() : QString();
+}
+
+bool CaptureWindow::applyFormat(const VideoFormat& format) {
+    if (!session_ || !session_->applyFormat(format.capsText()))
+        return false;
+    SaveSetting(QString::fromLatin1(keys::VfwFormat.section), formatKey(identity_), format.capsText());
+    return true;
+}
+
+std::vector<SourceControl> CaptureWindow::controls() const {
+    return session_ ? session_->controls() : std::vector<SourceControl>{};
+}
+
+bool CaptureWindow::setControl(const QString& name, int value) {
+    return session_ && session_->setControl(name, value);
+}
+
+void CaptureWindow::ShowFormatDialog(QWidget* parent) {
+    auto list = formats();
+    if (list.empty()) {
+        messages_.showMessage(QStringLiteral("Lanthor: Cannot show Video Format Dialog."));
+        return;
+    }
+    FormatDialog dialog(
+        std::move(list), currentFormatCaps(), [this](const VideoFormat& f) { return applyFormat(f); },
+        parent);
+    dialog.exec();
+}
+
+void CaptureWindow::ShowSourceDialog(QWidget* parent) {
+    const auto list = controls();
+    if (list.empty()) {
+        messages_.showMessage(QStringLiteral("Lanthor: Cannot show Video Source Dialog."));
+        return;
+    }
+    SourceDialog dialog(
+        list, [this](const QString& name, int value) { return setControl(name, value); }, parent);
+    dialog.exec();
+}
+
+void CaptureWindow::ShowDisplayDialog(QWidget*) {
+    // Display settings belong to the video sink, which has no dialog of its own.
+    messages_.showMessage(QStringLiteral("Lanthor: Cannot show Video Display Dialog."));
+}
+
+void CaptureWindow::GrabFrame(QImage& target) const {
+    const QImage frame = frames_->newest(kGrabWaitMs);
+    target = frame.isNull() ? MiraTestCard() : frame.copy();
+}
+
+} // namespace zantrel

@@ -1,0 +1,125 @@
+#pragma once
+
+#include "capture/driver_caps.h"
+#include "capture/video_format.h"
+
+#include <QImage>
+#include <QObject>
+#include <QPointer>
+#include <QSize>
+#include <memory>
+
+class QWidget;
+
+namespace zantrel {
+
+class CaptureSession;
+class CaptureView;
+class DeviceList;
+class FrameStore;
+class MessageSink;
+class VideoWindow;
+
+// The live camera of the main window: connects a camera by its place in the device list, shows its
+// picture in the video area in preview or overlay mode, opens the camera's format and source dialogs
+// and hands out frames for publishing. Lives on the UI thread; only GrabFrame may be called from other
+// threads. A camera that fails or is unplugged leaves the test card in the video area and in grabs, and
+// is connected again by itself when it comes back.
+class CaptureWindow : public QObject {
+    Q_OBJECT
+  public:
+    explicit CaptureWindow(MessageSink& messages, VideoWindow* videoWindow = nullptr,
+                           QObject* parent = nullptr);
+    ~CaptureWindow() override;
+
+    void setVideoWindow(VideoWindow* videoWindow);
+    VideoWindow* videoWindow() const { return videoWindow_; }
+    void setOverlayMode(bool overlay) { overlayMode_ = overlay; }
+    bool overlayMode() const { return overlayMode_; }
+
+    // Cameras: the number listed and the name at index ("Error!" past the end).
+    int CountDrivers() const;
+    QString GetDriverName(int index) const;
+
+    // Connects the camera at index, reads what it offers, fits it to the video area and starts the
+    // live picture; stores the index in VFW/INDEX. True when the camera connected.
+    bool Init_Video(int index);
+    // Fits the picture to the video area and (re)starts preview or overlay as OverlayMode says.
+    void Resize_Video();
+    // Stops the camera and removes its picture from the video area. True when there was one to remove.
+    bool DisconnectAndDestroy();
+
+    // The steps Resize_Video is made of, usable on their own.
+    bool StartPreview(int framesPerSecond);
+    bool StartOverlay();
+    bool SetPreviewScale(bool on);
+    // All four 0: size the picture to the camera's format; width and height 0: move only; otherwise
+    // move and size. False, changing nothing, when no camera is connected.
+    bool PositionCaptureWindow(int left, int top, int width, int height);
+    // The size of the camera's pictures; false when no camera is connected.
+    bool GetCaptureStatus(QSize& imageSize) const;
+
+    bool connected() const;
+    const DriverCaps& driverCaps() const { return caps_; }
+    bool fHasOverlay() const { return caps_.fHasOverlay; }
+    bool fHasDlgVideoFormat() const { return caps_.fHasDlgVideoFormat; }
+    bool fHasDlgVideoSource() const { return caps_.fHasDlgVideoSource; }
+    bool fHasDlgVideoDisplay() const { return caps_.fHasDlgVideoDisplay; }
+
+    // The camera's own dialogs, modal. Each shows its failure message when it cannot be shown.
+    void ShowFormatDialog(QWidget* parent = nullptr);
+    void ShowSourceDialog(QWidget* parent = nullptr);
+    void ShowDisplayDialog(QWidget* parent = nullptr);
+
+    // What the dialogs work on.
+    std::vector<VideoFormat> formats() const;
+    QString currentFormatCaps() const;
+    // Applies the format at once and remembers it for this camera (VFW). False when refused.
+    bool applyFormat(const VideoFormat& format);
+    std::vector<SourceControl> controls() const;
+    bool setControl(const QString& name, int value);
+
+    // Any thread: the newest frame into target (Format_RGB32, the camera's size), or the test card
+    // when the camera gives none. Waits at most ~100 ms for a first frame of a camera just started.
+    // Never touches the clipboard.
+    void GrabFrame(QImage& target) const;
+
+    // The cameras listed; it tells of cameras plugged in or out.
+    DeviceList& deviceList() const { return *devices_; }
+    // The picture inside the video area while a camera is connected (null otherwise).
+    CaptureView* captureView() const;
+
+  Q_SIGNALS:
+    // The four flags changed (connect, disconnect, camera lost or back).
+    void driverCapsChanged();
+    // The device list changed (a camera plugged in or out).
+    void devicesChanged();
+    // The connected camera stopped; reason for the log.
+    void cameraLost(const QString& reason);
+    // A lost camera came back and was connected again.
+    void cameraRestored();
+
+  private:
+    bool connectDevice(int index);
+    bool openSession(bool overlay);
+    void updateCaps();
+    void destroyView();
+    void onSessionFailed(const QString& reason);
+    void onDeviceAdded(const QString& identity);
+    void onDeviceRemoved(const QString& identity);
+    QString formatKey(const QString& identity) const;
+
+    MessageSink& messages_;
+    QPointer<VideoWindow> videoWindow_;
+    std::unique_ptr<DeviceList> devices_;
+    std::shared_ptr<FrameStore> frames_;
+    std::unique_ptr<CaptureSession> session_;
+    QPointer<CaptureView> view_;
+    QString identity_;       // the connected camera
+    quint64 generation_ = 0; // of the current session, so a late failure of an old one is ignored
+    QString lostIdentity_;   // a camera that failed and is connected again when it comes back
+    bool overlayMode_ = false;
+    DriverCaps caps_;
+};
+
+} // namespace zantrel

@@ -1,0 +1,144 @@
+#include "capture/device_list_p.h"
+
+#include <QDebug>
+#include <QRegularExpression>
+#include <algorithm>
+
+namespace zantrel {
+
+namespace {
+
+QString property(const GstStructure* properties, const char* field) {
+    return properties ? gst::toQString(gst_structure_get_string(properties, field)) : QString();
+}
+
+bool sortedBefore(const DeviceEntry& a, const DeviceEntry& b) {
+    if (a.sortKey != b.sortKey)
+        return a.sortKey < b.sortKey;
+    return a.identity < b.identity;
+}
+
+} // namespace
+
+DeviceEntry describeDevice(GstDevice* device) {
+    DeviceEntry entry;
+    gst::CharPtr displayName(gst_device_get_display_name(device));
+    entry.name = gst::toQString(displayName.get());
+    gst::StructurePtr properties(gst_device_get_properties(device));
+    const QString serial = property(properties.get(), "device.serial");
+    const QString busPath = property(properties.get(), "device.bus_path");
+    const QString path = property(properties.get(), "device.path");
+    const QString objectPath = property(properties.get(), "object.path");
+    if (!serial.isEmpty())
+        entry.identity = QStringLiteral("serial:%1|%2").arg(serial, entry.name);
+    else if (!busPath.isEmpty())
+        entry.identity = QStringLiteral("bus:") + busPath;
+    else if (!path.isEmpty())
+        entry.identity = QStringLiteral("path:") + path;
+    else if (!objectPath.isEmpty())
+        entry.identity = QStringLiteral("object:") + objectPath;
+    else
+        entry.identity = QStringLiteral("name:") + entry.name;
+    entry.sortKey = !path.isEmpty() ? path : entry.name;
+    entry.device = gst::share(device);
+    return entry;
+}
+
+DeviceList::DeviceList(QObject* parent) : QObject(parent), d_(std::make_unique<Impl>()) {
+    d_->testDescription = qEnvironmentVariable(testCameraVariable()).trimmed();
+    if (!gst::ensureInitialised())
+        return;
+    d_->monitor = gst::adopt(gst_device_monitor_new());
+    gst_device_monitor_add_filter(d_->monitor.get(), "Video/Source", nullptr);
+    gst::ObjectPtr<GstBus> bus(gst_device_monitor_get_bus(d_->monitor.get()));
+    d_->bus = std::make_unique<BusSignals>(bus.get());
+    connect(d_->bus.get(), &BusSignals::deviceAdded, this, [this](GstDevice* device) {
+        DeviceEntry entry = describeDevice(device);
+        const QString identity = entry.identity;
+        auto& cameras = d_->cameras;
+        std::erase_if(cameras, [&](const DeviceEntry& e) { return e.identity == identity; });
+        cameras.insert(std::upper_bound(cameras.begin(), cameras.end(), entry, sortedBefore),
+                       std::move(entry));
+        Q_EMIT changed();
+        Q_EMIT added(identity);
+    });
+    connect(d_->bus.get(), &BusSignals::deviceRemoved, this, [this](GstDevice* device) {
+        const QString identity = describeDevice(device).identity;
+        if (std::erase_if(d_->cameras, [&](const DeviceEntry& e) { return e.identity == identity; }) == 0)
+            return;
+        Q_EMIT changed();
+        Q_EMIT removed(identity);
+    });
+    if (!gst_device_monitor_start(d_->monitor.get()))
+        qWarning("The camera monitor did not start: plugged-in cameras are not noticed.");
+    GList* devices = gst_device_monitor_get_devices(d_->monitor.get());
+    for (GList* item = devices; item; item = item->next)
+        d_->cameras.push_back(describeDevice(GST_DEVICE(item->data)));
+    g_list_free_full(devices, gst_object_unref);
+    std::sort(d_->cameras.begin(), d_->cameras.end(), sortedBefore);
+}
+
+DeviceList::~DeviceList() {
+    if (d_->monitor)
+        gst_device_monitor_stop(d_->monitor.get());
+}
+
+int DeviceList::count() const {
+    return int(d_->cameras.size()) + (d_->testDescription.isEmpty() ? 0 : 1);
+}
+
+QString DeviceList::name(int index) const {
+    if (index < 0 || index >= count())
+        return {};
+    if (index < int(d_->cameras.size()))
+        return d_->cameras[std::size_t(index)].name;
+    return testCameraName();
+}
+
+QString DeviceList::identity(int index) const {
+    if (index < 0 || index >= count())
+        return {};
+    if (index < int(d_->cameras.size()))
+        return d_->cameras[std::size_t(index)].identity;
+    return QStringLiteral("test:") + d_->testDescription;
+}
+
+int DeviceList::indexOf(const QString& wanted) const {
+    for (int i = 0; i < count(); ++i) {
+        if (identity(i) == wanted)
+            return i;
+    }
+    return -1;
+}
+
+gst::ElementPtr DeviceList::Impl::createSource(int index, QString* error) const {
+    if (index >= 0 && index < int(cameras.size())) {
+        gst::ElementPtr element =
+            gst::adopt(gst_device_create_element(cameras[std::size_t(index)].device.get(), nullptr));
+        if (!element && error)
+            *error = QStringLiteral("the camera offers no source element");
+        return element;
+    }
+    if (index == int(cameras.size()) && !testDescription.isEmpty()) {
+        // Caps at the end of a description ("… ! video/x-raw,width=640") need an element after them.
+        static const QRegularExpression endsInCaps(QStringLiteral("!\\s*[a-z]+/[^!]*$"));
+        QString description = testDescription;
+        if (endsInCaps.match(description).hasMatch())
+            description += QStringLiteral(" ! identity");
+        GError* raw = nullptr;
+        GstElement* bin = gst_parse_bin_from_description(description.toUtf8().constData(), TRUE, &raw);
+        gst::ErrorPtr parseError(raw);
+        gst::ElementPtr element = gst::adopt(bin);
+        if (parseError) {
+            if (error)
+                *error = gst::toQString(parseError->message);
+            return {};
+        }
+        return element;
+    }
+    if (error)
+        *error = QStringLiteral("no camera at index %1").arg(index);
+    return {};
+}
+
+} // namespace zantrel

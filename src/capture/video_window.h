@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QWidget>
+
+namespace zantrel {
+
+// The video area of the main window. It shows the test card stretched over its whole size; the camera
+// picture is drawn by a capture view (see capture_view.h) that the capture window places inside it.
+class VideoWindow : public QWidget {
+    Q_OBJECT
+  public:
+    explicit VideoWindow(QWidget* parent = nullptr);
+    QSize sizeHint() const override;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+} // namespace zantrel

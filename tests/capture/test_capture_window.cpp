@@ -1,0 +1,343 @@
+#include "capture/capture_view.h"
+#include "capture/capture_window.h"
+#include "capture/device_list.h"
+#include "capture/mira.h"
+#include "capture/source_dialog.h"
+#include "capture/video_window.h"
+#include "core/sinks.h"
+#include "core/store.h"
+#include "support/temp_store.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QSlider>
+#include <QtTest>
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+using namespace zantrel;
+
+namespace {
+
+class RecordingMessages final : public MessageSink {
+  public:
+    void showMessage(const QString& text) override {
+        std::lock_guard lock(mutex);
+        texts << text;
+    }
+    QStringList taken() {
+        std::lock_guard lock(mutex);
+        return std::exchange(texts, {});
+    }
+    std::mutex mutex;
+    QStringList texts;
+};
+
+// A settings file, a shown video area and a capture window over the test camera described (none when
+// the description is empty).
+struct Rig {
+    explicit Rig(const QByteArray& testCamera) {
+        if (testCamera.isEmpty())
+            qunsetenv(DeviceList::testCameraVariable());
+        else
+            qputenv(DeviceList::testCameraVariable(), testCamera);
+        video.resize(320, 240);
+        video.show();
+        capture = std::make_unique<CaptureWindow>(messages, &video);
+    }
+    // The newest grab once the camera delivers (the test card until then).
+    QImage waitForFrame(int timeoutMs = 5000) {
+        QElapsedTimer timer;
+        timer.start();
+        while (!(capture->captureView() && capture->captureView()->framesPainted() > 0)) {
+            if (timer.elapsed() > timeoutMs)
+                return {};
+            QTest::qWait(10);
+        }
+        QImage frame;
+        capture->GrabFrame(frame);
+        return frame;
+    }
+    test::TempStore store;
+    RecordingMessages messages;
+    VideoWindow video;
+    std::unique_ptr<CaptureWindow> capture;
+};
+
+bool isColour(QRgb pixel, int r, int g, int b) {
+    return std::abs(qRed(pixel) - r) < 16 && std::abs(qGreen(pixel) - g) < 16 &&
+           std::abs(qBlue(pixel) - b) < 16;
+}
+
+const QByteArray kRed = "videotestsrc pattern=red ! video/x-raw,width=320,height=240";
+
+} // namespace
+
+class TestCaptureWindow : public QObject {
+    Q_OBJECT
+  private Q_SLOTS:
+    void withoutCamerasNothingConnects() {
+        Rig rig("");
+        QCOMPARE(rig.capture->CountDrivers(), 0);
+        QCOMPARE(rig.capture->GetDriverName(0), QStringLiteral("Error!"));
+        QVERIFY(!rig.capture->Init_Video(0));
+        QCOMPARE(rig.capture->driverCaps(), DriverCaps{});
+        QCOMPARE(rig.messages.taken(), QStringList{"Lanthor: Cannot set preview mode."});
+        QCOMPARE(GetSetting(keys::VfwIndex), QStringLiteral("0"));
+        QVERIFY(!rig.video.findChild<CaptureView*>());
+        QVERIFY(!rig.capture->PositionCaptureWindow(0, 0, 0, 0));
+        QSize size;
+        QVERIFY(!rig.capture->GetCaptureStatus(size));
+
+        rig.capture->ShowFormatDialog();
+        rig.capture->ShowSourceDialog();
+        rig.capture->ShowDisplayDialog();
+        QCOMPARE(rig.messages.taken(), QStringList({"Lanthor: Cannot show Video Format Dialog.",
+                                                    "Lanthor: Cannot show Video Source Dialog.",
+                                                    "Lanthor: Cannot show Video Display Dialog."}));
+        // Overlay mode shows no message of its own when nothing is connected.
+        rig.capture->setOverlayMode(true);
+        rig.capture->Resize_Video();
+        QVERIFY(rig.messages.taken().isEmpty());
+    }
+
+    void testCameraIsListedAndConnects() {
+        Rig rig(kRed);
+        QCOMPARE(rig.capture->CountDrivers(), 1);
+        QCOMPARE(rig.capture->GetDriverName(0), QStringLiteral("Test Camera"));
+        QCOMPARE(rig.capture->GetDriverName(1), QStringLiteral("Error!"));
+        QCOMPARE(rig.capture->GetDriverName(-1), QStringLiteral("Error!"));
+
+        QVERIFY(rig.capture->Init_Video(0));
+        QVERIFY(rig.capture->connected());
+        QVERIFY(rig.messages.taken().isEmpty());
+        QCOMPARE(GetSetting(keys::VfwIndex), QStringLiteral("0"));
+        const DriverCaps caps = rig.capture->driverCaps();
+        QVERIFY(!caps.fHasOverlay); // no X display in tests
+        QVERIFY(caps.fHasDlgVideoFormat);
+        QVERIFY(!caps.fHasDlgVideoSource); // videotestsrc has no picture controls
+        QVERIFY(!caps.fHasDlgVideoDisplay);
+
+        // Index past the end: nothing connected, the flags go off again, the index is stored anyway.
+        QSignalSpy capsChanged(rig.capture.get(), &CaptureWindow::driverCapsChanged);
+        QVERIFY(!rig.capture->Init_Video(3));
+        QCOMPARE(rig.capture->driverCaps(), DriverCaps{});
+        QVERIFY(capsChanged.count() >= 1);
+        QCOMPARE(GetSetting(keys::VfwIndex), QStringLiteral("3"));
+        QCOMPARE(rig.messages.taken(), QStringList{"Lanthor: Cannot set preview mode."});
+    }
+
+    void brokenDescriptionDoesNotConnect() {
+        Rig rig("nosuchelement ! video/x-raw");
+        QCOMPARE(rig.capture->CountDrivers(), 1);
+        QVERIFY(!rig.capture->Init_Video(0));
+        QImage grab;
+        rig.capture->GrabFrame(grab);
+        QCOMPARE(grab, MiraTestCard());
+    }
+
+    void grabGivesTheCameraPictureAtItsSize() {
+        Rig rig(kRed);
+        QVERIFY(rig.capture->Init_Video(0));
+        const QImage frame = rig.waitForFrame();
+        QCOMPARE(frame.size(), QSize(320, 240));
+        QVERIFY(isColour(frame.pixel(0, 0), 255, 0, 0));
+        QVERIFY(isColour(frame.pixel(319, 239), 255, 0, 0));
+        QVERIFY(isColour(frame.pixel(160, 120), 255, 0, 0));
+        // The grab is the caller's own copy.
+        QImage again;
+        rig.capture->GrabFrame(again);
+        again.setPixel(0, 0, qRgb(0, 0, 255));
+        QImage third;
+        rig.capture->GrabFrame(third);
+        QVERIFY(isColour(third.pixel(0, 0), 255, 0, 0));
+    }
+
+    void grabWithoutCameraGivesTheTestCard() {
+        const QImage card = MiraTestCard();
+        QCOMPARE(card.size(), QSize(320, 200));
+        QVERIFY(isColour(card.pixel(20, 100), 0xbf, 0xbf, 0xbf)); // first bar
+        QVERIFY(isColour(card.pixel(300, 100), 0, 0, 0xbf));      // last bar
+        Rig rig("");
+        QImage grab(10, 10, QImage::Format_RGB32);
+        QElapsedTimer timer;
+        timer.start();
+        rig.capture->GrabFrame(grab);
+        QVERIFY(timer.elapsed() < 100);
+        QCOMPARE(grab, card);
+    }
+
+    void grabsLeaveTheClipboardAlone() {
+        Rig rig(kRed);
+        QApplication::clipboard()->setText(QStringLiteral("copied by the user"));
+        QImage grab;
+        rig.capture->GrabFrame(grab); // test card
+        QVERIFY(rig.capture->Init_Video(0));
+        QVERIFY(!rig.waitForFrame().isNull());
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("copied by the user"));
+        QVERIFY(QApplication::clipboard()->image().isNull());
+    }
+
+    void positionCaptureWindowCases() {
+        Rig rig(kRed);
+        QVERIFY(rig.capture->Init_Video(0));
+        CaptureView* view = rig.capture->captureView();
+        QVERIFY(view);
+        QCOMPARE(view->geometry(), QRect(0, 0, 320, 240)); // fitted to the video area
+        QVERIFY(view->scaled());
+
+        QVERIFY(rig.capture->PositionCaptureWindow(5, 6, 100, 50));
+        QCOMPARE(view->geometry(), QRect(5, 6, 100, 50));
+        QVERIFY(rig.capture->PositionCaptureWindow(30, 40, 0, 0)); // move only
+        QCOMPARE(view->geometry(), QRect(30, 40, 100, 50));
+        QVERIFY(rig.capture->PositionCaptureWindow(0, 0, 0, 0)); // size of the format, not moved
+        QCOMPARE(view->geometry(), QRect(30, 40, 320, 240));
+
+        rig.video.resize(200, 150);
+        rig.capture->Resize_Video();
+        QCOMPARE(view->geometry(), QRect(0, 0, 200, 150));
+    }
+
+    void previewRateLimitsFrames() {
+        Rig rig("videotestsrc pattern=red ! video/x-raw,width=160,height=120,framerate=30/1");
+        SaveSetting(keys::PrefPreviewRate, QStringLiteral("5"));
+        QVERIFY(rig.capture->Init_Video(0));
+        QVERIFY(!rig.waitForFrame().isNull());
+        CaptureView* view = rig.capture->captureView();
+        int before = view->framesPainted();
+        QTest::qWait(2000);
+        const int slow = view->framesPainted() - before;
+        QVERIFY2(slow >= 5 && slow <= 13, qPrintable(QString::number(slow)));
+
+        SaveSetting(keys::PrefPreviewRate, QStringLiteral("0")); // no limit: the camera's own rate
+        rig.capture->Resize_Video();
+        before = view->framesPainted();
+        QTest::qWait(2000);
+        const int fast = view->framesPainted() - before;
+        QVERIFY2(fast > 25, qPrintable(QString::number(fast)));
+    }
+
+    void overlayRequestedWithoutDisplayStillShowsPreview() {
+        Rig rig(kRed);
+        rig.capture->setOverlayMode(true);
+        QVERIFY(rig.capture->Init_Video(0));
+        QVERIFY(!rig.capture->fHasOverlay());
+        QVERIFY(!rig.waitForFrame().isNull());
+        QVERIFY(rig.messages.taken().isEmpty());
+    }
+
+    void cameraThatStopsFallsBackToTheTestCard_data() {
+        QTest::addColumn<QByteArray>("description");
+        QTest::newRow("end of stream")
+            << QByteArray("videotestsrc num-buffers=20 ! video/x-raw,width=160,height=120");
+        QTest::newRow("error") << QByteArray(
+            "videotestsrc ! video/x-raw,width=160,height=120 ! identity error-after=20");
+    }
+    void cameraThatStopsFallsBackToTheTestCard() {
+        QFETCH(QByteArray, description);
+        Rig rig(description);
+        QSignalSpy lost(rig.capture.get(), &CaptureWindow::cameraLost);
+        QSignalSpy restored(rig.capture.get(), &CaptureWindow::cameraRestored);
+        QVERIFY(rig.capture->Init_Video(0));
+        QVERIFY(lost.wait(5000));
+        QVERIFY(!rig.capture->connected());
+        QCOMPARE(rig.capture->driverCaps(), DriverCaps{});
+        QImage grab;
+        rig.capture->GrabFrame(grab);
+        QCOMPARE(grab, MiraTestCard());
+        const QImage shown = rig.capture->captureView()->grab().toImage();
+        QCOMPARE(shown.pixel(10, 5), MiraTestCard().scaled(shown.size()).pixel(10, 5));
+        // Resizing while the camera is away is quiet.
+        rig.capture->Resize_Video();
+        QVERIFY(rig.messages.taken().isEmpty());
+
+        // The same camera is listed again: it is connected without anyone asking.
+        const QString identity = rig.capture->deviceList().identity(0);
+        Q_EMIT rig.capture->deviceList().added(QStringLiteral("another camera"));
+        QCOMPARE(restored.count(), 0);
+        Q_EMIT rig.capture->deviceList().added(identity);
+        QCOMPARE(restored.count(), 1);
+        QVERIFY(rig.capture->connected());
+        QVERIFY(!rig.waitForFrame().isNull());
+    }
+
+    void grabsFromAnotherThreadWhilePreviewRuns() {
+        Rig rig(kRed);
+        QVERIFY(rig.capture->Init_Video(0));
+        QVERIFY(!rig.waitForFrame().isNull());
+        std::atomic<int> good{0};
+        std::atomic<qint64> slowest{0};
+        std::thread worker([&] {
+            for (int i = 0; i < 40; ++i) {
+                QElapsedTimer timer;
+                timer.start();
+                QImage frame;
+                rig.capture->GrabFrame(frame);
+                slowest = std::max<qint64>(slowest, timer.elapsed());
+                if (frame.size() == QSize(320, 240) && isColour(frame.pixel(100, 100), 255, 0, 0))
+                    ++good;
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        });
+        // The UI thread keeps painting and resizing meanwhile.
+        for (int i = 0; i < 20 && good < 40; ++i) {
+            rig.capture->Resize_Video();
+            QTest::qWait(25);
+        }
+        worker.join();
+        QCOMPARE(good.load(), 40);
+        QVERIFY2(slowest < 500, qPrintable(QString::number(slowest)));
+    }
+
+    void formatChoiceAppliesAndIsRemembered() {
+        Rig rig("videotestsrc pattern=red");
+        QVERIFY(rig.capture->Init_Video(0));
+        const auto formats = rig.capture->formats();
+        const auto small = std::find_if(formats.begin(), formats.end(), [](const VideoFormat& f) {
+            return f.width == 160 && f.height == 120 && f.rateNumerator == 10;
+        });
+        QVERIFY(small != formats.end());
+        QVERIFY(rig.capture->applyFormat(*small));
+        QCOMPARE(rig.waitForFrame().size(), QSize(160, 120));
+        QSize status;
+        QVERIFY(rig.capture->GetCaptureStatus(status));
+        QCOMPARE(status, QSize(160, 120));
+
+        VideoFormat impossible = *small;
+        impossible.pixelFormat = QStringLiteral("NOTAFORMAT");
+        QVERIFY(!rig.capture->applyFormat(impossible));
+        QCOMPARE(rig.capture->currentFormatCaps(), small->capsText());
+
+        // Connecting again uses the remembered format.
+        QVERIFY(rig.capture->Init_Video(0));
+        QCOMPARE(rig.capture->currentFormatCaps(), small->capsText());
+        QCOMPARE(rig.waitForFrame().size(), QSize(160, 120));
+    }
+
+    void sourceDialogChangesThePictureLive() {
+        Rig rig("videotestsrc pattern=white ! video/x-raw,width=160,height=120 ! videobalance");
+        QVERIFY(rig.capture->Init_Video(0));
+        QVERIFY(rig.capture->fHasDlgVideoSource());
+        QVERIFY(isColour(rig.waitForFrame().pixel(50, 50), 255, 255, 255));
+        QStringList names;
+        for (const auto& control : rig.capture->controls())
+            names << control.name;
+        QVERIFY2(names.contains(QStringLiteral("BRIGHTNESS")), qPrintable(names.join(',')));
+
+        QTimer::singleShot(0, [] {
+            auto* dialog = qobject_cast<SourceDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            QSlider* slider = dialog->slider(QStringLiteral("BRIGHTNESS"));
+            QVERIFY(slider);
+            slider->setValue(slider->minimum());
+            dialog->accept();
+        });
+        rig.capture->ShowSourceDialog();
+        QImage frame;
+        QTRY_VERIFY_WITH_TIMEOUT((rig.capture->GrabFrame(frame), qRed(frame.pixel(50, 50)) < 40), 3000);
+    }
+};
+
+QTEST_MAIN(TestCaptureWindow)
+#include "test_capture_window.moc"
