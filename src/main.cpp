@@ -60,6 +60,8 @@ int main(int argc, char** argv)
     QuitOnSignal quitOnSignal;
     Master master;
     master.load();
+    if (QuitOnSignal::requested())
+        return 0;
     master.show();
 
     if (GetSetting(keys::FirstTime) == QLatin1String("YES")) {
@@ -67,5 +69,7 @@ int main(int argc, char** argv)
                                  QStringLiteral("Webcam Zantrel, now will configure all settings that is needed to work..."));
         SaveSetting(keys::FirstTime, QStringLiteral("NO"));
     }
+    if (QuitOnSignal::requested())
+        return 0;
     return app.exec();
 }

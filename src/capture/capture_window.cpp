@@ -68,6 +68,7 @@ QString CaptureWindow::GetDriverName(int index) const {
 
 bool CaptureWindow::Init_Video(int index) {
     const BusyPointer busy;
+    previewFailureShown_ = false;
     DisconnectAndDestroy();
     if (videoWindow_) {
         view_ = new CaptureView(frames_, videoWindow_); // owned by the video area
@@ -158,9 +159,12 @@ bool CaptureWindow::StartPreview(int framesPerSecond) {
     if (session_ && session_->mode() != CaptureSession::Mode::Preview && !openSession(false))
         onSessionFailed(QStringLiteral("the camera does not reopen"));
     if (!session_) {
-        // While a lost camera is awaited the test card is all there is to show; no message then.
-        if (lostIdentity_.isEmpty())
-            messages_.showMessage(QStringLiteral("Lanthor: Cannot set preview mode."));
+        // While a lost camera is awaited the test card is all there is to show; no message then. Without a
+        // camera the window says so once per connect, not at every resize of the main window.
+        if (lostIdentity_.isEmpty() && !previewFailureShown_) {
+            previewFailureShown_ = true;
+            messages_.showMessage(QStringLiteral("Lanthor: Cannot set preview mode."), MessageIcon::Critical);
+        }
         return false;
     }
     if (view_)
@@ -302,7 +306,7 @@ bool CaptureWindow::setControl(const QString& name, int value) {
 void CaptureWindow::ShowFormatDialog(QWidget* parent) {
     auto list = formats();
     if (list.empty()) {
-        messages_.showMessage(QStringLiteral("Lanthor: Cannot show Video Format Dialog."));
+        messages_.showMessage(QStringLiteral("Lanthor: Cannot show Video Format Dialog."), MessageIcon::Critical);
         return;
     }
     FormatDialog dialog(
@@ -314,7 +318,7 @@ void CaptureWindow::ShowFormatDialog(QWidget* parent) {
 void CaptureWindow::ShowSourceDialog(QWidget* parent) {
     const auto list = controls();
     if (list.empty()) {
-        messages_.showMessage(QStringLiteral("Lanthor: Cannot show Video Source Dialog."));
+        messages_.showMessage(QStringLiteral("Lanthor: Cannot show Video Source Dialog."), MessageIcon::Critical);
         return;
     }
     SourceDialog dialog(
@@ -324,7 +328,7 @@ void CaptureWindow::ShowSourceDialog(QWidget* parent) {
 
 void CaptureWindow::ShowDisplayDialog(QWidget*) {
     // Display settings belong to the video sink, which has no dialog of its own.
-    messages_.showMessage(QStringLiteral("Lanthor: Cannot show Video Display Dialog."));
+    messages_.showMessage(QStringLiteral("Lanthor: Cannot show Video Display Dialog."), MessageIcon::Critical);
 }
 
 void CaptureWindow::GrabFrame(QImage& target) const {

@@ -119,6 +119,7 @@ class CaptureWindow : public QObject {
     quint64 generation_ = 0; // of the current session, so a late failure of an old one is ignored
     QString lostIdentity_;   // a camera that failed and is connected again when it comes back
     bool overlayMode_ = false;
+    bool previewFailureShown_ = false; // since the last Init_Video
     DriverCaps caps_;
 };
 

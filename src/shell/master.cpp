@@ -1,5 +1,7 @@
 #include "shell/master.h"
 
+#include "capture/capture_window.h"
+#include "capture/video_window.h"
 #include "core/setting_keys.h"
 #include "core/store.h"
 #include "core/version.h"
@@ -42,7 +44,8 @@ Master::Master(QWidget* parent) : QWidget(parent)
     masterToolbar_->setObjectName(QStringLiteral("MasterToolbar"));
     masterToolbar_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     controlsLayout_->addWidget(masterToolbar_);
-    controlsLayout_->addStretch(1);
+    videoWindow_ = new VideoWindow(controls);
+    controlsLayout_->addWidget(videoWindow_, 1);
 
     otherToolbar_ = new QToolBar(controls);
     otherToolbar_->setObjectName(QStringLiteral("OtherToolbar"));
@@ -73,6 +76,7 @@ Master::Master(QWidget* parent) : QWidget(parent)
     statusSink_ = std::make_unique<LabelStatusSink>(status_);
     messageSink_ = std::make_unique<WindowMessageSink>(this);
     runControl_ = std::make_unique<RunControl>(*statusSink_);
+    capture_ = std::make_unique<CaptureWindow>(*messageSink_, videoWindow_);
     connect(runControl_.get(), &RunControl::buttonsChanged, this, &Master::applyButtons);
     applyButtons(runControl_->buttons());
 }
@@ -99,6 +103,8 @@ void Master::load()
 {
     setWindowTitle(applicationTitle());
 
+    capture_->Init_Video(ReadInt32(keys::VfwIndex));
+
     // Stored geometry is in twips; the minimum size applies to whatever comes back.
     const int width = twipsToPixels(ReadNumber(keys::LoadWidth));
     const int height = twipsToPixels(ReadNumber(keys::LoadHeight));
@@ -106,9 +112,19 @@ void Master::load()
     move(twipsToPixels(ReadNumber(keys::LoadLeft)), twipsToPixels(ReadNumber(keys::LoadTop)));
 
     overlayMode_ = GetSetting(keys::LoadOverlay) == QLatin1String("YES");
+    capture_->setOverlayMode(overlayMode_);
+    loaded_ = true;
+    capture_->Resize_Video();
 
     if (ReadNumber(keys::PrefAutoRun) == 1.0)
         runControl_->FTPRun();
+}
+
+void Master::setOverlayMode(bool on)
+{
+    overlayMode_ = on;
+    capture_->setOverlayMode(on);
+    capture_->Resize_Video();
 }
 
 void Master::otherToolbarClicked(const QString& key)
@@ -137,8 +153,17 @@ void Master::saveWindowState()
     SaveSetting(keys::LoadOverlay, overlayMode_ ? QStringLiteral("YES") : QStringLiteral("NO"));
 }
 
+void Master::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    // The picture follows the video area; before the camera is set up there is nothing to fit.
+    if (loaded_)
+        capture_->Resize_Video();
+}
+
 void Master::closeEvent(QCloseEvent* event)
 {
+    capture_->DisconnectAndDestroy();
     saveWindowState();
     event->accept();
 }

@@ -13,7 +13,9 @@ class QVBoxLayout;
 
 namespace zantrel {
 
+class CaptureWindow;
 class LabelStatusSink;
+class VideoWindow;
 class WindowMessageSink;
 
 // The main window: upper toolbar, video area, run/now/stop toolbar and the status line. Logic lives in
@@ -32,10 +34,12 @@ public:
     void load();
 
     RunControl& runControl() { return *runControl_; }
+    CaptureWindow& captureWindow() { return *capture_; }
     StatusSink& statusSink();
     MessageSink& messageSink();
     bool overlayMode() const { return overlayMode_; }
-    void setOverlayMode(bool on) { overlayMode_ = on; }
+    // Switches between preview and overlay and refits the live picture.
+    void setOverlayMode(bool on);
 
     QAction* otherToolbarAction(const QString& key) const;
     QToolBar* masterToolbar() const { return masterToolbar_; }
@@ -48,6 +52,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void applyButtons(RunControl::Buttons b);
@@ -57,11 +62,14 @@ private:
     QToolBar* otherToolbar_ = nullptr;
     QLabel* status_ = nullptr;
     QVBoxLayout* controlsLayout_ = nullptr;
+    VideoWindow* videoWindow_ = nullptr;
     std::unique_ptr<LabelStatusSink> statusSink_;
     std::unique_ptr<WindowMessageSink> messageSink_;
     std::unique_ptr<RunControl> runControl_;
+    std::unique_ptr<CaptureWindow> capture_;
     bool overlayMode_ = false;
     bool stateSaved_ = false;
+    bool loaded_ = false;
 };
 
 } // namespace zantrel

@@ -11,6 +11,7 @@ namespace zantrel {
 
 namespace {
 int signalFds[2] = {-1, -1};
+bool quitRequested = false;
 
 void onSignal(int)
 {
@@ -27,6 +28,7 @@ QuitOnSignal::QuitOnSignal(QObject* parent) : QObject(parent)
     connect(notifier_.get(), &QSocketNotifier::activated, this, [] {
         char byte;
         [[maybe_unused]] const auto n = ::read(signalFds[1], &byte, 1);
+        quitRequested = true;
         QApplication::closeAllWindows();
         // Queued, so it also ends a main loop that has not started yet (a signal during a start-up box).
         QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
@@ -38,6 +40,8 @@ QuitOnSignal::QuitOnSignal(QObject* parent) : QObject(parent)
     for (int sig : {SIGTERM, SIGINT, SIGHUP})
         ::sigaction(sig, &action, nullptr);
 }
+
+bool QuitOnSignal::requested() { return quitRequested; }
 
 QuitOnSignal::~QuitOnSignal()
 {

@@ -15,6 +15,9 @@ public:
     explicit QuitOnSignal(QObject* parent = nullptr);
     ~QuitOnSignal() override;
 
+    // True once a signal asked the program to end: start-up steps check it before going on.
+    static bool requested();
+
 private:
     std::unique_ptr<QSocketNotifier> notifier_;
 };

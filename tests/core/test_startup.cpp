@@ -16,6 +16,9 @@ public:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        // A camera, so that start-up shows no "no camera" message of its own.
+        env.insert(QStringLiteral("WEBCAM_ZANTREL_TEST_CAMERA"),
+                   QStringLiteral("videotestsrc ! video/x-raw,width=320,height=240"));
         process.setProcessEnvironment(env);
         process.setWorkingDirectory(configHome);
     }

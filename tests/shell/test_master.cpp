@@ -41,6 +41,12 @@ void answerPrompt(const QString& text, Qt::Key key)
 class TestMaster : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase()
+    {
+        // A camera to connect, so start-up shows no "no camera" message.
+        qputenv("WEBCAM_ZANTREL_TEST_CAMERA", "videotestsrc pattern=red ! video/x-raw,width=320,height=240");
+    }
+
     void startsIdleWithTheCallButtonHidden()
     {
         TempStore store;
