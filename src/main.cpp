@@ -1,3 +1,4 @@
+#include "core/one_shot.h"
 #include "core/setting_keys.h"
 #include "core/startup.h"
 #include "core/store.h"
@@ -16,8 +17,10 @@ namespace {
 
 void printUsage()
 {
-    std::printf("Usage: webcam-zantrel [--help] [--version] [/BOOT]\n"
+    std::printf("Usage: webcam-zantrel [--once | --help | --version | /BOOT]\n"
                 "Shows the live camera picture and publishes stamped JPEG images on a schedule.\n\n"
+                "  --once     publish one image with the stored settings, without a window, and\n"
+                "             exit: 0 when the image was written and every upload succeeded\n"
                 "  /BOOT      started by the session's start-up entry: runs only when the\n"
                 "             preference \"run when the computer starts\" is set\n"
                 "  --help     show this text\n"
@@ -40,6 +43,13 @@ int main(int argc, char** argv)
     if (args == QStringList{QStringLiteral("--version")}) {
         std::printf("%s\n", qPrintable(applicationTitle()));
         return 0;
+    }
+
+    if (args == QStringList{QStringLiteral("--once")}) {
+        // No window is opened: run on the offscreen platform, so no display is needed.
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        QApplication app(argc, argv);
+        return RunOnce();
     }
 
     if (BootStartRefused(ArgumentText(args)))

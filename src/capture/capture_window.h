@@ -83,6 +83,8 @@ class CaptureWindow : public QObject {
     // when the camera gives none. Waits at most ~100 ms for a first frame of a camera just started.
     // Never touches the clipboard.
     void GrabFrame(QImage& target) const;
+    // Any thread: waits up to timeoutMs for the connected camera's first frame; false without one.
+    bool waitForFrame(int timeoutMs) const;
 
     // The cameras listed; it tells of cameras plugged in or out.
     DeviceList& deviceList() const { return *devices_; }

@@ -2,9 +2,13 @@
 
 #include "capture/capture_window.h"
 #include "capture/video_window.h"
+#include "core/job_runner.h"
+#include "core/live_values.h"
 #include "core/setting_keys.h"
 #include "core/store.h"
 #include "core/version.h"
+#include "ftp/ftp_client.h"
+#include "ftp/hangup.h"
 #include "shell/password_prompt.h"
 #include "shell/window_sinks.h"
 
@@ -77,6 +81,18 @@ Master::Master(QWidget* parent) : QWidget(parent)
     messageSink_ = std::make_unique<WindowMessageSink>(this);
     runControl_ = std::make_unique<RunControl>(*statusSink_);
     capture_ = std::make_unique<CaptureWindow>(*messageSink_, videoWindow_);
+    ftp_ = std::make_unique<FtpClient>(*statusSink_);
+
+    PublishServices services;
+    services.grabFrame = [capture = capture_.get()](QImage& target) { capture->GrabFrame(target); };
+    services.ftp = ftp_.get();
+    services.status = statusSink_.get();
+    services.messages = messageSink_.get();
+    services.live = &LiveValues::instance();
+    services.hangUp = [status = statusSink_.get()] { HangUpAll(*status); };
+    jobs_ = std::make_unique<JobRunner>(services);
+    runControl_->setJob([this](std::function<void()> done) { jobs_->start([done](const PublishOutcome&) { done(); }); },
+                        [this] { jobs_->stopUpload(); });
     connect(runControl_.get(), &RunControl::buttonsChanged, this, &Master::applyButtons);
     applyButtons(runControl_->buttons());
 }
@@ -165,6 +181,9 @@ void Master::closeEvent(QCloseEvent* event)
 {
     capture_->DisconnectAndDestroy();
     saveWindowState();
+    runControl_->masterTimer().stop();
+    // A job still uploading is cut short: its connection is closed and no further server is contacted.
+    jobs_->cancel();
     event->accept();
 }
 

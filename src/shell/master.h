@@ -14,6 +14,8 @@ class QVBoxLayout;
 namespace zantrel {
 
 class CaptureWindow;
+class FtpClient;
+class JobRunner;
 class LabelStatusSink;
 class VideoWindow;
 class WindowMessageSink;
@@ -67,6 +69,8 @@ private:
     std::unique_ptr<WindowMessageSink> messageSink_;
     std::unique_ptr<RunControl> runControl_;
     std::unique_ptr<CaptureWindow> capture_;
+    std::unique_ptr<FtpClient> ftp_;
+    std::unique_ptr<JobRunner> jobs_;
     bool overlayMode_ = false;
     bool stateSaved_ = false;
     bool loaded_ = false;

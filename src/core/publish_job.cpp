@@ -1,0 +1,86 @@
+#include "core/publish_job.h"
+
+#include "core/clock.h"
+#include "core/live_values.h"
+#include "core/setting_keys.h"
+#include "core/sinks.h"
+#include "core/store.h"
+#include "ftp/ftp_client.h"
+#include "imaging/jpeg_writer.h"
+#include "imaging/stamp.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace zantrel {
+
+QString ArchiveFileName(const QString& folder, const QDateTime& moment)
+{
+    QString name = folder;
+    if (!name.endsWith(QLatin1Char('/')))
+        name += QLatin1Char('/');
+    return name + moment.toString(QStringLiteral("ddMMyyyyHHmmss")) + QStringLiteral(".JPG");
+}
+
+namespace {
+
+void uploadToServers(const PublishServices& s, PublishOutcome& outcome)
+{
+    // Zero, a negative count or no number at all: nobody is contacted.
+    const std::int32_t count = ReadInt32(keys::FtpServers);
+    for (std::int32_t n = 1; n <= count; ++n) {
+        if (s.cancelled && s.cancelled())
+            return;
+        const FtpServerEntry server = ReadServerEntry(n);
+        const QString file = GetSetting(keys::ImageFileName);
+        ++outcome.serversTried;
+        if (!QFileInfo(file).isFile()) {
+            // The working file was never written: there is nothing to send to this server.
+            s.status->setStatus(QStringLiteral("Error:") + QStringLiteral("%1 does not exist; nothing was uploaded").arg(file));
+            continue;
+        }
+        s.ftp->FtpConnect(server.address, server.port, server.login, server.password, server.passive);
+        if (!server.directory.isEmpty())
+            s.ftp->FtpSetCurrentDirectory(server.directory);
+        if (s.ftp->FtpUploadFile(file, file))
+            ++outcome.serversUploaded;
+        s.ftp->FtpDisconnect();
+    }
+}
+
+} // namespace
+
+PublishOutcome RunPublishJob(const PublishServices& s)
+{
+    PublishOutcome outcome;
+
+    QImage target;
+    s.grabFrame(target);
+
+    const LiveValues::Values live = s.live->snapshot();
+    StampParams stamp = live.stamp;
+    stamp.time = ReadFlag(keys::ImageTime);
+    stamp.date = ReadFlag(keys::ImageDate);
+    stamp.text = ReadFlag(keys::ImageText);
+    StampFrame(target, stamp);
+
+    const int quality = 100 - live.compression;
+    outcome.workingFileWritten = SavePictureAsJpeg(target, GetSetting(keys::ImageFileName), quality, *s.messages);
+
+    if (ReadFlag(keys::ImageSaveCopy)) {
+        const QString folder = GetSetting(keys::ImagePath, QDir::currentPath());
+        outcome.archiveWritten = SavePictureAsJpeg(target, ArchiveFileName(folder, clock().now()), quality, *s.messages);
+    }
+
+    outcome.uploadsOn = ReadFlag(keys::FtpUploadAtJob);
+    if (outcome.uploadsOn) {
+        uploadToServers(s, outcome);
+        if (ReadFlag(keys::PrefAutoHangUp) && s.hangUp && !(s.cancelled && s.cancelled())) {
+            s.hangUp();
+            outcome.hungUp = true;
+        }
+    }
+    return outcome;
+}
+
+} // namespace zantrel

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QDateTime>
+#include <QImage>
+#include <QString>
+#include <functional>
+
+namespace zantrel {
+
+class FtpClient;
+class LiveValues;
+class MessageSink;
+class StatusSink;
+
+// What one publishing job needs from the rest of the program.
+struct PublishServices {
+    std::function<void(QImage&)> grabFrame; // newest camera frame, or the test card
+    FtpClient* ftp = nullptr;
+    StatusSink* status = nullptr;
+    MessageSink* messages = nullptr;
+    LiveValues* live = nullptr;
+    std::function<void()> hangUp; // hangs up dial-up connections
+    std::function<bool()> cancelled; // true once the program is closing: contact no further server
+};
+
+struct PublishOutcome {
+    bool workingFileWritten = false;
+    bool archiveWritten = false;
+    int serversTried = 0;
+    int serversUploaded = 0;
+    bool uploadsOn = false;
+    bool hungUp = false;
+    // The working file written and every server that was tried received it.
+    bool complete() const { return workingFileWritten && serversUploaded == serversTried; }
+};
+
+// One pass of grab, stamp, working file, archive copy, uploads and hang-up. Every setting is read afresh;
+// each step runs on whatever the previous one achieved. Plain sequential code: run it off the UI thread.
+PublishOutcome RunPublishJob(const PublishServices& services);
+
+// Folder + "/" (unless the folder already ends with one) + DDMMYYYY + hhmmss + ".JPG".
+QString ArchiveFileName(const QString& folder, const QDateTime& moment);
+
+} // namespace zantrel
