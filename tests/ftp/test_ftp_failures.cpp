@@ -1,0 +1,302 @@
+// What the user sees when a server fails, hangs or is stopped, and that the connection recovers.
+#include "core/setting_keys.h"
+#include "ftp/ftp_client.h"
+#include "support/ftp_test_files.h"
+#include "support/ftp_test_servers.h"
+#include "support/status_recorder.h"
+#include "support/temp_store.h"
+#include "support/worker.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QtTest>
+#include <future>
+
+using namespace zantrel;
+using namespace zantrel::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString kHost = QStringLiteral("127.0.0.1");
+const QString kBeep = StatusRecorder::kBeep;
+
+FtpLimits shortLimits() {
+    FtpLimits l;
+    l.connect = 1500ms;
+    l.reply = 1s;
+    l.accept = 1500ms;
+    l.stall = 2s;
+    return l;
+}
+
+QString joined(const StatusRecorder& status) {
+    return status.events().join(QLatin1Char('|'));
+}
+
+} // namespace
+
+class TestFtpFailures : public QObject {
+    Q_OBJECT
+
+  private:
+    std::unique_ptr<TempStore> store_;
+
+  private Q_SLOTS:
+    void init() { store_ = std::make_unique<TempStore>(); }
+    void cleanup() { store_.reset(); }
+
+    // A connect that fails: the texts, the beep, no connection; the directory change and upload that
+    // the job still runs fail at once without touching the network; disconnect ends the sequence.
+    void connectFailures_data() {
+        QTest::addColumn<int>("server"); // 0 refused, 1 unknown host, 2 bad password (pyftpdlib),
+                                         // 3 account unknown (vsftpd), 4 hung
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("refused port") << 0 << QStringLiteral("Couldn't connect to server");
+        QTest::newRow("unknown host") << 1 << QStringLiteral("Couldn't resolve host name");
+        QTest::newRow("bad password") << 2 << QStringLiteral("Login denied");
+        QTest::newRow("vsftpd unknown user") << 3 << QStringLiteral("Login denied");
+        QTest::newRow("server never answers") << 4 << QStringLiteral("Timeout was reached");
+    }
+    void connectFailures() {
+        QFETCH(int, server);
+        QFETCH(QString, reason);
+        std::unique_ptr<FtpServerFixture> real;
+        HungFtpServer hung;
+        QString host = kHost;
+        quint16 port = 0;
+        QString user = QStringLiteral("cam");
+        if (server == 0) {
+            port = closedPort();
+        } else if (server == 1) {
+            host = QStringLiteral("no-such-host.invalid");
+            port = 21;
+        } else if (server == 4) {
+            port = hung.port();
+        } else {
+            if (server == 3 && !VsftpdServer::unavailableReason().isEmpty())
+                QSKIP(qPrintable(VsftpdServer::unavailableReason()));
+            real = makeFtpServer(server == 2 ? FtpServerKind::PyFtpdLib : FtpServerKind::Vsftpd);
+            QVERIFY2(real->isRunning(), qPrintable(real->failure()));
+            port = real->port();
+        }
+        QVERIFY(writeFile(QStringLiteral("webcam.jpg"), patternBytes(300)));
+
+        StatusRecorder status;
+        FtpClient ftp(status);
+        ftp.setLimits(shortLimits());
+        bool connected = true, changed = true, uploaded = true;
+        QElapsedTimer clock;
+        clock.start();
+        onWorker([&] {
+            connected = ftp.FtpConnect(host, port, user, QStringLiteral("wrong"));
+            changed = ftp.FtpSetCurrentDirectory(QStringLiteral("cam"));
+            uploaded = ftp.FtpUploadFile(QStringLiteral("webcam.jpg"), QStringLiteral("webcam.jpg"));
+            ftp.FtpDisconnect();
+        });
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(!connected && !changed && !uploaded);
+        QVERIFY(!ftp.isConnected());
+        const QStringList events = status.events();
+        QCOMPARE(events.size(), 7);
+        QCOMPARE(events.mid(0, 3), (QStringList{QStringLiteral("Connecting... ") + host,
+                                                QStringLiteral("Cannot connect to FTP Server"), kBeep}));
+        QVERIFY2(events[3].startsWith(QLatin1String("Error:")) && events[3].contains(reason),
+                 qPrintable(events[3]));
+        QCOMPARE(events[4], QStringLiteral("Can't change directory."));
+        QVERIFY(events[5].startsWith(QLatin1String("Error:")));
+        QCOMPARE(events.last(), QStringLiteral("End Transfering"));
+        if (real)
+            QCOMPARE(real->count(QStringLiteral("STOR")), 0);
+    }
+
+    // The server refuses the file: the reason is libcurl's, not the stray active-mode line, and no
+    // upload beep sounds.
+    void writePermissionDenied_data() {
+        QTest::addColumn<FtpServerKind>("kind");
+        QTest::addColumn<bool>("passive");
+        for (bool passive : {false, true}) {
+            QTest::addRow("pyftpdlib %s", passive ? "passive" : "active")
+                << FtpServerKind::PyFtpdLib << passive;
+            QTest::addRow("vsftpd %s", passive ? "passive" : "active") << FtpServerKind::Vsftpd << passive;
+        }
+    }
+    void writePermissionDenied() {
+        QFETCH(FtpServerKind, kind);
+        QFETCH(bool, passive);
+        if (kind == FtpServerKind::Vsftpd && !VsftpdServer::unavailableReason().isEmpty())
+            QSKIP(qPrintable(VsftpdServer::unavailableReason()));
+        auto server = makeFtpServer(kind);
+        QVERIFY2(server->isRunning(), qPrintable(server->failure()));
+        QVERIFY(writeFile(QStringLiteral("webcam.jpg"), patternBytes(300)));
+        StatusRecorder status;
+        FtpClient ftp(status);
+        bool uploaded = true;
+        onWorker([&] {
+            ftp.FtpConnect(kHost, server->port(), server->user(), server->password(), passive);
+            ftp.FtpSetCurrentDirectory(server->readOnlyDir());
+            uploaded = ftp.FtpUploadFile(QStringLiteral("webcam.jpg"), QStringLiteral("webcam.jpg"));
+        });
+        QVERIFY(!uploaded);
+        const QStringList events = status.events();
+        QCOMPARE(events.mid(0, 4),
+                 (QStringList{QStringLiteral("Connecting... 127.0.0.1"), QStringLiteral("Connected"), kBeep,
+                              QStringLiteral("Directory changed")}));
+        QCOMPARE(events.size(), 5);
+        QVERIFY2(events[4].startsWith(QLatin1String("Error:Upload failed")), qPrintable(events[4]));
+        QVERIFY(!events[4].contains(QLatin1String("sa_addr")));
+        QVERIFY(!QFile::exists(
+            QDir(server->root()).filePath(server->readOnlyDir() + QStringLiteral("/webcam.jpg"))));
+    }
+
+    // A local file that cannot be opened is named in the error, nothing reaches the server, and the
+    // same connection uploads the next file.
+    void unreadableLocalFile() {
+        PyFtpServer server;
+        QVERIFY2(server.isRunning(), qPrintable(server.failure()));
+        QVERIFY(QDir().mkdir(QStringLiteral("folder.jpg")));
+        QVERIFY(writeFile(QStringLiteral("good.jpg"), patternBytes(150)));
+        StatusRecorder status;
+        FtpClient ftp(status);
+        QList<bool> results;
+        onWorker([&] {
+            ftp.FtpConnect(kHost, server.port(), server.user(), server.password());
+            status.clear();
+            results << ftp.FtpUploadFile(QStringLiteral("missing.jpg"), QStringLiteral("missing.jpg"));
+            results << ftp.FtpUploadFile(QStringLiteral("folder.jpg"), QStringLiteral("folder.jpg"));
+            results << ftp.FtpUploadFile(QStringLiteral("good.jpg"), QStringLiteral("good.jpg"));
+        });
+        QCOMPARE(results, (QList<bool>{false, false, true}));
+        const QStringList texts = status.texts();
+        QVERIFY2(texts[0].startsWith(QLatin1String("Error:")) &&
+                     texts[0].contains(QLatin1String("missing.jpg")),
+                 qPrintable(texts[0]));
+        QVERIFY2(texts[1].startsWith(QLatin1String("Error:")) &&
+                     texts[1].contains(QLatin1String("folder.jpg")),
+                 qPrintable(texts[1]));
+        QCOMPARE(texts.last(), QStringLiteral("File Transfered."));
+        QCOMPARE(server.count(QStringLiteral("STOR")), 1);
+        QCOMPARE(server.count(QStringLiteral("USER")), 1);
+        QVERIFY(!QFile::exists(QDir(server.root()).filePath(QStringLiteral("missing.jpg"))));
+    }
+
+    // A server that stops answering in the middle of the conversation is given up after the reply
+    // limit, and the caller goes on.
+    void serverHangsOnCommand_data() {
+        QTest::addColumn<QString>("command");
+        QTest::newRow("directory change") << QStringLiteral("CWD");
+        QTest::newRow("file store") << QStringLiteral("STOR");
+    }
+    void serverHangsOnCommand() {
+        QFETCH(QString, command);
+        PyFtpServer server(command);
+        QVERIFY2(server.isRunning(), qPrintable(server.failure()));
+        QVERIFY(QDir(server.root()).mkpath(QStringLiteral("cam")));
+        QVERIFY(writeFile(QStringLiteral("webcam.jpg"), patternBytes(300)));
+        StatusRecorder status;
+        FtpClient ftp(status);
+        ftp.setLimits(shortLimits());
+        QElapsedTimer clock;
+        clock.start();
+        bool ok = true;
+        onWorker([&] {
+            ftp.FtpConnect(kHost, server.port(), server.user(), server.password());
+            ok = command == QLatin1String("CWD")
+                     ? ftp.FtpSetCurrentDirectory(QStringLiteral("cam"))
+                     : ftp.FtpUploadFile(QStringLiteral("webcam.jpg"), QStringLiteral("webcam.jpg"));
+            ftp.FtpDisconnect();
+        });
+        QVERIFY(!ok);
+        QVERIFY2(clock.elapsed() < 6000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(server.count(command) == 1);
+        const QStringList texts = status.texts();
+        QCOMPARE(texts.last(), QStringLiteral("End Transfering"));
+        QVERIFY2(texts[texts.size() - 2] == QLatin1String("Can't change directory.") ||
+                     texts[texts.size() - 2].startsWith(QLatin1String("Error:")),
+                 qPrintable(joined(status)));
+    }
+
+    // Stop pressed on the user-interface thread while the job's thread uploads: the upload ends within
+    // a second with an error, the status line ends with "End Transfering", the next job works.
+    void stopDuringUpload_data() {
+        QTest::addColumn<bool>("serverHangs");
+        QTest::newRow("large upload running") << false;
+        QTest::newRow("server silent after STOR") << true;
+    }
+    void stopDuringUpload() {
+        QFETCH(bool, serverHangs);
+        PyFtpServer server(serverHangs ? QStringLiteral("STOR") : QString());
+        QVERIFY2(server.isRunning(), qPrintable(server.failure()));
+        QVERIFY(writeFile(QStringLiteral("big.jpg"), patternBytes(20 * 1024 * 1024)));
+        StatusRecorder status;
+        FtpClient ftp(status); // default limits: only the stop can end the wait
+        QVERIFY(ftp.FtpConnect(kHost, server.port(), server.user(), server.password()));
+        auto upload = std::async(std::launch::async, [&] {
+            return ftp.FtpUploadFile(QStringLiteral("big.jpg"), QStringLiteral("big.jpg"));
+        });
+        if (serverHangs)
+            QVERIFY(server.waitFor(QStringLiteral("STOR"), 1));
+        else
+            QTRY_VERIFY_WITH_TIMEOUT(status.last().startsWith(QLatin1String("Transfering:")), 5000);
+        QElapsedTimer clock;
+        clock.start();
+        ftp.FtpDisconnect();
+        const qint64 disconnectMs = clock.elapsed();
+        QVERIFY2(upload.wait_for(1s) == std::future_status::ready, "the upload did not stop");
+        QVERIFY2(disconnectMs < 1000, qPrintable(QString::number(disconnectMs)));
+        QVERIFY(!upload.get());
+        QVERIFY(!ftp.isConnected());
+        const QStringList texts = status.texts();
+        QCOMPARE(texts.last(), QStringLiteral("End Transfering"));
+        QVERIFY2(texts[texts.size() - 2].startsWith(QLatin1String("Error:")),
+                 qPrintable(texts[texts.size() - 2]));
+        QVERIFY(!texts.contains(QStringLiteral("File Transfered.")));
+
+        // The next job connects and uploads as usual.
+        ftp.setLimits(shortLimits());
+        QVERIFY(writeFile(QStringLiteral("small.jpg"), patternBytes(120)));
+        bool ok = false;
+        onWorker([&] {
+            ftp.FtpConnect(kHost, server.port(), server.user(), server.password());
+            ok = ftp.FtpUploadFile(QStringLiteral("small.jpg"), QStringLiteral("small.jpg"));
+        });
+        if (serverHangs) {
+            QVERIFY(!ok); // this server never accepts a file
+        } else {
+            QVERIFY(ok);
+            QCOMPARE(readFile(QDir(server.root()).filePath(QStringLiteral("small.jpg"))), patternBytes(120));
+        }
+    }
+
+    // FTP/BEEP must read exactly "YES" for the connect, failure and upload beeps.
+    void beepsFollowSetting_data() {
+        QTest::addColumn<QString>("setting");
+        QTest::addColumn<int>("beeps");
+        QTest::newRow("absent") << QString() << 3;
+        QTest::newRow("YES") << QStringLiteral("YES") << 3;
+        QTest::newRow("NO") << QStringLiteral("NO") << 0;
+        QTest::newRow("yes") << QStringLiteral("yes") << 0;
+    }
+    void beepsFollowSetting() {
+        QFETCH(QString, setting);
+        QFETCH(int, beeps);
+        if (!setting.isNull())
+            store_->set(keys::FtpBeep.section, QString::fromLatin1(keys::FtpBeep.key), setting);
+        PyFtpServer server;
+        QVERIFY2(server.isRunning(), qPrintable(server.failure()));
+        QVERIFY(writeFile(QStringLiteral("webcam.jpg"), patternBytes(10)));
+        StatusRecorder status;
+        FtpClient ftp(status);
+        onWorker([&] {
+            ftp.FtpConnect(kHost, closedPort(), server.user(), server.password());         // failure beep
+            ftp.FtpConnect(kHost, server.port(), server.user(), server.password());        // connect beep
+            ftp.FtpUploadFile(QStringLiteral("webcam.jpg"), QStringLiteral("webcam.jpg")); // file open beep
+            ftp.FtpDisconnect();
+        });
+        QCOMPARE(status.beeps(), beeps);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFtpFailures)
+#include "test_ftp_failures.moc"
