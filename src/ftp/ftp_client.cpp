@@ -80,6 +80,10 @@ size_t readBlock(char* buffer, size_t size, size_t count, void* data) {
     return static_cast<size_t>(got);
 }
 
+bool hasLineBreak(const QString& text) {
+    return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n')) || text.contains(QChar(0));
+}
+
 QByteArray escaped(CURL* h, const QString& text) {
     const QByteArray utf8 = text.toUtf8();
     const CurlText out(curl_easy_escape(h, utf8.constData(), static_cast<int>(utf8.size())));
@@ -223,10 +227,15 @@ bool FtpClient::FtpConnect(const QString& host, int port, const QString& user, c
     const CurlText urlText(text);
 
     std::unique_ptr<Session> s;
+    QString refusal;
     if (uc != CURLUE_OK) {
-        code = CURLE_URL_MALFORMAT;
-        detail = QByteArray("Bad server address ") + host.toUtf8() + " port " + QByteArray::number(port) +
-                 ": " + curl_url_strerror(uc);
+        refusal = QStringLiteral("Bad server address %1 port %2: %3")
+                      .arg(host)
+                      .arg(port)
+                      .arg(QString::fromUtf8(curl_url_strerror(uc)));
+    } else if (hasLineBreak(user) || hasLineBreak(password)) {
+        // libcurl would send them as they are: the rest of the line would reach the server as commands.
+        refusal = QStringLiteral("The user name or password holds a line break");
     } else if (!EnsureCurlGlobalInit() || !(s = newSession(passive))) {
         code = CURLE_FAILED_INIT;
     } else {
@@ -239,7 +248,7 @@ bool FtpClient::FtpConnect(const QString& host, int port, const QString& user, c
     }
 
     const bool beep = beepWanted();
-    if (code == CURLE_OK) {
+    if (refusal.isEmpty() && code == CURLE_OK) {
         session_ = std::move(s);
         connected_ = true;
         status_.setStatus(QStringLiteral("Connected"));
@@ -247,10 +256,15 @@ bool FtpClient::FtpConnect(const QString& host, int port, const QString& user, c
             status_.beep();
         return true;
     }
+    if (s)
+        s->prepareClose();
     status_.setStatus(QStringLiteral("Cannot connect to FTP Server"));
     if (beep)
         status_.beep();
-    ShowInternetError(code, detail.constData());
+    if (refusal.isEmpty())
+        ShowInternetError(code, detail.constData());
+    else
+        status_.setStatus(QStringLiteral("Error:") + refusal);
     return false;
 }
 
@@ -259,7 +273,7 @@ bool FtpClient::FtpSetCurrentDirectory(const QString& directory) {
         return true;
     Operation op(*this);
     bool ok = false;
-    if (session_ && connected_) {
+    if (session_ && connected_ && !hasLineBreak(directory)) {
         // libcurl decodes the path before splitting it: a leading "%2F" becomes "CWD /".
         const bool absolute = directory.startsWith(QLatin1Char('/'));
         QByteArray path = absolute ? QByteArray("%2F") : directory_.toUtf8();
@@ -277,6 +291,10 @@ bool FtpClient::FtpUploadFile(const QString& localFile, const QString& remoteNam
     Operation op(*this);
     if (!session_ || !connected_) {
         status_.setStatus(QStringLiteral("Error:Not connected to an FTP server"));
+        return false;
+    }
+    if (hasLineBreak(remoteName)) {
+        status_.setStatus(QStringLiteral("Error:The remote file name holds a line break"));
         return false;
     }
     Upload up;

@@ -35,13 +35,16 @@ class FtpClient {
 
     // Closes a previous connection, then connects and logs in. Active mode (EPRT, falling back to
     // PORT) unless passive (EPSV, falling back to PASV). Texts: "Connecting... " + host, then
-    // "Connected", or "Cannot connect to FTP Server" followed by "Error:" + the reason.
+    // "Connected", or "Cannot connect to FTP Server" followed by "Error:" + the reason. A user name or
+    // password holding a line break is refused without contacting the server.
     bool FtpConnect(const QString& host, int port, const QString& user, const QString& password,
                     bool passive = false);
 
     // Changes the remote directory on the open connection: relative to the current one, or from the
     // root when it starts with "/". Texts: "Directory changed" or "Can't change directory.". An empty
     // directory changes nothing and writes nothing. After a failure the current directory stays.
+    // The path always travels in full: the connection returns to the login directory before each
+    // request and changes down from there.
     bool FtpSetCurrentDirectory(const QString& directory);
 
     // Uploads a local file, binary, under remoteName into the current remote directory. Texts:

@@ -5,6 +5,7 @@
 
 #include <QDBusArgument>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
@@ -80,6 +81,9 @@ void hangUpDialUps(const QDBusConnection& bus) {
         call << QVariant::fromValue(path);
         bus.send(call);
     }
+    // A round trip behind them: the requests have left this process when it returns.
+    if (!dialUps.isEmpty())
+        bus.interface()->isServiceRegistered(kService);
 }
 
 } // namespace

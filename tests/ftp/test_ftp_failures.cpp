@@ -111,6 +111,31 @@ class TestFtpFailures : public QObject {
             QCOMPARE(real->count(QStringLiteral("STOR")), 0);
     }
 
+    // Line breaks in stored texts never reach the server as commands of their own.
+    void noCommandInjection() {
+        PyFtpServer server;
+        QVERIFY2(server.isRunning(), qPrintable(server.failure()));
+        QVERIFY(writeFile(QStringLiteral("webcam.jpg"), patternBytes(10)));
+        const QString injected = QStringLiteral("\r\nMKD injected");
+        StatusRecorder status;
+        FtpClient ftp(status);
+        QList<bool> results;
+        onWorker([&] {
+            results << ftp.FtpConnect(kHost, server.port(), server.user(), server.password() + injected);
+            results << ftp.FtpConnect(kHost, server.port(), server.user() + injected, server.password());
+            results << ftp.FtpConnect(kHost, server.port(), server.user(), server.password());
+            results << ftp.FtpSetCurrentDirectory(QStringLiteral("x") + injected);
+            results << ftp.FtpUploadFile(QStringLiteral("webcam.jpg"), QStringLiteral("x") + injected);
+            ftp.FtpDisconnect();
+        });
+        QCOMPARE(results, (QList<bool>{false, false, true, false, false}));
+        QVERIFY(server.waitFor(QStringLiteral("QUIT"), 1));
+        QCOMPARE(server.count(QStringLiteral("MKD")), 0);
+        QVERIFY(!QFileInfo::exists(QDir(server.root()).filePath(QStringLiteral("injected"))));
+        // The refused names left the connection alone.
+        QCOMPARE(server.count(QStringLiteral("USER")), 1);
+    }
+
     // The server refuses the file: the reason is libcurl's, not the stray active-mode line, and no
     // upload beep sounds.
     void writePermissionDenied_data() {
@@ -215,6 +240,52 @@ class TestFtpFailures : public QObject {
         QVERIFY2(texts[texts.size() - 2] == QLatin1String("Can't change directory.") ||
                      texts[texts.size() - 2].startsWith(QLatin1String("Error:")),
                  qPrintable(joined(status)));
+    }
+
+    // Active mode with a server that never connects back: given up after the accept limit, even
+    // though the reply limit is long.
+    void activeModeNeverConnectedBack() {
+        PyFtpServer server({}, PyFtpFault::NoConnectBack);
+        QVERIFY2(server.isRunning(), qPrintable(server.failure()));
+        QVERIFY(writeFile(QStringLiteral("webcam.jpg"), patternBytes(300)));
+        StatusRecorder status;
+        FtpClient ftp(status);
+        FtpLimits limits; // 30 s for replies
+        limits.accept = 1s;
+        ftp.setLimits(limits);
+        QElapsedTimer clock;
+        bool ok = true;
+        onWorker([&] {
+            QVERIFY(ftp.FtpConnect(kHost, server.port(), server.user(), server.password()));
+            clock.start();
+            ok = ftp.FtpUploadFile(QStringLiteral("webcam.jpg"), QStringLiteral("webcam.jpg"));
+        });
+        QVERIFY(!ok);
+        QVERIFY2(clock.elapsed() < 4000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(server.count(QStringLiteral("STOR")) == 1);
+        QVERIFY2(status.last().startsWith(QLatin1String("Error:")), qPrintable(joined(status)));
+    }
+
+    // The server stops reading in the middle of an upload: given up after the stall limit.
+    void dataConnectionStalls() {
+        PyFtpServer server({}, PyFtpFault::StallData);
+        QVERIFY2(server.isRunning(), qPrintable(server.failure()));
+        QVERIFY(writeFile(QStringLiteral("big.jpg"), patternBytes(40 * 1024 * 1024)));
+        StatusRecorder status;
+        FtpClient ftp(status);
+        FtpLimits limits;
+        limits.stall = 1s;
+        ftp.setLimits(limits);
+        QElapsedTimer clock;
+        bool ok = true;
+        onWorker([&] {
+            QVERIFY(ftp.FtpConnect(kHost, server.port(), server.user(), server.password(), true));
+            clock.start();
+            ok = ftp.FtpUploadFile(QStringLiteral("big.jpg"), QStringLiteral("big.jpg"));
+        });
+        QVERIFY(!ok);
+        QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(status.last().startsWith(QLatin1String("Error:")), qPrintable(status.last()));
     }
 
     // Stop pressed on the user-interface thread while the job's thread uploads: the upload ends within

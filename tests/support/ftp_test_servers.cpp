@@ -93,7 +93,7 @@ bool FtpServerFixture::waitFor(const QString& verb, int n, int timeoutMs) const 
     return true;
 }
 
-PyFtpServer::PyFtpServer(const QString& hangOn) {
+PyFtpServer::PyFtpServer(const QString& hangOn, PyFtpFault fault) {
     QDir(dir_.path()).mkpath(QStringLiteral("home"));
     QStringList args{QStringLiteral(ZANTREL_TEST_DATA_DIR "/ftp_server.py"),
                      QStringLiteral("--root"),
@@ -106,6 +106,10 @@ PyFtpServer::PyFtpServer(const QString& hangOn) {
                      dir_.filePath(QStringLiteral("commands.log"))};
     if (!hangOn.isEmpty())
         args << QStringLiteral("--hang-on") << hangOn;
+    if (fault == PyFtpFault::NoConnectBack)
+        args << QStringLiteral("--no-connect-back");
+    if (fault == PyFtpFault::StallData)
+        args << QStringLiteral("--stall-data");
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process_.start(QStringLiteral("/usr/bin/python3"), args);
     QDeadlineTimer deadline(10000);

@@ -37,10 +37,18 @@ class FtpServerFixture {
 };
 
 // pyftpdlib (Debian's python3-pyftpdlib under /usr/bin/python3). User "cam", password "secret",
-// home = root(), writable. hangOn names a command the server never answers ("STOR", "CWD", ...).
+// home = root(), writable, except root()/readonly.
+// Misbehaviours for limit tests:
+enum class PyFtpFault {
+    None,
+    NoConnectBack, // agrees to active mode but never opens the data connection
+    StallData,     // stops reading an upload after its first bytes
+};
+
+// pyftpdlib; hangOn names a command the server never answers ("STOR", "CWD", ...).
 class PyFtpServer final : public FtpServerFixture {
   public:
-    explicit PyFtpServer(const QString& hangOn = {});
+    explicit PyFtpServer(const QString& hangOn = {}, PyFtpFault fault = PyFtpFault::None);
     ~PyFtpServer() override;
     QString user() const override { return QStringLiteral("cam"); }
     QString password() const override { return QStringLiteral("secret"); }
