@@ -340,6 +340,46 @@ class TestFtpFailures : public QObject {
         }
     }
 
+    // The stop comes while the job's thread is held up in the status line (a sink waiting for a busy
+    // window): the stop returns within a second anyway, and the job closes the connection as soon as
+    // it gets going again, ending with "End Transfering".
+    void stopWhileStatusLineIsBusy() {
+        PyFtpServer server;
+        QVERIFY2(server.isRunning(), qPrintable(server.failure()));
+        QVERIFY(writeFile(QStringLiteral("big.jpg"), patternBytes(4 * 1024 * 1024)));
+        struct SlowSink final : StatusSink {
+            StatusRecorder texts;
+            std::atomic<bool> holding{false};
+            void setStatus(const QString& text) override {
+                texts.setStatus(text);
+                if (text == QLatin1String("Transfering:1000 bytes")) {
+                    holding = true;
+                    QThread::msleep(1500);
+                    holding = false;
+                }
+            }
+        } sink;
+        FtpClient ftp(sink);
+        QVERIFY(ftp.FtpConnect(kHost, server.port(), server.user(), server.password()));
+        auto upload = std::async(std::launch::async, [&] {
+            return ftp.FtpUploadFile(QStringLiteral("big.jpg"), QStringLiteral("big.jpg"));
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(sink.holding, 5000);
+        QElapsedTimer clock;
+        clock.start();
+        ftp.FtpDisconnect();
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(sink.texts.last(), QStringLiteral("End Transfering"));
+        QVERIFY(upload.wait_for(3s) == std::future_status::ready);
+        QVERIFY(!upload.get());
+        QVERIFY(!ftp.isConnected());
+        const QStringList texts = sink.texts.texts();
+        QCOMPARE(texts.last(), QStringLiteral("End Transfering"));
+        QVERIFY2(texts[texts.size() - 2].startsWith(QLatin1String("Error:")),
+                 qPrintable(texts.join(QLatin1Char('|'))));
+        QCOMPARE(texts.count(QStringLiteral("End Transfering")), 2);
+    }
+
     // FTP/BEEP must read exactly "YES" for the connect, failure and upload beeps.
     void beepsFollowSetting_data() {
         QTest::addColumn<QString>("setting");
