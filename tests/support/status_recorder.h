@@ -7,45 +7,24 @@
 
 namespace zantrel::test {
 
-// Records status texts and beeps from any thread, in order.
-class StatusRecorder : public StatusSink {
-public:
-    void setStatus(const QString& text) override
-    {
-        std::lock_guard lock(mutex_);
-        texts_ << text;
-    }
-    void beep() override
-    {
-        std::lock_guard lock(mutex_);
-        ++beeps_;
-    }
-    QStringList texts() const
-    {
-        std::lock_guard lock(mutex_);
-        return texts_;
-    }
-    QString last() const
-    {
-        std::lock_guard lock(mutex_);
-        return texts_.isEmpty() ? QString() : texts_.last();
-    }
-    int beeps() const
-    {
-        std::lock_guard lock(mutex_);
-        return beeps_;
-    }
-    void clear()
-    {
-        std::lock_guard lock(mutex_);
-        texts_.clear();
-        beeps_ = 0;
-    }
+// A status sink that keeps everything it is told, in order, from any thread.
+// events() holds the texts with "<beep>" entries where beeps came.
+class StatusRecorder final : public StatusSink {
+  public:
+    static inline const QString kBeep = QStringLiteral("<beep>");
 
-private:
+    void setStatus(const QString& text) override;
+    void beep() override;
+
+    QStringList texts() const;  // the texts alone
+    QStringList events() const; // texts and beeps
+    int beeps() const;
+    QString last() const;
+    void clear();
+
+  private:
     mutable std::mutex mutex_;
-    QStringList texts_;
-    int beeps_ = 0;
+    QStringList events_;
 };
 
 } // namespace zantrel::test
