@@ -331,6 +331,8 @@ void CaptureWindow::ShowDisplayDialog(QWidget*) {
     messages_.showMessage(QStringLiteral("Lanthor: Cannot show Video Display Dialog."), MessageIcon::Critical);
 }
 
+VideoWindow* CaptureWindow::videoWindow() const { return videoWindow_; }
+
 bool CaptureWindow::waitForFrame(int timeoutMs) const { return !frames_->newest(timeoutMs).isNull(); }
 
 void CaptureWindow::GrabFrame(QImage& target) const {

@@ -33,7 +33,7 @@ class CaptureWindow : public QObject {
     ~CaptureWindow() override;
 
     void setVideoWindow(VideoWindow* videoWindow);
-    VideoWindow* videoWindow() const { return videoWindow_; }
+    VideoWindow* videoWindow() const;
     void setOverlayMode(bool overlay) { overlayMode_ = overlay; }
     bool overlayMode() const { return overlayMode_; }
 

@@ -42,7 +42,8 @@ void uploadToServers(const PublishServices& s, PublishOutcome& outcome)
         s.ftp->FtpConnect(server.address, server.port, server.login, server.password, server.passive);
         if (!server.directory.isEmpty())
             s.ftp->FtpSetCurrentDirectory(server.directory);
-        if (s.ftp->FtpUploadFile(file, file))
+        // The remote file takes the working file's name, without the local folders it lives in.
+        if (s.ftp->FtpUploadFile(file, QFileInfo(file).fileName()))
             ++outcome.serversUploaded;
         s.ftp->FtpDisconnect();
     }
