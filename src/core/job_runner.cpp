@@ -14,7 +14,8 @@ JobRunner::JobRunner(PublishServices services, QObject* parent) : QObject(parent
 JobRunner::~JobRunner()
 {
     if (worker_.joinable()) {
-        cancel();
+        if (running_)
+            cancel();
         worker_.join();
     }
 }
