@@ -19,15 +19,13 @@ struct Register {
 };
 
 // Milliseconds of one call of fn.
-template <typename F> double timeMs(F&& fn)
-{
+template <typename F> double timeMs(F&& fn) {
     const auto start = std::chrono::steady_clock::now();
     fn();
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 
-inline double median(std::vector<double> v)
-{
+inline double median(std::vector<double> v) {
     if (v.empty())
         return 0;
     std::sort(v.begin(), v.end());

@@ -4,16 +4,14 @@
 #include <cstdio>
 
 namespace zantrel::bench {
-std::map<std::string, Group>& groups()
-{
+std::map<std::string, Group>& groups() {
     static std::map<std::string, Group> all;
     return all;
 }
 } // namespace zantrel::bench
 
 // webcam-zantrel-bench GROUP: runs one group of benchmarks and prints a line of figures per case.
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

@@ -15,8 +15,7 @@ using namespace zantrel;
 
 namespace {
 
-void printUsage()
-{
+void printUsage() {
     std::printf("Usage: webcam-zantrel [--once | --help | --version | /BOOT]\n"
                 "Shows the live camera picture and publishes stamped JPEG images on a schedule.\n\n"
                 "  --once     publish one image with the stored settings, without a window, and\n"
@@ -31,8 +30,7 @@ void printUsage()
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
@@ -75,8 +73,9 @@ int main(int argc, char** argv)
     master.show();
 
     if (GetSetting(keys::FirstTime) == QLatin1String("YES")) {
-        QMessageBox::information(&master, applicationTitle(),
-                                 QStringLiteral("Webcam Zantrel, now will configure all settings that is needed to work..."));
+        QMessageBox::information(
+            &master, applicationTitle(),
+            QStringLiteral("Webcam Zantrel, now will configure all settings that is needed to work..."));
         SaveSetting(keys::FirstTime, QStringLiteral("NO"));
     }
     if (QuitOnSignal::requested())

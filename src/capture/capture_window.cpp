@@ -220,7 +220,9 @@ bool CaptureWindow::PositionCaptureWindow(int left, int top, int width, int heig
     return true;
 }
 
-CaptureView* CaptureWindow::captureView() const { return view_.data(); }
+CaptureView* CaptureWindow::captureView() const {
+    return view_.data();
+}
 
 bool CaptureWindow::connected() const {
     return session_ != nullptr;
@@ -306,7 +308,8 @@ bool CaptureWindow::setControl(const QString& name, int value) {
 void CaptureWindow::ShowFormatDialog(QWidget* parent) {
     auto list = formats();
     if (list.empty()) {
-        messages_.showMessage(QStringLiteral("Lanthor: Cannot show Video Format Dialog."), MessageIcon::Critical);
+        messages_.showMessage(QStringLiteral("Lanthor: Cannot show Video Format Dialog."),
+                              MessageIcon::Critical);
         return;
     }
     FormatDialog dialog(
@@ -318,7 +321,8 @@ void CaptureWindow::ShowFormatDialog(QWidget* parent) {
 void CaptureWindow::ShowSourceDialog(QWidget* parent) {
     const auto list = controls();
     if (list.empty()) {
-        messages_.showMessage(QStringLiteral("Lanthor: Cannot show Video Source Dialog."), MessageIcon::Critical);
+        messages_.showMessage(QStringLiteral("Lanthor: Cannot show Video Source Dialog."),
+                              MessageIcon::Critical);
         return;
     }
     SourceDialog dialog(
@@ -328,12 +332,17 @@ void CaptureWindow::ShowSourceDialog(QWidget* parent) {
 
 void CaptureWindow::ShowDisplayDialog(QWidget*) {
     // Display settings belong to the video sink, which has no dialog of its own.
-    messages_.showMessage(QStringLiteral("Lanthor: Cannot show Video Display Dialog."), MessageIcon::Critical);
+    messages_.showMessage(QStringLiteral("Lanthor: Cannot show Video Display Dialog."),
+                          MessageIcon::Critical);
 }
 
-VideoWindow* CaptureWindow::videoWindow() const { return videoWindow_; }
+VideoWindow* CaptureWindow::videoWindow() const {
+    return videoWindow_;
+}
 
-bool CaptureWindow::waitForFrame(int timeoutMs) const { return !frames_->newest(timeoutMs).isNull(); }
+bool CaptureWindow::waitForFrame(int timeoutMs) const {
+    return !frames_->newest(timeoutMs).isNull();
+}
 
 void CaptureWindow::GrabFrame(QImage& target) const {
     const QImage frame = frames_->newest(kGrabWaitMs);

@@ -7,37 +7,34 @@ namespace zantrel {
 
 // The local clock. The program reads the time only through clock(), so tests can set it.
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     virtual QDateTime now() const = 0;
 };
 
 class SystemClock final : public Clock {
-public:
+  public:
     QDateTime now() const override { return QDateTime::currentDateTime(); }
 };
 
 // A clock that stands still until told otherwise; thread-safe.
 class ManualClock final : public Clock {
-public:
+  public:
     explicit ManualClock(QDateTime start) : now_(std::move(start)) {}
-    QDateTime now() const override
-    {
+    QDateTime now() const override {
         std::lock_guard lock(mutex_);
         return now_;
     }
-    void set(const QDateTime& t)
-    {
+    void set(const QDateTime& t) {
         std::lock_guard lock(mutex_);
         now_ = t;
     }
-    void advance(qint64 msecs)
-    {
+    void advance(qint64 msecs) {
         std::lock_guard lock(mutex_);
         now_ = now_.addMSecs(msecs);
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     QDateTime now_;
 };
@@ -47,13 +44,13 @@ const Clock& clock();
 
 // Replaces the program's clock for the lifetime of this object (tests).
 class ScopedClock {
-public:
+  public:
     explicit ScopedClock(const Clock& replacement);
     ~ScopedClock();
     ScopedClock(const ScopedClock&) = delete;
     ScopedClock& operator=(const ScopedClock&) = delete;
 
-private:
+  private:
     const Clock* previous_;
 };
 

@@ -6,13 +6,12 @@
 
 namespace zantrel {
 
-JobRunner::JobRunner(PublishServices services, QObject* parent) : QObject(parent), services_(std::move(services))
-{
+JobRunner::JobRunner(PublishServices services, QObject* parent)
+    : QObject(parent), services_(std::move(services)) {
     services_.cancelled = [this] { return cancelled_.load(); };
 }
 
-JobRunner::~JobRunner()
-{
+JobRunner::~JobRunner() {
     if (worker_.joinable()) {
         if (running_)
             cancel();
@@ -20,8 +19,7 @@ JobRunner::~JobRunner()
     }
 }
 
-bool JobRunner::start(std::function<void(const PublishOutcome&)> done)
-{
+bool JobRunner::start(std::function<void(const PublishOutcome&)> done) {
     if (running_)
         return false;
     if (worker_.joinable())
@@ -37,14 +35,12 @@ bool JobRunner::start(std::function<void(const PublishOutcome&)> done)
     return true;
 }
 
-void JobRunner::cancel()
-{
+void JobRunner::cancel() {
     cancelled_ = true;
     stopUpload();
 }
 
-void JobRunner::stopUpload()
-{
+void JobRunner::stopUpload() {
     if (services_.ftp)
         services_.ftp->FtpDisconnect();
 }

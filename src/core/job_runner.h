@@ -13,7 +13,7 @@ namespace zantrel {
 // this object, so the window stays live while a job uploads.
 class JobRunner : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit JobRunner(PublishServices services, QObject* parent = nullptr);
     ~JobRunner() override; // waits for a running job
 
@@ -25,7 +25,7 @@ public:
     // Aborts the running upload and contacts no further server (the program is closing).
     void cancel();
 
-private:
+  private:
     PublishServices services_;
     std::thread worker_;
     bool running_ = false;

@@ -2,20 +2,21 @@
 
 #include <QString>
 #include <cfenv>
-#include <cmath>
 #include <charconv>
-#include <system_error>
+#include <cmath>
 #include <limits>
 #include <string>
+#include <system_error>
 
 namespace zantrel {
 
 namespace {
 
-bool isSkipped(QChar c) { return c == u' ' || c == u'\t' || c == u'\n'; }
+bool isSkipped(QChar c) {
+    return c == u' ' || c == u'\t' || c == u'\n';
+}
 
-int hexValue(QChar c)
-{
+int hexValue(QChar c) {
     const char16_t u = c.unicode();
     if (u >= u'0' && u <= u'9')
         return u - u'0';
@@ -26,10 +27,11 @@ int hexValue(QChar c)
     return -1;
 }
 
-bool isDigit(QChar c) { return c >= u'0' && c <= u'9'; }
+bool isDigit(QChar c) {
+    return c >= u'0' && c <= u'9';
+}
 
-double readHex(const QString& s, qsizetype i)
-{
+double readHex(const QString& s, qsizetype i) {
     // Up to eight digits form a 32-bit pattern; longer runs keep their full (positive) value so the
     // integer readers see an overflow instead of a silently truncated number.
     double value = 0;
@@ -46,8 +48,7 @@ double readHex(const QString& s, qsizetype i)
     return value;
 }
 
-double readDecimal(const QString& s)
-{
+double readDecimal(const QString& s) {
     std::string text;
     qsizetype i = 0;
     if (i < s.size() && (s[i] == u'+' || s[i] == u'-')) {
@@ -99,23 +100,22 @@ double readDecimal(const QString& s)
     return value;
 }
 
-template <typename Int> std::optional<Int> toInt(double value)
-{
+template <typename Int> std::optional<Int> toInt(double value) {
     if (std::isnan(value))
         return std::nullopt;
     const int saved = std::fegetround();
     std::fesetround(FE_TONEAREST);
     const double rounded = std::nearbyint(value);
     std::fesetround(saved);
-    if (rounded < double(std::numeric_limits<Int>::min()) || rounded > double(std::numeric_limits<Int>::max()))
+    if (rounded < double(std::numeric_limits<Int>::min()) ||
+        rounded > double(std::numeric_limits<Int>::max()))
         return std::nullopt;
     return static_cast<Int>(rounded);
 }
 
 } // namespace
 
-double LeadingNumber(QStringView text)
-{
+double LeadingNumber(QStringView text) {
     QString s;
     s.reserve(text.size());
     for (QChar c : text)
@@ -126,7 +126,11 @@ double LeadingNumber(QStringView text)
     return readDecimal(s);
 }
 
-std::optional<std::int16_t> ToInt16(double value) { return toInt<std::int16_t>(value); }
-std::optional<std::int32_t> ToInt32(double value) { return toInt<std::int32_t>(value); }
+std::optional<std::int16_t> ToInt16(double value) {
+    return toInt<std::int16_t>(value);
+}
+std::optional<std::int32_t> ToInt32(double value) {
+    return toInt<std::int32_t>(value);
+}
 
 } // namespace zantrel

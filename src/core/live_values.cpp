@@ -11,18 +11,18 @@ namespace zantrel {
 namespace {
 
 // Stored as 0x00BBGGRR; the top byte carries nothing for a stamp colour.
-quint32 colour(const keys::SettingKey& key) { return quint32(ReadInt32(key)) & 0x00FFFFFFu; }
+quint32 colour(const keys::SettingKey& key) {
+    return quint32(ReadInt32(key)) & 0x00FFFFFFu;
+}
 
 } // namespace
 
-LiveValues& LiveValues::instance()
-{
+LiveValues& LiveValues::instance() {
     static LiveValues live;
     return live;
 }
 
-LiveValues::Values LiveValues::fromSettings()
-{
+LiveValues::Values LiveValues::fromSettings() {
     Values v;
     v.stamp.timePos = ReadInt16(keys::ImageTimePos);
     v.stamp.datePos = ReadInt16(keys::ImageDatePos);
@@ -38,22 +38,19 @@ LiveValues::Values LiveValues::fromSettings()
     return v;
 }
 
-LiveValues::Values LiveValues::snapshot()
-{
+LiveValues::Values LiveValues::snapshot() {
     std::lock_guard lock(mutex_);
     if (!values_)
         values_ = fromSettings();
     return *values_;
 }
 
-void LiveValues::set(const Values& values)
-{
+void LiveValues::set(const Values& values) {
     std::lock_guard lock(mutex_);
     values_ = values;
 }
 
-void LiveValues::reset()
-{
+void LiveValues::reset() {
     std::lock_guard lock(mutex_);
     values_.reset();
 }

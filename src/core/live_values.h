@@ -13,7 +13,7 @@ namespace zantrel {
 // what the user sees. The switches that say which stamps to print are read from the settings by the
 // job itself. Thread-safe.
 class LiveValues {
-public:
+  public:
     struct Values {
         StampParams stamp;
         int compression = 50; // percent; JPEG quality is 100 minus this
@@ -28,7 +28,7 @@ public:
 
     static Values fromSettings();
 
-private:
+  private:
     std::mutex mutex_;
     std::optional<Values> values_;
 };

@@ -21,35 +21,32 @@ namespace {
 constexpr int kFirstFrameWaitMs = 5000;
 
 class StdoutStatusSink final : public StatusSink {
-public:
-    void setStatus(const QString& text) override
-    {
+  public:
+    void setStatus(const QString& text) override {
         std::lock_guard lock(mutex_);
         std::fprintf(stdout, "%s\n", text.toLocal8Bit().constData());
         std::fflush(stdout);
     }
 
-private:
+  private:
     std::mutex mutex_;
 };
 
 class StderrMessageSink final : public MessageSink {
-public:
-    void showMessage(const QString& text) override
-    {
+  public:
+    void showMessage(const QString& text) override {
         std::lock_guard lock(mutex_);
         std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
         std::fflush(stderr);
     }
 
-private:
+  private:
     std::mutex mutex_;
 };
 
 } // namespace
 
-int RunOnce()
-{
+int RunOnce() {
     StdoutStatusSink status;
     StderrMessageSink messages;
     CaptureWindow capture(messages);

@@ -14,8 +14,7 @@
 
 namespace zantrel {
 
-QString ArchiveFileName(const QString& folder, const QDateTime& moment)
-{
+QString ArchiveFileName(const QString& folder, const QDateTime& moment) {
     QString name = folder;
     if (!name.endsWith(QLatin1Char('/')))
         name += QLatin1Char('/');
@@ -24,8 +23,7 @@ QString ArchiveFileName(const QString& folder, const QDateTime& moment)
 
 namespace {
 
-void uploadToServers(const PublishServices& s, PublishOutcome& outcome)
-{
+void uploadToServers(const PublishServices& s, PublishOutcome& outcome) {
     // Zero, a negative count or no number at all: nobody is contacted.
     const std::int32_t count = ReadInt32(keys::FtpServers);
     for (std::int32_t n = 1; n <= count; ++n) {
@@ -36,7 +34,8 @@ void uploadToServers(const PublishServices& s, PublishOutcome& outcome)
         ++outcome.serversTried;
         if (!QFileInfo(file).isFile()) {
             // The working file was never written: there is nothing to send to this server.
-            s.status->setStatus(QStringLiteral("Error:") + QStringLiteral("%1 does not exist; nothing was uploaded").arg(file));
+            s.status->setStatus(QStringLiteral("Error:") +
+                                QStringLiteral("%1 does not exist; nothing was uploaded").arg(file));
             continue;
         }
         s.ftp->FtpConnect(server.address, server.port, server.login, server.password, server.passive);
@@ -51,8 +50,7 @@ void uploadToServers(const PublishServices& s, PublishOutcome& outcome)
 
 } // namespace
 
-PublishOutcome RunPublishJob(const PublishServices& s)
-{
+PublishOutcome RunPublishJob(const PublishServices& s) {
     PublishOutcome outcome;
 
     QImage target;
@@ -66,11 +64,13 @@ PublishOutcome RunPublishJob(const PublishServices& s)
     StampFrame(target, stamp);
 
     const int quality = 100 - live.compression;
-    outcome.workingFileWritten = SavePictureAsJpeg(target, GetSetting(keys::ImageFileName), quality, *s.messages);
+    outcome.workingFileWritten =
+        SavePictureAsJpeg(target, GetSetting(keys::ImageFileName), quality, *s.messages);
 
     if (ReadFlag(keys::ImageSaveCopy)) {
         const QString folder = GetSetting(keys::ImagePath, QDir::currentPath());
-        outcome.archiveWritten = SavePictureAsJpeg(target, ArchiveFileName(folder, clock().now()), quality, *s.messages);
+        outcome.archiveWritten =
+            SavePictureAsJpeg(target, ArchiveFileName(folder, clock().now()), quality, *s.messages);
     }
 
     outcome.uploadsOn = ReadFlag(keys::FtpUploadAtJob);

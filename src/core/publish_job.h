@@ -19,7 +19,7 @@ struct PublishServices {
     StatusSink* status = nullptr;
     MessageSink* messages = nullptr;
     LiveValues* live = nullptr;
-    std::function<void()> hangUp; // hangs up dial-up connections
+    std::function<void()> hangUp;    // hangs up dial-up connections
     std::function<bool()> cancelled; // true once the program is closing: contact no further server
 };
 

@@ -7,35 +7,30 @@
 
 namespace zantrel {
 
-RunControl::RunControl(StatusSink& status, QObject* parent) : QObject(parent), status_(status)
-{
+RunControl::RunControl(StatusSink& status, QObject* parent) : QObject(parent), status_(status) {
     timer_.setObjectName(QStringLiteral("MasterTimer"));
     timer_.setInterval(500);
     connect(&timer_, &QTimer::timeout, this, &RunControl::tick);
 }
 
-void RunControl::setJob(JobStarter start, JobStopper stop)
-{
+void RunControl::setJob(JobStarter start, JobStopper stop) {
     startJob_ = std::move(start);
     stopJob_ = std::move(stop);
 }
 
-void RunControl::setButtons(Buttons b)
-{
+void RunControl::setButtons(Buttons b) {
     buttons_ = b;
     Q_EMIT buttonsChanged(b);
 }
 
-void RunControl::FTPRun()
-{
+void RunControl::FTPRun() {
     ++generation_;
     setButtons({false, false, true, false});
     next_ = ComputeNextUpdate();
     timer_.start();
 }
 
-void RunControl::FTPNow()
-{
+void RunControl::FTPNow() {
     if (jobRunning_)
         return;
     setButtons({false, false, true, false});
@@ -49,8 +44,7 @@ void RunControl::FTPNow()
     });
 }
 
-void RunControl::FTPStop()
-{
+void RunControl::FTPStop() {
     ++generation_;
     setButtons({true, true, false, true});
     timer_.stop();
@@ -62,8 +56,7 @@ void RunControl::FTPStop()
         status_.setStatus(QStringLiteral("End Transfering"));
 }
 
-void RunControl::tick()
-{
+void RunControl::tick() {
     if (blinkPhase_ != 1) {
         Q_EMIT trayImageChanged(MasterIcon);
         blinkPhase_ = 1;
@@ -88,8 +81,7 @@ void RunControl::tick()
     });
 }
 
-void RunControl::runJob(std::function<void()> after)
-{
+void RunControl::runJob(std::function<void()> after) {
     jobRunning_ = true;
     auto finish = [this, after = std::move(after)] {
         jobRunning_ = false;

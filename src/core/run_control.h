@@ -15,7 +15,7 @@ class StatusSink;
 // state through signals, so the window only mirrors it.
 class RunControl : public QObject {
     Q_OBJECT
-public:
+  public:
     struct Buttons {
         bool run = true;
         bool now = true;
@@ -48,12 +48,12 @@ public:
     int trayBlinkPhase() const { return blinkPhase_; }
     QTimer& masterTimer() { return timer_; }
 
-Q_SIGNALS:
+  Q_SIGNALS:
     void buttonsChanged(zantrel::RunControl::Buttons buttons);
     void trayImageChanged(int image);
     void jobFinished();
 
-private:
+  private:
     void setButtons(Buttons b);
     void runJob(std::function<void()> after);
 

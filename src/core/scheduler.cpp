@@ -13,12 +13,20 @@ namespace zantrel {
 namespace {
 
 // 0 for a month number that names no month: the day step is then skipped.
-std::int64_t monthLength(std::int64_t year, std::int64_t month)
-{
+std::int64_t monthLength(std::int64_t year, std::int64_t month) {
     switch (month) {
-    case 1: case 3: case 5: case 7: case 8: case 10: case 12:
+    case 1:
+    case 3:
+    case 5:
+    case 7:
+    case 8:
+    case 10:
+    case 12:
         return 31;
-    case 4: case 6: case 9: case 11:
+    case 4:
+    case 6:
+    case 9:
+    case 11:
         return 30;
     case 2:
         if (year % 4 != 0)
@@ -33,8 +41,7 @@ struct Fields {
     std::int64_t year, month, day, hour, minute, second;
 };
 
-void normalise(Fields& f)
-{
+void normalise(Fields& f) {
     for (bool changed = true; changed;) {
         const Fields before = f;
         if (f.second > 59) {
@@ -62,21 +69,26 @@ void normalise(Fields& f)
     }
 }
 
-std::int16_t narrow(std::int64_t v) { return static_cast<std::int16_t>(v); }
+std::int16_t narrow(std::int64_t v) {
+    return static_cast<std::int16_t>(v);
+}
 
 } // namespace
 
-NextUpdate ComputeNextUpdate() { return ComputeNextUpdate(clock().now()); }
+NextUpdate ComputeNextUpdate() {
+    return ComputeNextUpdate(clock().now());
+}
 
-NextUpdate ComputeNextUpdate(const QDateTime& present)
-{
+NextUpdate ComputeNextUpdate(const QDateTime& present) {
     const QDate d = present.date();
     const QTime t = present.time();
 
     if (ReadNumber(keys::UpdateType) == 0.0) {
         // Fixed date: each component defaults to its present value; no checks, no carries.
-        return NextUpdate{ReadInt16(keys::UpdateYear, narrow(d.year())), ReadInt16(keys::UpdateMonth, narrow(d.month())),
-                          ReadInt16(keys::UpdateDay, narrow(d.day())),   ReadInt16(keys::UpdateHour, narrow(t.hour())),
+        return NextUpdate{ReadInt16(keys::UpdateYear, narrow(d.year())),
+                          ReadInt16(keys::UpdateMonth, narrow(d.month())),
+                          ReadInt16(keys::UpdateDay, narrow(d.day())),
+                          ReadInt16(keys::UpdateHour, narrow(t.hour())),
                           ReadInt16(keys::UpdateMinute, narrow(t.minute())),
                           ReadInt16(keys::UpdateSecond, narrow(t.second()))};
     }
@@ -115,19 +127,20 @@ NextUpdate ComputeNextUpdate(const QDateTime& present)
         break;
     }
     normalise(f);
-    return NextUpdate{narrow(f.year), narrow(f.month), narrow(f.day), narrow(f.hour), narrow(f.minute), narrow(f.second)};
+    return NextUpdate{narrow(f.year), narrow(f.month),  narrow(f.day),
+                      narrow(f.hour), narrow(f.minute), narrow(f.second)};
 }
 
-QString NextUpdateStatusText(const NextUpdate& n)
-{
-    const auto pad = [](int v, int width) { return QStringLiteral("%1").arg(v, width, 10, QLatin1Char('0')); };
+QString NextUpdateStatusText(const NextUpdate& n) {
+    const auto pad = [](int v, int width) {
+        return QStringLiteral("%1").arg(v, width, 10, QLatin1Char('0'));
+    };
     return QStringLiteral(" Next Update: ") + pad(n.month, 2) + QLatin1Char('-') + pad(n.day, 2) +
            QLatin1Char('-') + pad(n.year, 4) + QStringLiteral(" at ") + pad(n.hour, 2) + QLatin1Char(':') +
            pad(n.minute, 2) + QLatin1Char(':') + pad(n.second, 2);
 }
 
-bool IsDue(const NextUpdate& n, const QDateTime& present)
-{
+bool IsDue(const NextUpdate& n, const QDateTime& present) {
     const QDate date(n.year, n.month, n.day);
     const QTime time(n.hour, n.minute, n.second);
     if (!date.isValid() || !time.isValid())

@@ -7,7 +7,7 @@ namespace zantrel {
 // Where progress and error texts of long operations go: the main window's status line in the program,
 // standard output with --once, a recorder in tests. Implementations must accept calls from any thread.
 class StatusSink {
-public:
+  public:
     virtual ~StatusSink() = default;
     virtual void setStatus(const QString& text) = 0;
     // An audible signal at connect, upload and hang-up events (when the settings ask for it).
@@ -19,7 +19,7 @@ public:
 enum class MessageIcon { Information, Exclamation, Critical };
 
 class MessageSink {
-public:
+  public:
     virtual ~MessageSink() = default;
     virtual void showMessage(const QString& text) = 0;
     // With the icon the box shows; sinks that show no icon can ignore it.
@@ -28,7 +28,7 @@ public:
 
 // Drops everything: for callers that have nobody to tell.
 class NullStatusSink final : public StatusSink {
-public:
+  public:
     void setStatus(const QString&) override {}
 };
 

@@ -8,18 +8,19 @@
 
 namespace zantrel {
 
-QString ArgumentText(const QStringList& argumentsAfterPath) { return argumentsAfterPath.join(QLatin1Char(' ')); }
+QString ArgumentText(const QStringList& argumentsAfterPath) {
+    return argumentsAfterPath.join(QLatin1Char(' '));
+}
 
-bool BootStartRefused(const QString& argumentText)
-{
+bool BootStartRefused(const QString& argumentText) {
     return argumentText == QLatin1String("/BOOT") && ReadNumber(keys::PrefWindowsStart) == 0.0;
 }
 
-std::unique_ptr<QLockFile> AcquireInstanceLock()
-{
-    const QString dir = QFileInfo(SettingsStore::instance().path().isEmpty() ? SettingsStore::defaultPath()
-                                                                              : SettingsStore::instance().path())
-                            .absolutePath();
+std::unique_ptr<QLockFile> AcquireInstanceLock() {
+    const QString dir =
+        QFileInfo(SettingsStore::instance().path().isEmpty() ? SettingsStore::defaultPath()
+                                                             : SettingsStore::instance().path())
+            .absolutePath();
     QDir().mkpath(dir);
     auto lock = std::make_unique<QLockFile>(dir + QStringLiteral("/webcam-zantrel.lock"));
     // A lock is stale only when its process is gone; a running instance never times out.
@@ -29,8 +30,7 @@ std::unique_ptr<QLockFile> AcquireInstanceLock()
     return lock;
 }
 
-bool DisplayAvailable()
-{
+bool DisplayAvailable() {
     return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY") ||
            !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }

@@ -17,11 +17,12 @@ namespace {
 
 constexpr auto kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 
-void warn(const QString& text) { std::fprintf(stderr, "webcam-zantrel: %s\n", qPrintable(text)); }
+void warn(const QString& text) {
+    std::fprintf(stderr, "webcam-zantrel: %s\n", qPrintable(text));
+}
 
 // A hand-edited value with an unquoted comma comes back from the INI reader as a list.
-QString asText(const QVariant& v)
-{
+QString asText(const QVariant& v) {
     if (v.typeId() == QMetaType::QStringList)
         return v.toStringList().join(QLatin1Char(','));
     return v.toString();
@@ -29,14 +30,12 @@ QString asText(const QVariant& v)
 
 } // namespace
 
-SettingsStore& SettingsStore::instance()
-{
+SettingsStore& SettingsStore::instance() {
     static SettingsStore store;
     return store;
 }
 
-QString SettingsStore::defaultPath()
-{
+QString SettingsStore::defaultPath() {
     QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     if (base.isEmpty())
         base = QDir::homePath() + QStringLiteral("/.config");
@@ -46,34 +45,33 @@ QString SettingsStore::defaultPath()
 SettingsStore::SettingsStore() = default;
 SettingsStore::~SettingsStore() = default;
 
-void SettingsStore::open(const QString& path)
-{
+void SettingsStore::open(const QString& path) {
     std::lock_guard lock(mutex_);
     openLocked(path);
 }
 
-QString SettingsStore::path() const { return path_; }
+QString SettingsStore::path() const {
+    return path_;
+}
 
-void SettingsStore::ensureOpenLocked()
-{
+void SettingsStore::ensureOpenLocked() {
     if (!settings_)
         openLocked(defaultPath());
 }
 
-void SettingsStore::setAsideUnusableFile(const QString& path, const QString& reason)
-{
+void SettingsStore::setAsideUnusableFile(const QString& path, const QString& reason) {
     // Keep whatever the file holds: move it aside rather than let the next write replace it.
-    const QString aside =
-        path + QStringLiteral(".unreadable-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddhhmmss"));
+    const QString aside = path + QStringLiteral(".unreadable-") +
+                          QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddhhmmss"));
     if (QFile::rename(path, aside))
-        warn(QStringLiteral("the settings file %1 %2; it was moved to %3 and the program starts with defaults.")
+        warn(QStringLiteral(
+                 "the settings file %1 %2; it was moved to %3 and the program starts with defaults.")
                  .arg(path, reason, aside));
     else
         warn(QStringLiteral("the settings file %1 %2; the program starts with defaults.").arg(path, reason));
 }
 
-void SettingsStore::openLocked(const QString& path)
-{
+void SettingsStore::openLocked(const QString& path) {
     settings_.reset();
     path_ = path;
     reportedWriteFailure_ = false;
@@ -102,8 +100,7 @@ void SettingsStore::openLocked(const QString& path)
     settings_ = std::make_unique<QSettings>(path, QSettings::IniFormat);
 }
 
-QString SettingsStore::value(const QString& section, const QString& key, const QString& fallback)
-{
+QString SettingsStore::value(const QString& section, const QString& key, const QString& fallback) {
     std::lock_guard lock(mutex_);
     ensureOpenLocked();
     settings_->sync(); // picks up changes that another process wrote
@@ -111,8 +108,7 @@ QString SettingsStore::value(const QString& section, const QString& key, const Q
     return v.isValid() ? asText(v) : fallback;
 }
 
-bool SettingsStore::setValue(const QString& section, const QString& key, const QString& value)
-{
+bool SettingsStore::setValue(const QString& section, const QString& key, const QString& value) {
     std::lock_guard lock(mutex_);
     ensureOpenLocked();
     settings_->setValue(section + QLatin1Char('/') + key, value);
@@ -121,72 +117,69 @@ bool SettingsStore::setValue(const QString& section, const QString& key, const Q
     QFile::setPermissions(path_, kOwnerOnly);
     if (!ok && !reportedWriteFailure_) {
         reportedWriteFailure_ = true;
-        warn(QStringLiteral("the settings file %1 cannot be written; changes are kept until the program ends.")
-                 .arg(path_));
+        warn(
+            QStringLiteral("the settings file %1 cannot be written; changes are kept until the program ends.")
+                .arg(path_));
     }
     return ok;
 }
 
-QString GetSetting(const QString& section, const QString& key, const QString& fallback)
-{
+QString GetSetting(const QString& section, const QString& key, const QString& fallback) {
     return SettingsStore::instance().value(section, key, fallback);
 }
 
-bool SaveSetting(const QString& section, const QString& key, const QString& value)
-{
+bool SaveSetting(const QString& section, const QString& key, const QString& value) {
     return SettingsStore::instance().setValue(section, key, value);
 }
 
-QString GetSetting(const keys::SettingKey& key)
-{
+QString GetSetting(const keys::SettingKey& key) {
     return GetSetting(key, key.fallback ? QString::fromLatin1(key.fallback) : QString());
 }
 
-QString GetSetting(const keys::SettingKey& key, const QString& fallback)
-{
+QString GetSetting(const keys::SettingKey& key, const QString& fallback) {
     return GetSetting(QString::fromLatin1(key.section), QString::fromLatin1(key.key), fallback);
 }
 
-bool SaveSetting(const keys::SettingKey& key, const QString& value)
-{
+bool SaveSetting(const keys::SettingKey& key, const QString& value) {
     return SaveSetting(QString::fromLatin1(key.section), QString::fromLatin1(key.key), value);
 }
 
-double ReadNumber(const keys::SettingKey& key) { return LeadingNumber(GetSetting(key)); }
+double ReadNumber(const keys::SettingKey& key) {
+    return LeadingNumber(GetSetting(key));
+}
 
-std::int16_t ReadInt16(const keys::SettingKey& key, std::int16_t fallback)
-{
+std::int16_t ReadInt16(const keys::SettingKey& key, std::int16_t fallback) {
     return ToInt16(LeadingNumber(GetSetting(key, NumberText(fallback)))).value_or(fallback);
 }
 
-std::int32_t ReadInt32(const keys::SettingKey& key, std::int32_t fallback)
-{
+std::int32_t ReadInt32(const keys::SettingKey& key, std::int32_t fallback) {
     return ToInt32(LeadingNumber(GetSetting(key, NumberText(fallback)))).value_or(fallback);
 }
 
-std::int16_t ReadInt16(const keys::SettingKey& key)
-{
-    const auto fallback = key.fallback ? ToInt16(LeadingNumber(QString::fromLatin1(key.fallback))) : std::nullopt;
+std::int16_t ReadInt16(const keys::SettingKey& key) {
+    const auto fallback =
+        key.fallback ? ToInt16(LeadingNumber(QString::fromLatin1(key.fallback))) : std::nullopt;
     return ReadInt16(key, fallback.value_or(0));
 }
 
-std::int32_t ReadInt32(const keys::SettingKey& key)
-{
-    const auto fallback = key.fallback ? ToInt32(LeadingNumber(QString::fromLatin1(key.fallback))) : std::nullopt;
+std::int32_t ReadInt32(const keys::SettingKey& key) {
+    const auto fallback =
+        key.fallback ? ToInt32(LeadingNumber(QString::fromLatin1(key.fallback))) : std::nullopt;
     return ReadInt32(key, fallback.value_or(0));
 }
 
-bool ReadFlag(const keys::SettingKey& key) { return ReadNumber(key) == 1.0; }
+bool ReadFlag(const keys::SettingKey& key) {
+    return ReadNumber(key) == 1.0;
+}
 
-QString serverEntryKey(const keys::SettingKey& field, std::int64_t entry)
-{
+QString serverEntryKey(const keys::SettingKey& field, std::int64_t entry) {
     return QString::fromLatin1(field.key) + QStringLiteral("%1").arg(entry, 5, 10, QLatin1Char('0'));
 }
 
-FtpServerEntry ReadServerEntry(std::int64_t entry)
-{
+FtpServerEntry ReadServerEntry(std::int64_t entry) {
     const auto field = [entry](const keys::SettingKey& k) {
-        return GetSetting(QString::fromLatin1(k.section), serverEntryKey(k, entry), QString::fromLatin1(k.fallback));
+        return GetSetting(QString::fromLatin1(k.section), serverEntryKey(k, entry),
+                          QString::fromLatin1(k.fallback));
     };
     FtpServerEntry e;
     e.address = field(keys::FtpEntryAddress);
@@ -201,6 +194,8 @@ FtpServerEntry ReadServerEntry(std::int64_t entry)
     return e;
 }
 
-QString NumberText(std::int64_t value) { return QString::number(value); }
+QString NumberText(std::int64_t value) {
+    return QString::number(value);
+}
 
 } // namespace zantrel

@@ -15,7 +15,7 @@ namespace zantrel {
 // change and kept readable by its owner only. Thread-safe; reads pick up changes made by other
 // processes.
 class SettingsStore {
-public:
+  public:
     // The program's store, opened on first use at $XDG_CONFIG_HOME/KALDOR/KALDOR.ini.
     static SettingsStore& instance();
     static QString defaultPath();
@@ -30,7 +30,7 @@ public:
 
     ~SettingsStore();
 
-private:
+  private:
     SettingsStore();
     void openLocked(const QString& path);
     void ensureOpenLocked();

@@ -9,9 +9,10 @@ inline constexpr int kVersionMinor = ZANTREL_VERSION_MINOR;
 
 // "Webcam Zantrel 2.00": major unpadded, minor padded to two digits. Used as the caption of every
 // message box, in the tray tip and in the main window's drawn caption.
-inline QString applicationTitle()
-{
-    return QStringLiteral("Webcam Zantrel %1.%2").arg(kVersionMajor).arg(kVersionMinor, 2, 10, QLatin1Char('0'));
+inline QString applicationTitle() {
+    return QStringLiteral("Webcam Zantrel %1.%2")
+        .arg(kVersionMajor)
+        .arg(kVersionMinor, 2, 10, QLatin1Char('0'));
 }
 
 } // namespace zantrel

@@ -47,7 +47,7 @@ bool WriteJpegFile(const cDIBSection& image, const QString& file, int quality, M
     if (!encoder) {
         qWarning("JPEG encoder unavailable: %s", tjGetErrorStr2(nullptr));
         messages.showMessage(QStringLiteral("Failed to initialise the IJL library: ") +
-                             QString::number(TJERR_FATAL),
+                                 QString::number(TJERR_FATAL),
                              MessageIcon::Exclamation);
         return false;
     }

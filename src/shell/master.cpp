@@ -23,13 +23,16 @@ namespace zantrel {
 
 namespace {
 
-int twipsToPixels(double twips) { return int(std::lround(twips / Master::kTwipsPerPixel)); }
-QString pixelsToTwips(int pixels) { return NumberText(std::int64_t(pixels) * Master::kTwipsPerPixel); }
+int twipsToPixels(double twips) {
+    return int(std::lround(twips / Master::kTwipsPerPixel));
+}
+QString pixelsToTwips(int pixels) {
+    return NumberText(std::int64_t(pixels) * Master::kTwipsPerPixel);
+}
 
 } // namespace
 
-Master::Master(QWidget* parent) : QWidget(parent)
-{
+Master::Master(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("Master"));
     setMinimumSize(kMinimumWidth, kMinimumHeight);
     resize(349, 319);
@@ -59,8 +62,8 @@ Master::Master(QWidget* parent) : QWidget(parent)
         const char* caption;
         const char* tip;
     };
-    for (const Button& b : {Button{"run", "Run", "Run"}, Button{"now", "Now", "FTP Now"}, Button{"stop", "Stop", "Stop"},
-                            Button{"call", "Call...", ""}}) {
+    for (const Button& b : {Button{"run", "Run", "Run"}, Button{"now", "Now", "FTP Now"},
+                            Button{"stop", "Stop", "Stop"}, Button{"call", "Call...", ""}}) {
         QAction* action = otherToolbar_->addAction(QString::fromLatin1(b.caption));
         action->setObjectName(QString::fromLatin1(b.key));
         action->setToolTip(QString::fromLatin1(b.tip));
@@ -91,32 +94,34 @@ Master::Master(QWidget* parent) : QWidget(parent)
     services.live = &LiveValues::instance();
     services.hangUp = [status = statusSink_.get()] { HangUpAll(*status); };
     jobs_ = std::make_unique<JobRunner>(services);
-    runControl_->setJob([this](std::function<void()> done) { jobs_->start([done](const PublishOutcome&) { done(); }); },
-                        [this] { jobs_->stopUpload(); });
+    runControl_->setJob(
+        [this](std::function<void()> done) { jobs_->start([done](const PublishOutcome&) { done(); }); },
+        [this] { jobs_->stopUpload(); });
     connect(runControl_.get(), &RunControl::buttonsChanged, this, &Master::applyButtons);
     applyButtons(runControl_->buttons());
 }
 
 Master::~Master() = default;
 
-StatusSink& Master::statusSink() { return *statusSink_; }
-MessageSink& Master::messageSink() { return *messageSink_; }
+StatusSink& Master::statusSink() {
+    return *statusSink_;
+}
+MessageSink& Master::messageSink() {
+    return *messageSink_;
+}
 
-QAction* Master::otherToolbarAction(const QString& key) const
-{
+QAction* Master::otherToolbarAction(const QString& key) const {
     return otherToolbar_->findChild<QAction*>(key, Qt::FindDirectChildrenOnly);
 }
 
-void Master::applyButtons(RunControl::Buttons b)
-{
+void Master::applyButtons(RunControl::Buttons b) {
     otherToolbarAction(QStringLiteral("run"))->setEnabled(b.run);
     otherToolbarAction(QStringLiteral("now"))->setEnabled(b.now);
     otherToolbarAction(QStringLiteral("stop"))->setEnabled(b.stop);
     masterToolbar_->setEnabled(b.masterToolbar);
 }
 
-void Master::load()
-{
+void Master::load() {
     setWindowTitle(applicationTitle());
 
     capture_->Init_Video(ReadInt32(keys::VfwIndex));
@@ -136,15 +141,13 @@ void Master::load()
         runControl_->FTPRun();
 }
 
-void Master::setOverlayMode(bool on)
-{
+void Master::setOverlayMode(bool on) {
     overlayMode_ = on;
     capture_->setOverlayMode(on);
     capture_->Resize_Video();
 }
 
-void Master::otherToolbarClicked(const QString& key)
-{
+void Master::otherToolbarClicked(const QString& key) {
     // Every command, stop included, is guarded when the user has set a password.
     if (PasswordRequired() && !frmPassword::Ask(*messageSink_, this))
         return;
@@ -156,8 +159,7 @@ void Master::otherToolbarClicked(const QString& key)
         runControl_->FTPStop();
 }
 
-void Master::saveWindowState()
-{
+void Master::saveWindowState() {
     if (stateSaved_)
         return;
     stateSaved_ = true;
@@ -169,16 +171,14 @@ void Master::saveWindowState()
     SaveSetting(keys::LoadOverlay, overlayMode_ ? QStringLiteral("YES") : QStringLiteral("NO"));
 }
 
-void Master::resizeEvent(QResizeEvent* event)
-{
+void Master::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     // The picture follows the video area; before the camera is set up there is nothing to fit.
     if (loaded_)
         capture_->Resize_Video();
 }
 
-void Master::closeEvent(QCloseEvent* event)
-{
+void Master::closeEvent(QCloseEvent* event) {
     capture_->DisconnectAndDestroy();
     saveWindowState();
     runControl_->masterTimer().stop();

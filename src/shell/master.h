@@ -24,7 +24,7 @@ class WindowMessageSink;
 // RunControl and the core; this class lays out widgets and forwards clicks.
 class Master : public QWidget {
     Q_OBJECT
-public:
+  public:
     static constexpr int kMinimumWidth = 250;
     static constexpr int kMinimumHeight = 230;
     static constexpr int kTwipsPerPixel = 15;
@@ -52,11 +52,11 @@ public:
     // Runs a command of the run/now/stop toolbar by its key.
     void otherToolbarClicked(const QString& key);
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
-private:
+  private:
     void applyButtons(RunControl::Buttons b);
     void saveWindowState();
 

@@ -12,8 +12,7 @@
 
 namespace zantrel {
 
-frmPassword::frmPassword(MessageSink& messages, QWidget* parent) : QDialog(parent), messages_(messages)
-{
+frmPassword::frmPassword(MessageSink& messages, QWidget* parent) : QDialog(parent), messages_(messages) {
     setObjectName(QStringLiteral("frmPassword"));
     setWindowTitle(applicationTitle());
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
@@ -34,8 +33,7 @@ frmPassword::frmPassword(MessageSink& messages, QWidget* parent) : QDialog(paren
             [this](const QString& text) { accepted_ = text == GetSetting(keys::PrefPassword); });
 }
 
-void frmPassword::keyPressEvent(QKeyEvent* event)
-{
+void frmPassword::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
@@ -52,13 +50,14 @@ void frmPassword::keyPressEvent(QKeyEvent* event)
     }
 }
 
-bool frmPassword::Ask(MessageSink& messages, QWidget* parent)
-{
+bool frmPassword::Ask(MessageSink& messages, QWidget* parent) {
     frmPassword prompt(messages, parent);
     // Closed any other way than by Enter (the window manager's close, for instance): a refusal.
     return prompt.exec() == Accepted && prompt.PasswordAccepted();
 }
 
-bool PasswordRequired() { return ReadNumber(keys::PrefUsePassword) == 1.0; }
+bool PasswordRequired() {
+    return ReadNumber(keys::PrefUsePassword) == 1.0;
+}
 
 } // namespace zantrel

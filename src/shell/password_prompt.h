@@ -12,7 +12,7 @@ class MessageSink;
 // stored password at the moment Enter is pressed after a change; Escape always refuses.
 class frmPassword : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit frmPassword(MessageSink& messages, QWidget* parent = nullptr);
 
     bool PasswordAccepted() const { return accepted_; }
@@ -20,10 +20,10 @@ public:
     // Shows the prompt modally and returns whether the right password was given.
     static bool Ask(MessageSink& messages, QWidget* parent);
 
-protected:
+  protected:
     void keyPressEvent(QKeyEvent* event) override;
 
-private:
+  private:
     MessageSink& messages_;
     QLineEdit* passw_ = nullptr;
     bool accepted_ = false;

@@ -13,15 +13,13 @@ namespace {
 int signalFds[2] = {-1, -1};
 bool quitRequested = false;
 
-void onSignal(int)
-{
+void onSignal(int) {
     const char byte = 1;
     [[maybe_unused]] const auto n = ::write(signalFds[0], &byte, 1);
 }
 } // namespace
 
-QuitOnSignal::QuitOnSignal(QObject* parent) : QObject(parent)
-{
+QuitOnSignal::QuitOnSignal(QObject* parent) : QObject(parent) {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalFds) != 0)
         return;
     notifier_ = std::make_unique<QSocketNotifier>(signalFds[1], QSocketNotifier::Read);
@@ -41,10 +39,11 @@ QuitOnSignal::QuitOnSignal(QObject* parent) : QObject(parent)
         ::sigaction(sig, &action, nullptr);
 }
 
-bool QuitOnSignal::requested() { return quitRequested; }
+bool QuitOnSignal::requested() {
+    return quitRequested;
+}
 
-QuitOnSignal::~QuitOnSignal()
-{
+QuitOnSignal::~QuitOnSignal() {
     struct sigaction action {};
     action.sa_handler = SIG_DFL;
     for (int sig : {SIGTERM, SIGINT, SIGHUP})

@@ -11,14 +11,14 @@ namespace zantrel {
 // so the window state is saved and connections are closed as on a normal exit.
 class QuitOnSignal : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit QuitOnSignal(QObject* parent = nullptr);
     ~QuitOnSignal() override;
 
     // True once a signal asked the program to end: start-up steps check it before going on.
     static bool requested();
 
-private:
+  private:
     std::unique_ptr<QSocketNotifier> notifier_;
 };
 

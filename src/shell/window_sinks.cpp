@@ -11,8 +11,7 @@ namespace zantrel {
 
 LabelStatusSink::LabelStatusSink(QLabel* label) : label_(label) {}
 
-void LabelStatusSink::setStatus(const QString& text)
-{
+void LabelStatusSink::setStatus(const QString& text) {
     if (!label_)
         return;
     QMetaObject::invokeMethod(label_, [label = label_, text] {
@@ -21,17 +20,17 @@ void LabelStatusSink::setStatus(const QString& text)
     });
 }
 
-void LabelStatusSink::beep()
-{
+void LabelStatusSink::beep() {
     QMetaObject::invokeMethod(qApp, [] { QApplication::beep(); });
 }
 
 WindowMessageSink::WindowMessageSink(QWidget* parent) : parent_(parent) {}
 
-void WindowMessageSink::showMessage(const QString& text) { showMessage(text, MessageIcon::Exclamation); }
+void WindowMessageSink::showMessage(const QString& text) {
+    showMessage(text, MessageIcon::Exclamation);
+}
 
-void WindowMessageSink::showMessage(const QString& text, MessageIcon icon)
-{
+void WindowMessageSink::showMessage(const QString& text, MessageIcon icon) {
     auto show = [parent = parent_, text, icon] {
         const auto boxIcon = icon == MessageIcon::Critical      ? QMessageBox::Critical
                              : icon == MessageIcon::Information ? QMessageBox::Information

@@ -12,24 +12,24 @@ namespace zantrel {
 // Status texts for the main window's status line. Calls from other threads are queued to the UI thread
 // in the order they were made.
 class LabelStatusSink final : public StatusSink {
-public:
+  public:
     explicit LabelStatusSink(QLabel* label);
     void setStatus(const QString& text) override;
     void beep() override;
 
-private:
+  private:
     QPointer<QLabel> label_;
 };
 
 // Modal message boxes on a window, captioned with the program's title. From another thread the call
 // waits until the user has confirmed the box on the UI thread.
 class WindowMessageSink final : public MessageSink {
-public:
+  public:
     explicit WindowMessageSink(QWidget* parent);
     void showMessage(const QString& text) override;
     void showMessage(const QString& text, MessageIcon icon) override;
 
-private:
+  private:
     QPointer<QWidget> parent_;
 };
 

@@ -33,8 +33,7 @@ struct Rig {
     RunControl control{status};
     int jobsEnded = 0;
 
-    Rig()
-    {
+    Rig() {
         FtpLimits limits;
         limits.reply = std::chrono::seconds(20); // a hung server is ended by the stop, not by a limit
         ftp.setLimits(limits);
@@ -60,8 +59,7 @@ struct Rig {
     }
 };
 
-void useServer(const FtpServerFixture& server)
-{
+void useServer(const FtpServerFixture& server) {
     SaveSetting(keys::FtpUploadAtJob, QStringLiteral("1"));
     SaveSetting(keys::FtpServers, QStringLiteral("1"));
     SaveSetting(QStringLiteral("FTP"), serverEntryKey(keys::FtpEntryAddress, 1), QStringLiteral("127.0.0.1"));
@@ -74,9 +72,8 @@ void useServer(const FtpServerFixture& server)
 
 class TestJobRunner : public QObject {
     Q_OBJECT
-private Q_SLOTS:
-    void stopDuringASlowUploadEndsPublishingAtOnce()
-    {
+  private Q_SLOTS:
+    void stopDuringASlowUploadEndsPublishingAtOnce() {
         TempStore store;
         PyFtpServer server(QStringLiteral("STOR")); // takes the upload and never answers
         QVERIFY2(server.isRunning(), qPrintable(server.failure()));
@@ -104,11 +101,11 @@ private Q_SLOTS:
         QTRY_COMPARE(rig.status.last(), QStringLiteral("End Transfering"));
         const QStringList texts = rig.status.texts();
         QVERIFY(texts.contains(QStringLiteral("Stopped")));
-        QVERIFY(std::any_of(texts.begin(), texts.end(), [](const QString& t) { return t.startsWith(QStringLiteral("Error:")); }));
+        QVERIFY(std::any_of(texts.begin(), texts.end(),
+                            [](const QString& t) { return t.startsWith(QStringLiteral("Error:")); }));
     }
 
-    void nowRunsAJobAndReturnsToIdle()
-    {
+    void nowRunsAJobAndReturnsToIdle() {
         TempStore store;
         PyFtpServer server;
         QVERIFY2(server.isRunning(), qPrintable(server.failure()));
@@ -123,8 +120,7 @@ private Q_SLOTS:
         QVERIFY(rig.status.texts().contains(QStringLiteral("File Transfered.")));
     }
 
-    void periodicJobsFollowOneAnother()
-    {
+    void periodicJobsFollowOneAnother() {
         TempStore store;
         SaveSetting(keys::UpdatePartI, QStringLiteral("10"));
         ManualClock clock(QDateTime(QDate(2026, 12, 6), QTime(12, 0, 0)));

@@ -7,9 +7,8 @@ using namespace zantrel;
 
 class TestLeadingNumber : public QObject {
     Q_OBJECT
-private Q_SLOTS:
-    void reads_data()
-    {
+  private Q_SLOTS:
+    void reads_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<double>("expected");
         QTest::newRow("hex white") << "&H00FFFFFF&" << 16777215.0;
@@ -37,15 +36,13 @@ private Q_SLOTS:
         QTest::newRow("second point stops") << "1.2.3" << 1.2;
         QTest::newRow("tiny exponent") << "1e-400" << 0.0;
     }
-    void reads()
-    {
+    void reads() {
         QFETCH(QString, text);
         QFETCH(double, expected);
         QCOMPARE(LeadingNumber(text), expected);
     }
 
-    void hugeExponentIsInfiniteAndOverflowsEveryWidth()
-    {
+    void hugeExponentIsInfiniteAndOverflowsEveryWidth() {
         const double v = LeadingNumber(u"1e400");
         QVERIFY(std::isinf(v) && v > 0);
         QVERIFY(!ToInt16(v));
@@ -53,10 +50,9 @@ private Q_SLOTS:
         QVERIFY(std::isinf(LeadingNumber(u"-1e400")) && LeadingNumber(u"-1e400") < 0);
     }
 
-    void integerConversion_data()
-    {
+    void integerConversion_data() {
         QTest::addColumn<double>("value");
-        QTest::addColumn<int>("int16");  // -99999 = overflow
+        QTest::addColumn<int>("int16");    // -99999 = overflow
         QTest::addColumn<qint64>("int32"); // -9999999999 = overflow
         QTest::newRow("2.5 to even") << 2.5 << 2 << qint64(2);
         QTest::newRow("3.5 to even") << 3.5 << 4 << qint64(4);
@@ -72,8 +68,7 @@ private Q_SLOTS:
         QTest::newRow("32-bit bottom") << -2147483648.0 << -99999 << qint64(-2147483648LL);
         QTest::newRow("hex all ones fits") << -1.0 << -1 << qint64(-1);
     }
-    void integerConversion()
-    {
+    void integerConversion() {
         QFETCH(double, value);
         QFETCH(int, int16);
         QFETCH(qint64, int32);
@@ -89,8 +84,7 @@ private Q_SLOTS:
             QCOMPARE(qint64(b.value()), int32);
     }
 
-    void nineHexDigitsAreNotWrapped()
-    {
+    void nineHexDigitsAreNotWrapped() {
         // More than 32 bits is an overflow, not a silently wrapped number.
         QCOMPARE(LeadingNumber(u"&H1FFFFFFFF"), 8589934591.0);
         QVERIFY(!ToInt32(LeadingNumber(u"&H1FFFFFFFF")));

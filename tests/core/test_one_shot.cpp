@@ -19,8 +19,7 @@ struct Once {
     QByteArray out, err;
     int exitCode = -1;
 
-    Once()
-    {
+    Once() {
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path());
         // No display of any kind.
         env.remove(QStringLiteral("DISPLAY"));
@@ -29,14 +28,12 @@ struct Once {
         env.remove(QStringLiteral("WEBCAM_ZANTREL_TEST_CAMERA"));
         QDir().mkpath(home.filePath(QStringLiteral("KALDOR")));
     }
-    void settings(const QByteArray& ini)
-    {
+    void settings(const QByteArray& ini) {
         QFile f(home.filePath(QStringLiteral("KALDOR/KALDOR.ini")));
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(ini);
     }
-    void run()
-    {
+    void run() {
         QProcess p;
         p.setProcessEnvironment(env);
         p.setWorkingDirectory(home.path());
@@ -47,12 +44,13 @@ struct Once {
         err = p.readAllStandardError();
         exitCode = p.exitCode();
     }
-    QStringList lines() const { return QString::fromLocal8Bit(out).split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
+    QStringList lines() const {
+        return QString::fromLocal8Bit(out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
     QString file(const QString& name) const { return home.filePath(name); }
 };
 
-QByteArray serverIni(quint16 port, const QString& user, const QString& password)
-{
+QByteArray serverIni(quint16 port, const QString& user, const QString& password) {
     return QStringLiteral("[FTP]\nUPLOAD=1\nSERVERS=1\nADDRESS00001=127.0.0.1\nPORT00001=%1\nLOGIN00001=%2\n"
                           "PASSWORD00001=%3\n")
         .arg(port)
@@ -64,9 +62,8 @@ QByteArray serverIni(quint16 port, const QString& user, const QString& password)
 
 class TestOneShot : public QObject {
     Q_OBJECT
-private Q_SLOTS:
-    void withoutCameraOrDisplayPublishesTheTestCard()
-    {
+  private Q_SLOTS:
+    void withoutCameraOrDisplayPublishesTheTestCard() {
         Once once;
         once.run();
         QCOMPARE(once.exitCode, 0);
@@ -75,8 +72,7 @@ private Q_SLOTS:
         QCOMPARE(image.size(), QSize(320, 200));
     }
 
-    void uploadsTheCameraPictureAndPrintsEachStatus()
-    {
+    void uploadsTheCameraPictureAndPrintsEachStatus() {
         PyFtpServer server;
         QVERIFY2(server.isRunning(), qPrintable(server.failure()));
         Once once;
@@ -98,18 +94,17 @@ private Q_SLOTS:
         QVERIFY2(centre.red() > 200 && centre.green() < 60 && centre.blue() < 60, qPrintable(centre.name()));
     }
 
-    void failedUploadExitsWithOne()
-    {
+    void failedUploadExitsWithOne() {
         Once once;
-        once.settings(serverIni(closedPort(), QStringLiteral("cam"), QStringLiteral("secret")) + "[PREF]\nAHANGUP=0\n");
+        once.settings(serverIni(closedPort(), QStringLiteral("cam"), QStringLiteral("secret")) +
+                      "[PREF]\nAHANGUP=0\n");
         once.run();
         QCOMPARE(once.exitCode, 1);
         QVERIFY(once.lines().contains(QStringLiteral("Cannot connect to FTP Server")));
         QVERIFY(QFile::exists(once.file(QStringLiteral("webcam.jpg"))));
     }
 
-    void unwritableImageExitsWithOneAndSaysWhy()
-    {
+    void unwritableImageExitsWithOneAndSaysWhy() {
         Once once;
         once.settings("[IMAGE]\nFILENAME=no/such/folder/cam.jpg\n");
         once.run();

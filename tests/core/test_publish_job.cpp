@@ -26,8 +26,7 @@ struct RecordingMessages : MessageSink {
     void showMessage(const QString& text) override { texts << text; }
 };
 
-QImage testFrame()
-{
+QImage testFrame() {
     QImage image(160, 120, QImage::Format_RGB888);
     QPainter p(&image);
     p.fillRect(0, 0, 80, 120, QColor(200, 30, 30));
@@ -44,8 +43,7 @@ struct Job {
     int hangUps = 0;
     int grabs = 0;
 
-    Job()
-    {
+    Job() {
         FtpLimits limits;
         limits.connect = std::chrono::milliseconds(3000);
         limits.reply = std::chrono::seconds(3);
@@ -53,8 +51,7 @@ struct Job {
         limits.stall = std::chrono::seconds(3);
         ftp.setLimits(limits);
     }
-    PublishOutcome run()
-    {
+    PublishOutcome run() {
         PublishServices s;
         s.grabFrame = [this](QImage& target) {
             ++grabs;
@@ -70,8 +67,7 @@ struct Job {
 };
 
 void addServer(int n, const QString& address, quint16 port, const QString& user, const QString& password,
-               const QString& dir = {})
-{
+               const QString& dir = {}) {
     const auto key = [n](const keys::SettingKey& k) { return serverEntryKey(k, n); };
     SaveSetting(QStringLiteral("FTP"), key(keys::FtpEntryAddress), address);
     SaveSetting(QStringLiteral("FTP"), key(keys::FtpEntryPort), QString::number(port));
@@ -80,13 +76,11 @@ void addServer(int n, const QString& address, quint16 port, const QString& user,
     SaveSetting(QStringLiteral("FTP"), key(keys::FtpEntryUrl), dir);
 }
 
-void addServer(int n, const FtpServerFixture& server, const QString& dir = {})
-{
+void addServer(int n, const FtpServerFixture& server, const QString& dir = {}) {
     addServer(n, QStringLiteral("127.0.0.1"), server.port(), server.user(), server.password(), dir);
 }
 
-QStringList filesIn(const QString& dir)
-{
+QStringList filesIn(const QString& dir) {
     return QDir(dir).entryList(QDir::Files, QDir::Name);
 }
 
@@ -94,9 +88,8 @@ QStringList filesIn(const QString& dir)
 
 class TestPublishJob : public QObject {
     Q_OBJECT
-private Q_SLOTS:
-    void defaultsWriteOnlyTheWorkingFile()
-    {
+  private Q_SLOTS:
+    void defaultsWriteOnlyTheWorkingFile() {
         TempStore store;
         Job job;
         const PublishOutcome outcome = job.run();
@@ -112,8 +105,7 @@ private Q_SLOTS:
         QCOMPARE(written.size(), QSize(160, 120));
     }
 
-    void qualityIsHundredMinusCompression()
-    {
+    void qualityIsHundredMinusCompression() {
         TempStore store;
         for (int compression : {50, 1}) {
             Job job;
@@ -127,8 +119,7 @@ private Q_SLOTS:
         }
     }
 
-    void unconfirmedDialogValuesWinOverTheStore()
-    {
+    void unconfirmedDialogValuesWinOverTheStore() {
         TempStore store;
         SaveSetting(keys::ImageCompression, QStringLiteral("90"));
         Job job;
@@ -142,13 +133,14 @@ private Q_SLOTS:
         QCOMPARE(readFile(QStringLiteral("webcam.jpg")), readFile(QStringLiteral("reference.jpg")));
     }
 
-    void archiveNameHasOneSlashAndTheSameSecondReplaces()
-    {
+    void archiveNameHasOneSlashAndTheSameSecondReplaces() {
         TempStore store;
         ManualClock clock(QDateTime(QDate(2026, 12, 5), QTime(17, 3, 9)));
         ScopedClock use(clock);
-        QCOMPARE(ArchiveFileName(QStringLiteral("/srv/cam"), clock.now()), QStringLiteral("/srv/cam/05122026170309.JPG"));
-        QCOMPARE(ArchiveFileName(QStringLiteral("/srv/cam/"), clock.now()), QStringLiteral("/srv/cam/05122026170309.JPG"));
+        QCOMPARE(ArchiveFileName(QStringLiteral("/srv/cam"), clock.now()),
+                 QStringLiteral("/srv/cam/05122026170309.JPG"));
+        QCOMPARE(ArchiveFileName(QStringLiteral("/srv/cam/"), clock.now()),
+                 QStringLiteral("/srv/cam/05122026170309.JPG"));
         QCOMPARE(ArchiveFileName(QString(), clock.now()), QStringLiteral("/05122026170309.JPG"));
 
         const QString archive = QDir(store.dir()).filePath(QStringLiteral("archive"));
@@ -161,7 +153,8 @@ private Q_SLOTS:
         }
         QCOMPARE(filesIn(archive), QStringList{QStringLiteral("05122026170309.JPG")});
         // A second encoding of the same frame, not a copy of some other file.
-        QCOMPARE(readFile(archive + QStringLiteral("/05122026170309.JPG")), readFile(QStringLiteral("webcam.jpg")));
+        QCOMPARE(readFile(archive + QStringLiteral("/05122026170309.JPG")),
+                 readFile(QStringLiteral("webcam.jpg")));
 
         clock.advance(1000);
         Job later;
@@ -169,8 +162,7 @@ private Q_SLOTS:
         QCOMPARE(filesIn(archive).size(), 2);
     }
 
-    void threeServersWithTheMiddleOneUnreachable()
-    {
+    void threeServersWithTheMiddleOneUnreachable() {
         TempStore store;
         PyFtpServer first, third;
         QVERIFY2(first.isRunning(), qPrintable(first.failure()));
@@ -178,7 +170,8 @@ private Q_SLOTS:
         SaveSetting(keys::FtpUploadAtJob, QStringLiteral("1"));
         SaveSetting(keys::FtpServers, QStringLiteral("3"));
         addServer(1, first);
-        addServer(2, QStringLiteral("127.0.0.1"), closedPort(), QStringLiteral("cam"), QStringLiteral("secret"));
+        addServer(2, QStringLiteral("127.0.0.1"), closedPort(), QStringLiteral("cam"),
+                  QStringLiteral("secret"));
         addServer(3, third);
 
         Job job;
@@ -197,8 +190,7 @@ private Q_SLOTS:
         QCOMPARE(job.hangUps, 1); // the hang-up defaults to on
     }
 
-    void missingRemoteDirectoryUploadsToTheLoginDirectory()
-    {
+    void missingRemoteDirectoryUploadsToTheLoginDirectory() {
         TempStore store;
         PyFtpServer server;
         QVERIFY2(server.isRunning(), qPrintable(server.failure()));
@@ -211,11 +203,11 @@ private Q_SLOTS:
         const auto cant = texts.indexOf(QStringLiteral("Can't change directory."));
         QVERIFY(cant >= 0);
         QVERIFY(cant < texts.indexOf(QStringLiteral("File Transfered.")));
-        QCOMPARE(readFile(QDir(server.root()).filePath(QStringLiteral("webcam.jpg"))), readFile(QStringLiteral("webcam.jpg")));
+        QCOMPARE(readFile(QDir(server.root()).filePath(QStringLiteral("webcam.jpg"))),
+                 readFile(QStringLiteral("webcam.jpg")));
     }
 
-    void workingFileInAFolderIsUploadedUnderItsName()
-    {
+    void workingFileInAFolderIsUploadedUnderItsName() {
         TempStore store;
         PyFtpServer server;
         QVERIFY2(server.isRunning(), qPrintable(server.failure()));
@@ -226,18 +218,17 @@ private Q_SLOTS:
         addServer(1, server);
         Job job;
         QVERIFY(job.run().complete());
-        QCOMPARE(readFile(QDir(server.root()).filePath(QStringLiteral("cam.jpg"))), readFile(QStringLiteral("out/cam.jpg")));
+        QCOMPARE(readFile(QDir(server.root()).filePath(QStringLiteral("cam.jpg"))),
+                 readFile(QStringLiteral("out/cam.jpg")));
     }
 
-    void serverCountsThatContactNobody_data()
-    {
+    void serverCountsThatContactNobody_data() {
         QTest::addColumn<QString>("servers");
         QTest::newRow("zero") << "0";
         QTest::newRow("negative") << "-1";
         QTest::newRow("no number") << "abc";
     }
-    void serverCountsThatContactNobody()
-    {
+    void serverCountsThatContactNobody() {
         QFETCH(QString, servers);
         TempStore store;
         PyFtpServer server;
@@ -253,8 +244,7 @@ private Q_SLOTS:
         QCOMPARE(job.hangUps, 1); // the hang-up belongs to the upload step, servers or not
     }
 
-    void hangUpFollowsTheUploadSwitch()
-    {
+    void hangUpFollowsTheUploadSwitch() {
         TempStore store;
         Job noUpload;
         noUpload.run();
@@ -267,8 +257,7 @@ private Q_SLOTS:
         QCOMPARE(off.hangUps, 0);
     }
 
-    void workingFileThatWasNeverWrittenSkipsTheServers()
-    {
+    void workingFileThatWasNeverWrittenSkipsTheServers() {
         TempStore store;
         PyFtpServer server;
         QVERIFY2(server.isRunning(), qPrintable(server.failure()));

@@ -23,31 +23,30 @@ struct ManualJob {
     int started = 0;
     int stopped = 0;
     std::function<void()> done;
-    void attach(RunControl& rc, StatusRecorder& status)
-    {
+    void attach(RunControl& rc, StatusRecorder& status) {
         rc.setJob([this](std::function<void()> d) { ++started, done = std::move(d); },
                   [this, &status] {
                       ++stopped;
                       status.setStatus(QStringLiteral("End Transfering"));
                   });
     }
-    void finish()
-    {
+    void finish() {
         auto d = std::move(done);
         done = nullptr;
         d();
     }
 };
 
-QDateTime at(int h, int m, int s) { return QDateTime(QDate(2026, 12, 6), QTime(h, m, s)); }
+QDateTime at(int h, int m, int s) {
+    return QDateTime(QDate(2026, 12, 6), QTime(h, m, s));
+}
 
 } // namespace
 
 class TestRunControl : public QObject {
     Q_OBJECT
-private Q_SLOTS:
-    void runTicksAndRunsThePeriodicJob()
-    {
+  private Q_SLOTS:
+    void runTicksAndRunsThePeriodicJob() {
         TempStore store;
         ManualClock clock(at(10, 15, 20));
         ScopedClock use(clock);
@@ -88,8 +87,7 @@ private Q_SLOTS:
         QCOMPARE(status.last(), QStringLiteral(" Next Update: 12-06-2026 at 10:16:35"));
     }
 
-    void aMissedMinuteStillRunsTheJob()
-    {
+    void aMissedMinuteStillRunsTheJob() {
         TempStore store;
         ManualClock clock(at(10, 15, 20));
         ScopedClock use(clock);
@@ -103,8 +101,7 @@ private Q_SLOTS:
         QCOMPARE(job.started, 1);
     }
 
-    void fixedDateRunsOnceAndKeepsTheButtons()
-    {
+    void fixedDateRunsOnceAndKeepsTheButtons() {
         TempStore store;
         ManualClock clock(at(9, 0, 0));
         ScopedClock use(clock);
@@ -129,8 +126,7 @@ private Q_SLOTS:
         QVERIFY(rc.buttons() == kIdle);
     }
 
-    void fixedDateInThePastRunsAtTheFirstTick()
-    {
+    void fixedDateInThePastRunsAtTheFirstTick() {
         TempStore store;
         ManualClock clock(at(9, 0, 0));
         ScopedClock use(clock);
@@ -145,8 +141,7 @@ private Q_SLOTS:
         QCOMPARE(job.started, 1);
     }
 
-    void stopBeforeTheFirstDueTime()
-    {
+    void stopBeforeTheFirstDueTime() {
         TempStore store;
         StatusRecorder status;
         RunControl rc(status);
@@ -157,8 +152,7 @@ private Q_SLOTS:
         QCOMPARE(status.texts(), (QStringList{QStringLiteral("Stopped"), QStringLiteral("End Transfering")}));
     }
 
-    void stopDuringAPeriodicJobEndsPublishing()
-    {
+    void stopDuringAPeriodicJobEndsPublishing() {
         TempStore store;
         ManualClock clock(at(10, 0, 0));
         ScopedClock use(clock);
@@ -179,8 +173,7 @@ private Q_SLOTS:
         QCOMPARE(status.last(), QStringLiteral("End Transfering"));
     }
 
-    void nowRunsOneJobAndReturnsToIdle()
-    {
+    void nowRunsOneJobAndReturnsToIdle() {
         TempStore store;
         StatusRecorder status;
         RunControl rc(status);

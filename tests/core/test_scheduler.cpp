@@ -13,13 +13,14 @@ Q_DECLARE_METATYPE(zantrel::NextUpdate)
 
 namespace {
 
-QDateTime at(int y, int mo, int d, int h, int mi, int s) { return QDateTime(QDate(y, mo, d), QTime(h, mi, s)); }
-NextUpdate nu(int y, int mo, int d, int h, int mi, int s)
-{
-    return NextUpdate{std::int16_t(y), std::int16_t(mo), std::int16_t(d), std::int16_t(h), std::int16_t(mi), std::int16_t(s)};
+QDateTime at(int y, int mo, int d, int h, int mi, int s) {
+    return QDateTime(QDate(y, mo, d), QTime(h, mi, s));
 }
-void setInterval(int partI, int unitI, int partII, int unitII)
-{
+NextUpdate nu(int y, int mo, int d, int h, int mi, int s) {
+    return NextUpdate{std::int16_t(y), std::int16_t(mo), std::int16_t(d),
+                      std::int16_t(h), std::int16_t(mi), std::int16_t(s)};
+}
+void setInterval(int partI, int unitI, int partII, int unitII) {
     SaveSetting(keys::UpdatePartI, NumberText(partI));
     SaveSetting(keys::UpdateUnitI, NumberText(unitI));
     SaveSetting(keys::UpdatePartII, NumberText(partII));
@@ -30,46 +31,55 @@ void setInterval(int partI, int unitI, int partII, int unitII)
 
 class TestScheduler : public QObject {
     Q_OBJECT
-private Q_SLOTS:
-    void periodic_data()
-    {
+  private Q_SLOTS:
+    void periodic_data() {
         QTest::addColumn<QDateTime>("present");
         QTest::addColumn<QList<int>>("interval"); // partI, unitI, partII, unitII; empty = defaults
         QTest::addColumn<NextUpdate>("expected");
-        QTest::newRow("defaults: 30 seconds") << at(2026, 6, 1, 10, 15, 20) << QList<int>{} << nu(2026, 6, 1, 10, 15, 50);
+        QTest::newRow("defaults: 30 seconds")
+            << at(2026, 6, 1, 10, 15, 20) << QList<int>{} << nu(2026, 6, 1, 10, 15, 50);
         QTest::newRow("new year") << at(2026, 12, 31, 23, 59, 45) << QList<int>{} << nu(2027, 1, 1, 0, 0, 15);
-        QTest::newRow("leap 2000") << at(2000, 2, 28, 12, 0, 0) << QList<int>{1, 0, 0, 0} << nu(2000, 2, 29, 12, 0, 0);
-        QTest::newRow("leap 2024") << at(2024, 2, 28, 12, 0, 0) << QList<int>{1, 0, 0, 0} << nu(2024, 2, 29, 12, 0, 0);
-        QTest::newRow("no leap 2100") << at(2100, 2, 28, 12, 0, 0) << QList<int>{1, 0, 0, 0} << nu(2100, 3, 1, 12, 0, 0);
-        QTest::newRow("no leap 2026") << at(2026, 2, 28, 12, 0, 0) << QList<int>{1, 0, 0, 0} << nu(2026, 3, 1, 12, 0, 0);
-        QTest::newRow("60 days from 31 January") << at(2026, 1, 31, 8, 0, 0) << QList<int>{60, 0, 0, 0}
-                                                  << nu(2026, 4, 1, 8, 0, 0);
-        QTest::newRow("400 days spans a year") << at(2026, 1, 1, 0, 0, 0) << QList<int>{400, 0, 0, 0}
-                                                << nu(2027, 2, 5, 0, 0, 0);
+        QTest::newRow("leap 2000") << at(2000, 2, 28, 12, 0, 0) << QList<int>{1, 0, 0, 0}
+                                   << nu(2000, 2, 29, 12, 0, 0);
+        QTest::newRow("leap 2024") << at(2024, 2, 28, 12, 0, 0) << QList<int>{1, 0, 0, 0}
+                                   << nu(2024, 2, 29, 12, 0, 0);
+        QTest::newRow("no leap 2100")
+            << at(2100, 2, 28, 12, 0, 0) << QList<int>{1, 0, 0, 0} << nu(2100, 3, 1, 12, 0, 0);
+        QTest::newRow("no leap 2026")
+            << at(2026, 2, 28, 12, 0, 0) << QList<int>{1, 0, 0, 0} << nu(2026, 3, 1, 12, 0, 0);
+        QTest::newRow("60 days from 31 January")
+            << at(2026, 1, 31, 8, 0, 0) << QList<int>{60, 0, 0, 0} << nu(2026, 4, 1, 8, 0, 0);
+        QTest::newRow("400 days spans a year")
+            << at(2026, 1, 1, 0, 0, 0) << QList<int>{400, 0, 0, 0} << nu(2027, 2, 5, 0, 0, 0);
         // Every main unit with every finer unit.
-        QTest::newRow("days + hours") << at(2026, 3, 10, 20, 0, 0) << QList<int>{1, 0, 5, 0} << nu(2026, 3, 12, 1, 0, 0);
-        QTest::newRow("days + minutes") << at(2026, 3, 10, 20, 0, 0) << QList<int>{1, 0, 5, 1} << nu(2026, 3, 11, 20, 5, 0);
-        QTest::newRow("days + seconds") << at(2026, 3, 10, 20, 0, 0) << QList<int>{1, 0, 5, 2} << nu(2026, 3, 11, 20, 0, 5);
-        QTest::newRow("days + unit 3 adds nothing") << at(2026, 3, 10, 20, 0, 0) << QList<int>{1, 0, 5, 3}
-                                                     << nu(2026, 3, 11, 20, 0, 0);
-        QTest::newRow("hours + minutes") << at(2026, 3, 10, 20, 0, 0) << QList<int>{2, 1, 90, 0} << nu(2026, 3, 10, 23, 30, 0);
-        QTest::newRow("hours + seconds") << at(2026, 3, 10, 20, 0, 0) << QList<int>{2, 1, 90, 1} << nu(2026, 3, 10, 22, 1, 30);
-        QTest::newRow("hours + unit 2 adds nothing") << at(2026, 3, 10, 20, 0, 0) << QList<int>{2, 1, 90, 2}
-                                                      << nu(2026, 3, 10, 22, 0, 0);
-        QTest::newRow("minutes + seconds") << at(2026, 3, 10, 20, 0, 0) << QList<int>{1, 2, 30, 0} << nu(2026, 3, 10, 20, 1, 30);
+        QTest::newRow("days + hours")
+            << at(2026, 3, 10, 20, 0, 0) << QList<int>{1, 0, 5, 0} << nu(2026, 3, 12, 1, 0, 0);
+        QTest::newRow("days + minutes")
+            << at(2026, 3, 10, 20, 0, 0) << QList<int>{1, 0, 5, 1} << nu(2026, 3, 11, 20, 5, 0);
+        QTest::newRow("days + seconds")
+            << at(2026, 3, 10, 20, 0, 0) << QList<int>{1, 0, 5, 2} << nu(2026, 3, 11, 20, 0, 5);
+        QTest::newRow("days + unit 3 adds nothing")
+            << at(2026, 3, 10, 20, 0, 0) << QList<int>{1, 0, 5, 3} << nu(2026, 3, 11, 20, 0, 0);
+        QTest::newRow("hours + minutes")
+            << at(2026, 3, 10, 20, 0, 0) << QList<int>{2, 1, 90, 0} << nu(2026, 3, 10, 23, 30, 0);
+        QTest::newRow("hours + seconds")
+            << at(2026, 3, 10, 20, 0, 0) << QList<int>{2, 1, 90, 1} << nu(2026, 3, 10, 22, 1, 30);
+        QTest::newRow("hours + unit 2 adds nothing")
+            << at(2026, 3, 10, 20, 0, 0) << QList<int>{2, 1, 90, 2} << nu(2026, 3, 10, 22, 0, 0);
+        QTest::newRow("minutes + seconds")
+            << at(2026, 3, 10, 20, 0, 0) << QList<int>{1, 2, 30, 0} << nu(2026, 3, 10, 20, 1, 30);
         QTest::newRow("minutes: finer part is seconds whatever its unit")
             << at(2026, 3, 10, 20, 0, 0) << QList<int>{1, 2, 30, 2} << nu(2026, 3, 10, 20, 1, 30);
-        QTest::newRow("seconds ignore the finer part") << at(2026, 3, 10, 20, 0, 0) << QList<int>{10, 3, 30, 0}
-                                                        << nu(2026, 3, 10, 20, 0, 10);
-        QTest::newRow("unknown unit adds nothing") << at(2026, 3, 10, 20, 0, 0) << QList<int>{10, 7, 30, 0}
-                                                    << nu(2026, 3, 10, 20, 0, 0);
-        QTest::newRow("zero interval is now") << at(2026, 3, 10, 20, 0, 0) << QList<int>{0, 3, 0, 0}
-                                               << nu(2026, 3, 10, 20, 0, 0);
-        QTest::newRow("seconds carry through every field") << at(2026, 12, 31, 23, 59, 59) << QList<int>{1, 3, 0, 0}
-                                                            << nu(2027, 1, 1, 0, 0, 0);
+        QTest::newRow("seconds ignore the finer part")
+            << at(2026, 3, 10, 20, 0, 0) << QList<int>{10, 3, 30, 0} << nu(2026, 3, 10, 20, 0, 10);
+        QTest::newRow("unknown unit adds nothing")
+            << at(2026, 3, 10, 20, 0, 0) << QList<int>{10, 7, 30, 0} << nu(2026, 3, 10, 20, 0, 0);
+        QTest::newRow("zero interval is now")
+            << at(2026, 3, 10, 20, 0, 0) << QList<int>{0, 3, 0, 0} << nu(2026, 3, 10, 20, 0, 0);
+        QTest::newRow("seconds carry through every field")
+            << at(2026, 12, 31, 23, 59, 59) << QList<int>{1, 3, 0, 0} << nu(2027, 1, 1, 0, 0, 0);
     }
-    void periodic()
-    {
+    void periodic() {
         QFETCH(QDateTime, present);
         QFETCH(QList<int>, interval);
         QFETCH(NextUpdate, expected);
@@ -80,14 +90,14 @@ private Q_SLOTS:
         QCOMPARE(NextUpdateStatusText(got), NextUpdateStatusText(expected));
     }
 
-    void fixedDateIsReturnedAsStored()
-    {
+    void fixedDateIsReturnedAsStored() {
         TempStore store;
         SaveSetting(keys::UpdateType, QStringLiteral("0"));
         ManualClock clock(at(2026, 5, 6, 7, 8, 9));
         ScopedClock use(clock);
         // Absent components default to the present moment, each on its own.
-        QCOMPARE(NextUpdateStatusText(ComputeNextUpdate()), QStringLiteral(" Next Update: 05-06-2026 at 07:08:09"));
+        QCOMPARE(NextUpdateStatusText(ComputeNextUpdate()),
+                 QStringLiteral(" Next Update: 05-06-2026 at 07:08:09"));
         SaveSetting(keys::UpdateMonth, QStringLiteral("2"));
         SaveSetting(keys::UpdateDay, QStringLiteral("30"));
         SaveSetting(keys::UpdateHour, QStringLiteral("25"));
@@ -96,22 +106,21 @@ private Q_SLOTS:
         QVERIFY(!IsDue(n, at(2030, 1, 1, 0, 0, 0)));
     }
 
-    void daysCarryIntoTheNextYear()
-    {
+    void daysCarryIntoTheNextYear() {
         TempStore store;
         setInterval(40, 0, 0, 0);
         const NextUpdate n = ComputeNextUpdate(at(2026, 12, 31, 0, 0, 0));
         QCOMPARE(NextUpdateStatusText(n), QStringLiteral(" Next Update: 02-09-2027 at 00:00:00"));
     }
 
-    void statusTextPadsEveryField()
-    {
-        QCOMPARE(NextUpdateStatusText(nu(2027, 3, 5, 7, 4, 9)), QStringLiteral(" Next Update: 03-05-2027 at 07:04:09"));
-        QCOMPARE(NextUpdateStatusText(nu(999, 12, 25, 23, 59, 59)), QStringLiteral(" Next Update: 12-25-0999 at 23:59:59"));
+    void statusTextPadsEveryField() {
+        QCOMPARE(NextUpdateStatusText(nu(2027, 3, 5, 7, 4, 9)),
+                 QStringLiteral(" Next Update: 03-05-2027 at 07:04:09"));
+        QCOMPARE(NextUpdateStatusText(nu(999, 12, 25, 23, 59, 59)),
+                 QStringLiteral(" Next Update: 12-25-0999 at 23:59:59"));
     }
 
-    void dueTest()
-    {
+    void dueTest() {
         const NextUpdate n = nu(2026, 12, 6, 10, 15, 50);
         QVERIFY(!IsDue(n, at(2026, 12, 6, 10, 15, 49)));
         QVERIFY(IsDue(n, at(2026, 12, 6, 10, 15, 50)));

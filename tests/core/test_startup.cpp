@@ -10,9 +10,8 @@
 namespace {
 
 class Program {
-public:
-    explicit Program(const QString& configHome)
-    {
+  public:
+    explicit Program(const QString& configHome) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -26,25 +25,24 @@ public:
     QProcess process;
 };
 
-void writeIni(const QString& configHome, const QByteArray& text)
-{
+void writeIni(const QString& configHome, const QByteArray& text) {
     QDir().mkpath(configHome + QStringLiteral("/KALDOR"));
     QFile f(configHome + QStringLiteral("/KALDOR/KALDOR.ini"));
     QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(text);
 }
 
-QByteArray readIni(const QString& configHome)
-{
+QByteArray readIni(const QString& configHome) {
     QFile f(configHome + QStringLiteral("/KALDOR/KALDOR.ini"));
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 // True when the process is still running after the given time.
-bool stillRunningAfter(QProcess& p, int ms) { return !p.waitForFinished(ms) && p.state() == QProcess::Running; }
+bool stillRunningAfter(QProcess& p, int ms) {
+    return !p.waitForFinished(ms) && p.state() == QProcess::Running;
+}
 
-void stop(QProcess& p)
-{
+void stop(QProcess& p) {
     ::kill(pid_t(p.processId()), SIGTERM);
     QVERIFY(p.waitForFinished(10000));
 }
@@ -53,9 +51,8 @@ void stop(QProcess& p)
 
 class TestStartup : public QObject {
     Q_OBJECT
-private Q_SLOTS:
-    void bootEndsAtOnceUnlessAllowed()
-    {
+  private Q_SLOTS:
+    void bootEndsAtOnceUnlessAllowed() {
         QTemporaryDir home;
         Program p(home.path());
         p.start({QStringLiteral("/BOOT")});
@@ -72,8 +69,7 @@ private Q_SLOTS:
         stop(allowed.process);
     }
 
-    void lowerCaseBootIsAnOrdinaryStart()
-    {
+    void lowerCaseBootIsAnOrdinaryStart() {
         QTemporaryDir home;
         writeIni(home.path(), "[FT]\nFIRSTTIME=NO\n");
         Program p(home.path());
@@ -82,8 +78,7 @@ private Q_SLOTS:
         stop(p.process);
     }
 
-    void secondInstanceEndsSilentlyAndTheFirstRunsOn()
-    {
+    void secondInstanceEndsSilentlyAndTheFirstRunsOn() {
         QTemporaryDir home;
         writeIni(home.path(), "[FT]\nFIRSTTIME=NO\n");
         Program first(home.path());
@@ -100,8 +95,7 @@ private Q_SLOTS:
         stop(first.process);
     }
 
-    void staleLockOfACrashedInstanceDoesNotBlock()
-    {
+    void staleLockOfACrashedInstanceDoesNotBlock() {
         QTemporaryDir home;
         writeIni(home.path(), "[FT]\nFIRSTTIME=NO\n");
         Program crashed(home.path());
@@ -117,10 +111,10 @@ private Q_SLOTS:
         stop(next.process);
     }
 
-    void closeSavesGeometryInTwipsAndOverlayAsNo()
-    {
+    void closeSavesGeometryInTwipsAndOverlayAsNo() {
         QTemporaryDir home;
-        writeIni(home.path(), "[FT]\nFIRSTTIME=NO\n[LOAD]\nWIDTH=4800\nHEIGHT=6000\nLEFT=150\nTOP=300\nOVERLAY=yes\n");
+        writeIni(home.path(),
+                 "[FT]\nFIRSTTIME=NO\n[LOAD]\nWIDTH=4800\nHEIGHT=6000\nLEFT=150\nTOP=300\nOVERLAY=yes\n");
         Program p(home.path());
         p.start({});
         QVERIFY(stillRunningAfter(p.process, 1500));
@@ -133,19 +127,17 @@ private Q_SLOTS:
         QVERIFY2(ini.contains("OVERLAY=NO"), ini.constData());
     }
 
-    void firstStartIsOfferedOnce()
-    {
+    void firstStartIsOfferedOnce() {
         QTemporaryDir home;
         Program first(home.path());
         first.start({});
         QVERIFY(stillRunningAfter(first.process, 1500));
         QVERIFY(!readIni(home.path()).contains("FIRSTTIME")); // written only once the message is closed
-        stop(first.process);                                    // closes the message like any other window
+        stop(first.process);                                  // closes the message like any other window
         QVERIFY(readIni(home.path()).contains("FIRSTTIME=NO"));
     }
 
-    void noDisplayFailsWithAMessage()
-    {
+    void noDisplayFailsWithAMessage() {
         QTemporaryDir home;
         Program p(home.path());
         QProcessEnvironment env = p.process.processEnvironment();
@@ -160,8 +152,7 @@ private Q_SLOTS:
         QVERIFY(p.process.readAllStandardError().contains("no display"));
     }
 
-    void versionAndHelp()
-    {
+    void versionAndHelp() {
         QTemporaryDir home;
         Program p(home.path());
         p.start({QStringLiteral("--version")});

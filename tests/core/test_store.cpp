@@ -13,20 +13,19 @@ using zantrel::test::TempStore;
 
 namespace {
 
-QString pythonRead(const QString& path, const QString& section, const QString& key)
-{
+QString pythonRead(const QString& path, const QString& section, const QString& key) {
     QProcess p;
     p.start(QStringLiteral("/usr/bin/python3"),
-            {QStringLiteral("-c"), QStringLiteral("import configparser,sys\n"
-                                                  "c=configparser.RawConfigParser(); c.optionxform=str\n"
-                                                  "c.read(sys.argv[1]); print(c[sys.argv[2]][sys.argv[3]], end='')"),
+            {QStringLiteral("-c"),
+             QStringLiteral("import configparser,sys\n"
+                            "c=configparser.RawConfigParser(); c.optionxform=str\n"
+                            "c.read(sys.argv[1]); print(c[sys.argv[2]][sys.argv[3]], end='')"),
              path, section, key});
     p.waitForFinished(10000);
     return QString::fromUtf8(p.readAllStandardOutput());
 }
 
-QByteArray readFile(const QString& path)
-{
+QByteArray readFile(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
@@ -35,23 +34,26 @@ QByteArray readFile(const QString& path)
 
 class TestStore : public QObject {
     Q_OBJECT
-private Q_SLOTS:
-    void roundTripsTextAsStored()
-    {
+  private Q_SLOTS:
+    void roundTripsTextAsStored() {
         TempStore store;
-        const QStringList values = {QStringLiteral("plain"), QStringLiteral(""), QStringLiteral("with, comma"),
-                                    QStringLiteral("@at start"), QStringLiteral("Grüße \"quoted\" ; # = [x]"),
-                                    QStringLiteral("C:\\cam\\"), QStringLiteral("  padded  ")};
+        const QStringList values = {QStringLiteral("plain"),
+                                    QStringLiteral(""),
+                                    QStringLiteral("with, comma"),
+                                    QStringLiteral("@at start"),
+                                    QStringLiteral("Grüße \"quoted\" ; # = [x]"),
+                                    QStringLiteral("C:\\cam\\"),
+                                    QStringLiteral("  padded  ")};
         for (int i = 0; i < values.size(); ++i)
             QVERIFY(SaveSetting(QStringLiteral("IMAGE"), QStringLiteral("K%1").arg(i), values[i]));
         SettingsStore::instance().open(store.storePath()); // read back from disk, not from memory
         for (int i = 0; i < values.size(); ++i)
-            QCOMPARE(GetSetting(QStringLiteral("IMAGE"), QStringLiteral("K%1").arg(i), QStringLiteral("absent")),
-                     values[i]);
+            QCOMPARE(
+                GetSetting(QStringLiteral("IMAGE"), QStringLiteral("K%1").arg(i), QStringLiteral("absent")),
+                values[i]);
     }
 
-    void absentKeysReadAsTheReadersDefault()
-    {
+    void absentKeysReadAsTheReadersDefault() {
         TempStore store;
         QCOMPARE(GetSetting(QStringLiteral("FTP"), QStringLiteral("NOPE")), QString());
         QCOMPARE(GetSetting(keys::ImageFileName), QStringLiteral("webcam.jpg"));
@@ -65,8 +67,7 @@ private Q_SLOTS:
         QVERIFY(readFile(store.storePath()).trimmed().isEmpty());
     }
 
-    void overflowingValuesFallBackToTheDefault()
-    {
+    void overflowingValuesFallBackToTheDefault() {
         TempStore store;
         SaveSetting(keys::PrefPreviewRate, QStringLiteral("40000"));
         QCOMPARE(ReadInt16(keys::PrefPreviewRate), std::int16_t(12));
@@ -78,8 +79,7 @@ private Q_SLOTS:
         QCOMPARE(ReadInt16(keys::PrefPreviewRate), std::int16_t(8));
     }
 
-    void serverEntryKeysAndFields()
-    {
+    void serverEntryKeysAndFields() {
         TempStore store;
         QCOMPARE(serverEntryKey(keys::FtpEntryAddress, 1), QStringLiteral("ADDRESS00001"));
         QCOMPARE(serverEntryKey(keys::FtpEntryPort, 12), QStringLiteral("PORT00012"));
@@ -108,8 +108,7 @@ private Q_SLOTS:
         QCOMPARE(ReadServerEntry(1).port, 21);
     }
 
-    void fileIsOwnerOnlyAndWrittenThrough()
-    {
+    void fileIsOwnerOnlyAndWrittenThrough() {
         TempStore store;
         QVERIFY(SaveSetting(keys::PrefPassword, QStringLiteral("hunter2")));
         struct stat st {};
@@ -121,15 +120,15 @@ private Q_SLOTS:
         // ...and a change made by another process is seen by the next read.
         QProcess p;
         p.start(QStringLiteral("/usr/bin/python3"),
-                {QStringLiteral("-c"), QStringLiteral("import sys\nopen(sys.argv[1],'a').write('\\n[UPDATE]\\nPARTI=45\\n')"),
+                {QStringLiteral("-c"),
+                 QStringLiteral("import sys\nopen(sys.argv[1],'a').write('\\n[UPDATE]\\nPARTI=45\\n')"),
                  store.storePath()});
         QVERIFY(p.waitForFinished(10000));
         QCOMPARE(ReadInt16(keys::UpdatePartI), std::int16_t(45));
         QCOMPARE(GetSetting(keys::PrefPassword), QStringLiteral("hunter2"));
     }
 
-    void corruptFileIsKeptAsideAndDefaultsApply()
-    {
+    void corruptFileIsKeptAsideAndDefaultsApply() {
         TempStore store;
         const QString path = store.storePath();
         const QByteArray garbage("[PREF\nARUN=1\n\x01\x02 not an ini file ]]]\n[=\n");
@@ -147,8 +146,7 @@ private Q_SLOTS:
         QCOMPARE(readFile(QFileInfo(path).absolutePath() + QLatin1Char('/') + aside.first()), garbage);
     }
 
-    void unreadableFileDoesNotStopTheProgram()
-    {
+    void unreadableFileDoesNotStopTheProgram() {
         TempStore store;
         const QString path = store.storePath();
         // A folder where the file should be: unreadable as a file even for root.

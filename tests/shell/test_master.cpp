@@ -17,11 +17,12 @@ using zantrel::test::TempStore;
 
 namespace {
 
-bool enabled(Master& m, const char* key) { return m.otherToolbarAction(QString::fromLatin1(key))->isEnabled(); }
+bool enabled(Master& m, const char* key) {
+    return m.otherToolbarAction(QString::fromLatin1(key))->isEnabled();
+}
 
 // Answers the next modal password prompt by typing text and pressing a key, and confirms any message box.
-void answerPrompt(const QString& text, Qt::Key key)
-{
+void answerPrompt(const QString& text, Qt::Key key) {
     QTimer::singleShot(0, [text, key] {
         QWidget* prompt = QApplication::activeModalWidget();
         QVERIFY(prompt);
@@ -40,15 +41,13 @@ void answerPrompt(const QString& text, Qt::Key key)
 
 class TestMaster : public QObject {
     Q_OBJECT
-private Q_SLOTS:
-    void initTestCase()
-    {
+  private Q_SLOTS:
+    void initTestCase() {
         // A camera to connect, so start-up shows no "no camera" message.
         qputenv("WEBCAM_ZANTREL_TEST_CAMERA", "videotestsrc pattern=red ! video/x-raw,width=320,height=240");
     }
 
-    void startsIdleWithTheCallButtonHidden()
-    {
+    void startsIdleWithTheCallButtonHidden() {
         TempStore store;
         Master m;
         m.load();
@@ -61,8 +60,7 @@ private Q_SLOTS:
         QVERIFY(!m.runControl().timerActive());
     }
 
-    void storedGeometryIsInTwipsAndTheMinimumHolds()
-    {
+    void storedGeometryIsInTwipsAndTheMinimumHolds() {
         TempStore store;
         SaveSetting(keys::LoadWidth, QStringLiteral("6000"));
         SaveSetting(keys::LoadHeight, QStringLiteral("1500")); // 100 px: below the minimum
@@ -75,8 +73,7 @@ private Q_SLOTS:
         QCOMPARE(m.height(), 500);
     }
 
-    void autoRunOnlyForExactlyOne()
-    {
+    void autoRunOnlyForExactlyOne() {
         TempStore store;
         SaveSetting(keys::PrefAutoRun, QStringLiteral("2"));
         {
@@ -93,8 +90,7 @@ private Q_SLOTS:
         QVERIFY(!m.masterToolbar()->isEnabled());
     }
 
-    void runAndStopThroughTheToolbar()
-    {
+    void runAndStopThroughTheToolbar() {
         TempStore store;
         Master m;
         m.load();
@@ -105,8 +101,7 @@ private Q_SLOTS:
         QTRY_COMPARE(m.statusLabel()->text(), QStringLiteral("End Transfering"));
     }
 
-    void passwordGuardsEveryCommand()
-    {
+    void passwordGuardsEveryCommand() {
         TempStore store;
         SaveSetting(keys::PrefUsePassword, QStringLiteral("1"));
         SaveSetting(keys::PrefPassword, QStringLiteral("Gate7"));

@@ -18,16 +18,14 @@ struct RecordingMessages : MessageSink {
     QStringList texts;
     QList<MessageIcon> icons;
     void showMessage(const QString& text) override { showMessage(text, MessageIcon::Exclamation); }
-    void showMessage(const QString& text, MessageIcon icon) override
-    {
+    void showMessage(const QString& text, MessageIcon icon) override {
         texts << text;
         icons << icon;
     }
 };
 
 // Opens the prompt, types into it with real key events, and reports what the caller would see.
-bool answer(RecordingMessages& messages, const std::function<void(QLineEdit*)>& typing)
-{
+bool answer(RecordingMessages& messages, const std::function<void(QLineEdit*)>& typing) {
     bool result = true;
     QTimer::singleShot(0, [&] {
         auto* prompt = qobject_cast<frmPassword*>(QApplication::activeModalWidget());
@@ -45,9 +43,8 @@ bool answer(RecordingMessages& messages, const std::function<void(QLineEdit*)>& 
 
 class TestPasswordPrompt : public QObject {
     Q_OBJECT
-private Q_SLOTS:
-    void rightPasswordIsAccepted()
-    {
+  private Q_SLOTS:
+    void rightPasswordIsAccepted() {
         TempStore store;
         SaveSetting(keys::PrefPassword, QStringLiteral("Gate7"));
         RecordingMessages messages;
@@ -58,8 +55,7 @@ private Q_SLOTS:
         QVERIFY(messages.texts.isEmpty());
     }
 
-    void wrongCaseOrExtraCharacterIsRefusedWithAMessage()
-    {
+    void wrongCaseOrExtraCharacterIsRefusedWithAMessage() {
         TempStore store;
         SaveSetting(keys::PrefPassword, QStringLiteral("Gate7"));
         for (const QString& typed : {QStringLiteral("gate7"), QStringLiteral("Gate7x")}) {
@@ -73,8 +69,7 @@ private Q_SLOTS:
         }
     }
 
-    void escapeRefusesWithoutAMessage()
-    {
+    void escapeRefusesWithoutAMessage() {
         TempStore store;
         SaveSetting(keys::PrefPassword, QStringLiteral("Gate7"));
         RecordingMessages messages;
@@ -85,8 +80,7 @@ private Q_SLOTS:
         QVERIFY(messages.texts.isEmpty());
     }
 
-    void emptyPasswordNeedsAChange()
-    {
+    void emptyPasswordNeedsAChange() {
         TempStore store; // no password stored
         RecordingMessages untouched;
         QVERIFY(!answer(untouched, [](QLineEdit* box) { QTest::keyClick(box, Qt::Key_Return); }));
@@ -100,8 +94,7 @@ private Q_SLOTS:
         }));
     }
 
-    void onlyExactlyOneAsksForThePassword()
-    {
+    void onlyExactlyOneAsksForThePassword() {
         TempStore store;
         QVERIFY(!PasswordRequired());
         SaveSetting(keys::PrefUsePassword, QStringLiteral("2"));
