@@ -104,38 +104,6 @@ class TestJobRunner : public QObject {
         QVERIFY(std::any_of(texts.begin(), texts.end(),
                             [](const QString& t) { return t.startsWith(QStringLiteral("Error:")); }));
     }
-
-    void nowRunsAJobAndReturnsToIdle() {
-        TempStore store;
-        PyFtpServer server;
-        QVERIFY2(server.isRunning(), qPrintable(server.failure()));
-        useServer(server);
-        Rig rig;
-        rig.control.FTPNow();
-        QVERIFY(rig.control.jobRunning());
-        QVERIFY(!rig.control.buttons().run);
-        QTRY_VERIFY_WITH_TIMEOUT(!rig.control.jobRunning(), 10000);
-        QVERIFY(rig.control.buttons() == (RunControl::Buttons{true, true, false, true}));
-        QCOMPARE(rig.status.last(), QStringLiteral("End Transfering"));
-        QVERIFY(rig.status.texts().contains(QStringLiteral("File Transfered.")));
-    }
-
-    void periodicJobsFollowOneAnother() {
-        TempStore store;
-        SaveSetting(keys::UpdatePartI, QStringLiteral("10"));
-        ManualClock clock(QDateTime(QDate(2026, 12, 6), QTime(12, 0, 0)));
-        ScopedClock use(clock);
-        Rig rig;
-        rig.control.FTPRun();
-        for (int job = 1; job <= 2; ++job) {
-            clock.advance(10000);
-            rig.control.tick();
-            QTRY_COMPARE(rig.jobsEnded, job);
-            QVERIFY(rig.control.timerActive());
-        }
-        rig.control.tick();
-        QCOMPARE(rig.status.last(), QStringLiteral(" Next Update: 12-06-2026 at 12:00:30"));
-    }
 };
 
 QTEST_MAIN(TestJobRunner)
