@@ -39,20 +39,22 @@ LiveValues::Values LiveValues::fromSettings() {
 }
 
 LiveValues::Values LiveValues::snapshot() {
-    std::lock_guard lock(mutex_);
-    if (!values_)
-        values_ = fromSettings();
-    return *values_;
+    {
+        std::lock_guard lock(mutex_);
+        if (edits_)
+            return *edits_;
+    }
+    return fromSettings();
 }
 
 void LiveValues::set(const Values& values) {
     std::lock_guard lock(mutex_);
-    values_ = values;
+    edits_ = values;
 }
 
 void LiveValues::reset() {
     std::lock_guard lock(mutex_);
-    values_.reset();
+    edits_.reset();
 }
 
 } // namespace zantrel

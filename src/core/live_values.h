@@ -8,10 +8,10 @@
 namespace zantrel {
 
 // The stamp layout (positions, colours, free text, transparency, background) and the JPEG compression
-// as the settings dialog currently shows them. Loaded from the settings the first time anybody needs
-// them; the dialog writes its unconfirmed edits here, so a job that runs while the dialog is open uses
-// what the user sees. The switches that say which stamps to print are read from the settings by the
-// job itself. Thread-safe.
+// as the settings dialog currently shows them. The dialog writes its unconfirmed edits here, so a job
+// that runs while the dialog is open uses what the user sees; without edits every snapshot reads the
+// settings afresh, so a hand-edited settings file takes effect at the next job. The switches that say
+// which stamps to print are read from the settings by the job itself. Thread-safe.
 class LiveValues {
   public:
     struct Values {
@@ -22,15 +22,16 @@ class LiveValues {
     static LiveValues& instance();
 
     Values snapshot();
+    // Unconfirmed edits: they win over the settings until reset().
     void set(const Values& values);
-    // Forgets the edits; the next snapshot reads the settings again.
+    // Forgets the edits (the dialog was confirmed or cancelled).
     void reset();
 
     static Values fromSettings();
 
   private:
     std::mutex mutex_;
-    std::optional<Values> values_;
+    std::optional<Values> edits_;
 };
 
 } // namespace zantrel

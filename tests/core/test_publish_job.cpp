@@ -107,19 +107,25 @@ class TestPublishJob : public QObject {
 
     void qualityComesFromTheUnconfirmedCompression() {
         TempStore store;
-        SaveSetting(keys::ImageCompression, QStringLiteral("90"));
-        // The dialog's edits win over the stored 90: 50 writes quality 50, 1 writes 99.
-        for (int compression : {50, 1}) {
-            Job job;
-            LiveValues::Values v = job.live.snapshot();
-            QCOMPARE(v.compression, 90);
-            v.compression = compression;
-            job.live.set(v);
+        const auto jobWritesQuality = [](Job& job, int quality) {
             job.run();
             RecordingMessages none;
-            QVERIFY(SavePictureAsJpeg(testFrame(), QStringLiteral("reference.jpg"), 100 - compression, none));
+            QVERIFY(SavePictureAsJpeg(testFrame(), QStringLiteral("reference.jpg"), quality, none));
             QCOMPARE(readFile(QStringLiteral("webcam.jpg")), readFile(QStringLiteral("reference.jpg")));
+        };
+        Job job;
+        // Without edits the stored value is read at each job, so a hand edit takes effect at once.
+        SaveSetting(keys::ImageCompression, QStringLiteral("90"));
+        jobWritesQuality(job, 10);
+        // The dialog's unconfirmed edits win over the stored value: 50 writes quality 50, 1 writes 99.
+        for (int compression : {50, 1}) {
+            LiveValues::Values v = job.live.snapshot();
+            v.compression = compression;
+            job.live.set(v);
+            jobWritesQuality(job, 100 - compression);
         }
+        job.live.reset();
+        jobWritesQuality(job, 10);
     }
 
     void archiveNameHasOneSlashAndTheSameSecondReplaces() {
