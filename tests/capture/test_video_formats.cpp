@@ -55,14 +55,12 @@ class TestVideoFormats : public QObject {
                  QStringList({"video/x-raw,format=GRAY8,width=320,height=240,framerate=3/1"}));
     }
 
+    // Duplicates and non-video structures are dropped; ANY or EMPTY caps offer nothing.
     void duplicatesAndNonVideoAreDropped() {
         const auto formats = formatsOf("video/x-raw,format=NV12,width=320,height=240,framerate=10/1;"
                                        "video/x-raw,format=NV12,width=320,height=240,framerate=10/1;"
                                        "audio/x-raw,rate=44100");
         QCOMPARE(formats.size(), std::size_t(1));
-    }
-
-    void anyOrEmptyCapsOfferNothing() {
         QVERIFY(formatsOf("ANY").empty());
         QVERIFY(formatsOf("EMPTY").empty());
         QVERIFY(enumerateFormats(nullptr).empty());
