@@ -17,6 +17,7 @@ class TestHangUp : public QObject {
 
   private:
     std::unique_ptr<TempStore> store_;
+    const QStringList beep_{StatusRecorder::kBeep};
 
     void setBeep(const QString& value) {
         store_->set(keys::FtpBeep.section, QString::fromLatin1(keys::FtpBeep.key), value);
@@ -31,24 +32,13 @@ class TestHangUp : public QObject {
     void dialUpsGoOthersStay() {
         NetworkManagerMock nm;
         QVERIFY2(nm.isRunning(), qPrintable(nm.failure()));
-        const QString device = nm.addEthernetDevice();
-        QVERIFY(!device.isEmpty());
-        const struct {
-            const char* type;
-            const char* id;
-            const char* bluetooth;
-        } connections[] = {{"802-3-ethernet", "Wired", ""},
-                           {"gsm", "Mobile", ""},
-                           {"pppoe", "DSL", ""},
-                           {"bluetooth", "Phone", "dun"},
-                           {"bluetooth", "PAN", "panu"}};
-        for (const auto& c : connections) {
-            const QString path = nm.addConnection(QString::fromLatin1(c.type), QString::fromLatin1(c.id),
-                                                  QString::fromLatin1(c.bluetooth));
-            QVERIFY(!path.isEmpty());
-            QVERIFY(!nm.activate(path, device).isEmpty());
-        }
+        QVERIFY(nm.addActive(QStringLiteral("802-3-ethernet"), QStringLiteral("Wired")));
+        QVERIFY(nm.addActive(QStringLiteral("gsm"), QStringLiteral("Mobile")));
+        QVERIFY(nm.addActive(QStringLiteral("pppoe"), QStringLiteral("DSL")));
+        QVERIFY(nm.addActive(QStringLiteral("bluetooth"), QStringLiteral("Phone"), QStringLiteral("dun")));
+        QVERIFY(nm.addActive(QStringLiteral("bluetooth"), QStringLiteral("PAN"), QStringLiteral("panu")));
         QCOMPARE(nm.activeIds().size(), 5);
+        const QStringList kept{QStringLiteral("Wired"), QStringLiteral("PAN")};
 
         // QDBusConnection::systemBus() reads the address at its first use, which is here.
         qputenv("DBUS_SYSTEM_BUS_ADDRESS", nm.address().toUtf8());
@@ -57,34 +47,33 @@ class TestHangUp : public QObject {
         clock.start();
         HangUpAll(status);
         QVERIFY(clock.elapsed() < 3000);
-        QTRY_COMPARE_WITH_TIMEOUT(nm.activeIds(),
-                                  (QStringList{QStringLiteral("Wired"), QStringLiteral("PAN")}), 3000);
-        QCOMPARE(status.events(), QStringList{StatusRecorder::kBeep});
+        QTRY_COMPARE_WITH_TIMEOUT(nm.activeIds(), kept, 3000);
+        QCOMPARE(status.events(), beep_);
 
         // Nothing left to hang up: nothing changes, the beep follows the setting.
         setBeep(QStringLiteral("NO"));
         HangUpAll(status, nm.bus());
         QTest::qWait(200);
-        QCOMPARE(nm.activeIds(), (QStringList{QStringLiteral("Wired"), QStringLiteral("PAN")}));
-        QCOMPARE(status.events(), QStringList{StatusRecorder::kBeep});
+        QCOMPARE(nm.activeIds(), kept);
+        QCOMPARE(status.events(), beep_);
     }
 
     // No NetworkManager on the bus, or no bus at all: no message, no delay, the beep as set.
     void withoutNetworkManager() {
         NetworkManagerMock emptyBus(false);
         QVERIFY2(emptyBus.isRunning(), qPrintable(emptyBus.failure()));
+        const QDBusConnection nowhere = QDBusConnection::connectToBus(
+            QStringLiteral("unix:path=/nonexistent/bus"), QStringLiteral("nowhere"));
+        QVERIFY(!nowhere.isConnected());
         StatusRecorder status;
         QElapsedTimer clock;
         clock.start();
         HangUpAll(status, emptyBus.bus());
-        const QDBusConnection nowhere = QDBusConnection::connectToBus(
-            QStringLiteral("unix:path=/nonexistent/bus"), QStringLiteral("nowhere"));
-        QVERIFY(!nowhere.isConnected());
         HangUpAll(status, nowhere);
         setBeep(QStringLiteral("no"));
         HangUpAll(status, nowhere);
         QVERIFY(clock.elapsed() < 2000);
-        QCOMPARE(status.events(), (QStringList{StatusRecorder::kBeep, StatusRecorder::kBeep}));
+        QCOMPARE(status.events(), beep_ + beep_);
         QDBusConnection::disconnectFromBus(QStringLiteral("nowhere"));
     }
 };

@@ -1,12 +1,12 @@
 #include "support/ftp_test_servers.h"
 
+#include "ftp/ftp_client.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QRegularExpression>
 #include <QThread>
 #include <netinet/in.h>
-#include <poll.h>
 #include <pwd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -15,65 +15,61 @@ namespace zantrel::test {
 
 namespace {
 
-QStringList fileLines(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+sockaddr_in loopback(quint16 port) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(port);
+    return addr;
 }
 
-// A socket on 127.0.0.1, closed with the object.
-struct LoopbackSocket {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    LoopbackSocket() = default;
-    LoopbackSocket(const LoopbackSocket&) = delete;
-    LoopbackSocket& operator=(const LoopbackSocket&) = delete;
-    ~LoopbackSocket() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    static sockaddr_in address(quint16 port) {
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        addr.sin_port = htons(port);
-        return addr;
-    }
-};
-
-quint16 freePort() {
-    LoopbackSocket s;
-    sockaddr_in addr = LoopbackSocket::address(0);
+// A TCP socket bound to a free port on 127.0.0.1 and, when asked, listening; -1 on failure.
+int boundSocket(quint16& port, bool listen) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr = loopback(0);
     socklen_t len = sizeof addr;
-    if (s.fd < 0 || ::bind(s.fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
-        ::getsockname(s.fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
-        return 0;
-    return ntohs(addr.sin_port);
-}
-
-// True when a server on the port sends a greeting starting with "220" within the time.
-bool greets(quint16 port, int timeoutMs) {
-    LoopbackSocket s;
-    sockaddr_in addr = LoopbackSocket::address(port);
-    if (s.fd < 0 || ::connect(s.fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
-        return false;
-    pollfd p{s.fd, POLLIN, 0};
-    char reply[3] = {};
-    return ::poll(&p, 1, timeoutMs) == 1 && ::recv(s.fd, reply, 3, MSG_WAITALL) == 3 &&
-           QByteArray(reply, 3) == "220";
-}
-
-void stop(QProcess& process) {
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(3000)) {
-        process.kill();
-        process.waitForFinished(3000);
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) == 0 &&
+        (!listen || ::listen(fd, 16) == 0) &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+        port = ntohs(addr.sin_port);
+        return fd;
     }
+    if (fd >= 0)
+        ::close(fd);
+    return -1;
+}
+
+bool accepts(quint16 port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const sockaddr_in addr = loopback(port);
+    const bool ok = fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return ok;
 }
 
 } // namespace
+
+FtpServerFixture::~FtpServerFixture() {
+    process_.kill();
+    process_.waitForFinished();
+}
+
+bool FtpServerFixture::login(FtpClient& ftp, bool passive) const {
+    return ftp.FtpConnect(QStringLiteral("127.0.0.1"), port_, user_, password_, passive);
+}
+
+QStringList FtpServerFixture::commands() const {
+    QFile f(dir_.filePath(QStringLiteral("log")));
+    QStringList out;
+    if (f.open(QIODevice::ReadOnly))
+        for (const QString& line : QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'))) {
+            const auto m = logLine_.match(line);
+            if (m.hasMatch())
+                out.append(m.captured(1).trimmed());
+        }
+    return out;
+}
 
 int FtpServerFixture::count(const QString& verb) const {
     int n = 0;
@@ -94,130 +90,75 @@ bool FtpServerFixture::waitFor(const QString& verb, int n, int timeoutMs) const 
 }
 
 PyFtpServer::PyFtpServer(const QString& hangOn, PyFtpFault fault) {
-    QDir(dir_.path()).mkpath(QStringLiteral("home"));
-    QStringList args{QStringLiteral(ZANTREL_TEST_DATA_DIR "/ftp_server.py"),
-                     QStringLiteral("--root"),
-                     root(),
-                     QStringLiteral("--user"),
-                     user(),
-                     QStringLiteral("--password"),
-                     password(),
-                     QStringLiteral("--log"),
-                     dir_.filePath(QStringLiteral("commands.log"))};
+    user_ = QStringLiteral("cam"); // the script's default account
+    password_ = QStringLiteral("secret");
+    logLine_.setPattern(QStringLiteral("^(.+)$"));
+    QDir().mkpath(root());
+    QStringList args{QStringLiteral(ZANTREL_TEST_DATA_DIR "/ftp_server.py"), QStringLiteral("--root"), root(),
+                     QStringLiteral("--log"), dir_.filePath(QStringLiteral("log"))};
     if (!hangOn.isEmpty())
         args << QStringLiteral("--hang-on") << hangOn;
-    if (fault == PyFtpFault::NoConnectBack)
-        args << QStringLiteral("--no-connect-back");
-    if (fault == PyFtpFault::StallData)
-        args << QStringLiteral("--stall-data");
+    if (fault != PyFtpFault::None)
+        args << (fault == PyFtpFault::StallData ? QStringLiteral("--stall-data")
+                                                : QStringLiteral("--no-connect-back"));
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process_.start(QStringLiteral("/usr/bin/python3"), args);
     QDeadlineTimer deadline(10000);
     QByteArray out;
-    while (!out.contains('\n') && !deadline.hasExpired() &&
-           process_.waitForReadyRead(deadline.remainingTime()))
+    while (!out.contains('\n') && process_.waitForReadyRead(deadline.remainingTime()))
         out += process_.readAllStandardOutput();
-    const auto match = QRegularExpression(QStringLiteral("^PORT (\\d+)")).match(QString::fromLatin1(out));
-    if (match.hasMatch()) {
-        port_ = static_cast<quint16>(match.captured(1).toUInt());
-    } else {
-        failure_ = QStringLiteral("pyftpdlib did not start: ") + process_.errorString() + QLatin1Char(' ') +
-                   QString::fromLatin1(out);
-        stop(process_);
-    }
-}
-
-PyFtpServer::~PyFtpServer() {
-    stop(process_);
-}
-
-QStringList PyFtpServer::commands() const {
-    // Lines are "VERB argument reply-code"; drop the code.
-    QStringList out;
-    for (const QString& line : fileLines(dir_.filePath(QStringLiteral("commands.log"))))
-        out.append(line.section(QLatin1Char(' '), 0, -2).trimmed());
-    return out;
-}
-
-QString VsftpdServer::unavailableReason() {
-    if (!QFile::exists(QStringLiteral("/usr/sbin/vsftpd")))
-        return QStringLiteral("/usr/sbin/vsftpd is not installed");
-    if (geteuid() != 0)
-        return QStringLiteral("vsftpd needs root privileges to start");
-    if (!getpwnam("ftp"))
-        return QStringLiteral("there is no system user \"ftp\"");
-    return {};
+    if (out.startsWith("PORT "))
+        port_ = static_cast<quint16>(out.mid(5).trimmed().toUInt());
+    else
+        failure_ = QStringLiteral("pyftpdlib did not start: ") + process_.errorString();
 }
 
 VsftpdServer::VsftpdServer() {
-    failure_ = unavailableReason();
-    if (!failure_.isEmpty())
-        return;
+    user_ = QStringLiteral("anonymous");
+    password_ = QStringLiteral("cam@example.com");
+    writableDir_ = QStringLiteral("upload");
+    // ... FTP command: Client "127.0.0.1", "STOR webcam.jpg"
+    logLine_.setPattern(QStringLiteral("FTP command: Client \"[^\"]*\", \"(.*)\"$"));
     const passwd* ftp = getpwnam("ftp");
+    unavailable_ = !QFile::exists(QStringLiteral("/usr/sbin/vsftpd")) || geteuid() != 0 || !ftp;
+    if (unavailable_) {
+        failure_ = QStringLiteral("vsftpd needs /usr/sbin/vsftpd, root privileges and the user \"ftp\"");
+        return;
+    }
     QDir base(dir_.path());
-    base.mkpath(QStringLiteral("root/upload"));
-    base.mkpath(QStringLiteral("root/readonly"));
-    base.mkpath(QStringLiteral("empty"));
-    // vsftpd changes to the user "ftp", who must reach the folders; only "upload" is his.
-    const auto open = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
-                      QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
+    for (const char* d : {"root/upload", "root/readonly", "empty"})
+        base.mkpath(QString::fromLatin1(d));
+    // vsftpd works as the user "ftp", who must reach the folders; only "upload" is his.
     for (const QString& d : {dir_.path(), root(), root() + QStringLiteral("/readonly")})
-        QFile::setPermissions(d, open);
+        QFile::setPermissions(d, QFile::Permissions(0x7755));
+    const quint16 port = closedPort();
+    QFile conf(base.filePath(QStringLiteral("vsftpd.conf")));
     if (chown(QFile::encodeName(root() + QStringLiteral("/upload")).constData(), ftp->pw_uid, ftp->pw_gid) !=
-        0) {
-        failure_ = QStringLiteral("cannot hand the upload folder to the user ftp");
+            0 ||
+        !conf.open(QIODevice::WriteOnly)) {
+        failure_ = QStringLiteral("cannot prepare the folders for vsftpd");
         return;
     }
-    const quint16 port = freePort();
-    const QString conf = base.filePath(QStringLiteral("vsftpd.conf"));
-    QFile f(conf);
-    if (!f.open(QIODevice::WriteOnly)) {
-        failure_ = QStringLiteral("cannot write ") + conf;
-        return;
-    }
-    f.write(
-        QStringLiteral("listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=%1\n"
-                       "background=NO\nseccomp_sandbox=NO\nisolate=NO\nisolate_network=NO\n"
-                       "connect_from_port_20=NO\nport_enable=YES\npasv_enable=YES\n"
-                       "anonymous_enable=YES\nlocal_enable=NO\nno_anon_password=YES\n"
-                       "write_enable=YES\nanon_upload_enable=YES\nanon_mkdir_write_enable=YES\n"
-                       "anon_other_write_enable=YES\nanon_umask=022\nftp_username=ftp\n"
-                       "anon_root=%2\nsecure_chroot_dir=%3\n"
-                       "syslog_enable=NO\nxferlog_enable=YES\ndual_log_enable=YES\n"
-                       "log_ftp_protocol=YES\nvsftpd_log_file=%4\n")
-            .arg(port)
-            .arg(root(), base.filePath(QStringLiteral("empty")), base.filePath(QStringLiteral("vsftpd.log")))
-            .toUtf8());
-    f.close();
+    conf.write(QStringLiteral("listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=%1\n"
+                              "background=NO\nseccomp_sandbox=NO\nisolate=NO\nisolate_network=NO\n"
+                              "connect_from_port_20=NO\nanonymous_enable=YES\nlocal_enable=NO\n"
+                              "no_anon_password=YES\nwrite_enable=YES\nanon_upload_enable=YES\n"
+                              "anon_mkdir_write_enable=YES\nanon_other_write_enable=YES\nanon_umask=022\n"
+                              "anon_root=%2\nsecure_chroot_dir=%3\nsyslog_enable=NO\nxferlog_enable=YES\n"
+                              "dual_log_enable=YES\nlog_ftp_protocol=YES\nvsftpd_log_file=%4\n")
+                   .arg(port)
+                   .arg(root(), base.filePath(QStringLiteral("empty")), base.filePath(QStringLiteral("log")))
+                   .toUtf8());
+    conf.close();
     process_.setProcessChannelMode(QProcess::ForwardedChannels);
-    process_.start(QStringLiteral("/usr/sbin/vsftpd"), {conf});
-    // Ready when it greets.
-    QDeadlineTimer deadline(5000);
-    while (!deadline.hasExpired() && process_.state() != QProcess::NotRunning) {
-        if (greets(port, 1000)) {
+    process_.start(QStringLiteral("/usr/sbin/vsftpd"), {conf.fileName()});
+    for (QDeadlineTimer deadline(5000); !deadline.hasExpired() && process_.state() != QProcess::NotRunning;
+         QThread::msleep(50))
+        if (accepts(port)) {
             port_ = port;
             return;
         }
-        QThread::msleep(50);
-    }
     failure_ = QStringLiteral("vsftpd did not start");
-    stop(process_);
-}
-
-VsftpdServer::~VsftpdServer() {
-    stop(process_);
-}
-
-QStringList VsftpdServer::commands() const {
-    // ... FTP command: Client "127.0.0.1", "STOR webcam.jpg"
-    static const QRegularExpression command(QStringLiteral("FTP command: Client \"[^\"]*\", \"(.*)\"$"));
-    QStringList out;
-    for (const QString& line : fileLines(dir_.filePath(QStringLiteral("vsftpd.log")))) {
-        const auto m = command.match(line);
-        if (m.hasMatch())
-            out.append(m.captured(1));
-    }
-    return out;
 }
 
 std::unique_ptr<FtpServerFixture> makeFtpServer(FtpServerKind kind) {
@@ -227,14 +168,7 @@ std::unique_ptr<FtpServerFixture> makeFtpServer(FtpServerKind kind) {
 }
 
 HungFtpServer::HungFtpServer() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd_ < 0)
-        return;
-    sockaddr_in addr = LoopbackSocket::address(0);
-    socklen_t len = sizeof addr;
-    if (::bind(fd_, reinterpret_cast<sockaddr*>(&addr), len) == 0 && ::listen(fd_, 16) == 0 &&
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
-        port_ = ntohs(addr.sin_port);
+    fd_ = boundSocket(port_, true);
 }
 
 HungFtpServer::~HungFtpServer() {
@@ -243,7 +177,11 @@ HungFtpServer::~HungFtpServer() {
 }
 
 quint16 closedPort() {
-    return freePort();
+    quint16 port = 0;
+    const int fd = boundSocket(port, false);
+    if (fd >= 0)
+        ::close(fd);
+    return port;
 }
 
 } // namespace zantrel::test

@@ -1,85 +1,75 @@
 #pragma once
 
 #include <QProcess>
-#include <QString>
+#include <QRegularExpression>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <memory>
 
+namespace zantrel {
+class FtpClient;
+}
+
 namespace zantrel::test {
 
-// A real FTP server on 127.0.0.1 on a free port, serving a fresh temporary folder, stopped by the
-// destructor. Check isRunning() (or QVERIFY2(server.isRunning(), server.failure())) after making one.
+// A real FTP server on 127.0.0.1 on a free port, serving a fresh temporary folder, stopped with the
+// object. root()/readonly exists on every server and refuses uploads.
 class FtpServerFixture {
   public:
-    virtual ~FtpServerFixture() = default;
+    virtual ~FtpServerFixture();
     bool isRunning() const { return port_ != 0; }
-    QString failure() const { return failure_; } // why it did not start
+    QString failure() const { return failure_; }      // why it did not start
+    bool unavailable() const { return unavailable_; } // this server cannot run on this machine
     quint16 port() const { return port_; }
-    virtual QString user() const = 0;
-    virtual QString password() const = 0;
-    // The login directory on disk.
-    virtual QString root() const = 0;
-    // A remote directory (relative to the login directory) where uploads are allowed: "" when the
-    // login directory itself is writable.
-    virtual QString writableDir() const = 0;
-    // A remote directory that exists and refuses uploads.
-    QString readOnlyDir() const { return QStringLiteral("readonly"); }
+    QString user() const { return user_; }
+    QString password() const { return password_; }
+    QString root() const { return dir_.filePath(QStringLiteral("root")); } // the login directory on disk
+    // Where uploads are allowed, relative to the login directory: "" when the login directory is writable.
+    QString writableDir() const { return writableDir_; }
+    // ftp.FtpConnect to this server, with its account.
+    bool login(FtpClient& ftp, bool passive = false) const;
     // The commands the server received so far, verb and argument ("USER cam", "STOR ..."), in order.
-    virtual QStringList commands() const = 0;
+    QStringList commands() const;
     int count(const QString& verb) const;
     // Polls commands() until verb was seen at least n times.
     bool waitFor(const QString& verb, int n, int timeoutMs = 3000) const;
 
   protected:
+    QTemporaryDir dir_;
+    QProcess process_;
     quint16 port_ = 0;
-    QString failure_;
+    bool unavailable_ = false;
+    QString failure_, user_, password_, writableDir_;
+    QRegularExpression logLine_; // its first group is the command in a line of the server's log
 };
 
-// pyftpdlib (Debian's python3-pyftpdlib under /usr/bin/python3). User "cam", password "secret",
-// home = root(), writable, except root()/readonly.
-// Misbehaviours for limit tests:
+// Skips the test when the server cannot run here; fails it when the server did not start.
+#define VERIFY_FTP_SERVER(server)                                                                            \
+    do {                                                                                                     \
+        if ((server).unavailable())                                                                          \
+            QSKIP(qPrintable((server).failure()));                                                           \
+        QVERIFY2((server).isRunning(), qPrintable((server).failure()));                                      \
+    } while (false)
+
 enum class PyFtpFault {
     None,
     NoConnectBack, // agrees to active mode but never opens the data connection
-    StallData,     // stops reading an upload after its first bytes
+    StallData,     // passive only: stops reading an upload after its first bytes
 };
 
-// pyftpdlib; hangOn names a command the server never answers ("STOR", "CWD", ...).
+// pyftpdlib (Debian's python3-pyftpdlib under /usr/bin/python3): user "cam", password "secret",
+// everything writable but readonly/. hangOn names a command the server never answers ("STOR", "CWD").
 class PyFtpServer final : public FtpServerFixture {
   public:
     explicit PyFtpServer(const QString& hangOn = {}, PyFtpFault fault = PyFtpFault::None);
-    ~PyFtpServer() override;
-    QString user() const override { return QStringLiteral("cam"); }
-    QString password() const override { return QStringLiteral("secret"); }
-    QString root() const override { return dir_.filePath(QStringLiteral("home")); }
-    QString writableDir() const override { return {}; }
-    QStringList commands() const override;
-
-  private:
-    QTemporaryDir dir_;
-    QProcess process_;
 };
 
-// vsftpd, standalone, anonymous only (a local account would need a real user on the machine):
-// user "anonymous", any password. vsftpd refuses a writable login directory, so root() belongs to
-// root and uploads go to "upload", which belongs to the system user "ftp". Needs root privileges,
-// /usr/sbin/vsftpd and the user "ftp" (Debian's vsftpd package makes it): see available().
+// vsftpd, standalone and anonymous only (a local account would need a real user on the machine): any
+// password. It refuses a writable login directory, so uploads go to "upload", which belongs to the
+// system user "ftp". Needs root, /usr/sbin/vsftpd and the user "ftp" (Debian's vsftpd package makes it).
 class VsftpdServer final : public FtpServerFixture {
   public:
-    // Empty when a server can be started here, otherwise the reason.
-    static QString unavailableReason();
     VsftpdServer();
-    ~VsftpdServer() override;
-    QString user() const override { return QStringLiteral("anonymous"); }
-    QString password() const override { return QStringLiteral("cam@example.com"); }
-    QString root() const override { return dir_.filePath(QStringLiteral("root")); }
-    QString writableDir() const override { return QStringLiteral("upload"); }
-    QStringList commands() const override;
-
-  private:
-    QTemporaryDir dir_;
-    QProcess process_;
 };
 
 enum class FtpServerKind { PyFtpdLib, Vsftpd };

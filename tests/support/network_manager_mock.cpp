@@ -19,22 +19,6 @@ namespace {
 const QString kService = QStringLiteral("org.freedesktop.NetworkManager");
 const QString kManagerPath = QStringLiteral("/org/freedesktop/NetworkManager");
 
-void stop(QProcess& p) {
-    if (p.state() == QProcess::NotRunning)
-        return;
-    p.terminate();
-    if (!p.waitForFinished(3000)) {
-        p.kill();
-        p.waitForFinished(3000);
-    }
-}
-
-QVariant firstReply(const QDBusMessage& reply) {
-    return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()
-               ? reply.arguments().constFirst()
-               : QVariant();
-}
-
 } // namespace
 
 NetworkManagerMock::NetworkManagerMock(bool withNetworkManager) {
@@ -44,18 +28,12 @@ NetworkManagerMock::NetworkManagerMock(bool withNetworkManager) {
                    QStringLiteral("--print-address")});
     QDeadlineTimer deadline(10000);
     QByteArray out;
-    while (!out.contains('\n') && !deadline.hasExpired() &&
-           daemon_.waitForReadyRead(deadline.remainingTime()))
+    while (!out.contains('\n') && daemon_.waitForReadyRead(deadline.remainingTime()))
         out += daemon_.readAllStandardOutput();
     address_ = QString::fromUtf8(out).trimmed();
-    if (address_.isEmpty()) {
-        failure_ = QStringLiteral("dbus-daemon did not start: ") + daemon_.errorString();
-        return;
-    }
     connectionName_ = QStringLiteral("nm-mock-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
-    QDBusConnection connection = QDBusConnection::connectToBus(address_, connectionName_);
-    if (!connection.isConnected()) {
-        failure_ = QStringLiteral("cannot connect to the private bus");
+    if (address_.isEmpty() || !QDBusConnection::connectToBus(address_, connectionName_).isConnected()) {
+        failure_ = QStringLiteral("no private bus: ") + daemon_.errorString();
         return;
     }
     if (withNetworkManager) {
@@ -66,38 +44,41 @@ NetworkManagerMock::NetworkManagerMock(bool withNetworkManager) {
         template_.start(QStringLiteral("/usr/bin/python3"),
                         {QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--system"),
                          QStringLiteral("--template"), QStringLiteral("networkmanager")});
-        while (!connection.interface()->isServiceRegistered(kService)) {
+        while (!bus().interface()->isServiceRegistered(kService)) {
             if (deadline.hasExpired() || template_.state() == QProcess::NotRunning) {
                 failure_ = QStringLiteral("the NetworkManager template did not come up");
                 return;
             }
             QThread::msleep(30);
         }
+        // The template needs a device before anything can be activated.
+        device_ = call(QStringLiteral("/org/freedesktop"), QStringLiteral("org.freedesktop.DBus.Mock"),
+                       QStringLiteral("AddEthernetDevice"),
+                       {QStringLiteral("mock_eth0"), QStringLiteral("eth0"), 0})
+                      .toString();
     }
     running_ = true;
 }
 
 NetworkManagerMock::~NetworkManagerMock() {
-    if (!connectionName_.isEmpty())
-        QDBusConnection::disconnectFromBus(connectionName_);
-    stop(template_);
-    stop(daemon_);
+    QDBusConnection::disconnectFromBus(connectionName_);
+    for (QProcess* p : {&template_, &daemon_}) {
+        p->kill();
+        p->waitForFinished();
+    }
 }
 
-QDBusConnection NetworkManagerMock::bus() const {
-    return QDBusConnection(connectionName_);
+QVariant NetworkManagerMock::call(const QString& path, const QString& iface, const QString& method,
+                                  const QVariantList& args) const {
+    QDBusMessage message = QDBusMessage::createMethodCall(kService, path, iface, method);
+    message.setArguments(args);
+    const QDBusMessage reply = bus().call(message);
+    return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()
+               ? reply.arguments().constFirst()
+               : QVariant();
 }
 
-QString NetworkManagerMock::addEthernetDevice(const QString& iface) {
-    QDBusMessage call = QDBusMessage::createMethodCall(kService, QStringLiteral("/org/freedesktop"),
-                                                       QStringLiteral("org.freedesktop.DBus.Mock"),
-                                                       QStringLiteral("AddEthernetDevice"));
-    call << QStringLiteral("mock_") + iface << iface << 0;
-    return firstReply(bus().call(call)).toString();
-}
-
-QString NetworkManagerMock::addConnection(const QString& type, const QString& id,
-                                          const QString& bluetoothType) {
+bool NetworkManagerMock::addActive(const QString& type, const QString& id, const QString& bluetoothType) {
     MockConnectionSettings settings;
     settings[QStringLiteral("connection")] = QVariantMap{
         {QStringLiteral("type"), type},
@@ -106,34 +87,26 @@ QString NetworkManagerMock::addConnection(const QString& type, const QString& id
     };
     if (!bluetoothType.isEmpty())
         settings[QStringLiteral("bluetooth")] = QVariantMap{{QStringLiteral("type"), bluetoothType}};
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        kService, QStringLiteral("/org/freedesktop/NetworkManager/Settings"),
-        QStringLiteral("org.freedesktop.NetworkManager.Settings"), QStringLiteral("AddConnection"));
-    call << QVariant::fromValue(settings);
-    return firstReply(bus().call(call)).value<QDBusObjectPath>().path();
-}
-
-QString NetworkManagerMock::activate(const QString& connection, const QString& device) {
-    QDBusMessage call = QDBusMessage::createMethodCall(kService, kManagerPath, kService,
-                                                       QStringLiteral("ActivateConnection"));
-    call << QVariant::fromValue(QDBusObjectPath(connection)) << QVariant::fromValue(QDBusObjectPath(device))
-         << QVariant::fromValue(QDBusObjectPath(QStringLiteral("/")));
-    return firstReply(bus().call(call)).value<QDBusObjectPath>().path();
+    const auto stored =
+        call(kManagerPath + QStringLiteral("/Settings"), kService + QStringLiteral(".Settings"),
+             QStringLiteral("AddConnection"), {QVariant::fromValue(settings)});
+    const auto active = call(kManagerPath, kService, QStringLiteral("ActivateConnection"),
+                             {stored, QVariant::fromValue(QDBusObjectPath(device_)),
+                              QVariant::fromValue(QDBusObjectPath(QStringLiteral("/")))});
+    return !active.value<QDBusObjectPath>().path().isEmpty();
 }
 
 QStringList NetworkManagerMock::activeIds() const {
     auto get = [this](const QString& path, const QString& iface, const QString& name) {
-        QDBusMessage call = QDBusMessage::createMethodCall(
-            kService, path, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-        call << iface << name;
-        return firstReply(bus().call(call)).value<QDBusVariant>().variant();
+        return call(path, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
+                    {iface, name})
+            .value<QDBusVariant>()
+            .variant();
     };
     QStringList ids;
-    const auto active =
-        qdbus_cast<QList<QDBusObjectPath>>(get(kManagerPath, kService, QStringLiteral("ActiveConnections")));
-    for (const QDBusObjectPath& path : active)
-        ids.append(get(path.path(), QStringLiteral("org.freedesktop.NetworkManager.Connection.Active"),
-                       QStringLiteral("Id"))
+    for (const QDBusObjectPath& path :
+         qdbus_cast<QList<QDBusObjectPath>>(get(kManagerPath, kService, QStringLiteral("ActiveConnections"))))
+        ids.append(get(path.path(), kService + QStringLiteral(".Connection.Active"), QStringLiteral("Id"))
                        .toString());
     return ids;
 }

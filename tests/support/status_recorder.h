@@ -8,19 +8,28 @@
 namespace zantrel::test {
 
 // A status sink that keeps everything it is told, in order, from any thread.
-// events() holds the texts with "<beep>" entries where beeps came.
 class StatusRecorder final : public StatusSink {
   public:
     static inline const QString kBeep = QStringLiteral("<beep>");
 
-    void setStatus(const QString& text) override;
-    void beep() override;
+    void setStatus(const QString& text) override {
+        std::lock_guard lock(mutex_);
+        events_.append(text);
+    }
+    void beep() override { setStatus(kBeep); }
 
-    QStringList texts() const;  // the texts alone
-    QStringList events() const; // texts and beeps
-    int beeps() const;
-    QString last() const;
-    void clear();
+    // The texts, with kBeep where beeps came.
+    QStringList events() const {
+        std::lock_guard lock(mutex_);
+        return events_;
+    }
+    // The texts alone, and the last of them.
+    QStringList texts() const {
+        QStringList out = events();
+        out.removeAll(kBeep);
+        return out;
+    }
+    QString last() const { return texts().value(texts().size() - 1); }
 
   private:
     mutable std::mutex mutex_;
