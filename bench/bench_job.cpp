@@ -67,8 +67,9 @@ class LoopbackServer {
         QDir().mkpath(root);
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process_.start(QStringLiteral("/usr/bin/python3"),
-                       {QStringLiteral(ZANTREL_SOURCE_DIR "/tests/data/ftp_server.py"), QStringLiteral("--root"),
-                        root, QStringLiteral("--user"), user(), QStringLiteral("--password"), password()});
+                       {QStringLiteral(ZANTREL_SOURCE_DIR "/tests/data/ftp_server.py"),
+                        QStringLiteral("--root"), root, QStringLiteral("--user"), user(),
+                        QStringLiteral("--password"), password()});
         QDeadlineTimer deadline(10000);
         QByteArray out;
         while (!out.contains('\n') && !deadline.hasExpired() &&
@@ -187,12 +188,7 @@ int runJob() {
 
     NullStatusSink status;
     FtpClient ftp(status);
-    PublishServices services;
-    services.grabFrame = [&capture](QImage& target) { capture.GrabFrame(target); };
-    services.ftp = &ftp;
-    services.status = &status;
-    services.messages = &messages;
-    services.live = &LiveValues::instance();
+    const PublishServices services = ProgramServices(capture, ftp, status, messages);
 
     // The steps, in the job's order and with its settings reads, timed one by one.
     std::vector<double> grab, stamp, jpeg, archive, upload, total;
@@ -202,14 +198,7 @@ int runJob() {
         QImage target;
         const double g = timeMs([&] { services.grabFrame(target); });
         frameSize = target.size();
-        const double s = timeMs([&] {
-            const LiveValues::Values live = services.live->snapshot();
-            StampParams params = live.stamp;
-            params.time = ReadFlag(keys::ImageTime);
-            params.date = ReadFlag(keys::ImageDate);
-            params.text = ReadFlag(keys::ImageText);
-            StampFrame(target, params);
-        });
+        const double s = timeMs([&] { StampFrame(target, JobStampParams(services.live->snapshot())); });
         const int quality = 100 - services.live->snapshot().compression;
         const double j =
             timeMs([&] { SavePictureAsJpeg(target, GetSetting(keys::ImageFileName), quality, messages); });
@@ -222,9 +211,9 @@ int runJob() {
             for (std::int32_t n = 1; n <= count; ++n) {
                 const FtpServerEntry server = ReadServerEntry(n);
                 const QString file = GetSetting(keys::ImageFileName);
-                const bool ok =
-                    ftp.FtpConnect(server.address, server.port, server.login, server.password, server.passive) &&
-                    ftp.FtpUploadFile(file, QFileInfo(file).fileName());
+                const bool ok = ftp.FtpConnect(server.address, server.port, server.login, server.password,
+                                               server.passive) &&
+                                ftp.FtpUploadFile(file, QFileInfo(file).fileName());
                 ftp.FtpDisconnect();
                 if (!ok)
                     ++uploadFailures;
@@ -259,8 +248,9 @@ int runJob() {
     const qint64 jpegBytes = QFileInfo(workingFile).size();
     bool uploadsArrived = true;
     for (const auto& server : servers)
-        uploadsArrived = uploadsArrived &&
-                         QFileInfo(QDir(server->root()).filePath(QStringLiteral("webcam.jpg"))).size() == jpegBytes;
+        uploadsArrived =
+            uploadsArrived &&
+            QFileInfo(QDir(server->root()).filePath(QStringLiteral("webcam.jpg"))).size() == jpegBytes;
     const bool ok = uploadFailures == 0 && jobFailures == 0 && messages.count() == 0 && uploadsArrived &&
                     frameSize == QSize(1280, 720);
     const double ours = median(total);
@@ -317,7 +307,8 @@ int runJob() {
     }
     const qint64 theirBytes = QFileInfo(out).size();
     for (const auto& server : servers)
-        refOk = refOk && QFileInfo(QDir(server->root()).filePath(QStringLiteral("out.jpg"))).size() == theirBytes;
+        refOk =
+            refOk && QFileInfo(QDir(server->root()).filePath(QStringLiteral("out.jpg"))).size() == theirBytes;
     const double theirs = median(theirTotal);
     std::printf("job-reference fswebcam_ms=%.1f curl_ms=%.1f total_ms=%.1f (jpeg %lld bytes)%s\n",
                 median(theirShot), median(theirUploads), theirs, static_cast<long long>(theirBytes),

@@ -2,12 +2,10 @@
 
 #include "capture/capture_window.h"
 #include "core/job_runner.h"
-#include "core/live_values.h"
 #include "core/setting_keys.h"
 #include "core/sinks.h"
 #include "core/store.h"
 #include "ftp/ftp_client.h"
-#include "ftp/hangup.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -55,13 +53,7 @@ int RunOnce() {
         capture.waitForFrame(kFirstFrameWaitMs);
 
     FtpClient ftp(status);
-    PublishServices services;
-    services.grabFrame = [&capture](QImage& target) { capture.GrabFrame(target); };
-    services.ftp = &ftp;
-    services.status = &status;
-    services.messages = &messages;
-    services.live = &LiveValues::instance();
-    services.hangUp = [&status] { HangUpAll(status); };
+    const PublishServices services = ProgramServices(capture, ftp, status, messages);
 
     int exitCode = 1;
     JobRunner runner(services);

@@ -1,11 +1,13 @@
 #include "core/publish_job.h"
 
+#include "capture/capture_window.h"
 #include "core/clock.h"
 #include "core/live_values.h"
 #include "core/setting_keys.h"
 #include "core/sinks.h"
 #include "core/store.h"
 #include "ftp/ftp_client.h"
+#include "ftp/hangup.h"
 #include "imaging/jpeg_writer.h"
 #include "imaging/stamp.h"
 
@@ -19,6 +21,26 @@ QString ArchiveFileName(const QString& folder, const QDateTime& moment) {
     if (!name.endsWith(QLatin1Char('/')))
         name += QLatin1Char('/');
     return name + moment.toString(QStringLiteral("ddMMyyyyHHmmss")) + QStringLiteral(".JPG");
+}
+
+PublishServices ProgramServices(const CaptureWindow& capture, FtpClient& ftp, StatusSink& status,
+                                MessageSink& messages) {
+    PublishServices s;
+    s.grabFrame = [&capture](QImage& target) { capture.GrabFrame(target); };
+    s.ftp = &ftp;
+    s.status = &status;
+    s.messages = &messages;
+    s.live = &LiveValues::instance();
+    s.hangUp = [&status] { HangUpAll(status); };
+    return s;
+}
+
+StampParams JobStampParams(const LiveValues::Values& live) {
+    StampParams stamp = live.stamp;
+    stamp.time = ReadFlag(keys::ImageTime);
+    stamp.date = ReadFlag(keys::ImageDate);
+    stamp.text = ReadFlag(keys::ImageText);
+    return stamp;
 }
 
 namespace {
@@ -57,11 +79,7 @@ PublishOutcome RunPublishJob(const PublishServices& s) {
     s.grabFrame(target);
 
     const LiveValues::Values live = s.live->snapshot();
-    StampParams stamp = live.stamp;
-    stamp.time = ReadFlag(keys::ImageTime);
-    stamp.date = ReadFlag(keys::ImageDate);
-    stamp.text = ReadFlag(keys::ImageText);
-    StampFrame(target, stamp);
+    StampFrame(target, JobStampParams(live));
 
     const int quality = 100 - live.compression;
     outcome.workingFileWritten =

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/live_values.h"
+
 #include <QDateTime>
 #include <QImage>
 #include <QString>
@@ -7,8 +9,8 @@
 
 namespace zantrel {
 
+class CaptureWindow;
 class FtpClient;
-class LiveValues;
 class MessageSink;
 class StatusSink;
 
@@ -33,6 +35,13 @@ struct PublishOutcome {
     // The working file written and every server that was tried received it.
     bool complete() const { return workingFileWritten && serversUploaded == serversTried; }
 };
+
+// The program's services: frames from the camera, the program-wide live values, NetworkManager hang-up.
+PublishServices ProgramServices(const CaptureWindow& capture, FtpClient& ftp, StatusSink& status,
+                                MessageSink& messages);
+
+// The stamps of a job: layout and text from the live values, the switches read from the settings now.
+StampParams JobStampParams(const LiveValues::Values& live);
 
 // One pass of grab, stamp, working file, archive copy, uploads and hang-up. Every setting is read afresh;
 // each step runs on whatever the previous one achieved. Plain sequential code: run it off the UI thread.

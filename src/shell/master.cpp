@@ -3,12 +3,10 @@
 #include "capture/capture_window.h"
 #include "capture/video_window.h"
 #include "core/job_runner.h"
-#include "core/live_values.h"
 #include "core/setting_keys.h"
 #include "core/store.h"
 #include "core/version.h"
 #include "ftp/ftp_client.h"
-#include "ftp/hangup.h"
 #include "shell/password_prompt.h"
 #include "shell/window_sinks.h"
 
@@ -86,14 +84,7 @@ Master::Master(QWidget* parent) : QWidget(parent) {
     capture_ = std::make_unique<CaptureWindow>(*messageSink_, videoWindow_);
     ftp_ = std::make_unique<FtpClient>(*statusSink_);
 
-    PublishServices services;
-    services.grabFrame = [capture = capture_.get()](QImage& target) { capture->GrabFrame(target); };
-    services.ftp = ftp_.get();
-    services.status = statusSink_.get();
-    services.messages = messageSink_.get();
-    services.live = &LiveValues::instance();
-    services.hangUp = [status = statusSink_.get()] { HangUpAll(*status); };
-    jobs_ = std::make_unique<JobRunner>(services);
+    jobs_ = std::make_unique<JobRunner>(ProgramServices(*capture_, *ftp_, *statusSink_, *messageSink_));
     runControl_->setJob(
         [this](std::function<void()> done) { jobs_->start([done](const PublishOutcome&) { done(); }); },
         [this] { jobs_->stopUpload(); });

@@ -41,155 +41,131 @@ QDateTime at(int h, int m, int s) {
     return QDateTime(QDate(2026, 12, 6), QTime(h, m, s));
 }
 
+// A run control on a throwaway settings file with a set clock and a job finished by hand.
+struct Rig {
+    TempStore store;
+    ManualClock clock;
+    ScopedClock use{clock};
+    StatusRecorder status;
+    RunControl rc{status};
+    ManualJob job;
+    explicit Rig(const QDateTime& start = at(10, 0, 0)) : clock(start) { job.attach(rc, status); }
+};
+
 } // namespace
 
 class TestRunControl : public QObject {
     Q_OBJECT
   private Q_SLOTS:
     void runTicksAndRunsThePeriodicJob() {
-        TempStore store;
-        ManualClock clock(at(10, 15, 20));
-        ScopedClock use(clock);
-        StatusRecorder status;
-        RunControl rc(status);
-        ManualJob job;
-        job.attach(rc, status);
-        QSignalSpy tray(&rc, &RunControl::trayImageChanged);
+        Rig rig(at(10, 15, 20));
+        QSignalSpy tray(&rig.rc, &RunControl::trayImageChanged);
 
-        rc.FTPRun();
-        QVERIFY(rc.buttons() == kBusy);
-        QVERIFY(rc.timerActive());
-        QCOMPARE(rc.masterTimer().interval(), 500);
+        rig.rc.FTPRun();
+        QVERIFY(rig.rc.buttons() == kBusy);
+        QVERIFY(rig.rc.timerActive());
+        QCOMPARE(rig.rc.masterTimer().interval(), 500);
 
-        rc.tick();
-        rc.tick();
-        rc.tick();
-        QCOMPARE(status.last(), QStringLiteral(" Next Update: 12-06-2026 at 10:15:50"));
+        rig.rc.tick();
+        rig.rc.tick();
+        rig.rc.tick();
+        QCOMPARE(rig.status.last(), QStringLiteral(" Next Update: 12-06-2026 at 10:15:50"));
         QCOMPARE(tray.size(), 3);
         QCOMPARE(tray.at(0).at(0).toInt(), 1);
         QCOMPARE(tray.at(1).at(0).toInt(), 2);
         QCOMPARE(tray.at(2).at(0).toInt(), 1);
-        QCOMPARE(job.started, 0);
+        QCOMPARE(rig.job.started, 0);
 
-        clock.set(at(10, 15, 50));
-        rc.tick();
-        QCOMPARE(job.started, 1);
-        QVERIFY(!rc.timerActive());
-        rc.tick(); // a stray tick during the job starts nothing
-        QCOMPARE(job.started, 1);
+        rig.clock.set(at(10, 15, 50));
+        rig.rc.tick();
+        QCOMPARE(rig.job.started, 1);
+        QVERIFY(!rig.rc.timerActive());
+        rig.rc.tick(); // a stray tick during the job starts nothing
+        QCOMPARE(rig.job.started, 1);
 
-        // The next interval counts from the end of the job.
-        clock.set(at(10, 16, 5));
-        job.finish();
-        QVERIFY(rc.timerActive());
-        QVERIFY(rc.buttons() == kBusy);
-        rc.tick();
-        QCOMPARE(status.last(), QStringLiteral(" Next Update: 12-06-2026 at 10:16:35"));
+        // The next interval counts from the end of the rig.job.
+        rig.clock.set(at(10, 16, 5));
+        rig.job.finish();
+        QVERIFY(rig.rc.timerActive());
+        QVERIFY(rig.rc.buttons() == kBusy);
+        rig.rc.tick();
+        QCOMPARE(rig.status.last(), QStringLiteral(" Next Update: 12-06-2026 at 10:16:35"));
     }
 
     void aMissedMinuteStillRunsTheJob() {
-        TempStore store;
-        ManualClock clock(at(10, 15, 20));
-        ScopedClock use(clock);
-        StatusRecorder status;
-        RunControl rc(status);
-        ManualJob job;
-        job.attach(rc, status);
-        rc.FTPRun();
-        clock.set(at(11, 40, 0)); // the machine slept past the due minute
-        rc.tick();
-        QCOMPARE(job.started, 1);
+        Rig rig(at(10, 15, 20));
+        rig.rc.FTPRun();
+        rig.clock.set(at(11, 40, 0)); // the machine slept past the due minute
+        rig.rc.tick();
+        QCOMPARE(rig.job.started, 1);
     }
 
     void fixedDateRunsOnceAndKeepsTheButtons() {
-        TempStore store;
-        ManualClock clock(at(9, 0, 0));
-        ScopedClock use(clock);
+        Rig rig(at(9, 0, 0));
         SaveSetting(keys::UpdateType, QStringLiteral("0"));
         SaveSetting(keys::UpdateHour, QStringLiteral("9"));
         SaveSetting(keys::UpdateMinute, QStringLiteral("30"));
         SaveSetting(keys::UpdateSecond, QStringLiteral("0"));
-        StatusRecorder status;
-        RunControl rc(status);
-        ManualJob job;
-        job.attach(rc, status);
-        rc.FTPRun();
-        rc.tick();
-        QCOMPARE(job.started, 0);
-        clock.set(at(9, 30, 1));
-        rc.tick();
-        QCOMPARE(job.started, 1);
-        job.finish();
-        QVERIFY(!rc.timerActive());
-        QVERIFY(rc.buttons() == kBusy);
-        rc.FTPStop();
-        QVERIFY(rc.buttons() == kIdle);
+        rig.rc.FTPRun();
+        rig.rc.tick();
+        QCOMPARE(rig.job.started, 0);
+        rig.clock.set(at(9, 30, 1));
+        rig.rc.tick();
+        QCOMPARE(rig.job.started, 1);
+        rig.job.finish();
+        QVERIFY(!rig.rc.timerActive());
+        QVERIFY(rig.rc.buttons() == kBusy);
+        rig.rc.FTPStop();
+        QVERIFY(rig.rc.buttons() == kIdle);
     }
 
     void fixedDateInThePastRunsAtTheFirstTick() {
-        TempStore store;
-        ManualClock clock(at(9, 0, 0));
-        ScopedClock use(clock);
+        Rig rig(at(9, 0, 0));
         SaveSetting(keys::UpdateType, QStringLiteral("0"));
         SaveSetting(keys::UpdateYear, QStringLiteral("2020"));
-        StatusRecorder status;
-        RunControl rc(status);
-        ManualJob job;
-        job.attach(rc, status);
-        rc.FTPRun();
-        rc.tick();
-        QCOMPARE(job.started, 1);
+        rig.rc.FTPRun();
+        rig.rc.tick();
+        QCOMPARE(rig.job.started, 1);
     }
 
     void stopBeforeTheFirstDueTime() {
-        TempStore store;
-        StatusRecorder status;
-        RunControl rc(status);
-        rc.FTPRun();
-        rc.FTPStop();
-        QVERIFY(!rc.timerActive());
-        QVERIFY(rc.buttons() == kIdle);
-        QCOMPARE(status.texts(), (QStringList{QStringLiteral("Stopped"), QStringLiteral("End Transfering")}));
+        Rig rig;
+        rig.rc.FTPRun();
+        rig.rc.FTPStop();
+        QVERIFY(!rig.rc.timerActive());
+        QVERIFY(rig.rc.buttons() == kIdle);
+        QCOMPARE(rig.status.texts(),
+                 (QStringList{QStringLiteral("Stopped"), QStringLiteral("End Transfering")}));
     }
 
     void stopDuringAPeriodicJobEndsPublishing() {
-        TempStore store;
-        ManualClock clock(at(10, 0, 0));
-        ScopedClock use(clock);
-        StatusRecorder status;
-        RunControl rc(status);
-        ManualJob job;
-        job.attach(rc, status);
-        rc.FTPRun();
-        clock.set(at(10, 0, 30));
-        rc.tick();
-        QCOMPARE(job.started, 1);
-        rc.FTPStop();
-        QCOMPARE(job.stopped, 1);
-        QVERIFY(rc.buttons() == kIdle);
-        job.finish();
-        QVERIFY(!rc.timerActive());
-        QVERIFY(rc.buttons() == kIdle);
-        QCOMPARE(status.last(), QStringLiteral("End Transfering"));
+        Rig rig(at(10, 0, 0));
+        rig.rc.FTPRun();
+        rig.clock.set(at(10, 0, 30));
+        rig.rc.tick();
+        QCOMPARE(rig.job.started, 1);
+        rig.rc.FTPStop();
+        QCOMPARE(rig.job.stopped, 1);
+        QVERIFY(rig.rc.buttons() == kIdle);
+        rig.job.finish();
+        QVERIFY(!rig.rc.timerActive());
+        QVERIFY(rig.rc.buttons() == kIdle);
+        QCOMPARE(rig.status.last(), QStringLiteral("End Transfering"));
     }
 
     void nowRunsOneJobAndReturnsToIdle() {
-        TempStore store;
-        StatusRecorder status;
-        RunControl rc(status);
-        ManualJob job;
-        job.attach(rc, status);
-        QSignalSpy tray(&rc, &RunControl::trayImageChanged);
-        rc.FTPNow();
-        QCOMPARE(job.started, 1);
-        QVERIFY(rc.buttons() == kBusy);
+        Rig rig;
+        QSignalSpy tray(&rig.rc, &RunControl::trayImageChanged);
+        rig.rc.FTPNow();
+        QCOMPARE(rig.job.started, 1);
+        QVERIFY(rig.rc.buttons() == kBusy);
         QCOMPARE(tray.size(), 1);
         QCOMPARE(tray.at(0).at(0).toInt(), 2);
-        rc.FTPNow(); // ignored while the job runs
-        QCOMPARE(job.started, 1);
-        job.finish();
-        QVERIFY(rc.buttons() == kIdle);
-        QVERIFY(!rc.timerActive());
+        rig.rc.FTPNow(); // ignored while the job runs
+        QCOMPARE(rig.job.started, 1);
+        rig.job.finish();
+        QVERIFY(rig.rc.buttons() == kIdle);
+        QVERIFY(!rig.rc.timerActive());
         QCOMPARE(tray.last().at(0).toInt(), 1);
     }
 };
