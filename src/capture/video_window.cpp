@@ -20,4 +20,9 @@ void VideoWindow::paintEvent(QPaintEvent*) {
     painter.drawImage(rect(), MiraTestCard());
 }
 
+void VideoWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    Q_EMIT resized();
+}
+
 } // namespace zantrel

@@ -12,8 +12,13 @@ class VideoWindow : public QWidget {
     explicit VideoWindow(QWidget* parent = nullptr);
     QSize sizeHint() const override;
 
+  Q_SIGNALS:
+    // The area changed size: the live picture has to be fitted again.
+    void resized();
+
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 };
 
 } // namespace zantrel

@@ -82,6 +82,11 @@ Master::Master(QWidget* parent) : QWidget(parent) {
     messageSink_ = std::make_unique<WindowMessageSink>(this);
     runControl_ = std::make_unique<RunControl>(*statusSink_);
     capture_ = std::make_unique<CaptureWindow>(*messageSink_, videoWindow_);
+    // The picture follows the video area; before the camera is set up there is nothing to fit.
+    connect(videoWindow_, &VideoWindow::resized, this, [this] {
+        if (loaded_)
+            capture_->Resize_Video();
+    });
     ftp_ = std::make_unique<FtpClient>(*statusSink_);
 
     jobs_ = std::make_unique<JobRunner>(ProgramServices(*capture_, *ftp_, *statusSink_, *messageSink_));
@@ -160,13 +165,6 @@ void Master::saveWindowState() {
     SaveSetting(keys::LoadTop, pixelsToTwips(frame.top()));
     SaveSetting(keys::LoadLeft, pixelsToTwips(frame.left()));
     SaveSetting(keys::LoadOverlay, overlayMode_ ? QStringLiteral("YES") : QStringLiteral("NO"));
-}
-
-void Master::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
-    // The picture follows the video area; before the camera is set up there is nothing to fit.
-    if (loaded_)
-        capture_->Resize_Video();
 }
 
 void Master::closeEvent(QCloseEvent* event) {

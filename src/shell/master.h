@@ -54,7 +54,6 @@ class Master : public QWidget {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
 
   private:
     void applyButtons(RunControl::Buttons b);

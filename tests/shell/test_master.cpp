@@ -1,3 +1,6 @@
+#include "capture/capture_view.h"
+#include "capture/capture_window.h"
+#include "capture/video_window.h"
 #include "core/setting_keys.h"
 #include "core/store.h"
 #include "shell/master.h"
@@ -58,6 +61,20 @@ class TestMaster : public QObject {
         QVERIFY(m.masterToolbar()->isEnabled());
         QCOMPARE(m.windowTitle(), QStringLiteral("Webcam Zantrel 2.00"));
         QVERIFY(!m.runControl().timerActive());
+    }
+
+    void livePictureFillsTheVideoArea() {
+        TempStore store;
+        Master m;
+        m.load();
+        m.show();
+        auto* video = m.findChild<VideoWindow*>(QStringLiteral("VideoWindow"));
+        QVERIFY(video);
+        for (const QSize size : {QSize(300, 260), QSize(420, 380)}) {
+            m.resize(size);
+            QVERIFY(m.captureWindow().captureView());
+            QTRY_COMPARE(m.captureWindow().captureView()->size(), video->size());
+        }
     }
 
     void storedGeometryIsInTwipsAndTheMinimumHolds() {
