@@ -18,28 +18,22 @@ namespace {
 // How long a camera may take to deliver its first picture before the test card stands in.
 constexpr int kFirstFrameWaitMs = 5000;
 
+// One whole line at a time, whichever thread writes it.
+void printLine(std::FILE* stream, const QString& text) {
+    static std::mutex mutex;
+    std::lock_guard lock(mutex);
+    std::fprintf(stream, "%s\n", text.toLocal8Bit().constData());
+    std::fflush(stream);
+}
+
 class StdoutStatusSink final : public StatusSink {
   public:
-    void setStatus(const QString& text) override {
-        std::lock_guard lock(mutex_);
-        std::fprintf(stdout, "%s\n", text.toLocal8Bit().constData());
-        std::fflush(stdout);
-    }
-
-  private:
-    std::mutex mutex_;
+    void setStatus(const QString& text) override { printLine(stdout, text); }
 };
 
 class StderrMessageSink final : public MessageSink {
   public:
-    void showMessage(const QString& text) override {
-        std::lock_guard lock(mutex_);
-        std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
-        std::fflush(stderr);
-    }
-
-  private:
-    std::mutex mutex_;
+    void showMessage(const QString& text) override { printLine(stderr, text); }
 };
 
 } // namespace
