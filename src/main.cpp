@@ -1,4 +1,4 @@
-#include "core/one_shot.h"
+#include "publish/one_shot.h"
 #include "core/setting_keys.h"
 #include "core/startup.h"
 #include "core/store.h"

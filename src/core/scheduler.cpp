@@ -140,6 +140,17 @@ QString NextUpdateStatusText(const NextUpdate& n) {
            pad(n.minute, 2) + QLatin1Char(':') + pad(n.second, 2);
 }
 
+QString NextUpdateStampText(const NextUpdate& n) {
+    // At least two digits, zero-padded; a negative number keeps its sign in front.
+    const auto twoDigits = [](int v) {
+        const QString digits = QStringLiteral("%1").arg(qAbs(qint64(v)), 2, 10, QLatin1Char('0'));
+        return v < 0 ? QLatin1Char('-') + digits : digits;
+    };
+    return twoDigits(n.month) + QLatin1Char('-') + twoDigits(n.day) + QLatin1Char('-') + twoDigits(n.year) +
+           QStringLiteral(" at ") + twoDigits(n.hour) + QLatin1Char(':') + twoDigits(n.minute) +
+           QLatin1Char(':') + twoDigits(n.second);
+}
+
 bool IsDue(const NextUpdate& n, const QDateTime& present) {
     const QDate date(n.year, n.month, n.day);
     const QTime time(n.hour, n.minute, n.second);

@@ -26,6 +26,9 @@ NextUpdate ComputeNextUpdate(const QDateTime& present);
 // " Next Update: MM-DD-YYYY at hh:mm:ss" as the status line shows it.
 QString NextUpdateStatusText(const NextUpdate& next);
 
+// "MM-DD-YYYY at hh:mm:ss", every field at least two digits, as the stamp's "&NEXT" shows it.
+QString NextUpdateStampText(const NextUpdate& next);
+
 // True when the present date and time has reached the next update. A date that does not exist is
 // never due; a due time already passed (a missed tick, a suspended machine) is.
 bool IsDue(const NextUpdate& next, const QDateTime& present);

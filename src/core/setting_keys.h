@@ -27,6 +27,8 @@ inline constexpr SettingKey VfwIndex{"VFW", "INDEX", "0"};
 // The format chosen for one camera: the key is the prefix, "_" and the camera's identity with every
 // character other than a letter or digit replaced by "_". A GStreamer caps text; "" lets the camera choose.
 inline constexpr SettingKey VfwFormat{"VFW", "FORMAT", ""};
+// How long a newly connected camera runs before its frames are used (auto exposure settles), in ms.
+inline constexpr SettingKey VfwWarmUp{"VFW", "WARMUP", "1500"};
 
 // PREF: preferences.
 inline constexpr SettingKey PrefAutoRun{"PREF", "ARUN", "0"};
@@ -66,6 +68,10 @@ inline constexpr SettingKey ImageTextString{"IMAGE", "TEXTSTRING", kComputedDefa
 inline constexpr SettingKey ImageTimePos{"IMAGE", "TIMEPOS", "0"};
 inline constexpr SettingKey ImageDatePos{"IMAGE", "DATEPOS", "0"};
 inline constexpr SettingKey ImageTextPos{"IMAGE", "TEXTPOS", "0"};
+// Archive retention: copies older than this many days, or beyond this many megabytes in all, are
+// deleted oldest first. 0 switches the limit off.
+inline constexpr SettingKey ImageKeepDays{"IMAGE", "KEEPDAYS", "0"};
+inline constexpr SettingKey ImageKeepMb{"IMAGE", "KEEPMB", "0"};
 
 // FTP: uploads. The job does not upload unless told to; the settings dialog shows the box ticked.
 inline constexpr SettingKey FtpUploadAtJob{"FTP", "UPLOAD", "0"};
@@ -81,6 +87,12 @@ inline constexpr SettingKey FtpEntryLogin{"FTP", "LOGIN", ""};
 inline constexpr SettingKey FtpEntryPassword{"FTP", "PASSWORD", ""};
 inline constexpr SettingKey FtpEntryUrl{"FTP", "URL", ""};
 inline constexpr SettingKey FtpEntryPassive{"FTP", "PASSIVE", "0"};
+// Upload to a temporary name and rename it over the final one (0 writes the final name directly).
+inline constexpr SettingKey FtpEntryAtomic{"FTP", "ATOMIC", "1"};
+// A trusted public key for FTPS, "sha256//" and its base64 hash, as libcurl pins it.
+inline constexpr SettingKey FtpEntryPinned{"FTP", "PINNED", ""};
+// A private key file for SFTP login.
+inline constexpr SettingKey FtpEntryKeyFile{"FTP", "KEYFILE", ""};
 
 // MODEM: carried through the settings dialog only.
 inline constexpr SettingKey ModemCom{"MODEM", "COM", "3"};

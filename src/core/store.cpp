@@ -191,6 +191,9 @@ FtpServerEntry ReadServerEntry(std::int64_t entry) {
     e.password = field(keys::FtpEntryPassword);
     e.directory = field(keys::FtpEntryUrl);
     e.passive = LeadingNumber(field(keys::FtpEntryPassive)) == 1.0;
+    e.atomic = LeadingNumber(field(keys::FtpEntryAtomic)) != 0.0;
+    e.pinnedKey = field(keys::FtpEntryPinned);
+    e.keyFile = field(keys::FtpEntryKeyFile);
     return e;
 }
 

@@ -74,6 +74,9 @@ struct FtpServerEntry {
     QString password;
     QString directory;
     bool passive = false;
+    bool atomic = true; // upload to a temporary name, then rename
+    QString pinnedKey;  // FTPS: "sha256//…" trusted public key
+    QString keyFile;    // SFTP: private key file
 };
 FtpServerEntry ReadServerEntry(std::int64_t entry);
 

@@ -1,7 +1,6 @@
 #include "imaging/stamp.h"
 
 #include "core/clock.h"
-#include "core/scheduler.h"
 
 namespace zantrel {
 
@@ -11,13 +10,6 @@ namespace {
 QString twoDigits(int v) {
     const QString digits = QStringLiteral("%1").arg(qAbs(qint64(v)), 2, 10, QLatin1Char('0'));
     return v < 0 ? QLatin1Char('-') + digits : digits;
-}
-
-QString nextUpdateText() {
-    const NextUpdate n = ComputeNextUpdate();
-    return twoDigits(n.month) + QLatin1Char('-') + twoDigits(n.day) + QLatin1Char('-') + twoDigits(n.year) +
-           QStringLiteral(" at ") + twoDigits(n.hour) + QLatin1Char(':') + twoDigits(n.minute) +
-           QLatin1Char(':') + twoDigits(n.second);
 }
 
 } // namespace
@@ -72,7 +64,7 @@ void DrawStamp(StampSurface& surface, int slot, int position, quint32 colour, QS
     surface.print(text);
 }
 
-QString ExpandStampText(const QString& text) {
+QString ExpandStampText(const QString& text, const QString& nextUpdate) {
     const qsizetype length = text.size();
     QString result;
     for (qsizetype i = 0; i < length; ++i) {
@@ -88,7 +80,7 @@ QString ExpandStampText(const QString& text) {
             result += StampTimeText(clock().now());
             i += 4;
         } else if (word == QLatin1String("&NEXT")) {
-            result += nextUpdateText();
+            result += nextUpdate;
             i += 4;
         } else {
             result += text[i];
@@ -116,7 +108,7 @@ void StampItems(StampSurface& surface, const StampParams& params) {
         DrawStamp(surface, kDateSlot, params.datePos, params.dateColor, date);
     }
     if (params.text) {
-        QString text = ExpandStampText(params.freeText);
+        QString text = ExpandStampText(params.freeText, params.nextUpdate);
         DrawStamp(surface, kTextSlot, params.textPos, params.textColor, text);
     }
 }

@@ -20,6 +20,7 @@ struct StampParams {
     int timePos = 0, datePos = 0, textPos = 0;
     quint32 timeColor = 0xFFFFFF, dateColor = 0xFFFFFF, textColor = 0xFFFFFF;
     QString freeText;
+    QString nextUpdate; // what "&NEXT" in the free text becomes
     bool transparent = true;
     quint32 backColor = 0;
 };
@@ -39,8 +40,8 @@ QString StampDateText(const QDateTime& moment);
 void DrawStamp(StampSurface& surface, int slot, int position, quint32 colour, QString& text);
 
 // The free text with "&DATE", "&TIME" and "&NEXT" (any letter case) replaced by the current date, the
-// current time and the next update ("MM-DD-YYYY at hh:mm:ss").
-QString ExpandStampText(const QString& text);
+// current time and `nextUpdate` (the caller's "MM-DD-YYYY at hh:mm:ss").
+QString ExpandStampText(const QString& text, const QString& nextUpdate);
 
 // Prints the switched-on items on the frame: the time, then the date, then the expanded free text, each
 // reading the clock afresh. Any thread, while a QGuiApplication exists.

@@ -2,7 +2,7 @@
 
 #include "capture/capture_window.h"
 #include "capture/video_window.h"
-#include "core/job_runner.h"
+#include "publish/job_runner.h"
 #include "core/setting_keys.h"
 #include "core/store.h"
 #include "core/version.h"

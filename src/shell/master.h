@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/run_control.h"
+#include "publish/run_control.h"
 #include "core/sinks.h"
 
 #include <QWidget>

@@ -118,6 +118,8 @@ class TestScheduler : public QObject {
                  QStringLiteral(" Next Update: 03-05-2027 at 07:04:09"));
         QCOMPARE(NextUpdateStatusText(nu(999, 12, 25, 23, 59, 59)),
                  QStringLiteral(" Next Update: 12-25-0999 at 23:59:59"));
+        // The stamp's "&NEXT" pads to two digits only and keeps a sign.
+        QCOMPARE(NextUpdateStampText(nu(999, 3, -5, 7, 4, 9)), QStringLiteral("03--05-999 at 07:04:09"));
     }
 
     void dueTest() {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/publish_job.h"
+#include "publish/publish_job.h"
 
 #include <QObject>
 #include <atomic>

@@ -1,11 +1,11 @@
-#include "core/one_shot.h"
+#include "publish/one_shot.h"
 
 #include "capture/capture_window.h"
-#include "core/job_runner.h"
 #include "core/setting_keys.h"
 #include "core/sinks.h"
 #include "core/store.h"
 #include "ftp/ftp_client.h"
+#include "publish/job_runner.h"
 
 #include <QCoreApplication>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "core/run_control.h"
+#include "publish/run_control.h"
 
 #include "core/clock.h"
 #include "core/setting_keys.h"

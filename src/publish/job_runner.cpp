@@ -1,4 +1,4 @@
-#include "core/job_runner.h"
+#include "publish/job_runner.h"
 
 #include "ftp/ftp_client.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/live_values.h"
+#include "publish/live_values.h"
 
 #include <QDateTime>
 #include <QImage>

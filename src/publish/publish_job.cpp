@@ -1,8 +1,8 @@
-#include "core/publish_job.h"
+#include "publish/publish_job.h"
 
 #include "capture/capture_window.h"
 #include "core/clock.h"
-#include "core/live_values.h"
+#include "core/scheduler.h"
 #include "core/setting_keys.h"
 #include "core/sinks.h"
 #include "core/store.h"
@@ -10,6 +10,7 @@
 #include "ftp/hangup.h"
 #include "imaging/jpeg_writer.h"
 #include "imaging/stamp.h"
+#include "publish/live_values.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -40,6 +41,7 @@ StampParams JobStampParams(const LiveValues::Values& live) {
     stamp.time = ReadFlag(keys::ImageTime);
     stamp.date = ReadFlag(keys::ImageDate);
     stamp.text = ReadFlag(keys::ImageText);
+    stamp.nextUpdate = NextUpdateStampText(ComputeNextUpdate());
     return stamp;
 }
 

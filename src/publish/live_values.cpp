@@ -1,4 +1,4 @@
-#include "core/live_values.h"
+#include "publish/live_values.h"
 
 #include "core/setting_keys.h"
 #include "core/store.h"

@@ -1,5 +1,5 @@
 #include "core/clock.h"
-#include "core/run_control.h"
+#include "publish/run_control.h"
 #include "core/setting_keys.h"
 #include "core/store.h"
 #include "support/status_recorder.h"

@@ -1,8 +1,8 @@
 // Run control driving real jobs on the worker thread: the window's view of a job that uploads.
 #include "core/clock.h"
-#include "core/job_runner.h"
-#include "core/live_values.h"
-#include "core/run_control.h"
+#include "publish/job_runner.h"
+#include "publish/live_values.h"
+#include "publish/run_control.h"
 #include "core/setting_keys.h"
 #include "core/store.h"
 #include "ftp/ftp_client.h"

@@ -1,7 +1,7 @@
 // Whole publishing jobs against real FTP servers started here, with real JPEG files on disk.
 #include "core/clock.h"
-#include "core/live_values.h"
-#include "core/publish_job.h"
+#include "publish/live_values.h"
+#include "publish/publish_job.h"
 #include "core/setting_keys.h"
 #include "core/store.h"
 #include "ftp/ftp_client.h"
