@@ -1,11 +1,11 @@
 // Whole publishing jobs against real FTP servers started here, with real JPEG files on disk.
 #include "core/clock.h"
-#include "publish/live_values.h"
-#include "publish/publish_job.h"
 #include "core/setting_keys.h"
 #include "core/store.h"
 #include "ftp/ftp_client.h"
 #include "imaging/jpeg_writer.h"
+#include "publish/live_values.h"
+#include "publish/publish_job.h"
 #include "support/ftp_test_files.h"
 #include "support/ftp_test_servers.h"
 #include "support/status_recorder.h"
