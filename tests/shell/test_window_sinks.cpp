@@ -55,14 +55,10 @@ class TestWindowSinks : public QObject {
     }
 
     void statusTextsReachTheLabelAsOneLine() {
-        auto label = std::make_unique<QLabel>();
-        LabelStatusSink sink(label.get());
+        QLabel label;
+        LabelStatusSink sink(&label);
         onWorker([&] { sink.setStatus(QStringLiteral("Error:550 no\r\nsuch\tfile\x1b[2J\u2028end")); });
-        QTRY_COMPARE(label->text(), QStringLiteral("Error:550 no  such file [2J end"));
-        label.reset();
-        // The label is gone; texts still queued or set later go nowhere.
-        onWorker([&] { sink.setStatus(QStringLiteral("End Transfering")); });
-        QTest::qWait(50);
+        QTRY_COMPARE(label.text(), QStringLiteral("Error:550 no  such file [2J end"));
     }
 };
 
