@@ -10,6 +10,7 @@
 #include "ftp/hangup.h"
 #include "imaging/jpeg_writer.h"
 #include "imaging/stamp.h"
+#include "publish/archive_retention.h"
 #include "publish/live_values.h"
 
 #include <QDir>
@@ -89,8 +90,10 @@ PublishOutcome RunPublishJob(const PublishServices& s) {
 
     if (ReadFlag(keys::ImageSaveCopy)) {
         const QString folder = GetSetting(keys::ImagePath, QDir::currentPath());
-        outcome.archiveWritten =
-            SavePictureAsJpeg(target, ArchiveFileName(folder, clock().now()), quality, *s.messages);
+        const QString archive = ArchiveFileName(folder, clock().now());
+        outcome.archiveWritten = SavePictureAsJpeg(target, archive, quality, *s.messages);
+        if (outcome.archiveWritten)
+            KeepArchiveWithinLimits(archive, clock().now());
     }
 
     outcome.uploadsOn = ReadFlag(keys::FtpUploadAtJob);
