@@ -1,9 +1,9 @@
 // Archive retention: what a job deletes from the archive folder, and how often it reads the folder.
 #include "core/clock.h"
-#include "core/sinks.h"
 #include "core/store.h"
 #include "publish/archive_retention.h"
 #include "publish/publish_job.h"
+#include "support/message_recorder.h"
 #include "support/temp_store.h"
 
 #include <QDir>
@@ -13,10 +13,6 @@
 using namespace zantrel;
 
 namespace {
-
-struct NoMessages final : MessageSink {
-    void showMessage(const QString&) override {}
-};
 
 void writeFile(const QString& path, qint64 size, const QDateTime& fileTime) {
     QFile file(path);
@@ -40,23 +36,18 @@ class TestArchiveRetention : public QObject {
   private Q_SLOTS:
     // A job with an archive copy, over a folder the test fills; the working file is in the same folder.
     void jobDeletesTheOldestCopiesBeyondTheLimits_data() {
-        QTest::addColumn<QString>("keepDays");
-        QTest::addColumn<QString>("keepMb");
+        QTest::addColumn<int>("keepDays");
+        QTest::addColumn<int>("keepMb");
         QTest::addColumn<int>("deleted"); // the oldest n of kCopies
-        QTest::newRow("no limits") << "0"
-                                   << "0" << 0;
-        QTest::newRow("age") << "20"
-                             << "0" << 1;
-        QTest::newRow("size") << "0"
-                              << "1" << 2;
-        QTest::newRow("both, age the stricter") << "3"
-                                                << "1" << 3;
-        QTest::newRow("both, size the stricter") << "20"
-                                                 << "1" << 2;
+        QTest::newRow("no limits") << 0 << 0 << 0;
+        QTest::newRow("age") << 20 << 0 << 1;
+        QTest::newRow("size") << 0 << 1 << 2;
+        QTest::newRow("both, age the stricter") << 3 << 1 << 3;
+        QTest::newRow("both, size the stricter") << 20 << 1 << 2;
     }
     void jobDeletesTheOldestCopiesBeyondTheLimits() {
-        QFETCH(QString, keepDays);
-        QFETCH(QString, keepMb);
+        QFETCH(int, keepDays);
+        QFETCH(int, keepMb);
         QFETCH(int, deleted);
         test::TempStore store;
         const QDir dir(store.dir());
@@ -67,12 +58,12 @@ class TestArchiveRetention : public QObject {
         QVERIFY(dir.mkdir(QStringLiteral("01011990000001.JPG")));
         store.set("IMAGE", QStringLiteral("SAVEACOPY"), QStringLiteral("1"));
         store.set("IMAGE", QStringLiteral("PATH"), store.dir());
-        store.set("IMAGE", QStringLiteral("KEEPDAYS"), keepDays);
-        store.set("IMAGE", QStringLiteral("KEEPMB"), keepMb);
+        store.set("IMAGE", QStringLiteral("KEEPDAYS"), QString::number(keepDays));
+        store.set("IMAGE", QStringLiteral("KEEPMB"), QString::number(keepMb));
 
         ManualClock at(kNow);
         ScopedClock clockSet(at);
-        NoMessages messages;
+        test::MessageRecorder messages;
         LiveValues live;
         PublishServices s;
         s.grabFrame = [](QImage& target) { target = QImage(160, 120, QImage::Format_RGB32); };
@@ -96,14 +87,15 @@ class TestArchiveRetention : public QObject {
         const auto nameAt = [](const QDateTime& t) {
             return t.toString(QStringLiteral("ddMMyyyyHHmmss")) + QStringLiteral(".JPG");
         };
-        // One copy every 30 s before kNow, the newest first. Only the oldest, which the jobs below
-        // delete, are on disk; the lister reports the rest without reading anything.
+        // One copy every 30 s, the newest first, the oldest ~20 beyond the 35 days kept. Only the oldest,
+        // which the jobs below delete, are on disk; the lister reports the rest without reading anything.
+        const ArchiveRetention::Limits keep{35, 0};
         std::vector<ArchiveRetention::Entry> listed;
-        int due = 0; // older than 30 days at the first job
-        for (int i = 1; i <= kStored; ++i) {
-            const QDateTime t = kNow.addSecs(-30 * i);
+        int due = 0; // at the first job
+        for (int i = 0; i < kStored; ++i) {
+            const QDateTime t = kNow.addSecs(-24'600 - 30 * i);
             listed.push_back({nameAt(t), 1000});
-            due += t < kNow.addDays(-30);
+            due += t < kNow.addDays(-keep.keepDays);
         }
         const int onDisk = due + kJobs + 5;
         for (int i = kStored - onDisk; i < kStored; ++i)
@@ -121,7 +113,7 @@ class TestArchiveRetention : public QObject {
             const QDateTime now = kNow.addSecs(30 * n);
             const QString copy = dir.filePath(nameAt(now));
             writeFile(copy, 1000, now);
-            deleted += int(retention.afterCopy(copy, {30, 0}, now).size());
+            deleted += int(retention.afterCopy(copy, keep, now).size());
         };
         for (int n = 0; n < kJobs; ++n)
             job(n);
@@ -138,7 +130,7 @@ class TestArchiveRetention : public QObject {
         QCOMPARE(reads, 2);
         QCOMPARE(deleted, due + kJobs + 1);
         QTemporaryDir other;
-        retention.afterCopy(other.filePath(nameAt(kNow)), {30, 0}, kNow);
+        retention.afterCopy(other.filePath(nameAt(kNow)), keep, kNow);
         QCOMPARE(reads, 3);
     }
 };
