@@ -98,9 +98,15 @@ PyFtpServer::PyFtpServer(const QString& hangOn, PyFtpFault fault) {
                      QStringLiteral("--log"), dir_.filePath(QStringLiteral("log"))};
     if (!hangOn.isEmpty())
         args << QStringLiteral("--hang-on") << hangOn;
+    static const char* const faultArgs[] = {"",
+                                            "--no-connect-back",
+                                            "--stall-data",
+                                            "--no-rename",
+                                            "--no-rename-over",
+                                            "--drop-first-upload",
+                                            "--slow"};
     if (fault != PyFtpFault::None)
-        args << (fault == PyFtpFault::StallData ? QStringLiteral("--stall-data")
-                                                : QStringLiteral("--no-connect-back"));
+        args << QString::fromLatin1(faultArgs[static_cast<int>(fault)]);
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process_.start(QStringLiteral("/usr/bin/python3"), args);
     QDeadlineTimer deadline(10000);

@@ -53,8 +53,12 @@ class FtpServerFixture {
 
 enum class PyFtpFault {
     None,
-    NoConnectBack, // agrees to active mode but never opens the data connection
-    StallData,     // passive only: stops reading an upload after its first bytes
+    NoConnectBack,   // agrees to active mode but never opens the data connection
+    StallData,       // passive only: stops reading an upload after its first bytes
+    NoRename,        // refuses every rename
+    NoRenameOver,    // refuses to rename onto an existing file
+    DropFirstUpload, // resets the data connection of the first upload after its first bytes
+    Slow,            // reads uploads at 32 KB/s
 };
 
 // pyftpdlib (Debian's python3-pyftpdlib under /usr/bin/python3): user "cam", password "secret",

@@ -1,0 +1,182 @@
+// One server of the job: the picture on the server is replaced whole, flaky servers are tried again,
+// a stop ends everything at once.
+#include "ftp/ftp_client.h"
+#include "ftp/server_upload.h"
+#include "support/ftp_test_files.h"
+#include "support/ftp_test_servers.h"
+#include "support/status_recorder.h"
+#include "support/temp_store.h"
+#include "support/worker.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QtTest>
+#include <atomic>
+#include <thread>
+
+using namespace zantrel;
+using namespace zantrel::test;
+using namespace std::chrono_literals;
+
+Q_DECLARE_METATYPE(zantrel::test::PyFtpFault)
+
+namespace {
+
+FtpServerEntry entryFor(const FtpServerFixture& server, const QString& folder = {}) {
+    FtpServerEntry e;
+    e.address = QStringLiteral("127.0.0.1");
+    e.port = server.port();
+    e.login = server.user();
+    e.password = server.password();
+    e.directory = folder;
+    e.passive = true;
+    return e;
+}
+
+// Reads a file over and over on a thread of its own and notes every content that is not one of the
+// expected ones (a missing file counts as expected).
+class Viewer {
+  public:
+    Viewer(QString path, QList<QByteArray> expected)
+        : path_(std::move(path)), expected_(std::move(expected)), thread_([this] { run(); }) {}
+    ~Viewer() { stop(); }
+    int stop() {
+        done_ = true;
+        if (thread_.joinable())
+            thread_.join();
+        return bad_;
+    }
+    int reads() const { return reads_; }
+
+  private:
+    void run() {
+        while (!done_) {
+            const QByteArray seen = readFile(path_);
+            if (!seen.isNull()) {
+                ++reads_;
+                if (!expected_.contains(seen))
+                    ++bad_;
+            }
+            std::this_thread::sleep_for(2ms);
+        }
+    }
+    QString path_;
+    QList<QByteArray> expected_;
+    std::atomic<bool> done_{false};
+    std::atomic<int> bad_{0}, reads_{0};
+    std::thread thread_;
+};
+
+} // namespace
+
+class TestServerUpload : public QObject {
+    Q_OBJECT
+
+  private:
+    std::unique_ptr<TempStore> store_;
+
+  private Q_SLOTS:
+    void init() { store_ = std::make_unique<TempStore>(); }
+    void cleanup() { store_.reset(); }
+
+    // Three pictures in a row while a viewer keeps reading the remote file: every read is a whole picture,
+    // whatever the server allows (rename over, delete then rename, no rename: direct upload, said once),
+    // and a connection reset mid-transfer is tried again. No temporary file stays behind.
+    void replacesWhole_data() {
+        QTest::addColumn<PyFtpFault>("fault");
+        QTest::addColumn<QStringList>("verbs"); // seen in the server's log
+        QTest::addRow("slow server") << PyFtpFault::Slow << QStringList{"RNFR", "RNTO"};
+        QTest::addRow("no rename over a file") << PyFtpFault::NoRenameOver << QStringList{"DELE", "RNTO"};
+        QTest::addRow("dropped upload") << PyFtpFault::DropFirstUpload << QStringList{"RNTO"};
+        QTest::addRow("no rename at all") << PyFtpFault::NoRename << QStringList{"RNFR"};
+    }
+    void replacesWhole() {
+        QFETCH(PyFtpFault, fault);
+        QFETCH(QStringList, verbs);
+        PyFtpServer server({}, fault);
+        VERIFY_FTP_SERVER(server);
+        const QList<QByteArray> pictures{noiseJpeg(320, 240), noiseJpeg(400, 300), noiseJpeg(480, 360)};
+        const QString remote = server.root() + QStringLiteral("/cam/webcam.jpg");
+        QVERIFY(QDir(server.root()).mkpath(QStringLiteral("cam")) && writeFile(remote, pictures[0]));
+        StatusRecorder status;
+        FtpClient ftp(status);
+        FtpLimits limits;
+        limits.retryPauses[0] = limits.retryPauses[1] = 200ms;
+        ftp.setLimits(limits);
+        Viewer viewer(remote, pictures);
+        for (int i = 1; i < 3; ++i) {
+            QVERIFY(writeFile(QStringLiteral("webcam.jpg"), pictures[i]));
+            ServerUploadResult r;
+            onWorker([&] {
+                r = UploadToServer(ftp, status, entryFor(server, QStringLiteral("cam")),
+                                   QStringLiteral("webcam.jpg"), QStringLiteral("webcam.jpg"));
+            });
+            QVERIFY2(r.uploaded && r.folderChanged, qPrintable(status.texts().join(QLatin1Char('|'))));
+            QCOMPARE(readFile(remote), pictures[i]);
+        }
+        QCOMPARE(viewer.stop(), 0);
+        QVERIFY(viewer.reads() > 0);
+        for (const QString& verb : verbs)
+            QVERIFY2(server.count(verb) > 0, qPrintable(verb));
+        QVERIFY(!QFile::exists(remote + QStringLiteral(".part")));
+        const QStringList texts = status.texts();
+        QCOMPARE(texts.count(QStringLiteral("File Transfered.")), 2);
+        QCOMPARE(texts.filter(QStringLiteral("refuses renames")).size(),
+                 fault == PyFtpFault::NoRename ? 1 : 0);
+        QCOMPARE(texts.count(QStringLiteral("Retrying... 127.0.0.1")),
+                 fault == PyFtpFault::DropFirstUpload ? 1 : 0);
+        QVERIFY(!texts.join(QLatin1Char('|')).contains(server.password()));
+    }
+
+    // Quick failures are tried three times, a timeout once; a missing folder is reported in the result
+    // (the file went to the login folder); a stop during the pause ends it at once, and the stop itself
+    // returns at once.
+    void retries_data() {
+        QTest::addColumn<int>("target"); // 0 refused port, 1 silent server, 2 missing folder
+        QTest::addColumn<int>("connects");
+        QTest::addRow("refused") << 0 << 3;
+        QTest::addRow("silent server") << 1 << 1;
+        QTest::addRow("missing folder") << 2 << 1;
+    }
+    void retries() {
+        QFETCH(int, target);
+        QFETCH(int, connects);
+        PyFtpServer server;
+        VERIFY_FTP_SERVER(server);
+        HungFtpServer hung;
+        FtpServerEntry e = entryFor(server, target == 2 ? QStringLiteral("nowhere") : QString());
+        e.port = target == 0 ? closedPort() : target == 1 ? hung.port() : server.port();
+        QVERIFY(writeFile(QStringLiteral("webcam.jpg"), patternBytes(500)));
+        StatusRecorder status;
+        FtpClient ftp(status);
+        FtpLimits limits;
+        limits.connect = 1s;
+        limits.retryPauses[0] = limits.retryPauses[1] = 100ms;
+        ftp.setLimits(limits);
+        ServerUploadResult r;
+        onWorker([&] {
+            r = UploadToServer(ftp, status, e, QStringLiteral("webcam.jpg"), QStringLiteral("webcam.jpg"));
+        });
+        QCOMPARE(status.texts().filter(QStringLiteral("Connecting...")).size(), connects);
+        QCOMPARE(r.uploaded, target == 2);
+        QCOMPARE(r.folderChanged, target != 2);
+        if (target != 0)
+            return;
+        // The same refused server with the usual pauses, stopped during the first one.
+        ftp.setLimits(FtpLimits{});
+        StatusRecorder* s = &status;
+        std::thread job(
+            [&] { r = UploadToServer(ftp, *s, e, QStringLiteral("webcam.jpg"), QStringLiteral("w.jpg")); });
+        QTRY_COMPARE_WITH_TIMEOUT(status.texts().count(QStringLiteral("Retrying... 127.0.0.1")), 3, 3000);
+        QElapsedTimer clock;
+        clock.start();
+        ftp.FtpDisconnect();
+        QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed())));
+        job.join();
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(!r.uploaded);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestServerUpload)
+#include "test_server_upload.moc"
