@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QtTest>
 #include <atomic>
+#include <future>
 #include <thread>
 
 using namespace zantrel;
@@ -34,39 +35,15 @@ FtpServerEntry entryFor(const FtpServerFixture& server, const QString& folder = 
     return e;
 }
 
-// Reads a file over and over on a thread of its own and notes every content that is not one of the
-// expected ones (a missing file counts as expected).
-class Viewer {
-  public:
-    Viewer(QString path, QList<QByteArray> expected)
-        : path_(std::move(path)), expected_(std::move(expected)), thread_([this] { run(); }) {}
-    ~Viewer() { stop(); }
-    int stop() {
-        done_ = true;
-        if (thread_.joinable())
-            thread_.join();
-        return bad_;
+// Reads path over and over until done; counts the reads and those that are none of the expected contents.
+void watch(const QString& path, const QList<QByteArray>& expected, const std::atomic<bool>& done, int& reads,
+           int& bad) {
+    for (; !done; std::this_thread::sleep_for(2ms)) {
+        const QByteArray seen = readFile(path);
+        reads += !seen.isNull();
+        bad += !seen.isNull() && !expected.contains(seen);
     }
-    int reads() const { return reads_; }
-
-  private:
-    void run() {
-        while (!done_) {
-            const QByteArray seen = readFile(path_);
-            if (!seen.isNull()) {
-                ++reads_;
-                if (!expected_.contains(seen))
-                    ++bad_;
-            }
-            std::this_thread::sleep_for(2ms);
-        }
-    }
-    QString path_;
-    QList<QByteArray> expected_;
-    std::atomic<bool> done_{false};
-    std::atomic<int> bad_{0}, reads_{0};
-    std::thread thread_;
-};
+}
 
 } // namespace
 
@@ -104,7 +81,14 @@ class TestServerUpload : public QObject {
         FtpLimits limits;
         limits.retryPauses[0] = limits.retryPauses[1] = 200ms;
         ftp.setLimits(limits);
-        Viewer viewer(remote, pictures);
+        std::atomic<bool> done{false};
+        int reads = 0, bad = 0;
+        std::thread viewer([&] { watch(remote, pictures, done, reads, bad); });
+        const auto joinViewer = qScopeGuard([&] { // also when a check below fails
+            done = true;
+            if (viewer.joinable())
+                viewer.join();
+        });
         for (int i = 1; i < 3; ++i) {
             QVERIFY(writeFile(QStringLiteral("webcam.jpg"), pictures[i]));
             ServerUploadResult r;
@@ -115,8 +99,9 @@ class TestServerUpload : public QObject {
             QVERIFY2(r.uploaded && r.folderChanged, qPrintable(status.texts().join(QLatin1Char('|'))));
             QCOMPARE(readFile(remote), pictures[i]);
         }
-        QCOMPARE(viewer.stop(), 0);
-        QVERIFY(viewer.reads() > 0);
+        done = true;
+        viewer.join();
+        QVERIFY(reads > 0 && bad == 0);
         for (const QString& verb : verbs)
             QVERIFY2(server.count(verb) > 0, qPrintable(verb));
         QVERIFY(!QFile::exists(remote + QStringLiteral(".part")));
@@ -166,14 +151,15 @@ class TestServerUpload : public QObject {
         // The same refused server with the usual pauses, stopped during the first one.
         ftp.setLimits(FtpLimits{});
         StatusRecorder* s = &status;
-        std::thread job(
-            [&] { r = UploadToServer(ftp, *s, e, QStringLiteral("webcam.jpg"), QStringLiteral("w.jpg")); });
+        auto job = std::async(std::launch::async, [&] { // waited for even when a check fails
+            r = UploadToServer(ftp, *s, e, QStringLiteral("webcam.jpg"), QStringLiteral("w.jpg"));
+        });
         QTRY_COMPARE_WITH_TIMEOUT(status.texts().count(QStringLiteral("Retrying... 127.0.0.1")), 3, 3000);
         QElapsedTimer clock;
         clock.start();
         ftp.FtpDisconnect();
         QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed())));
-        job.join();
+        job.wait();
         QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
         QVERIFY(!r.uploaded);
     }
