@@ -8,6 +8,7 @@
 #include "core/store.h"
 #include "ftp/ftp_client.h"
 #include "ftp/hangup.h"
+#include "ftp/server_upload.h"
 #include "imaging/jpeg_writer.h"
 #include "imaging/stamp.h"
 #include "publish/archive_retention.h"
@@ -63,13 +64,12 @@ void uploadToServers(const PublishServices& s, PublishOutcome& outcome) {
                                 QStringLiteral("%1 does not exist; nothing was uploaded").arg(file));
             continue;
         }
-        s.ftp->FtpConnect(server.address, server.port, server.login, server.password, server.passive);
-        if (!server.directory.isEmpty())
-            s.ftp->FtpSetCurrentDirectory(server.directory);
         // The remote file takes the working file's name, without the local folders it lives in.
-        if (s.ftp->FtpUploadFile(file, QFileInfo(file).fileName()))
+        const ServerUploadResult r =
+            UploadToServer(*s.ftp, *s.status, server, file, QFileInfo(file).fileName(), s.cancelled);
+        // A file that went to the login folder instead of the server's folder is not where it belongs.
+        if (r.uploaded && r.folderChanged)
             ++outcome.serversUploaded;
-        s.ftp->FtpDisconnect();
     }
 }
 
