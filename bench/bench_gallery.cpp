@@ -21,6 +21,7 @@
 #include <QRandomGenerator>
 #include <QTimer>
 #include <cstdio>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -101,7 +102,15 @@ struct Fill {
     double firstScreenMs = -1;
     double fillMs = 0;
     double maxStallMs = 0;
+    double maxBusyMs = 0; // the most CPU time the UI thread itself spent between two ticks
+    double cpuMs = 0;     // the whole process during the fill
 };
+
+double cpuMs(clockid_t clock) {
+    timespec t{};
+    clock_gettime(clock, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
 
 bool screenComplete(const Gallery& gallery) {
     const auto& model = gallery.model();
@@ -130,10 +139,15 @@ Fill openGallery(const QString& folder, const QString& cacheRoot) {
     probe.setTimerType(Qt::PreciseTimer);
     probe.setInterval(1);
     qint64 lastTick = 0;
+    double lastCpu = cpuMs(CLOCK_THREAD_CPUTIME_ID);
+    const double processStart = cpuMs(CLOCK_PROCESS_CPUTIME_ID);
     QObject::connect(&probe, &QTimer::timeout, &loop, [&] {
         const qint64 now = clock.nsecsElapsed();
         fill.maxStallMs = std::max(fill.maxStallMs, (now - lastTick) / 1e6 - 1);
         lastTick = now;
+        const double cpu = cpuMs(CLOCK_THREAD_CPUTIME_ID);
+        fill.maxBusyMs = std::max(fill.maxBusyMs, cpu - lastCpu);
+        lastCpu = cpu;
         if (fill.firstScreenMs < 0 && screenComplete(gallery))
             fill.firstScreenMs = now / 1e6;
     });
@@ -143,6 +157,7 @@ Fill openGallery(const QString& folder, const QString& cacheRoot) {
     lastTick = clock.nsecsElapsed();
     loop.exec();
     fill.fillMs = clock.nsecsElapsed() / 1e6;
+    fill.cpuMs = cpuMs(CLOCK_PROCESS_CPUTIME_ID) - processStart;
     while (fill.firstScreenMs < 0 && clock.elapsed() < fill.fillMs + 10000) // a fill shorter than a screen
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     return fill;
@@ -172,8 +187,12 @@ int runGallery() {
         "gallery n=%d first_screen_ms=%.0f fill_ms=%.0f warm_fill_ms=%.0f rss_mb=%.0f max_stall_ms=%.1f\n", n,
         cold.firstScreenMs, cold.fillMs, warm.fillMs, peakRssMb(),
         std::max(cold.maxStallMs, warm.maxStallMs));
-    std::fprintf(stderr, "gallery: %dx%d files; warm first_screen_ms=%.0f; load average before %.2f\n",
-                 size.width(), size.height(), warm.firstScreenMs, load[0]);
+    std::fprintf(
+        stderr,
+        "gallery: %dx%d files; load average %.2f before; warm first_screen_ms=%.0f; cpu_ms cold=%.0f "
+        "warm=%.0f; longest UI-thread work between two ticks %.1f ms\n",
+        size.width(), size.height(), load[0], warm.firstScreenMs, cold.cpuMs, warm.cpuMs,
+        std::max(cold.maxBusyMs, warm.maxBusyMs));
     return 0;
 }
 

@@ -1,17 +1,21 @@
 #include "gallery/gallery.h"
 
 #include "core/store.h"
-#include "gallery/gallery_caption.h"
+#include "gallery/caption_pictures.h"
 #include "gallery/gallery_model.h"
 #include "gallery/image_view.h"
 #include "gallery/thumbnail_loader.h"
+#include "shell/caption_row.h"
+#include "shell/drag_window.h"
 
 #include <QCloseEvent>
 #include <QDir>
+#include <QEvent>
 #include <QLabel>
 #include <QListView>
 #include <QScrollBar>
 #include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace zantrel {
@@ -19,6 +23,7 @@ namespace zantrel {
 namespace {
 
 constexpr int kScrollSettleMs = 60;
+constexpr int kMargin = 10; // between the window's edges and the grid
 const QString kMaxRes = QStringLiteral("maxres");
 const QString kClose = QStringLiteral("close");
 
@@ -46,14 +51,20 @@ Gallery::Gallery(Options options, QWidget* parent)
     setObjectName(QStringLiteral("Gallery"));
     setMinimumSize(kMinimumSize);
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(10, 2, 10, 4);
-    layout->setSpacing(2);
-
-    caption_ = new GalleryCaption(QStringLiteral(" Image Gallery"), this);
-    caption_->addButton(kMaxRes, QStringLiteral("maximize"), QString());
-    caption_->addButton(kClose, QStringLiteral("close"), QStringLiteral("Close"));
-    connect(caption_, &GalleryCaption::clicked, this, &Gallery::captionClicked);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    caption_ = new CaptionRow(this, 2);
+    caption_->setPictureLeft(kMargin);
+    caption_->picture()->setText(QStringLiteral(" Image Gallery"));
+    caption_->picture()->setAccessibleName(QStringLiteral("Image Gallery"));
+    SetCaptionPicture(caption_->addButton(kMaxRes, {}, QString()), QStringLiteral("maximize"));
+    SetCaptionPicture(caption_->addButton(kClose, {}, QStringLiteral("Close")), QStringLiteral("close"));
+    connect(caption_, &CaptionRow::buttonClicked, this, &Gallery::captionClicked);
     layout->addWidget(caption_);
+    auto* body = new QVBoxLayout;
+    body->setContentsMargins(kMargin, 4, kMargin, 4);
+    body->setSpacing(2);
+    layout->addLayout(body, 1);
 
     grid_ = new QListView(this);
     grid_->setObjectName(QStringLiteral("MasterControls"));
@@ -71,12 +82,12 @@ Gallery::Gallery(Options options, QWidget* parent)
     grid_->setSelectionMode(QAbstractItemView::SingleSelection);
     grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     grid_->setModel(model_.get());
-    layout->addWidget(grid_, 1);
+    body->addWidget(grid_, 1);
 
     footNote_ = new QLabel(this);
     footNote_->setObjectName(QStringLiteral("FootNote"));
     footNote_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    layout->addWidget(footNote_);
+    body->addWidget(footNote_);
 
     ThumbnailCache cache(options.cacheRoot.isEmpty() ? ThumbnailCache::defaultRoot() : options.cacheRoot);
     loader_ = std::make_unique<ThumbnailLoader>(*model_, std::move(cache), std::move(options.decoder));
@@ -93,6 +104,8 @@ Gallery::Gallery(Options options, QWidget* parent)
             Qt::QueuedConnection);
     connect(grid_, &QListView::doubleClicked, this, &Gallery::openItem);
 
+    WindowDrag::attach(this); // the background
+    FrameResizer::attach(this);
     resize(kInitialSize);
 }
 
@@ -128,7 +141,8 @@ void Gallery::captionClicked(const QString& key) {
             showMaximized();
         else
             showNormal();
-        caption_->setPicture(kMaxRes, maximize ? QStringLiteral("restore") : QStringLiteral("maximize"));
+        SetCaptionPicture(caption_->button(kMaxRes),
+                          maximize ? QStringLiteral("restore") : QStringLiteral("maximize"));
     } else if (key == kClose) {
         if (loading())
             loader_->cancel();
@@ -169,11 +183,6 @@ void Gallery::changeEvent(QEvent* event) {
 void Gallery::closeEvent(QCloseEvent* event) {
     loader_->cancel(); // a close from outside the caption row (the desktop's) ends the fill as well
     QWidget::closeEvent(event);
-}
-
-void Gallery::mousePressEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton)
-        DragGalleryWindow(this);
 }
 
 void Gallery::resizeEvent(QResizeEvent* event) {

@@ -12,7 +12,7 @@ class QTimer;
 
 namespace zantrel {
 
-class GalleryCaption;
+class CaptionRow;
 class GalleryModel;
 class ImageView;
 class ThumbnailLoader;
@@ -49,7 +49,7 @@ class Gallery : public QWidget {
     bool loading() const;
     QListView* grid() const { return grid_; }
     QLabel* footNote() const { return footNote_; }
-    GalleryCaption* caption() const { return caption_; }
+    CaptionRow* caption() const { return caption_; }
     GalleryModel& model() const { return *model_; }
     ImageView* viewer() const { return viewer_; }
 
@@ -59,7 +59,6 @@ class Gallery : public QWidget {
   protected:
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
   private:
@@ -67,7 +66,7 @@ class Gallery : public QWidget {
     void fillFinished();
     void updateVisibleRows();
 
-    GalleryCaption* caption_ = nullptr;
+    CaptionRow* caption_ = nullptr;
     QListView* grid_ = nullptr;
     QLabel* footNote_ = nullptr;
     ImageView* viewer_ = nullptr;

@@ -1,45 +1,32 @@
 #include "gallery/image_view.h"
 
-#include "gallery/gallery_caption.h"
+#include "gallery/caption_pictures.h"
 #include "gallery/thumbnail_maker.h"
+#include "shell/caption_row.h"
+#include "shell/drag_window.h"
 
+#include <QCloseEvent>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImageReader>
 #include <QLabel>
-#include <QMouseEvent>
 #include <QScreen>
 #include <QVBoxLayout>
 
 namespace zantrel {
 
-namespace {
-
-// The label that shows the picture stretched over all of it; pressing it moves the window.
-class StretchedPicture : public QLabel {
-  public:
-    using QLabel::QLabel;
-
-  protected:
-    void mousePressEvent(QMouseEvent* event) override {
-        if (event->button() == Qt::LeftButton)
-            DragGalleryWindow(window());
-    }
-};
-
-} // namespace
-
 ImageView::ImageView(QWidget* parent) : QWidget(parent, Qt::Dialog | Qt::FramelessWindowHint) {
     setObjectName(QStringLiteral("ImageView"));
     setWindowModality(Qt::ApplicationModal);
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(1, 2, 1, 1);
+    layout->setContentsMargins(0, 0, 3, 4);
     layout->setSpacing(0);
-    caption_ = new GalleryCaption(QString(), this);
-    caption_->addButton(QStringLiteral("close"), QStringLiteral("close"), QStringLiteral("Close"));
-    connect(caption_, &GalleryCaption::clicked, this, &ImageView::captionClicked);
+    caption_ = new CaptionRow(this, 2);
+    SetCaptionPicture(caption_->addButton(QStringLiteral("close"), {}, QStringLiteral("Close")),
+                      QStringLiteral("close"));
+    connect(caption_, &CaptionRow::buttonClicked, this, &ImageView::captionClicked);
     layout->addWidget(caption_);
-    source_ = new StretchedPicture(this);
+    source_ = new QLabel(this);
     source_->setObjectName(QStringLiteral("imgSource"));
     source_->setScaledContents(true);
     source_->setAlignment(Qt::AlignCenter);
@@ -47,12 +34,14 @@ ImageView::ImageView(QWidget* parent) : QWidget(parent, Qt::Dialog | Qt::Framele
     source_->setMinimumSize(1, 1);
     source_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
     layout->addWidget(source_, 1);
+    WindowDrag::attach(source_, this);
+    FrameResizer::attach(this);
     resize(kInitialSize);
 }
 
 void ImageView::showPath(const QString& path) {
     path_ = path;
-    caption_->setTitle(QStringLiteral("  ") + path);
+    caption_->setTitle(path); // after two blanks
     load();
     if (!placed_) {
         if (const QScreen* screen = QGuiApplication::primaryScreen())

@@ -6,7 +6,7 @@ class QLabel;
 
 namespace zantrel {
 
-class GalleryCaption;
+class CaptionRow;
 
 // The single-picture viewer: a frameless window with a caption row (two blanks and the picture's full
 // path, "close") over the picture stretched to the window's size, proportions not kept. One viewer is
@@ -35,7 +35,7 @@ class ImageView : public QWidget {
   private:
     void load();
 
-    GalleryCaption* caption_ = nullptr;
+    CaptionRow* caption_ = nullptr;
     QLabel* source_ = nullptr;
     QString path_;
     bool placed_ = false;

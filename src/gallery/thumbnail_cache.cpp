@@ -70,8 +70,7 @@ QImage ThumbnailCache::load(const QString& picture, const ImageFile& file) const
 }
 
 bool ThumbnailCache::store(const QString& picture, const ImageFile& file, const QImage& thumbnail) const {
-    if (thumbnail.isNull() || !ensureFolder(QDir(normal_).filePath(QStringLiteral(".."))) ||
-        !ensureFolder(normal_))
+    if (thumbnail.isNull())
         return false;
     QImage stamped = thumbnail;
     stamped.setText(kUri, QString::fromUtf8(uriOf(picture)));
@@ -79,8 +78,12 @@ bool ThumbnailCache::store(const QString& picture, const ImageFile& file, const 
     stamped.setText(kSize, QString::number(file.size));
     const QString target = entryPath(picture);
     QTemporaryFile temp(target + QStringLiteral(".XXXXXX")); // created 0600
-    if (!temp.open())
-        return false;
+    if (!temp.open()) {
+        // The first entry of this cache: make its folders, private to the user.
+        if (!ensureFolder(QDir(normal_).filePath(QStringLiteral(".."))) || !ensureFolder(normal_) ||
+            !temp.open())
+            return false;
+    }
     QImageWriter writer(&temp, "PNG");
     writer.setQuality(80); // light compression: these are small and written by the thousand
     if (!writer.write(stamped) || !temp.flush())
