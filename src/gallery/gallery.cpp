@@ -119,7 +119,7 @@ Gallery* Gallery::open(QWidget* owner) {
     gallery->setAttribute(Qt::WA_DeleteOnClose);
     gallery->setWindowModality(Qt::ApplicationModal);
     if (owner)
-        connect(owner, &QObject::destroyed, gallery, &QObject::deleteLater);
+        connect(owner, &QObject::destroyed, gallery, [gallery] { delete gallery; }); // also at shutdown
     gallery->showFolder(GetSetting(keys::ImagePath, QDir::currentPath()));
     return gallery;
 }
