@@ -12,6 +12,8 @@ namespace zantrel::bench {
 using Group = std::function<int()>;
 
 std::map<std::string, Group>& groups();
+// The words after the group's name on the command line.
+std::vector<std::string>& arguments();
 
 // Registers a group at start-up: `static const Register r("jpeg", &runJpeg);` in the group's file.
 struct Register {

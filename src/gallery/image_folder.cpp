@@ -1,0 +1,59 @@
+#include "gallery/image_folder.h"
+
+#include <QFile>
+#include <algorithm>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <strings.h>
+#include <sys/stat.h>
+
+namespace zantrel {
+
+namespace {
+
+bool hasPictureExtension(const char* name) {
+    const char* dot = std::strrchr(name, '.');
+    if (!dot || dot == name)
+        return false;
+    return !strcasecmp(dot, ".jpg") || !strcasecmp(dot, ".jpeg") || !strcasecmp(dot, ".bmp");
+}
+
+struct DirCloser {
+    void operator()(DIR* d) const { closedir(d); }
+};
+
+} // namespace
+
+std::vector<ImageFile> ListImageFolder(const QString& folder) {
+    std::vector<ImageFile> files;
+    const std::unique_ptr<DIR, DirCloser> dir(opendir(QFile::encodeName(folder).constData()));
+    if (!dir)
+        return files;
+    const int fd = dirfd(dir.get());
+    while (const dirent* entry = readdir(dir.get())) {
+        if (entry->d_type != DT_REG && entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN)
+            continue;
+        if (!hasPictureExtension(entry->d_name))
+            continue;
+        struct stat st {};
+        if (fstatat(fd, entry->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        files.push_back(
+            {QFile::decodeName(entry->d_name), std::int64_t(st.st_mtime), std::int64_t(st.st_size)});
+    }
+    std::sort(files.begin(), files.end(), [](const ImageFile& a, const ImageFile& b) {
+        const int c = a.name.compare(b.name, Qt::CaseInsensitive);
+        return c != 0 ? c < 0 : a.name < b.name;
+    });
+    return files;
+}
+
+QString JoinPath(const QString& folder, const QString& name) {
+    if (folder.isEmpty() || folder.endsWith(QLatin1Char('/')))
+        return folder + name;
+    return folder + QLatin1Char('/') + name;
+}
+
+} // namespace zantrel

@@ -1,0 +1,269 @@
+#include "core/store.h"
+#include "gallery/caption_pictures.h"
+#include "gallery/gallery.h"
+#include "gallery/gallery_model.h"
+#include "gallery/image_folder.h"
+#include "gallery/image_view.h"
+#include "gallery/png_text.h"
+#include "gallery/thumbnail_cache.h"
+#include "shell/caption_row.h"
+#include "support/temp_store.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QLabel>
+#include <QListView>
+#include <QPainter>
+#include <QPointer>
+#include <QSemaphore>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+#include <atomic>
+
+using namespace zantrel;
+
+namespace {
+
+// A picture whose left half is red and right half blue, written as `name` into `dir`, an hour old
+// unless `age` says otherwise.
+QString writePicture(const QDir& dir, const QString& name, int ageSeconds = 3600, QSize size = {64, 36}) {
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::blue);
+    QPainter(&image).fillRect(0, 0, size.width() / 2, size.height(), Qt::red);
+    const QString path = dir.filePath(name);
+    image.save(path, name.endsWith(QLatin1String(".bmp"), Qt::CaseInsensitive) ? "BMP" : "JPEG", 95);
+    QFile file(path);
+    file.open(QIODevice::ReadWrite);
+    file.setFileTime(QDateTime::currentDateTime().addSecs(-ageSeconds), QFileDevice::FileModificationTime);
+    return path;
+}
+
+// Decodes as the program does, counting the calls; with `gate`, each call first takes one permit.
+struct CountingDecoder {
+    std::shared_ptr<std::atomic<int>> calls = std::make_shared<std::atomic<int>>(0);
+    std::shared_ptr<QSemaphore> gate;
+    ThumbnailDecoder decoder() const {
+        return [calls = calls, gate = gate](const QString& path, QSize box) {
+            if (gate)
+                gate->acquire();
+            ++*calls;
+            return DecodeScaled(path, box);
+        };
+    }
+};
+
+struct Rig {
+    QTemporaryDir folder;
+    QTemporaryDir cache;
+    CountingDecoder decoder;
+    QDir dir() const { return QDir(folder.path()); }
+    std::unique_ptr<Gallery> open() {
+        auto gallery = std::make_unique<Gallery>(Gallery::Options{cache.path(), decoder.decoder()});
+        gallery->showFolder(folder.path());
+        return gallery;
+    }
+};
+
+void waitForFill(const Gallery& gallery) {
+    QTRY_VERIFY_WITH_TIMEOUT(!gallery.loading(), 20000);
+}
+
+} // namespace
+
+class TestGallery : public QObject {
+    Q_OBJECT
+  private Q_SLOTS:
+    void initTestCase() { qputenv("XDG_CACHE_HOME", QDir(cacheHome_.path()).absolutePath().toUtf8()); }
+
+    void listsPicturesByNameWhateverTheCase() {
+        QTemporaryDir folder;
+        const QDir dir(folder.path());
+        for (const char* name : {"b.JPG", "a.jpeg", "C.Bmp", "notes.txt", "jpg", "d.jpg.part", "A.jpg"})
+            QFile(dir.filePath(QString::fromLatin1(name))).open(QIODevice::WriteOnly);
+        dir.mkdir(QStringLiteral("folder.jpg"));
+        QStringList names;
+        for (const ImageFile& file : ListImageFolder(folder.path()))
+            names << file.name;
+        QCOMPARE(names, (QStringList{"a.jpeg", "A.jpg", "b.JPG", "C.Bmp"}));
+        QVERIFY(ListImageFolder(dir.filePath(QStringLiteral("missing"))).empty());
+    }
+
+    void footNoteFollowsTheFilesInOrder_data() {
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QStringList>("notes");
+        QTest::newRow("empty") << QStringList{} << QStringList{"Loading Images...", ""};
+        QTest::newRow("three") << QStringList{"c.jpg", "a.jpg", "b.jpg"}
+                               << QStringList{"Loading Images...", "Loading a.jpg... (1 of 3)",
+                                              "Loading b.jpg... (2 of 3)", "Loading c.jpg... (3 of 3)", ""};
+    }
+    void footNoteFollowsTheFilesInOrder() {
+        QFETCH(QStringList, files);
+        QFETCH(QStringList, notes);
+        Rig rig;
+        for (const QString& name : files)
+            writePicture(rig.dir(), name);
+        Gallery gallery({rig.cache.path(), rig.decoder.decoder()});
+        QSignalSpy spy(&gallery, &Gallery::footNoteChanged);
+        gallery.showFolder(rig.folder.path());
+        waitForFill(gallery);
+        QStringList seen;
+        for (const auto& args : spy)
+            seen << args.at(0).toString();
+        QCOMPARE(seen, notes);
+        QCOMPARE(gallery.footNote()->text(), QString());
+        QCOMPARE(gallery.model().rowCount(), files.size());
+        if (files.isEmpty()) {
+            gallery.openItem(gallery.grid()->indexAt({5, 5}));
+            QVERIFY(!gallery.viewer());
+        } else {
+            QVERIFY(gallery.model().index(0).data().toString().startsWith(QLatin1String("a.jpg\n")));
+        }
+    }
+
+    void closeDuringTheFillOnlyStopsIt() {
+        Rig rig;
+        for (int i = 0; i < 12; ++i)
+            writePicture(rig.dir(), QStringLiteral("f%1.jpg").arg(i, 2, 10, QLatin1Char('0')));
+        rig.decoder.gate = std::make_shared<QSemaphore>(2);
+        auto gallery = rig.open();
+        QTRY_COMPARE(gallery->footNote()->text(), QStringLiteral("Loading f02.jpg... (3 of 12)"));
+        gallery->captionClicked(QStringLiteral("close"));
+        rig.decoder.gate->release(100);
+        QVERIFY(gallery->isVisible());
+        QVERIFY(!gallery->loading());
+        QCOMPARE(gallery->footNote()->text(), QString());
+        QCOMPARE(gallery->model().rowCount(), 2);
+        QTest::qWait(100); // work still in flight must not bring rows back
+        QCOMPARE(gallery->model().rowCount(), 2);
+        gallery->captionClicked(QStringLiteral("close"));
+        QVERIFY(!gallery->isVisible());
+    }
+
+    void eachOpeningShowsTheFolderAsItIsNow() {
+        test::TempStore store;
+        QTemporaryDir folder;
+        SaveSetting(keys::ImagePath, folder.path());
+        writePicture(QDir(folder.path()), QStringLiteral("06122026100000.JPG"));
+        for (int expected : {1, 2}) {
+            QPointer<Gallery> gallery = Gallery::open();
+            waitForFill(*gallery);
+            QCOMPARE(gallery->model().rowCount(), expected);
+            gallery->captionClicked(QStringLiteral("close"));
+            QTRY_VERIFY(!gallery);
+            writePicture(QDir(folder.path()), QStringLiteral("06122026100030.JPG"));
+        }
+    }
+
+    void maxresTogglesAndTheWindowSnapsToItsMinimum() {
+        Rig rig;
+        auto gallery = rig.open();
+        const QSize normal = gallery->size();
+        gallery->captionClicked(QStringLiteral("maxres"));
+        QTRY_VERIFY(gallery->isMaximized());
+        QCOMPARE(CaptionPictureName(gallery->caption()->button(QStringLiteral("maxres"))),
+                 QStringLiteral("restore"));
+        gallery->captionClicked(QStringLiteral("maxres"));
+        QTRY_VERIFY(!gallery->isMaximized());
+        QCOMPARE(CaptionPictureName(gallery->caption()->button(QStringLiteral("maxres"))),
+                 QStringLiteral("maximize"));
+        QTRY_COMPARE(gallery->size(), normal);
+        gallery->resize(100, 50);
+        QCOMPARE(gallery->size(), QSize(250, 200));
+    }
+
+    void undecodableFilesGetThePlaceholderAndStillOpen_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("not a picture") << QByteArray("plain text, not a picture");
+        QTest::newRow("corrupt") << QByteArray("\xff\xd8\xff\xe0garbage garbage garbage");
+        QTest::newRow("cut short") << QByteArray(); // most of a real JPEG, filled in below
+    }
+    void undecodableFilesGetThePlaceholderAndStillOpen() {
+        QFETCH(QByteArray, content);
+        Rig rig;
+        const QString good = writePicture(rig.dir(), QStringLiteral("a.jpg"));
+        if (QByteArray(QTest::currentDataTag()) == "cut short") {
+            QFile file(good);
+            file.open(QIODevice::ReadOnly);
+            content = file.readAll();
+            content.chop(int(content.size() / 10)); // into the picture data, past the header
+        }
+        QFile bad(rig.dir().filePath(QStringLiteral("b.jpg")));
+        QVERIFY(bad.open(QIODevice::WriteOnly));
+        bad.write(content);
+        bad.close();
+        auto gallery = rig.open();
+        waitForFill(*gallery);
+        QVERIFY(!gallery->model().isBroken(0));
+        QVERIFY(gallery->model().isBroken(1));
+        gallery->openItem(gallery->model().index(1));
+        QVERIFY(gallery->viewer()->picture().isNull());
+        QVERIFY(gallery->viewer()->message().contains(bad.fileName()));
+    }
+
+    void thumbnailCacheIsWrittenReusedAndRenewed() {
+        Rig rig;
+        const QString path = writePicture(rig.dir(), QStringLiteral("old.jpg"));
+        writePicture(rig.dir(), QStringLiteral("new.jpg"), 0); // may still be being written
+        ThumbnailCache cache(rig.cache.path());
+        const QString entry = cache.entryPath(path);
+        const auto fill = [&] {
+            auto gallery = rig.open();
+            waitForFill(*gallery);
+            return rig.decoder.calls->exchange(0);
+        };
+        QCOMPARE(fill(), 2);
+        QVERIFY(!QFile::exists(cache.entryPath(rig.dir().filePath(QStringLiteral("new.jpg")))));
+        QCOMPARE(QFile::permissions(entry) & 0x0777, QFile::ReadUser | QFile::WriteUser);
+        QCOMPARE(QFileInfo(entry).dir().entryList(QDir::Files).size(), 1); // no temporary left
+        QCOMPARE(ReadPngText(entry).value(QStringLiteral("Thumb::URI")),
+                 QUrl::fromLocalFile(path).toString());
+        QCOMPARE(QImage(entry).size(), QSize(64, 36));
+
+        QCOMPARE(fill(), 1); // only the recent file is decoded again
+
+        QFile picture(path);
+        picture.open(QIODevice::ReadWrite);
+        const QDateTime later = QDateTime::currentDateTime().addSecs(-60);
+        picture.setFileTime(later, QFileDevice::FileModificationTime);
+        QCOMPARE(fill(), 2);
+        QCOMPARE(ReadPngText(entry).value(QStringLiteral("Thumb::MTime")),
+                 QString::number(later.toSecsSinceEpoch()));
+
+        QFile damaged(entry);
+        damaged.open(QIODevice::ReadWrite);
+        damaged.resize(damaged.size() - 20);
+        damaged.close();
+        QCOMPARE(fill(), 2);
+        QVERIFY(!QImage(entry).isNull());
+    }
+
+    void viewerStretchesThePictureOrSaysWhatIsWrong() {
+        QTemporaryDir folder;
+        const QString path = writePicture(QDir(folder.path()), QStringLiteral("wide.jpg"), 3600, {160, 40});
+        ImageView viewer;
+        viewer.showPath(path);
+        viewer.resize(300, 300);
+        QTRY_VERIFY(viewer.source()->width() > 290);
+        const QImage shown = viewer.source()->grab().toImage();
+        const int y = shown.height() * 3 / 4; // well below where a kept proportion would end
+        const QRgb left = shown.pixel(shown.width() / 8, y);
+        const QRgb right = shown.pixel(shown.width() * 7 / 8, y);
+        QVERIFY(qRed(left) > 200 && qBlue(left) < 60);
+        QVERIFY(qBlue(right) > 200 && qRed(right) < 60);
+
+        const QString missing = QDir(folder.path()).filePath(QStringLiteral("gone.jpg"));
+        viewer.showPath(missing);
+        QVERIFY(viewer.picture().isNull());
+        QVERIFY(viewer.message().contains(missing));
+        QVERIFY(viewer.message().contains(QLatin1String("does not exist")));
+    }
+
+  private:
+    QTemporaryDir cacheHome_;
+};
+
+QTEST_MAIN(TestGallery)
+#include "test_gallery.moc"
