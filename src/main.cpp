@@ -1,8 +1,9 @@
-#include "publish/one_shot.h"
 #include "core/setting_keys.h"
 #include "core/startup.h"
 #include "core/store.h"
 #include "core/version.h"
+#include "publish/one_shot.h"
+#include "settings/settings_dialog.h"
 #include "shell/master.h"
 #include "shell/quit_on_signal.h"
 
@@ -76,6 +77,7 @@ int main(int argc, char** argv) {
         QMessageBox::information(
             &master, applicationTitle(),
             QStringLiteral("Webcam Zantrel, now will configure all settings that is needed to work..."));
+        ShowSettingsDialog(master.captureWindow(), &master);
         SaveSetting(keys::FirstTime, QStringLiteral("NO"));
     }
     if (QuitOnSignal::requested())
