@@ -4,6 +4,7 @@
 #include "imaging/stamp_surface.h"
 #include "settings/control_rules.h"
 #include "settings/page_widgets.h"
+#include "shell/browse_for_folder.h"
 
 #include <QColorDialog>
 #include <QGridLayout>
@@ -203,7 +204,11 @@ void ImagePage::pickBackColour() {
     Q_EMIT liveValuesEdited();
 }
 
-void ImagePage::browse() {}
+void ImagePage::browse() {
+    const QString folder = BrowseForFolder(this);
+    if (folder != kBrowseCancelled)
+        archivePath_->setText(folder);
+}
 
 void ImagePage::enableArchive() {
     archivePath_->setEnabled(saveCopy_->isChecked());

@@ -1,11 +1,15 @@
 #include "settings/server_editor.h"
 
+#include "ftp/server_check.h"
 #include "settings/page_widgets.h"
 
+#include <QCoreApplication>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QPointer>
 #include <QPushButton>
+#include <QThreadPool>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -187,6 +191,36 @@ void ServerEditor::showProtocol() {
     checks_[ServerField::Passive]->setEnabled(!protocol.startsWith(QLatin1String("SFTP")));
 }
 
-void ServerEditor::test() {}
+void ServerEditor::test() {
+    if (!editor_.current())
+        return;
+    // The entry as stored, which is what the fields show; the check runs on the pool, which the
+    // application waits for at exit, so closing the dialog never waits for a server.
+    const FtpServerEntry entry = ReadServerEntry(editor_.current());
+    const quint64 number = ++checkNumber_;
+    outcome_->setText(QStringLiteral("Testing..."));
+    test_->setEnabled(false);
+    QThreadPool::globalInstance()->start([entry, number, self = QPointer<ServerEditor>(this)]() mutable {
+        const ServerCheckResult result = CheckServer(entry);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self = std::move(self), number, result] {
+                if (self)
+                    self->showOutcome(number, result);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void ServerEditor::showOutcome(quint64 number, const ServerCheckResult& result) {
+    if (number != checkNumber_)
+        return; // another entry is shown by now
+    QString text = result.message;
+    if (!result.fingerprint.isEmpty())
+        text += QStringLiteral("\nKey seen: ") + result.fingerprint;
+    outcome_->setText(text);
+    test_->setEnabled(editor_.current() != 0);
+    Q_EMIT checkFinished();
+}
 
 } // namespace zantrel

@@ -14,6 +14,8 @@ class QTreeWidget;
 
 namespace zantrel {
 
+struct ServerCheckResult;
+
 // The FTP server list with its fields: every keystroke is stored at once in the entry the fields show,
 // and the list row follows. After Add the new entry is shown; after Remove the entry that took the
 // removed one's place (or the new last one); with no entries the fields show their blank texts and
@@ -36,6 +38,7 @@ class ServerEditor : public QWidget {
     void add();
     void remove();
     void test();
+    void showOutcome(quint64 number, const ServerCheckResult& result);
     void showProtocol();
 
     ServerListEditor editor_;

@@ -2,6 +2,7 @@
 
 #include "core/setting_keys.h"
 #include "core/store.h"
+#include "ftp/server_address.h"
 
 #include <algorithm>
 
@@ -99,11 +100,14 @@ void ServerListEditor::remove() {
 }
 
 QString ServerProtocolText(const QString& address) {
-    const QString a = address.trimmed();
-    if (a.startsWith(QLatin1String("ftps://"), Qt::CaseInsensitive))
+    switch (ParseServerAddress(address, 21).transport) {
+    case Transport::Ftps:
         return QStringLiteral("FTPS (FTP over TLS)");
-    if (a.startsWith(QLatin1String("sftp://"), Qt::CaseInsensitive))
+    case Transport::Sftp:
         return QStringLiteral("SFTP (over SSH)");
+    case Transport::Ftp:
+        break;
+    }
     return QStringLiteral("FTP");
 }
 

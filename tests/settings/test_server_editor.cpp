@@ -2,12 +2,14 @@
 #include "core/setting_keys.h"
 #include "core/store.h"
 #include "settings/server_editor.h"
+#include "support/ftp_test_servers.h"
 #include "support/temp_store.h"
 
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -143,6 +145,43 @@ class TestServerEditor : public QObject {
         QCOMPARE(rig.field("FTPAddress")->text(), QStringLiteral("ftp."));
         rig.type("FTPLogin", QStringLiteral("nobody"));
         QCOMPARE(entry("LOGIN", 1), QStringLiteral("user1"));
+    }
+
+    // Off the UI thread against a real server: the outcome in plain words beside the button, nothing
+    // uploaded.
+    void testButtonChecksTheShownEntry_data() {
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("words");
+        QTest::newRow("good login") << "secret"
+                                    << "/cam"
+                                    << "Connected, folder /cam is listed";
+        QTest::newRow("bad login") << "wrong"
+                                   << ""
+                                   << "Cannot connect: Login denied";
+        QTest::newRow("missing folder") << "secret"
+                                        << "nowhere"
+                                        << "Connected, but cannot open folder nowhere";
+    }
+    void testButtonChecksTheShownEntry() {
+        QFETCH(QString, password);
+        QFETCH(QString, folder);
+        test::PyFtpServer server;
+        VERIFY_FTP_SERVER(server);
+        QVERIFY(QDir(server.root()).mkpath(QStringLiteral("cam")));
+        Rig rig({QStringLiteral("127.0.0.1")});
+        rig.type("FTPPort", QString::number(server.port()));
+        rig.type("FTPLogin", server.user());
+        rig.type("FTPPassword", password);
+        rig.type("URL", folder);
+        QSignalSpy finished(rig.editor.get(), &ServerEditor::checkFinished);
+        rig.click("TestServer");
+        QVERIFY(!rig.find<QPushButton>("TestServer")->isEnabled()); // the UI thread is free meanwhile
+        QVERIFY(finished.wait(30000));
+        const QString outcome = rig.find<QLabel>("TestOutcome")->text();
+        QFETCH(QString, words);
+        QVERIFY2(outcome.startsWith(words), qPrintable(outcome));
+        QCOMPARE(server.count(QStringLiteral("STOR")), 0);
     }
 };
 

@@ -8,6 +8,7 @@
 #include "core/version.h"
 #include "settings/autostart.h"
 #include "settings/settings_dialog.h"
+#include "shell/browse_for_folder.h"
 #include "support/temp_store.h"
 
 #include <QAction>
@@ -267,8 +268,15 @@ class TestSettingsDialog : public QObject {
         QCOMPARE(rig.find<QLabel>("ArchivePath")->text(), QStringLiteral("/srv/cam/"));
         QVERIFY(!rig.find<QPushButton>("BrowseButton")->isEnabled());
         rig.setChecked("SaveaCopy", true);
-        QVERIFY(rig.find<QPushButton>("BrowseButton")->isEnabled());
         QVERIFY(rig.find<QLabel>("ArchivePath")->isEnabled());
+        QString chosen = QStringLiteral("/media/cam");
+        SetFolderChooser([&chosen](QWidget*, const QString&) { return chosen; });
+        rig.click("BrowseButton");
+        QCOMPARE(rig.find<QLabel>("ArchivePath")->text(), QStringLiteral("/media/cam/"));
+        chosen.clear(); // cancelled: the folder stays
+        rig.click("BrowseButton");
+        SetFolderChooser({});
+        QCOMPARE(rig.find<QLabel>("ArchivePath")->text(), QStringLiteral("/media/cam/"));
     }
 
     // The camera list, connecting by double click, and the buttons following what the camera offers.
