@@ -13,9 +13,9 @@
 
 namespace zantrel {
 
-DevicePage::DevicePage(CaptureWindow& capture, QWidget* parent)
-    : QWidget(parent), capture_(capture), devices_(new QTreeWidget(this)), viewMode_(new QToolBar(this)),
-      videoSettings_(new QToolBar(this)),
+DevicePage::DevicePage(CaptureWindow& capture, OverlaySwitch setOverlay, QWidget* parent)
+    : QWidget(parent), capture_(capture), setOverlay_(std::move(setOverlay)), devices_(new QTreeWidget(this)),
+      viewMode_(new QToolBar(this)), videoSettings_(new QToolBar(this)),
       rate_(page::slider(this, "PFR", QStringLiteral("Preview Rate"), 0, 30)),
       rateLabel_(page::label(this, "PFRDISP", QStringLiteral("Preview Rate"))), warmUp_(new QSpinBox(this)) {
     devices_->setObjectName(QStringLiteral("DeviceList"));
@@ -117,6 +117,8 @@ void DevicePage::connectDevice() {
 }
 
 void DevicePage::chooseMode(bool overlay) {
+    if (setOverlay_)
+        return setOverlay_(overlay);
     capture_.setOverlayMode(overlay);
     capture_.Resize_Video();
 }

@@ -23,9 +23,9 @@
 
 namespace zantrel {
 
-SettingsDialog::SettingsDialog(CaptureWindow& capture, QWidget* parent)
+SettingsDialog::SettingsDialog(CaptureWindow& capture, QWidget* parent, OverlaySwitch setOverlay)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint), capture_(capture), tabs_(new QTabBar(this)),
-      panels_(new QStackedWidget(this)), device_(new DevicePage(capture, panels_)),
+      panels_(new QStackedWidget(this)), device_(new DevicePage(capture, std::move(setOverlay), panels_)),
       timer_(new TimerPage(panels_)), image_(new ImagePage(panels_)), internet_(new InternetPage(panels_)),
       modem_(new ModemControls(this)), prefs_(new PreferencesPage(panels_)) {
     setObjectName(QStringLiteral("frmAllSettings"));
@@ -92,6 +92,12 @@ SettingsDialog::SettingsDialog(CaptureWindow& capture, QWidget* parent)
     modem_->load(loaded.modem);
     prefs_->load(loaded.prefs);
     switchTab(tabs_->currentIndex());
+
+    // One size for every page, so the dialog keeps its size from tab to tab.
+    QSize pageSize;
+    for (int i = 0; i < panels_->count(); ++i)
+        pageSize = pageSize.expandedTo(panels_->widget(i)->sizeHint());
+    panels_->setFixedSize(pageSize);
 }
 
 SettingsDialog::~SettingsDialog() {
@@ -154,8 +160,8 @@ void SettingsDialog::showPreview() {
     preview.exec();
 }
 
-int ShowSettingsDialog(CaptureWindow& capture, QWidget* parent) {
-    SettingsDialog dialog(capture, parent);
+int ShowSettingsDialog(CaptureWindow& capture, QWidget* parent, OverlaySwitch setOverlay) {
+    SettingsDialog dialog(capture, parent, std::move(setOverlay));
     return dialog.exec();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "settings/device_page.h"
 #include "settings/settings_form.h"
 
 #include <QDialog>
@@ -10,7 +11,6 @@ class QTabBar;
 namespace zantrel {
 
 class CaptureWindow;
-class DevicePage;
 class ImagePage;
 class InternetPage;
 class ModemControls;
@@ -26,7 +26,7 @@ class SettingsDialog : public QDialog {
   public:
     static constexpr int kReservedTab = 4; // the switched-off modem feature: its tab shows no page
 
-    explicit SettingsDialog(CaptureWindow& capture, QWidget* parent = nullptr);
+    explicit SettingsDialog(CaptureWindow& capture, QWidget* parent = nullptr, OverlaySwitch setOverlay = {});
     ~SettingsDialog() override;
 
     // The values the pages show now.
@@ -55,7 +55,8 @@ class SettingsDialog : public QDialog {
     PreferencesPage* prefs_;
 };
 
-// Opens the settings dialog modally over parent; returns QDialog::Accepted or Rejected.
-int ShowSettingsDialog(CaptureWindow& capture, QWidget* parent = nullptr);
+// Opens the settings dialog modally over parent; returns QDialog::Accepted or Rejected. Give the main
+// window's mode switch as setOverlay, so that the mode it saves at close is the one chosen here.
+int ShowSettingsDialog(CaptureWindow& capture, QWidget* parent = nullptr, OverlaySwitch setOverlay = {});
 
 } // namespace zantrel
