@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QColorDialog>
 #include <QComboBox>
 #include <QDateTimeEdit>
 #include <QLabel>
@@ -277,6 +278,30 @@ class TestSettingsDialog : public QObject {
         rig.click("BrowseButton");
         SetFolderChooser({});
         QCOMPARE(rig.find<QLabel>("ArchivePath")->text(), QStringLiteral("/media/cam/"));
+    }
+
+    // The picker starts from the sample's colour; the background goes behind all three samples and the
+    // stamp colour to its own.
+    void colourPickersPaintTheSamples() {
+        Rig rig;
+        rig.open();
+        const auto pick = [&rig](const char* button, const QColor& colour) {
+            QTimer::singleShot(0, [colour] {
+                auto* picker = qobject_cast<QColorDialog*>(QApplication::activeModalWidget());
+                QVERIFY(picker);
+                QCOMPARE(picker->currentColor(), colour == Qt::red ? QColor(Qt::black) : QColor(Qt::white));
+                picker->setCurrentColor(colour);
+                picker->accept();
+            });
+            rig.click(button);
+        };
+        pick("BackColor", Qt::red);
+        pick("DateForecolor", Qt::blue);
+        for (const char* sample : {"TimeSample", "DateSample", "TextSample"})
+            QCOMPARE(rig.find<QLabel>(sample)->palette().color(QPalette::Window), QColor(Qt::red));
+        QCOMPARE(rig.find<QLabel>("DateSample")->palette().color(QPalette::WindowText), QColor(Qt::blue));
+        QCOMPARE(rig.find<QLabel>("TimeSample")->palette().color(QPalette::WindowText), QColor(Qt::white));
+        QCOMPARE(rig.dialog->form().image.backColor, 0x0000FF);
     }
 
     // The camera list, connecting by double click, and the buttons following what the camera offers.
