@@ -77,8 +77,9 @@ int main(int argc, char** argv) {
         QMessageBox::information(
             &master, applicationTitle(),
             QStringLiteral("Webcam Zantrel, now will configure all settings that is needed to work..."));
-        ShowSettingsDialog(master.captureWindow(), &master,
-                           [&master](bool on) { master.setOverlayMode(on); });
+        if (!QuitOnSignal::requested())
+            ShowSettingsDialog(master.captureWindow(), &master,
+                               [&master](bool on) { master.setOverlayMode(on); });
         SaveSetting(keys::FirstTime, QStringLiteral("NO"));
     }
     if (QuitOnSignal::requested())
