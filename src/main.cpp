@@ -5,6 +5,7 @@
 #include "publish/headless.h"
 #include "publish/one_shot.h"
 #include "publish/publishing_core.h"
+#include "settings/settings_dialog.h"
 #include "shell/master.h"
 #include "shell/quit_on_signal.h"
 
@@ -99,6 +100,9 @@ int main(int argc, char** argv) {
         QMessageBox::information(
             &master, applicationTitle(),
             QStringLiteral("Webcam Zantrel, now will configure all settings that is needed to work..."));
+        if (!QuitOnSignal::requested())
+            ShowSettingsDialog(master.captureWindow(), &master,
+                               [&master](bool on) { master.setOverlayMode(on); });
         SaveSetting(keys::FirstTime, QStringLiteral("NO"));
     }
     if (QuitOnSignal::requested())

@@ -13,8 +13,9 @@ namespace zantrel {
 inline constexpr std::array<const char*, 7> kStampPositions{
     "Top Left", "Top Center", "Top Right", "Center", "Bottom Left", "Bottom Center", "Bottom Right"};
 
-// What to print on a frame. Colours are laid out 0x00BBGGRR. The publishing job leaves `transparent`
-// and `backColor` at their defaults (letters only); the preview passes the user's choice.
+// What to print on a frame. Colours are laid out 0x00BBGGRR. The publishing job and the preview both
+// pass the user's background choice (IMAGE/TRANS and IMAGE/BACK, or the settings dialog's unconfirmed
+// values), so the published image shows the stamps exactly as the preview does.
 struct StampParams {
     bool time = false, date = false, text = false;
     int timePos = 0, datePos = 0, textPos = 0;

@@ -1,0 +1,61 @@
+#include "settings/autostart.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+namespace zantrel {
+
+namespace {
+
+// A quoted argument of an Exec line: inside double quotes, `"`, `` ` ``, `$` and `\` take a backslash,
+// and `%` is doubled so that it is not read as a field code.
+QString quotedExecArgument(const QString& text) {
+    QString out = QStringLiteral("\"");
+    for (const QChar c : text) {
+        if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') || c == QLatin1Char('\\'))
+            out += QLatin1Char('\\');
+        else if (c == QLatin1Char('%'))
+            out += QLatin1Char('%');
+        out += c;
+    }
+    out += QLatin1Char('"');
+    // The file format escapes backslashes once more in every string value.
+    out.replace(QLatin1String("\\"), QLatin1String("\\\\"));
+    return out;
+}
+
+} // namespace
+
+QString AutostartEntryPath() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/autostart/webcam-zantrel.desktop");
+}
+
+QString AutostartEntryText(const QString& executable) {
+    return QStringLiteral("[Desktop Entry]\n"
+                          "Type=Application\n"
+                          "Name=Webcam Zantrel\n"
+                          "Comment=Publish webcam images on a schedule\n"
+                          "Exec=%1 /BOOT\n"
+                          "Terminal=false\n"
+                          "X-GNOME-Autostart-enabled=true\n")
+        .arg(quotedExecArgument(executable));
+}
+
+bool SetAutostart(bool on, const QString& executable) {
+    const QString path = AutostartEntryPath();
+    if (!on)
+        return !QFileInfo::exists(path) || QFile::remove(path);
+    if (!QDir().mkpath(QFileInfo(path).path()))
+        return false;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(AutostartEntryText(executable).toUtf8());
+    return file.commit();
+}
+
+} // namespace zantrel

@@ -1,0 +1,136 @@
+#include "settings/device_page.h"
+
+#include "capture/capture_window.h"
+#include "settings/control_rules.h"
+#include "settings/page_widgets.h"
+
+#include <QHeaderView>
+#include <QSpinBox>
+#include <QStyle>
+#include <QToolBar>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace zantrel {
+
+DevicePage::DevicePage(CaptureWindow& capture, OverlaySwitch setOverlay, QWidget* parent)
+    : QWidget(parent), capture_(capture), setOverlay_(std::move(setOverlay)), devices_(new QTreeWidget(this)),
+      viewMode_(new QToolBar(this)), videoSettings_(new QToolBar(this)),
+      rate_(page::slider(this, "PFR", QStringLiteral("Preview Rate"), 0, 30)),
+      rateLabel_(page::label(this, "PFRDISP", QStringLiteral("Preview Rate"))), warmUp_(new QSpinBox(this)) {
+    devices_->setObjectName(QStringLiteral("DeviceList"));
+    devices_->setAccessibleName(QStringLiteral("Device"));
+    devices_->setHeaderLabels({QStringLiteral("Device")});
+    devices_->header()->setStretchLastSection(true);
+    devices_->setRootIsDecorated(false);
+
+    viewMode_->setObjectName(QStringLiteral("ViewMode"));
+    viewMode_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    button(viewMode_, "overlay", QStringLiteral("Overlay Mode"), QStyle::SP_DesktopIcon);
+    button(viewMode_, "preview", QStringLiteral("Preview Mode"), QStyle::SP_ComputerIcon);
+    videoSettings_->setObjectName(QStringLiteral("VideoSettings"));
+    videoSettings_->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    button(videoSettings_, "videosource", QStringLiteral("Video Source"), QStyle::SP_DriveCDIcon);
+    button(videoSettings_, "videodisplay", QStringLiteral("Video Display"), QStyle::SP_DesktopIcon);
+    button(videoSettings_, "videoformat", QStringLiteral("Video Format"), QStyle::SP_FileDialogDetailedView);
+
+    rate_->setTickPosition(QSlider::TicksBelow);
+    warmUp_->setObjectName(QStringLiteral("WarmUp"));
+    warmUp_->setAccessibleName(QStringLiteral("Camera warm-up"));
+    warmUp_->setRange(0, 60000);
+    warmUp_->setSingleStep(100);
+    warmUp_->setSuffix(QStringLiteral(" ms"));
+    warmUp_->setToolTip(
+        QStringLiteral("How long a camera runs after connecting before its pictures are used, so "
+                       "that exposure and colour can settle"));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(devices_);
+    layout->addWidget(
+        page::label(this, "Labels", QStringLiteral("Double-Click to Activate the selected device.")));
+    auto* bars = new QHBoxLayout;
+    bars->addWidget(viewMode_);
+    bars->addStretch();
+    bars->addWidget(videoSettings_);
+    layout->addLayout(bars);
+    layout->addWidget(rateLabel_);
+    layout->addWidget(rate_);
+    auto* warm = new QHBoxLayout;
+    warm->addWidget(page::label(this, nullptr, QStringLiteral("Camera warm-up:")));
+    warm->addWidget(warmUp_);
+    warm->addStretch();
+    layout->addLayout(warm);
+
+    connect(devices_, &QTreeWidget::itemDoubleClicked, this, &DevicePage::connectDevice);
+    connect(rate_, &QSlider::valueChanged, this, [this](int v) { rateLabel_->setText(PreviewRateText(v)); });
+    connect(&capture_, &CaptureWindow::driverCapsChanged, this, &DevicePage::applyCaps);
+    connect(&capture_, &CaptureWindow::devicesChanged, this, &DevicePage::fillDevices);
+    fillDevices();
+    applyCaps();
+}
+
+QAction* DevicePage::button(QToolBar* bar, const char* key, const QString& text, int icon) {
+    QAction* action = bar->addAction(style()->standardIcon(QStyle::StandardPixmap(icon)), text);
+    action->setObjectName(QLatin1String(key));
+    const QString name = action->objectName();
+    connect(action, &QAction::triggered, this, [this, bar, name] {
+        if (bar == viewMode_)
+            chooseMode(name == QLatin1String("overlay"));
+        else
+            openDriverDialog(name);
+    });
+    return action;
+}
+
+void DevicePage::load(const DeviceValues& values) {
+    rate_->setValue(values.previewRate);
+    rateLabel_->setText(PreviewRateText(rate_->value()));
+    warmUp_->setValue(values.warmUpMs);
+}
+
+DeviceValues DevicePage::values() const {
+    return {rate_->value(), warmUp_->value()};
+}
+
+void DevicePage::fillDevices() {
+    devices_->clear();
+    for (int i = 0; i < capture_.CountDrivers(); ++i)
+        devices_->addTopLevelItem(new QTreeWidgetItem(QStringList{capture_.GetDriverName(i)}));
+}
+
+void DevicePage::applyCaps() {
+    const auto enable = [](QToolBar* bar, const char* key, bool on) {
+        if (auto* action = bar->findChild<QAction*>(QLatin1String(key)))
+            action->setEnabled(on);
+    };
+    enable(videoSettings_, "videosource", capture_.fHasDlgVideoSource());
+    enable(videoSettings_, "videodisplay", capture_.fHasDlgVideoDisplay());
+    enable(videoSettings_, "videoformat", capture_.fHasDlgVideoFormat());
+    enable(viewMode_, "overlay", capture_.fHasOverlay());
+}
+
+void DevicePage::connectDevice() {
+    QTreeWidgetItem* item = devices_->currentItem();
+    if (!item)
+        return;
+    capture_.Init_Video(devices_->indexOfTopLevelItem(item));
+}
+
+void DevicePage::chooseMode(bool overlay) {
+    if (setOverlay_)
+        return setOverlay_(overlay);
+    capture_.setOverlayMode(overlay);
+    capture_.Resize_Video();
+}
+
+void DevicePage::openDriverDialog(const QString& key) {
+    if (key == QLatin1String("videosource"))
+        capture_.ShowSourceDialog(window());
+    else if (key == QLatin1String("videodisplay"))
+        capture_.ShowDisplayDialog(window());
+    else if (key == QLatin1String("videoformat"))
+        capture_.ShowFormatDialog(window());
+    capture_.Resize_Video();
+}
+
+} // namespace zantrel

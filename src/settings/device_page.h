@@ -1,0 +1,51 @@
+#pragma once
+
+#include "settings/settings_form.h"
+
+#include <QWidget>
+#include <functional>
+
+class QAction;
+class QLabel;
+class QSlider;
+class QSpinBox;
+class QToolBar;
+class QTreeWidget;
+
+namespace zantrel {
+
+class CaptureWindow;
+
+// Switches the live video mode (overlay when true) and applies it at once.
+using OverlaySwitch = std::function<void(bool overlay)>;
+
+// The "Device" page: the camera list (double click connects one), the live video mode, the camera's own
+// dialogs and the preview frame rate. Mode, camera and format change at once, not at OK. Without an
+// overlay switch the mode is set on the capture window itself.
+class DevicePage : public QWidget {
+    Q_OBJECT
+  public:
+    DevicePage(CaptureWindow& capture, OverlaySwitch setOverlay, QWidget* parent = nullptr);
+
+    void load(const DeviceValues& values);
+    DeviceValues values() const;
+
+  private:
+    void fillDevices();
+    void applyCaps();
+    void connectDevice();
+    void chooseMode(bool overlay);
+    void openDriverDialog(const QString& key);
+    QAction* button(QToolBar* bar, const char* key, const QString& text, int icon);
+
+    CaptureWindow& capture_;
+    OverlaySwitch setOverlay_;
+    QTreeWidget* devices_;
+    QToolBar* viewMode_;
+    QToolBar* videoSettings_;
+    QSlider* rate_;
+    QLabel* rateLabel_;
+    QSpinBox* warmUp_;
+};
+
+} // namespace zantrel

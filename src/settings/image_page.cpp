@@ -1,0 +1,218 @@
+#include "settings/image_page.h"
+
+#include "imaging/stamp.h"
+#include "imaging/stamp_surface.h"
+#include "settings/control_rules.h"
+#include "settings/page_widgets.h"
+#include "shell/browse_for_folder.h"
+
+#include <QColorDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QPushButton>
+#include <QSpinBox>
+
+namespace zantrel {
+
+namespace {
+
+QStringList positions() {
+    QStringList list;
+    for (const char* p : kStampPositions)
+        list << QLatin1String(p);
+    return list;
+}
+
+std::int32_t bgrOf(const QColor& c) {
+    return std::int32_t(c.red() | (c.green() << 8) | (c.blue() << 16));
+}
+
+QSpinBox* limit(QWidget* parent, const char* name, const QString& caption, const QString& suffix) {
+    auto* spin = new QSpinBox(parent);
+    spin->setObjectName(QLatin1String(name));
+    spin->setAccessibleName(caption);
+    spin->setRange(0, 1000000);
+    spin->setSuffix(suffix);
+    spin->setSpecialValueText(QStringLiteral("no limit"));
+    return spin;
+}
+
+} // namespace
+
+ImagePage::ImagePage(QWidget* parent)
+    : QWidget(parent), fileName_(page::field(this, "FTPFilename", QStringLiteral("Filename:"),
+                                             QStringLiteral("Filename that will be saved on remote server"))),
+      compression_(page::slider(this, "Compression", QStringLiteral("JPEG Compression"), 1, 100)),
+      compressionLabel_(page::label(this, "CompressionLabel", QStringLiteral("JPEG Compression"))),
+      saveCopy_(page::check(this, "SaveaCopy", QStringLiteral("Save a copy on a Local Drive"),
+                            QStringLiteral("Webcam Zantrel can save which image to your hard disk."))),
+      browseButton_(new QPushButton(QStringLiteral("Browse"), this)),
+      archivePath_(page::label(this, "ArchivePath", {})),
+      keepDays_(limit(this, "KeepDays", QStringLiteral("Delete copies older than"), QStringLiteral(" days"))),
+      keepMb_(limit(this, "KeepMb", QStringLiteral("Keep the copies within"), QStringLiteral(" MB"))),
+      time_(makeStamp("InsertTime", QStringLiteral("Insert Time:"), "TimePosition", "TimeSample",
+                      "TimeForecolor")),
+      date_(makeStamp("InsertDate", QStringLiteral("Insert Date:"), "DatePosition", "DateSample",
+                      "DateForecolor")),
+      text_(makeStamp("InsertText", QStringLiteral("Insert Text:"), "TextPosition", "TextSample",
+                      "TextForeColor")),
+      transparent_(page::check(this, "Transparent", QStringLiteral("Use Transparent Background"))),
+      textString_(page::field(
+          this, "TextString", QStringLiteral("Text"),
+          QStringLiteral("You can use &time = real time, &date = real date,&next  = next upload."))) {
+    compression_->setTickInterval(5);
+    compression_->setTickPosition(QSlider::TicksBelow);
+    compression_->setToolTip(
+        QStringLiteral("Filename compression (if you increase compression you will decrease quality)"));
+    browseButton_->setObjectName(QStringLiteral("BrowseButton"));
+    archivePath_->setAccessibleName(QStringLiteral("Archive folder"));
+    archivePath_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* backButton = new QPushButton(QStringLiteral("Set Backcolor Color"), this);
+    backButton->setObjectName(QStringLiteral("BackColor"));
+
+    auto* grid = new QGridLayout(this);
+    int row = 0;
+    grid->addWidget(page::label(this, nullptr, QStringLiteral("Filename:")), row, 0);
+    grid->addWidget(fileName_, row++, 1, 1, 3);
+    grid->addWidget(compressionLabel_, row, 0);
+    grid->addWidget(compression_, row++, 1, 1, 3);
+    grid->addWidget(saveCopy_, row, 0);
+    grid->addWidget(browseButton_, row, 1);
+    grid->addWidget(archivePath_, row++, 2, 1, 2);
+    auto* limits = new QHBoxLayout;
+    limits->addWidget(page::label(this, nullptr, QStringLiteral("Delete copies older than")));
+    limits->addWidget(keepDays_);
+    limits->addWidget(page::label(this, nullptr, QStringLiteral("or beyond")));
+    limits->addWidget(keepMb_);
+    limits->addStretch();
+    grid->addLayout(limits, row++, 0, 1, 4);
+    for (Stamp* s : {&time_, &date_, &text_}) {
+        grid->addWidget(s->insert, row, 0);
+        grid->addWidget(s->position, row, 1);
+        grid->addWidget(s->sample, row, 2);
+        grid->addWidget(s->button, row++, 3);
+    }
+    auto* background = new QGroupBox(QStringLiteral("Background / Transparent"), this);
+    auto* backLayout = new QHBoxLayout(background);
+    backLayout->addWidget(backButton);
+    backLayout->addWidget(transparent_);
+    grid->addWidget(background, row++, 0, 1, 4);
+    grid->addWidget(page::label(this, nullptr, QStringLiteral("Text:")), row, 0);
+    grid->addWidget(textString_, row++, 1, 1, 3);
+    grid->setRowStretch(row, 1);
+
+    connect(compression_, &QSlider::valueChanged, this, [this](int v) {
+        compressionLabel_->setText(CompressionText(v));
+        Q_EMIT liveValuesEdited();
+    });
+    connect(saveCopy_, &QCheckBox::toggled, this, &ImagePage::enableArchive);
+    connect(browseButton_, &QPushButton::clicked, this, &ImagePage::browse);
+    connect(backButton, &QPushButton::clicked, this, &ImagePage::pickBackColour);
+    connect(transparent_, &QCheckBox::toggled, this, &ImagePage::liveValuesEdited);
+    connect(textString_, &QLineEdit::textChanged, this, &ImagePage::liveValuesEdited);
+    for (Stamp* s : {&time_, &date_, &text_}) {
+        connect(s->position, &QComboBox::currentIndexChanged, this, &ImagePage::liveValuesEdited);
+        connect(s->button, &QPushButton::clicked, this, [this, s] { pickForeColour(*s); });
+    }
+}
+
+ImagePage::Stamp ImagePage::makeStamp(const char* insertName, const QString& caption,
+                                      const char* positionName, const char* sampleName,
+                                      const char* buttonName) {
+    Stamp s{page::check(this, insertName, caption), page::list(this, positionName, caption, positions()),
+            page::label(this, sampleName, QStringLiteral("Sample")),
+            new QPushButton(QStringLiteral("Forecolor"), this)};
+    s.sample->setAutoFillBackground(true);
+    s.sample->setAlignment(Qt::AlignCenter);
+    s.button->setObjectName(QLatin1String(buttonName));
+    s.button->setAccessibleName(caption + QStringLiteral(" Forecolor"));
+    return s;
+}
+
+void ImagePage::load(const ImageValues& v) {
+    const QSignalBlocker quiet(this);
+    fileName_->setText(v.fileName);
+    compression_->setValue(v.compression);
+    compressionLabel_->setText(CompressionText(compression_->value()));
+    saveCopy_->setChecked(v.saveCopy);
+    enableArchive();
+    archivePath_->setText(v.archivePath);
+    keepDays_->setValue(v.keepDays);
+    keepMb_->setValue(v.keepMb);
+    time_.insert->setChecked(v.time);
+    date_.insert->setChecked(v.date);
+    text_.insert->setChecked(v.text);
+    time_.colour = v.timeColor;
+    date_.colour = v.dateColor;
+    text_.colour = v.textColor;
+    back_ = v.backColor;
+    paintSamples();
+    transparent_->setChecked(v.transparent);
+    textString_->setText(v.textString);
+    time_.position->setCurrentIndex(v.timePos);
+    date_.position->setCurrentIndex(v.datePos);
+    text_.position->setCurrentIndex(v.textPos);
+}
+
+ImageValues ImagePage::values() const {
+    ImageValues v;
+    v.fileName = fileName_->text();
+    v.compression = compression_->value();
+    v.saveCopy = saveCopy_->isChecked();
+    v.archivePath = archivePath_->text();
+    v.keepDays = keepDays_->value();
+    v.keepMb = keepMb_->value();
+    v.time = time_.insert->isChecked();
+    v.date = date_.insert->isChecked();
+    v.text = text_.insert->isChecked();
+    v.timeColor = time_.colour;
+    v.dateColor = date_.colour;
+    v.textColor = text_.colour;
+    v.backColor = back_;
+    v.transparent = transparent_->isChecked();
+    v.textString = textString_->text();
+    v.timePos = time_.position->currentIndex();
+    v.datePos = date_.position->currentIndex();
+    v.textPos = text_.position->currentIndex();
+    return v;
+}
+
+void ImagePage::paintSamples() {
+    for (Stamp* s : {&time_, &date_, &text_}) {
+        QPalette palette = s->sample->palette();
+        palette.setColor(QPalette::WindowText, colourFromBgr(quint32(s->colour)));
+        palette.setColor(QPalette::Window, colourFromBgr(quint32(back_)));
+        s->sample->setPalette(palette);
+    }
+}
+
+void ImagePage::pickForeColour(Stamp& stamp) {
+    const QColor chosen = QColorDialog::getColor(colourFromBgr(quint32(stamp.colour)), this);
+    if (!chosen.isValid())
+        return;
+    stamp.colour = bgrOf(chosen);
+    paintSamples();
+    Q_EMIT liveValuesEdited();
+}
+
+void ImagePage::pickBackColour() {
+    const QColor chosen = QColorDialog::getColor(colourFromBgr(quint32(back_)), this);
+    if (!chosen.isValid())
+        return;
+    back_ = bgrOf(chosen);
+    paintSamples();
+    Q_EMIT liveValuesEdited();
+}
+
+void ImagePage::browse() {
+    const QString folder = BrowseForFolder(this);
+    if (folder != kBrowseCancelled)
+        archivePath_->setText(folder);
+}
+
+void ImagePage::enableArchive() {
+    archivePath_->setEnabled(saveCopy_->isChecked());
+    browseButton_->setEnabled(saveCopy_->isChecked());
+}
+
+} // namespace zantrel

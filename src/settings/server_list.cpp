@@ -1,0 +1,114 @@
+#include "settings/server_list.h"
+
+#include "core/setting_keys.h"
+#include "core/store.h"
+#include "ftp/server_address.h"
+
+#include <algorithm>
+
+namespace zantrel {
+
+namespace {
+
+const keys::SettingKey& keyOf(ServerField field) {
+    switch (field) {
+    case ServerField::Address:
+        return keys::FtpEntryAddress;
+    case ServerField::Port:
+        return keys::FtpEntryPort;
+    case ServerField::Login:
+        return keys::FtpEntryLogin;
+    case ServerField::Password:
+        return keys::FtpEntryPassword;
+    case ServerField::Directory:
+        return keys::FtpEntryUrl;
+    case ServerField::Passive:
+        return keys::FtpEntryPassive;
+    case ServerField::Atomic:
+        return keys::FtpEntryAtomic;
+    case ServerField::Pinned:
+        return keys::FtpEntryPinned;
+    case ServerField::KeyFile:
+        break;
+    }
+    return keys::FtpEntryKeyFile;
+}
+
+constexpr ServerField kAllFields[] = {ServerField::Address,  ServerField::Port,      ServerField::Login,
+                                      ServerField::Password, ServerField::Directory, ServerField::Passive,
+                                      ServerField::Atomic,   ServerField::Pinned,    ServerField::KeyFile};
+
+QString entryValue(ServerField field, int n) {
+    const keys::SettingKey& key = keyOf(field);
+    return GetSetting(QString::fromLatin1(key.section), serverEntryKey(key, n),
+                      QString::fromLatin1(key.fallback));
+}
+
+void storeEntryValue(ServerField field, int n, const QString& text) {
+    const keys::SettingKey& key = keyOf(field);
+    SaveSetting(QString::fromLatin1(key.section), serverEntryKey(key, n), text);
+}
+
+} // namespace
+
+std::vector<ServerRow> ServerListEditor::rebuild() {
+    count_ = std::max(0, ReadInt32(keys::FtpServers));
+    std::vector<ServerRow> rows;
+    rows.reserve(std::size_t(count_));
+    for (int n = 1; n <= count_; ++n)
+        rows.push_back({entryValue(ServerField::Address, n), entryValue(ServerField::Port, n),
+                        entryValue(ServerField::Login, n), entryValue(ServerField::Directory, n)});
+    if (current_ < 1 || current_ > count_)
+        current_ = count_ > 0 ? 1 : 0;
+    return rows;
+}
+
+void ServerListEditor::select(int n) {
+    current_ = (n >= 1 && n <= count_) ? n : 0;
+}
+
+QString ServerListEditor::text(ServerField field) const {
+    return current_ ? entryValue(field, current_) : QString();
+}
+
+bool ServerListEditor::edit(ServerField field, const QString& text) {
+    if (!current_)
+        return false;
+    storeEntryValue(field, current_, text);
+    return true;
+}
+
+void ServerListEditor::add() {
+    const int n = count_ + 1;
+    SaveSetting(keys::FtpServers, NumberText(n));
+    for (ServerField field : kAllFields)
+        storeEntryValue(field, n, QString::fromLatin1(keyOf(field).fallback));
+    rebuild();
+    select(n);
+}
+
+void ServerListEditor::remove() {
+    if (!current_)
+        return;
+    for (int n = current_ + 1; n <= count_; ++n)
+        for (ServerField field : kAllFields)
+            storeEntryValue(field, n - 1, entryValue(field, n));
+    SaveSetting(keys::FtpServers, NumberText(count_ - 1));
+    const int next = current_;
+    rebuild();
+    select(std::min(next, count_));
+}
+
+QString ServerProtocolText(const QString& address) {
+    switch (ParseServerAddress(address, 21).transport) {
+    case Transport::Ftps:
+        return QStringLiteral("FTPS (FTP over TLS)");
+    case Transport::Sftp:
+        return QStringLiteral("SFTP (over SSH)");
+    case Transport::Ftp:
+        break;
+    }
+    return QStringLiteral("FTP");
+}
+
+} // namespace zantrel

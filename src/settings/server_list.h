@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QString>
+#include <vector>
+
+namespace zantrel {
+
+// The fields of one FTP server entry as the server editor shows them.
+enum class ServerField { Address, Port, Login, Password, Directory, Passive, Atomic, Pinned, KeyFile };
+
+// One row of the server list: what its columns show.
+struct ServerRow {
+    QString address, port, login, directory;
+};
+
+// The FTP server list of the settings, edited in place: every change is stored at once. The current
+// entry (1-based, 0 for none) is the one the editor's fields show and the only one edits go to. Every
+// rebuild of the list names the entry that becomes current, so the fields can always be refilled from
+// it; no edit can land in an entry the fields do not show.
+class ServerListEditor {
+  public:
+    // Reads the list from the settings (FTP/SERVERS entries); keeps the current entry when it still
+    // exists, else the first one.
+    std::vector<ServerRow> rebuild();
+    int count() const { return count_; }
+    int current() const { return current_; }
+    // Makes entry n current (0 or out of range: none).
+    void select(int n);
+
+    // The current entry's stored text for a field, with its default; "" without a current entry.
+    QString text(ServerField field) const;
+    // Stores the text under the current entry's key for the field. False without a current entry.
+    bool edit(ServerField field, const QString& text);
+
+    // Appends an entry with empty fields and port 21 and makes it current.
+    void add();
+    // Removes the current entry, moving later entries up; the entry that took its place (or the new last
+    // one) becomes current. Nothing happens without a current entry.
+    void remove();
+
+  private:
+    int count_ = 0;
+    int current_ = 0;
+};
+
+// What an address tells about the connection: "FTP", "FTPS (FTP over TLS)" or "SFTP (over SSH)".
+QString ServerProtocolText(const QString& address);
+
+} // namespace zantrel

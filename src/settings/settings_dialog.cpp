@@ -1,0 +1,168 @@
+#include "settings/settings_dialog.h"
+
+#include "capture/capture_window.h"
+#include "core/scheduler.h"
+#include "core/version.h"
+#include "publish/live_values.h"
+#include "settings/autostart.h"
+#include "settings/device_page.h"
+#include "settings/image_page.h"
+#include "settings/preview_window.h"
+#include "settings/small_pages.h"
+#include "settings/timer_page.h"
+
+#include <QCoreApplication>
+#include <QHBoxLayout>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QStackedWidget>
+#include <QStyle>
+#include <QTabBar>
+#include <QVBoxLayout>
+
+namespace zantrel {
+
+SettingsDialog::SettingsDialog(CaptureWindow& capture, QWidget* parent, OverlaySwitch setOverlay)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint), capture_(capture), tabs_(new QTabBar(this)),
+      panels_(new QStackedWidget(this)), device_(new DevicePage(capture, std::move(setOverlay), panels_)),
+      timer_(new TimerPage(panels_)), image_(new ImagePage(panels_)), internet_(new InternetPage(panels_)),
+      modem_(new ModemControls(this)), prefs_(new PreferencesPage(panels_)) {
+    setObjectName(QStringLiteral("frmAllSettings"));
+    setWindowTitle(QStringLiteral("Settings"));
+    setModal(true);
+
+    tabs_->setObjectName(QStringLiteral("MasterFolder"));
+    const struct {
+        const char* caption;
+        QStyle::StandardPixmap icon;
+    } tabs[] = {{"Device", QStyle::SP_ComputerIcon}, {"Timer", QStyle::SP_BrowserReload},
+                {"Image", QStyle::SP_FileIcon},      {"Internet", QStyle::SP_DriveNetIcon},
+                {"Reserved", QStyle::SP_CustomBase}, {"Preferences", QStyle::SP_FileDialogDetailedView}};
+    for (const auto& tab : tabs) {
+        if (tab.icon == QStyle::SP_CustomBase)
+            tabs_->addTab(QLatin1String(tab.caption));
+        else
+            tabs_->addTab(style()->standardIcon(tab.icon), QLatin1String(tab.caption));
+    }
+    tabs_->setTabData(kReservedTab, QStringLiteral("modem"));
+
+    // Panel k belongs to tab k (counted from 1); panel 0, and the modem feature's panel 5, stay empty.
+    panels_->setObjectName(QStringLiteral("FolderPix"));
+    panels_->addWidget(new QWidget(panels_));
+    panels_->addWidget(device_);
+    panels_->addWidget(timer_);
+    panels_->addWidget(image_);
+    panels_->addWidget(internet_);
+    panels_->addWidget(new QWidget(panels_));
+    panels_->addWidget(prefs_);
+
+    auto* preview = new QPushButton(QStringLiteral("Image Preview"), this);
+    preview->setObjectName(QStringLiteral("Preview_button"));
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setObjectName(QStringLiteral("OK_Button"));
+    ok->setDefault(true);
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel->setObjectName(QStringLiteral("Cancel_Button"));
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(preview);
+    buttons->addStretch();
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(tabs_);
+    layout->addWidget(panels_);
+    layout->addLayout(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    connect(tabs_, &QTabBar::currentChanged, this, &SettingsDialog::switchTab);
+    connect(preview, &QPushButton::clicked, this, &SettingsDialog::showPreview);
+    connect(ok, &QPushButton::clicked, this, &SettingsDialog::accept);
+    connect(cancel, &QPushButton::clicked, this, &SettingsDialog::reject);
+    connect(image_, &ImagePage::liveValuesEdited, this,
+            [this] { LiveValues::instance().set(LiveValuesOf(image_->values())); });
+
+    // Loading. The server list filled itself when it was made.
+    const SettingsForm loaded = LoadSettingsForm();
+    device_->load(loaded.device);
+    timer_->load(loaded.timer);
+    image_->load(loaded.image);
+    internet_->load(loaded.upload);
+    modem_->load(loaded.modem);
+    prefs_->load(loaded.prefs);
+    switchTab(tabs_->currentIndex());
+
+    // One size for every page, so the dialog keeps its size from tab to tab.
+    QSize pageSize;
+    for (int i = 0; i < panels_->count(); ++i)
+        pageSize = pageSize.expandedTo(panels_->widget(i)->sizeHint());
+    panels_->setFixedSize(pageSize);
+}
+
+SettingsDialog::~SettingsDialog() {
+    LiveValues::instance().reset();
+}
+
+SettingsForm SettingsDialog::form() const {
+    SettingsForm f;
+    f.device = device_->values();
+    f.timer = timer_->values();
+    f.image = image_->values();
+    f.upload = internet_->upload();
+    f.modem = modem_->values();
+    f.prefs = prefs_->values();
+    return f;
+}
+
+void SettingsDialog::switchTab(int index) {
+    const int k = index + 1;
+    panels_->setCurrentIndex(index == kReservedTab ? 0 : k);
+}
+
+void SettingsDialog::accept() {
+    const SettingsForm f = form();
+    if (ConfirmSettingsForm(f) == ConfirmOutcome::PasswordRefused) {
+        QMessageBox::warning(this, applicationTitle(), QStringLiteral("Please enter a valid password."));
+        return;
+    }
+    SetAutostart(f.prefs.windowsStart, QCoreApplication::applicationFilePath());
+    capture_.Resize_Video();
+    LiveValues::instance().reset();
+    QDialog::accept();
+}
+
+void SettingsDialog::reject() {
+    LiveValues::instance().reset();
+    QDialog::reject();
+}
+
+void SettingsDialog::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (const QScreen* s = screen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(s->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+void SettingsDialog::showPreview() {
+    const ImageValues image = image_->values();
+    const LiveValues::Values live = LiveValuesOf(image);
+    StampParams stamps = live.stamp;
+    stamps.time = image.time;
+    stamps.date = image.date;
+    stamps.text = image.text;
+    stamps.nextUpdate = NextUpdateStampText(ComputeNextUpdate());
+    QImage frame;
+    capture_.GrabFrame(frame);
+    PreviewWindow preview(PreparePreview(frame, stamps, live.compression), this);
+    preview.exec();
+}
+
+int ShowSettingsDialog(CaptureWindow& capture, QWidget* parent, OverlaySwitch setOverlay) {
+    SettingsDialog dialog(capture, parent, std::move(setOverlay));
+    return dialog.exec();
+}
+
+} // namespace zantrel
