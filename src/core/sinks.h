@@ -14,8 +14,8 @@ class StatusSink {
     virtual void beep() {}
 };
 
-// Messages that need the user's confirmation (the JPEG writer's and the capture driver's errors).
-// showMessage returns once the user has confirmed; callable from any thread.
+// Messages for the user (the JPEG writer's and the capture driver's errors). Callable from any thread;
+// a call from a thread other than the UI thread never waits for the user.
 enum class MessageIcon { Information, Exclamation, Critical };
 
 class MessageSink {
@@ -25,6 +25,12 @@ class MessageSink {
     // With the icon the box shows; sinks that show no icon can ignore it.
     virtual void showMessage(const QString& text, MessageIcon) { showMessage(text); }
 };
+
+// The text as one line of plain text: every control character (line breaks, tabs, escapes, DEL, the
+// C1 range and the Unicode line and paragraph separators) becomes a blank. Every sink that shows or
+// prints a status passes it through this, so a text taken from a server reply, a file name or a
+// hand-edited setting can neither break a line nor reach a terminal as a control sequence.
+QString OneLine(const QString& text);
 
 // Drops everything: for callers that have nobody to tell.
 class NullStatusSink final : public StatusSink {

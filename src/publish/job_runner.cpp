@@ -2,8 +2,6 @@
 
 #include "ftp/ftp_client.h"
 
-#include <QPointer>
-
 namespace zantrel {
 
 JobRunner::JobRunner(PublishServices services, QObject* parent)
@@ -13,24 +11,27 @@ JobRunner::JobRunner(PublishServices services, QObject* parent)
 
 JobRunner::~JobRunner() {
     if (worker_.joinable()) {
-        if (running_)
-            cancel();
+        cancel();
         worker_.join();
     }
 }
 
 bool JobRunner::start(std::function<void(const PublishOutcome&)> done) {
-    if (running_)
+    if (running_ || cancelled_)
         return false;
     if (worker_.joinable())
         worker_.join(); // the previous job has already reported its end
     running_ = true;
-    worker_ = std::thread([this, done = std::move(done)] {
+    std::promise<void> ended;
+    workerEnded_ = ended.get_future();
+    worker_ = std::thread([this, done = std::move(done), ended = std::move(ended)]() mutable {
         const PublishOutcome outcome = RunPublishJob(services_);
+        // Queued to this object: dropped if the runner is gone by the time the event loop gets to it.
         QMetaObject::invokeMethod(this, [this, done, outcome] {
             running_ = false;
             done(outcome);
         });
+        ended.set_value();
     });
     return true;
 }
@@ -38,6 +39,15 @@ bool JobRunner::start(std::function<void(const PublishOutcome&)> done) {
 void JobRunner::cancel() {
     cancelled_ = true;
     stopUpload();
+}
+
+bool JobRunner::waitForEnd(std::chrono::milliseconds bound) {
+    if (!worker_.joinable())
+        return true;
+    if (workerEnded_.wait_for(bound) != std::future_status::ready)
+        return false;
+    worker_.join();
+    return true;
 }
 
 void JobRunner::stopUpload() {

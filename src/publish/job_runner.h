@@ -4,7 +4,9 @@
 
 #include <QObject>
 #include <atomic>
+#include <chrono>
 #include <functional>
+#include <future>
 #include <thread>
 
 namespace zantrel {
@@ -15,19 +17,24 @@ class JobRunner : public QObject {
     Q_OBJECT
   public:
     explicit JobRunner(PublishServices services, QObject* parent = nullptr);
-    ~JobRunner() override; // waits for a running job
+    ~JobRunner() override; // cancels and waits for a running job
 
-    // Starts a job; done(outcome) runs on this object's thread when it has ended. False while a job runs.
-    bool start(std::function<void(const PublishOutcome&)> done);
+    // Starts a job; done(outcome) runs on this object's thread when it has ended. False, and done is
+    // never called, while a job runs or once the runner was cancelled.
+    [[nodiscard]] bool start(std::function<void(const PublishOutcome&)> done);
     bool running() const { return running_; }
     // Aborts the running upload at once; the job goes on with the next server. Owning thread.
     void stopUpload();
-    // Aborts the running upload and contacts no further server (the program is closing).
+    // Aborts the running upload, contacts no further server and starts no further job (the program
+    // is closing).
     void cancel();
+    // Waits up to bound for the job's thread to end; true when no job thread is left.
+    bool waitForEnd(std::chrono::milliseconds bound);
 
   private:
     PublishServices services_;
     std::thread worker_;
+    std::future<void> workerEnded_;
     bool running_ = false;
     std::atomic<bool> cancelled_{false};
 };

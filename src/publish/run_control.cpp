@@ -88,9 +88,8 @@ void RunControl::runJob(std::function<void()> after) {
         after();
         Q_EMIT jobFinished();
     };
-    if (startJob_)
-        startJob_(std::move(finish));
-    else
+    // A refused job ends at once, so the buttons and the schedule never wait for a job that never runs.
+    if (!startJob_ || !startJob_(finish))
         finish();
 }
 

@@ -25,8 +25,9 @@ class RunControl : public QObject {
     };
     enum TrayImage { MasterIcon = 1, NowIcon = 2 };
 
-    // Starts one publishing job and calls done() on the UI thread when it has ended.
-    using JobStarter = std::function<void(std::function<void()> done)>;
+    // Starts one publishing job and calls done() on the UI thread when it has ended. False when the
+    // job was refused (one still runs, or the program is closing): done() is then never called.
+    using JobStarter = std::function<bool(std::function<void()> done)>;
     // Asks the running job to stop at once (closes its FTP connection).
     using JobStopper = std::function<void()>;
 

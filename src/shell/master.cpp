@@ -2,11 +2,10 @@
 
 #include "capture/capture_window.h"
 #include "capture/video_window.h"
-#include "publish/job_runner.h"
 #include "core/setting_keys.h"
 #include "core/store.h"
 #include "core/version.h"
-#include "ftp/ftp_client.h"
+#include "publish/publishing_core.h"
 #include "shell/password_prompt.h"
 #include "shell/window_sinks.h"
 
@@ -79,25 +78,25 @@ Master::Master(QWidget* parent) : QWidget(parent) {
     outer->addWidget(status_);
 
     statusSink_ = std::make_unique<LabelStatusSink>(status_);
-    messageSink_ = std::make_unique<WindowMessageSink>(this);
-    runControl_ = std::make_unique<RunControl>(*statusSink_);
-    capture_ = std::make_unique<CaptureWindow>(*messageSink_, videoWindow_);
+    messageSink_ = std::make_unique<WindowMessageSink>(this, *statusSink_);
+    core_ = std::make_unique<PublishingCore>(*statusSink_, *messageSink_, videoWindow_);
     // The picture follows the video area; before the camera is set up there is nothing to fit.
     connect(videoWindow_, &VideoWindow::resized, this, [this] {
         if (loaded_)
-            capture_->Resize_Video();
+            captureWindow().Resize_Video();
     });
-    ftp_ = std::make_unique<FtpClient>(*statusSink_);
-
-    jobs_ = std::make_unique<JobRunner>(ProgramServices(*capture_, *ftp_, *statusSink_, *messageSink_));
-    runControl_->setJob(
-        [this](std::function<void()> done) { jobs_->start([done](const PublishOutcome&) { done(); }); },
-        [this] { jobs_->stopUpload(); });
-    connect(runControl_.get(), &RunControl::buttonsChanged, this, &Master::applyButtons);
-    applyButtons(runControl_->buttons());
+    connect(&runControl(), &RunControl::buttonsChanged, this, &Master::applyButtons);
+    applyButtons(runControl().buttons());
 }
 
 Master::~Master() = default;
+
+RunControl& Master::runControl() {
+    return core_->runControl();
+}
+CaptureWindow& Master::captureWindow() {
+    return core_->capture();
+}
 
 StatusSink& Master::statusSink() {
     return *statusSink_;
@@ -120,7 +119,7 @@ void Master::applyButtons(RunControl::Buttons b) {
 void Master::load() {
     setWindowTitle(applicationTitle());
 
-    capture_->Init_Video(ReadInt32(keys::VfwIndex));
+    captureWindow().Init_Video(ReadInt32(keys::VfwIndex));
 
     // Stored geometry is in twips; the minimum size applies to whatever comes back.
     const int width = twipsToPixels(ReadNumber(keys::LoadWidth));
@@ -129,18 +128,18 @@ void Master::load() {
     move(twipsToPixels(ReadNumber(keys::LoadLeft)), twipsToPixels(ReadNumber(keys::LoadTop)));
 
     overlayMode_ = GetSetting(keys::LoadOverlay) == QLatin1String("YES");
-    capture_->setOverlayMode(overlayMode_);
+    captureWindow().setOverlayMode(overlayMode_);
     loaded_ = true;
-    capture_->Resize_Video();
+    captureWindow().Resize_Video();
 
     if (ReadNumber(keys::PrefAutoRun) == 1.0)
-        runControl_->FTPRun();
+        runControl().FTPRun();
 }
 
 void Master::setOverlayMode(bool on) {
     overlayMode_ = on;
-    capture_->setOverlayMode(on);
-    capture_->Resize_Video();
+    captureWindow().setOverlayMode(on);
+    captureWindow().Resize_Video();
 }
 
 void Master::otherToolbarClicked(const QString& key) {
@@ -148,11 +147,11 @@ void Master::otherToolbarClicked(const QString& key) {
     if (PasswordRequired() && !frmPassword::Ask(*messageSink_, this))
         return;
     if (key == QLatin1String("run"))
-        runControl_->FTPRun();
+        runControl().FTPRun();
     else if (key == QLatin1String("now"))
-        runControl_->FTPNow();
+        runControl().FTPNow();
     else if (key == QLatin1String("stop"))
-        runControl_->FTPStop();
+        runControl().FTPStop();
 }
 
 void Master::saveWindowState() {
@@ -168,11 +167,9 @@ void Master::saveWindowState() {
 }
 
 void Master::closeEvent(QCloseEvent* event) {
-    capture_->DisconnectAndDestroy();
     saveWindowState();
-    runControl_->masterTimer().stop();
     // A job still uploading is cut short: its connection is closed and no further server is contacted.
-    jobs_->cancel();
+    core_->shutdown(std::chrono::milliseconds(0));
     event->accept();
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "publish/run_control.h"
 #include "core/sinks.h"
+#include "publish/run_control.h"
 
 #include <QWidget>
 #include <memory>
@@ -14,9 +14,8 @@ class QVBoxLayout;
 namespace zantrel {
 
 class CaptureWindow;
-class FtpClient;
-class JobRunner;
 class LabelStatusSink;
+class PublishingCore;
 class VideoWindow;
 class WindowMessageSink;
 
@@ -35,8 +34,10 @@ class Master : public QWidget {
     // The start-up steps that follow creating the window: geometry, live video mode, automatic run.
     void load();
 
-    RunControl& runControl() { return *runControl_; }
-    CaptureWindow& captureWindow() { return *capture_; }
+    // Camera, FTP client, jobs and run control, wired to this window's sinks.
+    PublishingCore& publishing() { return *core_; }
+    RunControl& runControl();
+    CaptureWindow& captureWindow();
     StatusSink& statusSink();
     MessageSink& messageSink();
     bool overlayMode() const { return overlayMode_; }
@@ -64,12 +65,10 @@ class Master : public QWidget {
     QLabel* status_ = nullptr;
     QVBoxLayout* controlsLayout_ = nullptr;
     VideoWindow* videoWindow_ = nullptr;
+    // The sinks outlive the publishing core, whose job thread reports to them.
     std::unique_ptr<LabelStatusSink> statusSink_;
     std::unique_ptr<WindowMessageSink> messageSink_;
-    std::unique_ptr<RunControl> runControl_;
-    std::unique_ptr<CaptureWindow> capture_;
-    std::unique_ptr<FtpClient> ftp_;
-    std::unique_ptr<JobRunner> jobs_;
+    std::unique_ptr<PublishingCore> core_;
     bool overlayMode_ = false;
     bool stateSaved_ = false;
     bool loaded_ = false;

@@ -6,17 +6,26 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QThread>
+#include <utility>
 
 namespace zantrel {
+
+namespace {
+
+QMessageBox::Icon boxIcon(MessageIcon icon) {
+    return icon == MessageIcon::Critical      ? QMessageBox::Critical
+           : icon == MessageIcon::Information ? QMessageBox::Information
+                                              : QMessageBox::Warning;
+}
+
+} // namespace
 
 LabelStatusSink::LabelStatusSink(QLabel* label) : label_(label) {}
 
 void LabelStatusSink::setStatus(const QString& text) {
-    if (!label_)
-        return;
-    QMetaObject::invokeMethod(label_, [label = label_, text] {
-        if (label)
-            label->setText(text);
+    QMetaObject::invokeMethod(this, [this, line = OneLine(text)] {
+        if (label_)
+            label_->setText(line);
     });
 }
 
@@ -24,24 +33,42 @@ void LabelStatusSink::beep() {
     QMetaObject::invokeMethod(qApp, [] { QApplication::beep(); });
 }
 
-WindowMessageSink::WindowMessageSink(QWidget* parent) : parent_(parent) {}
+WindowMessageSink::WindowMessageSink(QWidget* parent, StatusSink& status)
+    : parent_(parent), status_(status) {}
+
+WindowMessageSink::~WindowMessageSink() {
+    // Each box's end erases its entry: take the map first.
+    for (auto& [text, shown] : std::exchange(shown_, {}))
+        delete shown.box.data();
+}
 
 void WindowMessageSink::showMessage(const QString& text) {
     showMessage(text, MessageIcon::Exclamation);
 }
 
 void WindowMessageSink::showMessage(const QString& text, MessageIcon icon) {
-    auto show = [parent = parent_, text, icon] {
-        const auto boxIcon = icon == MessageIcon::Critical      ? QMessageBox::Critical
-                             : icon == MessageIcon::Information ? QMessageBox::Information
-                                                                : QMessageBox::Warning;
-        QMessageBox box(boxIcon, applicationTitle(), text, QMessageBox::Ok, parent);
-        box.exec();
-    };
-    if (QThread::currentThread() == qApp->thread())
-        show();
-    else
-        QMetaObject::invokeMethod(qApp, show, Qt::BlockingQueuedConnection);
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(this, [this, text, icon] { showWithoutWaiting(text, icon); });
+        return;
+    }
+    QMessageBox box(boxIcon(icon), applicationTitle(), text, QMessageBox::Ok, parent_);
+    box.exec();
+}
+
+void WindowMessageSink::showWithoutWaiting(const QString& text, MessageIcon icon) {
+    auto it = shown_.find(text);
+    if (it != shown_.end() && it->second.box) {
+        const int repeats = ++it->second.repeats;
+        status_.setStatus(repeats == 1 ? QStringLiteral("%1 (repeated once)").arg(text)
+                                       : QStringLiteral("%1 (repeated %2 times)").arg(text).arg(repeats));
+        return;
+    }
+    auto* box = new QMessageBox(boxIcon(icon), applicationTitle(), text, QMessageBox::Ok, parent_);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    connect(box, &QObject::destroyed, this, [this, text] { shown_.erase(text); });
+    shown_[text] = Shown{box, 0};
+    box->show();
 }
 
 } // namespace zantrel

@@ -2,16 +2,21 @@
 
 #include "core/sinks.h"
 
+#include <QObject>
 #include <QPointer>
+#include <map>
 
 class QLabel;
+class QMessageBox;
 class QWidget;
 
 namespace zantrel {
 
-// Status texts for the main window's status line. Calls from other threads are queued to the UI thread
-// in the order they were made.
-class LabelStatusSink final : public StatusSink {
+// Status texts for the main window's status line. Calls from other threads are queued to this object,
+// which lives on the UI thread, in the order they were made; only the UI thread looks at the label, so
+// the label may go before the sink. Create it on the UI thread and keep it until every job has ended.
+class LabelStatusSink final : public QObject, public StatusSink {
+    Q_OBJECT
   public:
     explicit LabelStatusSink(QLabel* label);
     void setStatus(const QString& text) override;
@@ -21,16 +26,29 @@ class LabelStatusSink final : public StatusSink {
     QPointer<QLabel> label_;
 };
 
-// Modal message boxes on a window, captioned with the program's title. From another thread the call
-// waits until the user has confirmed the box on the UI thread.
-class WindowMessageSink final : public MessageSink {
+// Message boxes on a window, captioned with the program's title. On the UI thread the call is modal
+// and returns once the user has confirmed (a reply to the user's own action). From any other thread
+// (the publishing job) it returns at once: the box is shown without blocking anybody, one box per
+// distinct text while it is on screen; a text that comes again meanwhile is counted in the status line
+// instead, so an unattended machine goes on publishing and does not pile up boxes.
+class WindowMessageSink final : public QObject, public MessageSink {
+    Q_OBJECT
   public:
-    explicit WindowMessageSink(QWidget* parent);
+    WindowMessageSink(QWidget* parent, StatusSink& status);
+    ~WindowMessageSink() override;
     void showMessage(const QString& text) override;
     void showMessage(const QString& text, MessageIcon icon) override;
 
   private:
+    void showWithoutWaiting(const QString& text, MessageIcon icon);
+
+    struct Shown {
+        QPointer<QMessageBox> box;
+        int repeats = 0;
+    };
     QPointer<QWidget> parent_;
+    StatusSink& status_;
+    std::map<QString, Shown> shown_; // UI thread only
 };
 
 } // namespace zantrel

@@ -1,16 +1,24 @@
+// Run control over a job finished by hand, then over real jobs on the worker thread.
 #include "core/clock.h"
-#include "publish/run_control.h"
 #include "core/setting_keys.h"
 #include "core/store.h"
+#include "ftp/ftp_client.h"
+#include "publish/job_runner.h"
+#include "publish/publishing_core.h"
+#include "publish/run_control.h"
+#include "support/ftp_test_servers.h"
+#include "support/message_recorder.h"
 #include "support/status_recorder.h"
 #include "support/temp_store.h"
 
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
+#include <atomic>
+#include <optional>
 
 using namespace zantrel;
-using zantrel::test::StatusRecorder;
-using zantrel::test::TempStore;
+using namespace zantrel::test;
 
 namespace {
 
@@ -22,13 +30,20 @@ const Buttons kBusy{false, false, true, false};
 struct ManualJob {
     int started = 0;
     int stopped = 0;
+    bool refuse = false; // as the job runner refuses while a job runs or the program closes
     std::function<void()> done;
     void attach(RunControl& rc, StatusRecorder& status) {
-        rc.setJob([this](std::function<void()> d) { ++started, done = std::move(d); },
-                  [this, &status] {
-                      ++stopped;
-                      status.setStatus(QStringLiteral("End Transfering"));
-                  });
+        rc.setJob(
+            [this](std::function<void()> d) {
+                ++started;
+                if (!refuse)
+                    done = std::move(d);
+                return !refuse;
+            },
+            [this, &status] {
+                ++stopped;
+                status.setStatus(QStringLiteral("End Transfering"));
+            });
     }
     void finish() {
         auto d = std::move(done);
@@ -51,6 +66,20 @@ struct Rig {
     ManualJob job;
     explicit Rig(const QDateTime& start = at(10, 0, 0)) : clock(start) { job.attach(rc, status); }
 };
+
+void useServer(int n, quint16 port) {
+    SaveSetting(keys::FtpUploadAtJob, QStringLiteral("1"));
+    SaveSetting(keys::FtpServers, QString::number(n));
+    SaveSetting(keys::PrefAutoHangUp, QStringLiteral("0"));
+    for (int i = 1; i <= n; ++i) {
+        SaveSetting(QStringLiteral("FTP"), serverEntryKey(keys::FtpEntryAddress, i),
+                    QStringLiteral("127.0.0.1"));
+        SaveSetting(QStringLiteral("FTP"), serverEntryKey(keys::FtpEntryPort, i), QString::number(port));
+        SaveSetting(QStringLiteral("FTP"), serverEntryKey(keys::FtpEntryLogin, i), QStringLiteral("cam"));
+        SaveSetting(QStringLiteral("FTP"), serverEntryKey(keys::FtpEntryPassword, i),
+                    QStringLiteral("secret"));
+    }
+}
 
 } // namespace
 
@@ -168,7 +197,118 @@ class TestRunControl : public QObject {
         QVERIFY(!rig.rc.timerActive());
         QCOMPARE(tray.last().at(0).toInt(), 1);
     }
+
+    void stopThenRunDuringANowJobKeepsPublishing() {
+        Rig rig(at(10, 0, 0));
+        rig.rc.FTPNow();
+        rig.rc.FTPStop();
+        QVERIFY(rig.rc.buttons() == kIdle);
+        rig.rc.FTPRun();
+        rig.job.finish(); // the on-demand job ends after publishing was switched on again
+        QVERIFY(rig.rc.buttons() == kBusy);
+        QVERIFY(rig.rc.timerActive());
+        rig.clock.set(at(10, 0, 30));
+        rig.rc.tick();
+        QCOMPARE(rig.job.started, 2);
+    }
+
+    void aRefusedJobDoesNotStall() {
+        Rig rig(at(10, 0, 0));
+        rig.job.refuse = true;
+        rig.rc.FTPNow();
+        QVERIFY(!rig.rc.jobRunning());
+        QVERIFY(rig.rc.buttons() == kIdle);
+
+        rig.rc.FTPRun();
+        rig.clock.set(at(10, 0, 30));
+        rig.rc.tick();
+        QCOMPARE(rig.job.started, 2);
+        QVERIFY(!rig.rc.jobRunning());
+        QVERIFY(rig.rc.timerActive()); // the schedule goes on to the next update
+        rig.job.refuse = false;
+        rig.clock.set(at(10, 1, 0));
+        rig.rc.tick();
+        QCOMPARE(rig.job.started, 3);
+        QVERIFY(rig.rc.jobRunning());
+    }
+
+    // The wiring the window, --once and --headless share, with a server that takes the upload and
+    // never answers.
+    void stopDuringAHungUploadEndsPublishingAtOnce() {
+        TempStore store;
+        PyFtpServer server(QStringLiteral("STOR"));
+        VERIFY_FTP_SERVER(server);
+        useServer(1, server.port());
+        ManualClock clock(at(12, 0, 0));
+        ScopedClock use(clock);
+        StatusRecorder status;
+        MessageRecorder messages;
+        PublishingCore core(status, messages);
+        FtpLimits limits;
+        limits.reply = std::chrono::seconds(20); // the stop ends the wait, not a limit
+        core.ftp().setLimits(limits);
+        RunControl& rc = core.runControl();
+        QSignalSpy ended(&rc, &RunControl::jobFinished);
+
+        rc.FTPRun();
+        clock.set(at(12, 0, 30));
+        rc.tick();
+        QVERIFY(rc.jobRunning());
+        QVERIFY(server.waitFor(QStringLiteral("STOR"), 1, 10000));
+        QVERIFY(!core.jobs().start([](const PublishOutcome&) {})); // one job at a time
+
+        QElapsedTimer stopTime;
+        stopTime.start();
+        rc.FTPStop();
+        QVERIFY(rc.buttons() == kIdle);
+        QTRY_VERIFY_WITH_TIMEOUT(!rc.jobRunning(), 5000);
+        QVERIFY2(stopTime.elapsed() < 2000, qPrintable(QString::number(stopTime.elapsed())));
+        QCOMPARE(ended.size(), 1);
+        QVERIFY(!rc.timerActive());
+        QTRY_COMPARE(status.last(), QStringLiteral("End Transfering"));
+        const QStringList texts = status.texts();
+        QVERIFY(texts.contains(QStringLiteral("Stopped")));
+        QVERIFY(std::any_of(texts.begin(), texts.end(),
+                            [](const QString& t) { return t.startsWith(QStringLiteral("Error:")); }));
+    }
+
+    // Closing during an upload: the connection is cut, no further server is contacted, nobody is hung
+    // up, and no job starts afterwards.
+    void aCancelledJobEndsWithoutHangingUp() {
+        TempStore store;
+        PyFtpServer server(QStringLiteral("STOR"));
+        VERIFY_FTP_SERVER(server);
+        useServer(2, server.port());
+        SaveSetting(keys::PrefAutoHangUp, QStringLiteral("1"));
+        StatusRecorder status;
+        MessageRecorder messages;
+        FtpClient ftp(status);
+        LiveValues live;
+        std::atomic<int> hangUps = 0;
+        PublishServices s;
+        s.grabFrame = [](QImage& target) {
+            target = QImage(160, 120, QImage::Format_RGB32);
+            target.fill(Qt::darkGreen);
+        };
+        s.ftp = &ftp;
+        s.status = &status;
+        s.messages = &messages;
+        s.live = &live;
+        s.hangUp = [&hangUps] { ++hangUps; };
+        JobRunner jobs(s);
+        std::optional<PublishOutcome> outcome;
+        QVERIFY(jobs.start([&outcome](const PublishOutcome& o) { outcome = o; }));
+        QVERIFY(server.waitFor(QStringLiteral("STOR"), 1, 10000));
+
+        jobs.cancel();
+        QVERIFY(jobs.waitForEnd(std::chrono::seconds(3)));
+        QTRY_VERIFY(outcome.has_value());
+        QCOMPARE(outcome->serversTried, 1);
+        QCOMPARE(hangUps.load(), 0);
+        QVERIFY(!outcome->complete());
+        QVERIFY(!jobs.start([](const PublishOutcome&) {}));
+    }
 };
 
-QTEST_GUILESS_MAIN(TestRunControl)
+QTEST_MAIN(TestRunControl)
 #include "test_run_control.moc"

@@ -1,0 +1,40 @@
+#include "publish/publishing_core.h"
+
+#include "capture/capture_window.h"
+#include "core/setting_keys.h"
+#include "core/store.h"
+#include "ftp/ftp_client.h"
+#include "publish/job_runner.h"
+#include "publish/run_control.h"
+
+namespace zantrel {
+
+PublishingCore::PublishingCore(StatusSink& status, MessageSink& messages, VideoWindow* videoWindow,
+                               QObject* parent)
+    : QObject(parent), capture_(std::make_unique<CaptureWindow>(messages, videoWindow)),
+      ftp_(std::make_unique<FtpClient>(status)),
+      jobs_(std::make_unique<JobRunner>(ProgramServices(*capture_, *ftp_, status, messages))),
+      runControl_(std::make_unique<RunControl>(status)) {
+    runControl_->setJob(
+        [this](std::function<void()> done) {
+            return jobs_->start([done = std::move(done)](const PublishOutcome&) { done(); });
+        },
+        [this] { jobs_->stopUpload(); });
+}
+
+PublishingCore::~PublishingCore() = default;
+
+void PublishingCore::connectStoredCamera(int firstFrameWaitMs) {
+    // Without any camera the test card is published; there is nothing to complain about.
+    if (capture_->CountDrivers() > 0 && capture_->Init_Video(ReadInt32(keys::VfwIndex)))
+        capture_->waitForFrame(firstFrameWaitMs);
+}
+
+bool PublishingCore::shutdown(std::chrono::milliseconds bound) {
+    runControl_->masterTimer().stop();
+    jobs_->cancel();
+    capture_->DisconnectAndDestroy();
+    return jobs_->waitForEnd(bound);
+}
+
+} // namespace zantrel

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QObject>
+#include <chrono>
+#include <memory>
+
+namespace zantrel {
+
+class CaptureWindow;
+class FtpClient;
+class JobRunner;
+class MessageSink;
+class RunControl;
+class StatusSink;
+class VideoWindow;
+
+// The one place where the publishing pieces are put together: the camera, the FTP client, the job
+// runner and the run control, wired to the status and message sinks of whoever drives them (the main
+// window, `--once`, `--headless`). The sinks must outlive this object. Lives on the UI thread.
+class PublishingCore : public QObject {
+    Q_OBJECT
+  public:
+    PublishingCore(StatusSink& status, MessageSink& messages, VideoWindow* videoWindow = nullptr,
+                   QObject* parent = nullptr);
+    ~PublishingCore() override; // waits for a running job
+
+    CaptureWindow& capture() { return *capture_; }
+    FtpClient& ftp() { return *ftp_; }
+    JobRunner& jobs() { return *jobs_; }
+    RunControl& runControl() { return *runControl_; }
+
+    // Connects the camera stored in the settings, when there is any, and waits up to firstFrameWaitMs
+    // for its first picture. Without a window to show it in, grabs still get its frames.
+    void connectStoredCamera(int firstFrameWaitMs);
+
+    // The program is closing: the schedule stops, a running upload is cut short, no further server is
+    // contacted and no new job starts; the camera is disconnected. Waits up to bound for the job's
+    // thread; true when it has ended.
+    bool shutdown(std::chrono::milliseconds bound);
+
+  private:
+    // Declared in the order they depend on each other: destroyed the other way round.
+    std::unique_ptr<CaptureWindow> capture_;
+    std::unique_ptr<FtpClient> ftp_;
+    std::unique_ptr<JobRunner> jobs_;
+    std::unique_ptr<RunControl> runControl_;
+};
+
+} // namespace zantrel
