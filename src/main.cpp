@@ -1,10 +1,11 @@
-#include "publish/one_shot.h"
 #include "core/setting_keys.h"
 #include "core/startup.h"
 #include "core/store.h"
 #include "core/version.h"
+#include "publish/one_shot.h"
 #include "shell/master.h"
 #include "shell/quit_on_signal.h"
+#include "shell/splash.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -63,13 +64,19 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("webcam-zantrel"));
     app.setApplicationDisplayName(applicationTitle());
-    app.setQuitOnLastWindowClosed(true);
+    // The main window may be hidden in the notification area while a dialog closes: the program ends
+    // when the main window closes (CloseApplication), not with the last visible window.
+    app.setQuitOnLastWindowClosed(false);
 
     QuitOnSignal quitOnSignal;
+    if (Splash::wanted(args))
+        Splash::ShowAndWait();
     Master master;
     master.load();
-    if (QuitOnSignal::requested())
+    if (QuitOnSignal::requested()) {
+        master.close(); // asked to end before the main loop: still save the window state
         return 0;
+    }
     master.show();
 
     if (GetSetting(keys::FirstTime) == QLatin1String("YES")) {
@@ -78,7 +85,9 @@ int main(int argc, char** argv) {
             QStringLiteral("Webcam Zantrel, now will configure all settings that is needed to work..."));
         SaveSetting(keys::FirstTime, QStringLiteral("NO"));
     }
-    if (QuitOnSignal::requested())
+    if (QuitOnSignal::requested()) {
+        master.close(); // asked to end before the main loop: still save the window state
         return 0;
+    }
     return app.exec();
 }

@@ -43,8 +43,20 @@ void SysTray::RemoveTrayIcon() {
     icon_.reset();
 }
 
+namespace {
+std::optional<bool> availableForTesting;
+}
+
+bool SysTray::available() {
+    return availableForTesting.value_or(QSystemTrayIcon::isSystemTrayAvailable());
+}
+
+void SysTray::setAvailableForTesting(std::optional<bool> available) {
+    availableForTesting = available;
+}
+
 bool SysTray::present() const {
-    return icon_ && QSystemTrayIcon::isSystemTrayAvailable();
+    return icon_ && available();
 }
 
 void SysTray::SetTrayTip(const QString& text) {

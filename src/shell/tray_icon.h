@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QSystemTrayIcon>
 #include <memory>
+#include <optional>
 
 class QMenu;
 class QWidget;
@@ -34,6 +35,9 @@ class SysTray : public QObject {
     void SetTrayIcon(const QIcon& picture);
 
     bool present() const;
+    // Whether the desktop has a notification area. Tests may decide it instead of the desktop.
+    static bool available();
+    static void setAvailableForTesting(std::optional<bool> available);
     QString tip() const { return tip_; }
     QMenu* menu() const { return menu_.get(); }
     QSystemTrayIcon* icon() const { return icon_.get(); }

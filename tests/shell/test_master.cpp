@@ -3,7 +3,10 @@
 #include "capture/video_window.h"
 #include "core/setting_keys.h"
 #include "core/store.h"
+#include "shell/caption_row.h"
+#include "shell/close_application.h"
 #include "shell/master.h"
+#include "shell/tray_icon.h"
 #include "support/temp_store.h"
 
 #include <QAction>
@@ -11,9 +14,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProcess>
+#include <QSettings>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
+#include <QToolButton>
+#include <csignal>
 
 using namespace zantrel;
 using zantrel::test::TempStore;
@@ -85,6 +93,7 @@ class TestMaster : public QObject {
         m.load();
         QCOMPARE(m.width(), 400);
         QCOMPARE(m.height(), Master::kMinimumHeight);
+        m.show();
         m.resize(100, 500);
         QCOMPARE(m.width(), Master::kMinimumWidth);
         QCOMPARE(m.height(), 500);
@@ -144,6 +153,137 @@ class TestMaster : public QObject {
         answerPrompt(QStringLiteral("Gate7"), Qt::Key_Return);
         m.otherToolbarClicked(QStringLiteral("stop"));
         QVERIFY(!m.runControl().timerActive());
+    }
+    // The skin: only the too-small dimension snaps back, the caption buttons end where the container
+    // ends at every width, the status line sits under the container, and a maximized window is left alone.
+    void layoutRule() {
+        TempStore store;
+        Master m;
+        m.load();
+        m.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&m));
+        auto* controls = m.findChild<QWidget*>(QStringLiteral("MasterControls"));
+        for (const QSize size : {QSize(250, 230), QSize(349, 319), QSize(900, 600)}) {
+            m.resize(size);
+            const QWidget* close = m.captionRow().button(QStringLiteral("close"));
+            QCOMPARE(close->mapTo(&m, QPoint(close->width(), 0)).x(), size.width() - 18);
+            QCOMPARE(controls->geometry(), QRect(10, 22, size.width() - 28, size.height() - 51));
+            QCOMPARE(m.statusLabel()->y(), controls->geometry().bottom() + 3);
+            QCOMPARE(m.otherToolbar()->geometry().bottom(), controls->height() - 5);
+        }
+        m.resize(100, 300);
+        QCOMPARE(m.size(), QSize(250, 300));
+        m.resize(400, 100);
+        QCOMPARE(m.size(), QSize(400, 230));
+
+        const QRect before = controls->geometry();
+        m.showMaximized();
+        QTRY_VERIFY(m.isMaximized());
+        QTRY_VERIFY(m.width() > 400);
+        QCOMPARE(controls->geometry(), before);
+    }
+
+    void upperToolbarPasswordGate() {
+        TempStore store;
+        SaveSetting(keys::PrefUsePassword, QStringLiteral("1"));
+        SaveSetting(keys::PrefPassword, QStringLiteral("Gate7"));
+        Master m;
+        QSignalSpy gallery(&m, &Master::galleryRequested);
+        QSignalSpy settings(&m, &Master::settingsRequested);
+
+        QString opened;
+        QTimer::singleShot(0, [&opened] {
+            QWidget* w = QApplication::activeModalWidget();
+            opened = w ? w->objectName() : QString();
+            if (w)
+                w->close();
+        });
+        m.masterToolbarAction(QStringLiteral("about"))->trigger();
+        QCOMPARE(opened, QStringLiteral("frmAbout"));
+
+        answerPrompt(QStringLiteral("wrong"), Qt::Key_Return);
+        m.masterToolbarClicked(QStringLiteral("gallery"));
+        answerPrompt(QStringLiteral("Gate7"), Qt::Key_Escape);
+        m.masterToolbarClicked(QStringLiteral("settings"));
+        QCOMPARE(gallery.size() + settings.size(), 0);
+        answerPrompt(QStringLiteral("Gate7"), Qt::Key_Return);
+        m.masterToolbarClicked(QStringLiteral("gallery"));
+        answerPrompt(QStringLiteral("Gate7"), Qt::Key_Return);
+        m.masterToolbarClicked(QStringLiteral("settings"));
+        QCOMPARE(gallery.size(), 1);
+        QCOMPARE(settings.size(), 1);
+
+        SaveSetting(keys::PrefUsePassword, QStringLiteral("2")); // any other value asks nothing
+        m.masterToolbarAction(QStringLiteral("settings"))->trigger();
+        QCOMPARE(settings.size(), 2);
+    }
+
+    void onTopPairAndMinimize() {
+        TempStore store;
+        SysTray::setAvailableForTesting(true);
+        Master m;
+        m.load();
+        m.show();
+        QToolButton* onTop = m.captionRow().button(QStringLiteral("ontop"));
+        QToolButton* notOnTop = m.captionRow().button(QStringLiteral("notontop"));
+        QVERIFY(notOnTop->isChecked() && !onTop->isChecked());
+        QCOMPARE(m.windowType(), Qt::Tool); // not in the task bar
+        for (int i = 0; i < 2; ++i) {
+            onTop->click();
+            QVERIFY(m.windowFlags() & Qt::WindowStaysOnTopHint);
+            QVERIFY(onTop->isChecked() && !notOnTop->isChecked());
+            QVERIFY(m.isVisible());
+        }
+        notOnTop->click();
+        QVERIFY(!(m.windowFlags() & Qt::WindowStaysOnTopHint));
+        QVERIFY(notOnTop->isChecked() && !onTop->isChecked());
+
+        QCOMPARE(m.tray().tip(), QStringLiteral("Webcam Zantrel 2.00,Ready"));
+        m.captionRow().button(QStringLiteral("minimize"))->click();
+        QVERIFY(!m.isVisible());
+        QCOMPARE(m.tray().tip(), QStringLiteral("Webcam Zantrel 2.00,Minimized - Click to restore window"));
+        m.tray().activated(QSystemTrayIcon::Trigger);
+        QVERIFY(m.isVisible());
+
+        // No notification area: the window has to stay reachable from the task bar.
+        SysTray::setAvailableForTesting(false);
+        Master plain;
+        plain.load();
+        plain.show();
+        QCOMPARE(plain.windowType(), Qt::Window);
+        plain.captionRow().button(QStringLiteral("minimize"))->click();
+        QVERIFY(plain.isMinimized());
+        SysTray::setAvailableForTesting({});
+    }
+
+    // The main window stores its state however the program is ended: SIGTERM to the running program.
+    void windowStateIsSavedOnSigterm() {
+        TempStore store;
+        QTemporaryDir home;
+        const QString ini = home.path() + QStringLiteral("/KALDOR/KALDOR.ini");
+        {
+            QSettings settings(ini, QSettings::IniFormat);
+            settings.setValue(QStringLiteral("FT/FIRSTTIME"), QStringLiteral("NO"));
+            settings.setValue(QStringLiteral("LOAD/WIDTH"), QStringLiteral("6000"));
+            settings.setValue(QStringLiteral("LOAD/HEIGHT"), QStringLiteral("1500"));
+        }
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path());
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.path());
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(ZANTREL_BINARY), {});
+        QVERIFY(p.waitForStarted());
+        // The camera's index is written once the window is being loaded.
+        QTRY_VERIFY_WITH_TIMEOUT(QSettings(ini, QSettings::IniFormat).contains(QStringLiteral("VFW/INDEX")),
+                                 20000);
+        QTest::qWait(500);
+        ::kill(pid_t(p.processId()), SIGTERM);
+        QVERIFY(p.waitForFinished(20000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QSettings saved(ini, QSettings::IniFormat);
+        QCOMPARE(saved.value(QStringLiteral("LOAD/WIDTH")).toString(), QStringLiteral("6000"));
+        QCOMPARE(saved.value(QStringLiteral("LOAD/HEIGHT")).toString(), QStringLiteral("3450"));
     }
 };
 

@@ -1,4 +1,5 @@
 #include "shell/about_box.h"
+#include "shell/close_application.h"
 #include "shell/pictures.h"
 #include "shell/splash.h"
 #include "shell/tray_icon.h"
@@ -61,6 +62,30 @@ class TestSmallWindows : public QObject {
         for (const QString& key : TrayIconKeys())
             QVERIFY2(!TrayIcon(key).pixmap(32, 32).isNull(), qPrintable(key));
         QVERIFY(!ApplicationIcon().pixmap(64, 64).isNull());
+    }
+
+    void closeApplicationClosesInOrder() {
+        struct Recorder : QObject {
+            QStringList order;
+            bool eventFilter(QObject* watched, QEvent* event) override {
+                if (event->type() == QEvent::Close)
+                    order << watched->objectName();
+                return false;
+            }
+        } recorder;
+        std::vector<std::unique_ptr<QWidget>> windows;
+        QStringList names = CloseOrder();
+        std::reverse(names.begin(), names.end());
+        for (const QString& name : names + QStringList{QStringLiteral("Unrelated")}) {
+            windows.push_back(std::make_unique<QWidget>());
+            windows.back()->setObjectName(name);
+            windows.back()->installEventFilter(&recorder);
+            windows.back()->show();
+        }
+        CloseApplication();
+        QCOMPARE(recorder.order, CloseOrder());
+        QCOMPARE(CloseOrder().mid(6, 3), (QStringList{QStringLiteral("ImageView"), QStringLiteral("Master"),
+                                                      QStringLiteral("Splash")}));
     }
 
     void trayTip() {
