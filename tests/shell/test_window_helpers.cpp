@@ -32,6 +32,9 @@ class TestWindowHelpers : public QObject {
                                           << "/home/ann/pictures/";
         QTest::newRow("root") << "/"
                               << "/";
+        // Longer than the 260 characters a fixed path buffer would hold: returned whole.
+        const QString deep = QStringLiteral("/srv/") + QString(300, QLatin1Char('d'));
+        QTest::newRow("long path") << deep << deep + QLatin1Char('/');
         QTest::newRow("cancel") << ""
                                 << "!CANCEL!";
     }
