@@ -2,7 +2,9 @@
 #include "core/startup.h"
 #include "core/store.h"
 #include "core/version.h"
+#include "publish/headless.h"
 #include "publish/one_shot.h"
+#include "publish/publishing_core.h"
 #include "shell/master.h"
 #include "shell/quit_on_signal.h"
 #include "shell/splash.h"
@@ -17,10 +19,13 @@ using namespace zantrel;
 namespace {
 
 void printUsage() {
-    std::printf("Usage: webcam-zantrel [--once | --help | --version | /BOOT]\n"
+    std::printf("Usage: webcam-zantrel [--once | --headless | --help | --version | /BOOT]\n"
                 "Shows the live camera picture and publishes stamped JPEG images on a schedule.\n\n"
                 "  --once     publish one image with the stored settings, without a window, and\n"
                 "             exit: 0 when the image was written and every upload succeeded\n"
+                "  --headless publish on the stored schedule without a window or display until\n"
+                "             SIGTERM or SIGINT; status on standard output, messages on standard\n"
+                "             error; SIGHUP reschedules from the settings as they are now\n"
                 "  /BOOT      started by the session's start-up entry: runs only when the\n"
                 "             preference \"run when the computer starts\" is set\n"
                 "  --help     show this text\n"
@@ -51,6 +56,17 @@ int main(int argc, char** argv) {
         return RunOnce();
     }
 
+    if (args == QStringList{QStringLiteral("--headless")}) {
+        const auto instanceLock = AcquireInstanceLock();
+        if (!instanceLock) {
+            std::fprintf(stderr, "webcam-zantrel: another instance is running; this one ends.\n");
+            return 0;
+        }
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        QApplication app(argc, argv);
+        return RunHeadless();
+    }
+
     if (BootStartRefused(ArgumentText(args)))
         return 0;
     const auto instanceLock = AcquireInstanceLock();
@@ -72,10 +88,17 @@ int main(int argc, char** argv) {
     if (Splash::wanted(args))
         Splash::ShowAndWait();
     Master master;
+    // However the program ends, a job thread that does not stop in time (a camera or disk that does
+    // not answer) must not keep the process alive.
+    const auto end = [&master](int exitCode) {
+        if (!master.publishing().shutdown(std::chrono::milliseconds(kCloseBoundMs)))
+            EndProcessNow(exitCode);
+        return exitCode;
+    };
     master.load();
     if (QuitOnSignal::requested()) {
         master.close(); // asked to end before the main loop: still save the window state
-        return 0;
+        return end(0);
     }
     master.show();
 
@@ -87,7 +110,7 @@ int main(int argc, char** argv) {
     }
     if (QuitOnSignal::requested()) {
         master.close(); // asked to end before the main loop: still save the window state
-        return 0;
+        return end(0);
     }
-    return app.exec();
+    return end(app.exec());
 }

@@ -15,7 +15,7 @@ class StatusSink {
 };
 
 // Messages for the user (the JPEG writer's and the capture driver's errors). Callable from any thread;
-// a call from a thread other than the UI thread never waits for the user.
+// the call never waits for the user (so a job is never held up by a message).
 enum class MessageIcon { Information, Exclamation, Critical };
 
 class MessageSink {

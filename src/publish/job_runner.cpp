@@ -38,7 +38,8 @@ bool JobRunner::start(std::function<void(const PublishOutcome&)> done) {
 
 void JobRunner::cancel() {
     cancelled_ = true;
-    stopUpload();
+    if (running_)
+        stopUpload();
 }
 
 bool JobRunner::waitForEnd(std::chrono::milliseconds bound) {

@@ -3,9 +3,9 @@
 #include <QObject>
 #include <memory>
 
-class QSocketNotifier;
-
 namespace zantrel {
+
+class SignalWatch;
 
 // Turns SIGTERM, SIGINT and SIGHUP (session end, `kill`, Ctrl+C) into an orderly close of every window,
 // so the window state is saved and connections are closed as on a normal exit.
@@ -19,7 +19,7 @@ class QuitOnSignal : public QObject {
     static bool requested();
 
   private:
-    std::unique_ptr<QSocketNotifier> notifier_;
+    std::unique_ptr<SignalWatch> watch_;
 };
 
 } // namespace zantrel

@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
-#include <QThread>
 #include <utility>
 
 namespace zantrel {
@@ -47,12 +46,8 @@ void WindowMessageSink::showMessage(const QString& text) {
 }
 
 void WindowMessageSink::showMessage(const QString& text, MessageIcon icon) {
-    if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(this, [this, text, icon] { showWithoutWaiting(text, icon); });
-        return;
-    }
-    QMessageBox box(boxIcon(icon), applicationTitle(), text, QMessageBox::Ok, parent_);
-    box.exec();
+    // Queued from other threads, direct on the UI thread.
+    QMetaObject::invokeMethod(this, [this, text, icon] { showWithoutWaiting(text, icon); });
 }
 
 void WindowMessageSink::showWithoutWaiting(const QString& text, MessageIcon icon) {

@@ -26,11 +26,10 @@ class LabelStatusSink final : public QObject, public StatusSink {
     QPointer<QLabel> label_;
 };
 
-// Message boxes on a window, captioned with the program's title. On the UI thread the call is modal
-// and returns once the user has confirmed (a reply to the user's own action). From any other thread
-// (the publishing job) it returns at once: the box is shown without blocking anybody, one box per
-// distinct text while it is on screen; a text that comes again meanwhile is counted in the status line
-// instead, so an unattended machine goes on publishing and does not pile up boxes.
+// Message boxes on a window, captioned with the program's title. Never modal and never waited for,
+// from any thread: a camera that fails at start-up must not hold up the automatic run, nor a failed
+// write the job. One box per distinct text while it is on screen; a text that comes again meanwhile is
+// counted in the status line instead, so an unattended machine does not pile up boxes.
 class WindowMessageSink final : public QObject, public MessageSink {
     Q_OBJECT
   public:

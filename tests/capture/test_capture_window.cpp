@@ -6,6 +6,7 @@
 #include "capture/video_window.h"
 #include "core/sinks.h"
 #include "core/store.h"
+#include "support/message_recorder.h"
 #include "support/temp_store.h"
 
 #include <QApplication>
@@ -17,22 +18,9 @@
 #include <thread>
 
 using namespace zantrel;
+using zantrel::test::MessageRecorder;
 
 namespace {
-
-class RecordingMessages final : public MessageSink {
-  public:
-    void showMessage(const QString& text) override {
-        std::lock_guard lock(mutex);
-        texts << text;
-    }
-    QStringList taken() {
-        std::lock_guard lock(mutex);
-        return std::exchange(texts, {});
-    }
-    std::mutex mutex;
-    QStringList texts;
-};
 
 // A settings file, a shown video area and a capture window over the test camera described (none when
 // the description is empty).
@@ -60,7 +48,7 @@ struct Rig {
         return frame;
     }
     test::TempStore store;
-    RecordingMessages messages;
+    MessageRecorder messages;
     VideoWindow video;
     std::unique_ptr<CaptureWindow> capture;
 };

@@ -1,6 +1,7 @@
 #include "core/clock.h"
 #include "core/sinks.h"
 #include "imaging/dib_section.h"
+#include "support/message_recorder.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -8,13 +9,9 @@
 #include <QtTest>
 
 using namespace zantrel;
+using zantrel::test::MessageRecorder;
 
 namespace {
-
-struct MessageRecorder final : MessageSink {
-    QStringList texts;
-    void showMessage(const QString& text) override { texts << text; }
-};
 
 // A picture whose every pixel differs: (x, y) → red x*20, green y*20, blue 200 - x - y.
 QImage pattern(int width, int height, QImage::Format format = QImage::Format_RGB32) {
@@ -214,14 +211,14 @@ class TestDibSection : public QObject {
         dib.CreateFromPicture(pattern(6, 4));
         MessageRecorder messages;
         QVERIFY(!dib.CopyToClipboard(messages, true));
-        QCOMPARE(messages.texts,
+        QCOMPARE(messages.texts(),
                  QStringList{"I don't know how to put a DIB on the clipboard! Copy as bitmap instead!!!"});
         QCOMPARE(clipboard->text(), QStringLiteral("keep"));
 
         QVERIFY(dib.CopyToClipboard(messages, false));
         QCOMPARE(rgb32(clipboard->image()), pattern(6, 4));
         QVERIFY(!cDIBSection().CopyToClipboard(messages));
-        QCOMPARE(messages.texts.size(), 1);
+        QCOMPARE(messages.texts().size(), 1);
     }
 };
 

@@ -1,6 +1,7 @@
 #include "core/sinks.h"
 #include "imaging/dib_section.h"
 #include "imaging/jpeg_writer.h"
+#include "support/message_recorder.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,13 +14,9 @@
 #include <turbojpeg.h>
 
 using namespace zantrel;
+using zantrel::test::MessageRecorder;
 
 namespace {
-
-struct MessageRecorder final : MessageSink {
-    QStringList texts;
-    void showMessage(const QString& text) override { texts << text; }
-};
 
 // Smooth content with a red top half and a blue bottom half, so a flipped or shifted picture shows.
 QImage scene(int width, int height) {
@@ -101,7 +98,7 @@ class TestJpegWriter : public QObject {
         }
         QVERIFY(SavePictureAsJpeg(picture, path(QStringLiteral("q150.jpg")), 150, messages));
         QCOMPARE(contents(path(QStringLiteral("q150.jpg"))), contents(path(QStringLiteral("q100.jpg"))));
-        QVERIFY(messages.texts.isEmpty());
+        QVERIFY(messages.texts().isEmpty());
     }
 
     // The encoder reads the stored rows bottom-up and skips the filler bytes, whatever they hold: the file
@@ -196,7 +193,7 @@ class TestJpegWriter : public QObject {
                 QVERIFY(limit.emplace(rlim_t(sizeLimit)).ok);
             QVERIFY(!SavePictureAsJpeg(emptyPicture ? QImage() : scene(640, 480), file, 100, messages));
         }
-        QCOMPARE(messages.texts,
+        QCOMPARE(messages.texts(),
                  (QStringList{"Failed to save to JPG", "Error writing " + file + "JPEG File."}));
         QCOMPARE(entries(), before);
         QCOMPARE(contents(here.filePath(QStringLiteral("plain"))), QByteArray("previous"));

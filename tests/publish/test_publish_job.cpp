@@ -1,13 +1,14 @@
 // Whole publishing jobs against real FTP servers started here, with real JPEG files on disk.
 #include "core/clock.h"
-#include "publish/live_values.h"
-#include "publish/publish_job.h"
 #include "core/setting_keys.h"
 #include "core/store.h"
 #include "ftp/ftp_client.h"
 #include "imaging/jpeg_writer.h"
+#include "publish/live_values.h"
+#include "publish/publish_job.h"
 #include "support/ftp_test_files.h"
 #include "support/ftp_test_servers.h"
+#include "support/message_recorder.h"
 #include "support/status_recorder.h"
 #include "support/temp_store.h"
 
@@ -21,11 +22,6 @@ using namespace zantrel::test;
 
 namespace {
 
-struct RecordingMessages : MessageSink {
-    QStringList texts;
-    void showMessage(const QString& text) override { texts << text; }
-};
-
 QImage testFrame() {
     QImage image(160, 120, QImage::Format_RGB888);
     QPainter p(&image);
@@ -37,7 +33,7 @@ QImage testFrame() {
 // A job with a fixed frame, a fresh FTP client and a hang-up counter.
 struct Job {
     StatusRecorder status;
-    RecordingMessages messages;
+    MessageRecorder messages;
     FtpClient ftp{status};
     LiveValues live;
     int hangUps = 0;
@@ -98,7 +94,7 @@ class TestPublishJob : public QObject {
         QCOMPARE(job.grabs, 1);
         QCOMPARE(job.hangUps, 0);
         QVERIFY(job.status.texts().isEmpty());
-        QVERIFY(job.messages.texts.isEmpty());
+        QVERIFY(job.messages.texts().isEmpty());
         QStringList files = filesIn(store.dir());
         QCOMPARE(files, QStringList{QStringLiteral("webcam.jpg")});
         const QImage written(QDir(store.dir()).filePath(QStringLiteral("webcam.jpg")));
@@ -109,7 +105,7 @@ class TestPublishJob : public QObject {
         TempStore store;
         const auto jobWritesQuality = [](Job& job, int quality) {
             job.run();
-            RecordingMessages none;
+            MessageRecorder none;
             QVERIFY(SavePictureAsJpeg(testFrame(), QStringLiteral("reference.jpg"), quality, none));
             QCOMPARE(readFile(QStringLiteral("webcam.jpg")), readFile(QStringLiteral("reference.jpg")));
         };
@@ -260,7 +256,8 @@ class TestPublishJob : public QObject {
         const PublishOutcome outcome = job.run();
         QVERIFY(!outcome.workingFileWritten);
         QVERIFY(!outcome.complete());
-        QCOMPARE(job.messages.texts.size(), 2); // the writer's two messages, confirmed, then the job goes on
+        QCOMPARE(job.messages.texts().size(),
+                 2); // the writer's two messages, confirmed, then the job goes on
         QVERIFY(job.status.last().startsWith(QStringLiteral("Error:")));
         QVERIFY(job.status.last().contains(QStringLiteral("missing-folder/webcam.jpg")));
         QCOMPARE(server.count(QStringLiteral("USER")), 0);

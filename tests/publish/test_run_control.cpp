@@ -26,13 +26,24 @@ using Buttons = RunControl::Buttons;
 const Buttons kIdle{true, true, false, true};
 const Buttons kBusy{false, false, true, false};
 
-// A job that the test finishes by hand, as a job on another thread would finish later.
-struct ManualJob {
+QDateTime at(int h, int m, int s) {
+    return QDateTime(QDate(2026, 12, 6), QTime(h, m, s));
+}
+
+// A run control on a throwaway settings file with a set clock and a job that the test finishes by
+// hand, as a job on another thread would finish later.
+struct Rig {
+    TempStore store;
+    ManualClock clock;
+    ScopedClock use{clock};
+    StatusRecorder status;
+    RunControl rc{status};
     int started = 0;
     int stopped = 0;
     bool refuse = false; // as the job runner refuses while a job runs or the program closes
     std::function<void()> done;
-    void attach(RunControl& rc, StatusRecorder& status) {
+
+    explicit Rig(const QDateTime& start = at(10, 0, 0)) : clock(start) {
         rc.setJob(
             [this](std::function<void()> d) {
                 ++started;
@@ -40,44 +51,26 @@ struct ManualJob {
                     done = std::move(d);
                 return !refuse;
             },
-            [this, &status] {
+            [this] {
                 ++stopped;
                 status.setStatus(QStringLiteral("End Transfering"));
             });
     }
-    void finish() {
-        auto d = std::move(done);
-        done = nullptr;
-        d();
-    }
+    void finish() { std::exchange(done, nullptr)(); }
 };
 
-QDateTime at(int h, int m, int s) {
-    return QDateTime(QDate(2026, 12, 6), QTime(h, m, s));
-}
-
-// A run control on a throwaway settings file with a set clock and a job finished by hand.
-struct Rig {
-    TempStore store;
-    ManualClock clock;
-    ScopedClock use{clock};
-    StatusRecorder status;
-    RunControl rc{status};
-    ManualJob job;
-    explicit Rig(const QDateTime& start = at(10, 0, 0)) : clock(start) { job.attach(rc, status); }
-};
-
-void useServer(int n, quint16 port) {
+void useServers(int n, quint16 port) {
     SaveSetting(keys::FtpUploadAtJob, QStringLiteral("1"));
     SaveSetting(keys::FtpServers, QString::number(n));
     SaveSetting(keys::PrefAutoHangUp, QStringLiteral("0"));
     for (int i = 1; i <= n; ++i) {
-        SaveSetting(QStringLiteral("FTP"), serverEntryKey(keys::FtpEntryAddress, i),
-                    QStringLiteral("127.0.0.1"));
-        SaveSetting(QStringLiteral("FTP"), serverEntryKey(keys::FtpEntryPort, i), QString::number(port));
-        SaveSetting(QStringLiteral("FTP"), serverEntryKey(keys::FtpEntryLogin, i), QStringLiteral("cam"));
-        SaveSetting(QStringLiteral("FTP"), serverEntryKey(keys::FtpEntryPassword, i),
-                    QStringLiteral("secret"));
+        const auto set = [i](const keys::SettingKey& key, const QString& value) {
+            SaveSetting(QStringLiteral("FTP"), serverEntryKey(key, i), value);
+        };
+        set(keys::FtpEntryAddress, QStringLiteral("127.0.0.1"));
+        set(keys::FtpEntryPort, QString::number(port));
+        set(keys::FtpEntryLogin, QStringLiteral("cam"));
+        set(keys::FtpEntryPassword, QStringLiteral("secret"));
     }
 }
 
@@ -92,41 +85,48 @@ class TestRunControl : public QObject {
 
         rig.rc.FTPRun();
         QVERIFY(rig.rc.buttons() == kBusy);
-        QVERIFY(rig.rc.timerActive());
-        QCOMPARE(rig.rc.masterTimer().interval(), 500);
-
         rig.rc.tick();
         rig.rc.tick();
         rig.rc.tick();
         QCOMPARE(rig.status.last(), QStringLiteral(" Next Update: 12-06-2026 at 10:15:50"));
-        QCOMPARE(tray.size(), 3);
-        QCOMPARE(tray.at(0).at(0).toInt(), 1);
+        QCOMPARE(tray.size(), 3); // the tray blinks: 1, 2, 1
         QCOMPARE(tray.at(1).at(0).toInt(), 2);
         QCOMPARE(tray.at(2).at(0).toInt(), 1);
-        QCOMPARE(rig.job.started, 0);
+        QCOMPARE(rig.started, 0);
 
         rig.clock.set(at(10, 15, 50));
         rig.rc.tick();
-        QCOMPARE(rig.job.started, 1);
+        QCOMPARE(rig.started, 1);
         QVERIFY(!rig.rc.timerActive());
         rig.rc.tick(); // a stray tick during the job starts nothing
-        QCOMPARE(rig.job.started, 1);
+        QCOMPARE(rig.started, 1);
 
-        // The next interval counts from the end of the rig.job.
+        // The next interval counts from the end of the job.
         rig.clock.set(at(10, 16, 5));
-        rig.job.finish();
+        rig.finish();
         QVERIFY(rig.rc.timerActive());
         QVERIFY(rig.rc.buttons() == kBusy);
         rig.rc.tick();
         QCOMPARE(rig.status.last(), QStringLiteral(" Next Update: 12-06-2026 at 10:16:35"));
     }
 
-    void aMissedMinuteStillRunsTheJob() {
+    void overdueJobsRunAtTheFirstTick_data() {
+        QTest::addColumn<QByteArray>("year"); // fixed date in that year; empty: every 30 seconds
+        QTest::newRow("the machine slept past the due minute") << QByteArray();
+        QTest::newRow("fixed date in the past") << QByteArray("2020");
+    }
+    void overdueJobsRunAtTheFirstTick() {
+        QFETCH(QByteArray, year);
         Rig rig(at(10, 15, 20));
+        if (!year.isEmpty()) {
+            SaveSetting(keys::UpdateType, QStringLiteral("0"));
+            SaveSetting(keys::UpdateYear, QString::fromLatin1(year));
+        }
         rig.rc.FTPRun();
-        rig.clock.set(at(11, 40, 0)); // the machine slept past the due minute
+        if (year.isEmpty())
+            rig.clock.set(at(11, 40, 0));
         rig.rc.tick();
-        QCOMPARE(rig.job.started, 1);
+        QCOMPARE(rig.started, 1);
     }
 
     void fixedDateRunsOnceAndKeepsTheButtons() {
@@ -137,84 +137,64 @@ class TestRunControl : public QObject {
         SaveSetting(keys::UpdateSecond, QStringLiteral("0"));
         rig.rc.FTPRun();
         rig.rc.tick();
-        QCOMPARE(rig.job.started, 0);
+        QCOMPARE(rig.started, 0);
         rig.clock.set(at(9, 30, 1));
         rig.rc.tick();
-        QCOMPARE(rig.job.started, 1);
-        rig.job.finish();
+        QCOMPARE(rig.started, 1);
+        rig.finish();
         QVERIFY(!rig.rc.timerActive());
         QVERIFY(rig.rc.buttons() == kBusy);
         rig.rc.FTPStop();
         QVERIFY(rig.rc.buttons() == kIdle);
     }
 
-    void fixedDateInThePastRunsAtTheFirstTick() {
-        Rig rig(at(9, 0, 0));
-        SaveSetting(keys::UpdateType, QStringLiteral("0"));
-        SaveSetting(keys::UpdateYear, QStringLiteral("2020"));
-        rig.rc.FTPRun();
-        rig.rc.tick();
-        QCOMPARE(rig.job.started, 1);
-    }
-
-    void stopBeforeTheFirstDueTime() {
-        Rig rig;
+    void stopEndsPublishingBeforeAndDuringAJob() {
+        Rig rig(at(10, 0, 0));
         rig.rc.FTPRun();
         rig.rc.FTPStop();
         QVERIFY(!rig.rc.timerActive());
         QVERIFY(rig.rc.buttons() == kIdle);
         QCOMPARE(rig.status.texts(),
                  (QStringList{QStringLiteral("Stopped"), QStringLiteral("End Transfering")}));
-    }
 
-    void stopDuringAPeriodicJobEndsPublishing() {
-        Rig rig(at(10, 0, 0));
         rig.rc.FTPRun();
         rig.clock.set(at(10, 0, 30));
         rig.rc.tick();
-        QCOMPARE(rig.job.started, 1);
         rig.rc.FTPStop();
-        QCOMPARE(rig.job.stopped, 1);
+        QCOMPARE(rig.stopped, 2);
         QVERIFY(rig.rc.buttons() == kIdle);
-        rig.job.finish();
+        rig.finish();
         QVERIFY(!rig.rc.timerActive());
         QVERIFY(rig.rc.buttons() == kIdle);
-        QCOMPARE(rig.status.last(), QStringLiteral("End Transfering"));
     }
 
-    void nowRunsOneJobAndReturnsToIdle() {
-        Rig rig;
+    void nowRunsOneJobAndStopThenRunDuringItKeepsPublishing() {
+        Rig rig(at(10, 0, 0));
         QSignalSpy tray(&rig.rc, &RunControl::trayImageChanged);
         rig.rc.FTPNow();
-        QCOMPARE(rig.job.started, 1);
         QVERIFY(rig.rc.buttons() == kBusy);
-        QCOMPARE(tray.size(), 1);
         QCOMPARE(tray.at(0).at(0).toInt(), 2);
         rig.rc.FTPNow(); // ignored while the job runs
-        QCOMPARE(rig.job.started, 1);
-        rig.job.finish();
+        QCOMPARE(rig.started, 1);
+        rig.finish();
         QVERIFY(rig.rc.buttons() == kIdle);
         QVERIFY(!rig.rc.timerActive());
         QCOMPARE(tray.last().at(0).toInt(), 1);
-    }
 
-    void stopThenRunDuringANowJobKeepsPublishing() {
-        Rig rig(at(10, 0, 0));
         rig.rc.FTPNow();
         rig.rc.FTPStop();
-        QVERIFY(rig.rc.buttons() == kIdle);
         rig.rc.FTPRun();
-        rig.job.finish(); // the on-demand job ends after publishing was switched on again
+        rig.finish(); // the on-demand job ends after publishing was switched on again
         QVERIFY(rig.rc.buttons() == kBusy);
         QVERIFY(rig.rc.timerActive());
         rig.clock.set(at(10, 0, 30));
         rig.rc.tick();
-        QCOMPARE(rig.job.started, 2);
+        QCOMPARE(rig.started, 3);
     }
 
     void aRefusedJobDoesNotStall() {
         Rig rig(at(10, 0, 0));
-        rig.job.refuse = true;
+        rig.refuse = true;
         rig.rc.FTPNow();
         QVERIFY(!rig.rc.jobRunning());
         QVERIFY(rig.rc.buttons() == kIdle);
@@ -222,23 +202,22 @@ class TestRunControl : public QObject {
         rig.rc.FTPRun();
         rig.clock.set(at(10, 0, 30));
         rig.rc.tick();
-        QCOMPARE(rig.job.started, 2);
         QVERIFY(!rig.rc.jobRunning());
         QVERIFY(rig.rc.timerActive()); // the schedule goes on to the next update
-        rig.job.refuse = false;
+        rig.refuse = false;
         rig.clock.set(at(10, 1, 0));
         rig.rc.tick();
-        QCOMPARE(rig.job.started, 3);
+        QCOMPARE(rig.started, 3);
         QVERIFY(rig.rc.jobRunning());
     }
 
     // The wiring the window, --once and --headless share, with a server that takes the upload and
-    // never answers.
+    // never answers: Stop ends the job and publishing, and one job runs at a time.
     void stopDuringAHungUploadEndsPublishingAtOnce() {
         TempStore store;
         PyFtpServer server(QStringLiteral("STOR"));
         VERIFY_FTP_SERVER(server);
-        useServer(1, server.port());
+        useServers(1, server.port());
         ManualClock clock(at(12, 0, 0));
         ScopedClock use(clock);
         StatusRecorder status;
@@ -248,28 +227,22 @@ class TestRunControl : public QObject {
         limits.reply = std::chrono::seconds(20); // the stop ends the wait, not a limit
         core.ftp().setLimits(limits);
         RunControl& rc = core.runControl();
-        QSignalSpy ended(&rc, &RunControl::jobFinished);
 
         rc.FTPRun();
         clock.set(at(12, 0, 30));
         rc.tick();
-        QVERIFY(rc.jobRunning());
         QVERIFY(server.waitFor(QStringLiteral("STOR"), 1, 10000));
-        QVERIFY(!core.jobs().start([](const PublishOutcome&) {})); // one job at a time
+        QVERIFY(!core.jobs().start([](const PublishOutcome&) {}));
 
         QElapsedTimer stopTime;
         stopTime.start();
         rc.FTPStop();
-        QVERIFY(rc.buttons() == kIdle);
         QTRY_VERIFY_WITH_TIMEOUT(!rc.jobRunning(), 5000);
         QVERIFY2(stopTime.elapsed() < 2000, qPrintable(QString::number(stopTime.elapsed())));
-        QCOMPARE(ended.size(), 1);
         QVERIFY(!rc.timerActive());
+        QVERIFY(rc.buttons() == kIdle);
         QTRY_COMPARE(status.last(), QStringLiteral("End Transfering"));
-        const QStringList texts = status.texts();
-        QVERIFY(texts.contains(QStringLiteral("Stopped")));
-        QVERIFY(std::any_of(texts.begin(), texts.end(),
-                            [](const QString& t) { return t.startsWith(QStringLiteral("Error:")); }));
+        QVERIFY(status.texts().contains(QStringLiteral("Stopped")));
     }
 
     // Closing during an upload: the connection is cut, no further server is contacted, nobody is hung
@@ -278,24 +251,21 @@ class TestRunControl : public QObject {
         TempStore store;
         PyFtpServer server(QStringLiteral("STOR"));
         VERIFY_FTP_SERVER(server);
-        useServer(2, server.port());
+        useServers(2, server.port());
         SaveSetting(keys::PrefAutoHangUp, QStringLiteral("1"));
         StatusRecorder status;
         MessageRecorder messages;
         FtpClient ftp(status);
         LiveValues live;
         std::atomic<int> hangUps = 0;
-        PublishServices s;
-        s.grabFrame = [](QImage& target) {
-            target = QImage(160, 120, QImage::Format_RGB32);
-            target.fill(Qt::darkGreen);
-        };
-        s.ftp = &ftp;
-        s.status = &status;
-        s.messages = &messages;
-        s.live = &live;
-        s.hangUp = [&hangUps] { ++hangUps; };
-        JobRunner jobs(s);
+        JobRunner jobs(
+            {[](QImage& target) { target = QImage(160, 120, QImage::Format_RGB32), target.fill(0); },
+             &ftp,
+             &status,
+             &messages,
+             &live,
+             [&hangUps] { ++hangUps; },
+             {}});
         std::optional<PublishOutcome> outcome;
         QVERIFY(jobs.start([&outcome](const PublishOutcome& o) { outcome = o; }));
         QVERIFY(server.waitFor(QStringLiteral("STOR"), 1, 10000));
@@ -305,7 +275,6 @@ class TestRunControl : public QObject {
         QTRY_VERIFY(outcome.has_value());
         QCOMPARE(outcome->serversTried, 1);
         QCOMPARE(hangUps.load(), 0);
-        QVERIFY(!outcome->complete());
         QVERIFY(!jobs.start([](const PublishOutcome&) {}));
     }
 };

@@ -2,6 +2,7 @@
 #include "core/sinks.h"
 #include "core/store.h"
 #include "shell/password_prompt.h"
+#include "support/message_recorder.h"
 #include "support/temp_store.h"
 
 #include <QApplication>
@@ -10,22 +11,13 @@
 #include <QTimer>
 
 using namespace zantrel;
+using zantrel::test::MessageRecorder;
 using zantrel::test::TempStore;
 
 namespace {
 
-struct RecordingMessages : MessageSink {
-    QStringList texts;
-    QList<MessageIcon> icons;
-    void showMessage(const QString& text) override { showMessage(text, MessageIcon::Exclamation); }
-    void showMessage(const QString& text, MessageIcon icon) override {
-        texts << text;
-        icons << icon;
-    }
-};
-
 // Opens the prompt, types into it with real key events, and reports what the caller would see.
-bool answer(RecordingMessages& messages, const std::function<void(QLineEdit*)>& typing) {
+bool answer(MessageRecorder& messages, const std::function<void(QLineEdit*)>& typing) {
     bool result = true;
     QTimer::singleShot(0, [&] {
         auto* prompt = qobject_cast<frmPassword*>(QApplication::activeModalWidget());
@@ -47,46 +39,46 @@ class TestPasswordPrompt : public QObject {
     void rightPasswordIsAccepted() {
         TempStore store;
         SaveSetting(keys::PrefPassword, QStringLiteral("Gate7"));
-        RecordingMessages messages;
+        MessageRecorder messages;
         QVERIFY(answer(messages, [](QLineEdit* box) {
             QTest::keyClicks(box, QStringLiteral("Gate7"));
             QTest::keyClick(box, Qt::Key_Return);
         }));
-        QVERIFY(messages.texts.isEmpty());
+        QVERIFY(messages.texts().isEmpty());
     }
 
     void wrongCaseOrExtraCharacterIsRefusedWithAMessage() {
         TempStore store;
         SaveSetting(keys::PrefPassword, QStringLiteral("Gate7"));
         for (const QString& typed : {QStringLiteral("gate7"), QStringLiteral("Gate7x")}) {
-            RecordingMessages messages;
+            MessageRecorder messages;
             QVERIFY(!answer(messages, [typed](QLineEdit* box) {
                 QTest::keyClicks(box, typed);
                 QTest::keyClick(box, Qt::Key_Return);
             }));
-            QCOMPARE(messages.texts, QStringList{QStringLiteral("Incorrect Password.")});
-            QCOMPARE(messages.icons.first(), MessageIcon::Critical);
+            QCOMPARE(messages.texts(), QStringList{QStringLiteral("Incorrect Password.")});
+            QCOMPARE(messages.icons().value(0), MessageIcon::Critical);
         }
     }
 
     void escapeRefusesWithoutAMessage() {
         TempStore store;
         SaveSetting(keys::PrefPassword, QStringLiteral("Gate7"));
-        RecordingMessages messages;
+        MessageRecorder messages;
         QVERIFY(!answer(messages, [](QLineEdit* box) {
             QTest::keyClicks(box, QStringLiteral("Gate7"));
             QTest::keyClick(box, Qt::Key_Escape);
         }));
-        QVERIFY(messages.texts.isEmpty());
+        QVERIFY(messages.texts().isEmpty());
     }
 
     void emptyPasswordNeedsAChange() {
         TempStore store; // no password stored
-        RecordingMessages untouched;
+        MessageRecorder untouched;
         QVERIFY(!answer(untouched, [](QLineEdit* box) { QTest::keyClick(box, Qt::Key_Return); }));
-        QCOMPARE(untouched.texts, QStringList{QStringLiteral("Incorrect Password.")});
+        QCOMPARE(untouched.texts(), QStringList{QStringLiteral("Incorrect Password.")});
 
-        RecordingMessages changed;
+        MessageRecorder changed;
         QVERIFY(answer(changed, [](QLineEdit* box) {
             QTest::keyClicks(box, QStringLiteral("a"));
             QTest::keyClick(box, Qt::Key_Backspace);

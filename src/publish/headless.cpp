@@ -1,0 +1,45 @@
+#include "publish/headless.h"
+
+#include "publish/console_sinks.h"
+#include "publish/publishing_core.h"
+#include "publish/run_control.h"
+#include "publish/signal_watch.h"
+
+#include <QCoreApplication>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
+namespace zantrel {
+
+void EndProcessNow(int exitCode) {
+    std::fflush(nullptr);
+    std::_Exit(exitCode);
+}
+
+int RunHeadless() {
+    StdoutStatusSink status(/*skipRepeats=*/true);
+    StderrMessageSink messages;
+    PublishingCore core(status, messages);
+    SignalWatch signals({SIGTERM, SIGINT, SIGHUP});
+    QObject::connect(&signals, &SignalWatch::received, &core, [&core](int signalNumber) {
+        if (signalNumber == SIGHUP) {
+            // Settings are read afresh at every use: only the next update needs computing again.
+            core.runControl().FTPRun();
+            return;
+        }
+        core.shutdown(std::chrono::milliseconds(0));
+        QCoreApplication::quit();
+    });
+
+    // No waiting for the camera's first picture here: grabs wait for it themselves, and a signal is
+    // answered at once.
+    core.connectStoredCamera(0);
+    core.runControl().FTPRun();
+    QCoreApplication::exec();
+    if (!core.shutdown(std::chrono::milliseconds(kCloseBoundMs)))
+        EndProcessNow(0);
+    return 0;
+}
+
+} // namespace zantrel

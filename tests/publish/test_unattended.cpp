@@ -1,0 +1,169 @@
+// The window program and `--headless` as processes left alone: they keep publishing through errors
+// nobody answers, end quickly on a signal in any state of the job, and share one instance.
+#include "support/ftp_test_servers.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+
+using namespace zantrel::test;
+
+namespace {
+
+enum class Mode { Window, Headless };
+
+// The program on a settings file of its own, with no camera and no display.
+struct Program {
+    QTemporaryDir home;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    QProcess process;
+    QByteArray out, err;
+
+    Program() {
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path());
+        for (const char* name :
+             {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "WEBCAM_ZANTREL_TEST_CAMERA"})
+            env.remove(QString::fromLatin1(name));
+        QDir().mkpath(home.filePath(QStringLiteral("KALDOR")));
+    }
+    ~Program() {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+    }
+    void settings(const QByteArray& ini) {
+        QFile f(home.filePath(QStringLiteral("KALDOR/KALDOR.ini")));
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(ini);
+    }
+    void start(Mode mode) {
+        QProcessEnvironment e = env;
+        if (mode == Mode::Window)
+            e.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        process.setProcessEnvironment(e);
+        process.setWorkingDirectory(home.path());
+        process.start(QStringLiteral(ZANTREL_BINARY),
+                      mode == Mode::Headless ? QStringList{QStringLiteral("--headless")} : QStringList{});
+        QVERIFY(process.waitForStarted(5000));
+    }
+    void read() {
+        out += process.readAllStandardOutput();
+        err += process.readAllStandardError();
+    }
+    // Sends the signal; the milliseconds until the process had ended (-1 when not within 10 s).
+    qint64 endBy(int signalNumber) {
+        QElapsedTimer t;
+        t.start();
+        ::kill(pid_t(process.processId()), signalNumber);
+        if (!process.waitForFinished(10000))
+            return -1;
+        read();
+        return t.elapsed();
+    }
+};
+
+// A 1-second schedule, uploads to the server, no hang-up, and an archive folder that cannot exist.
+QByteArray unattendedIni(quint16 port, const QByteArray& update = "PARTI=1\nUNITI=3\n") {
+    return "[PREF]\nARUN=1\nAHANGUP=0\n[UPDATE]\nTYPE=1\n" + update +
+           "[IMAGE]\nSAVEACOPY=1\nPATH=no/such/folder\n[FTP]\nUPLOAD=1\nSERVERS=1\nADDRESS00001=127.0.0.1\n"
+           "PORT00001=" +
+           QByteArray::number(port) + "\nLOGIN00001=cam\nPASSWORD00001=secret\n";
+}
+
+} // namespace
+
+class TestUnattended : public QObject {
+    Q_OBJECT
+  private Q_SLOTS:
+    // Left alone, with a message at every job or an upload that never ends: it goes on publishing,
+    // and a signal ends it within 2 s.
+    void keepsPublishingAndEndsOnASignal_data() {
+        QTest::addColumn<Mode>("mode");
+        QTest::addColumn<QString>("hangOn"); // "STOR": the upload never gets an answer
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("window, messages shown, SIGTERM") << Mode::Window << QString() << SIGTERM;
+        QTest::newRow("window, messages shown, SIGHUP") << Mode::Window << QString() << SIGHUP;
+        QTest::newRow("window, upload hung, SIGINT") << Mode::Window << QStringLiteral("STOR") << SIGINT;
+        QTest::newRow("headless, upload hung, SIGTERM")
+            << Mode::Headless << QStringLiteral("STOR") << SIGTERM;
+        QTest::newRow("headless, messages printed, SIGINT") << Mode::Headless << QString() << SIGINT;
+    }
+    void keepsPublishingAndEndsOnASignal() {
+        QFETCH(Mode, mode);
+        QFETCH(QString, hangOn);
+        QFETCH(int, signalNumber);
+        PyFtpServer server(hangOn);
+        VERIFY_FTP_SERVER(server);
+        Program program;
+        program.settings(unattendedIni(server.port()));
+        program.start(mode);
+        // Each upload comes after that job's archive copy failed, so its message is out by then.
+        const int uploads = hangOn.isEmpty() ? 3 : 1;
+        QVERIFY2(server.waitFor(QStringLiteral("STOR"), uploads, 10000),
+                 qPrintable(server.commands().join(u',')));
+        const qint64 ms = program.endBy(signalNumber);
+        QVERIFY2(ms >= 0 && ms < 2000, qPrintable(QString::number(ms)));
+        QCOMPARE(program.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.process.exitCode(), 0);
+        if (mode == Mode::Headless && hangOn.isEmpty()) {
+            // Every message on a line of its own, every status text too.
+            const QList<QByteArray> errors = program.err.split('\n');
+            QVERIFY2(std::count_if(errors.begin(), errors.end(),
+                                   [](const QByteArray& line) {
+                                       return line.startsWith("Error writing no/such/folder/") &&
+                                              line.endsWith(".JPGJPEG File.");
+                                   }) >= uploads,
+                     program.err.constData());
+            QVERIFY(program.out.contains("File Transfered.\n"));
+            QVERIFY(program.out.contains("\n Next Update: "));
+        }
+    }
+
+    void headlessTakesAChangedIntervalOnSighup() {
+        PyFtpServer server;
+        VERIFY_FTP_SERVER(server);
+        Program program;
+        program.settings(unattendedIni(server.port(), "PARTI=1\nUNITI=1\n")); // every hour
+        program.start(Mode::Headless);
+        QTRY_VERIFY_WITH_TIMEOUT((program.read(), program.out.contains(" Next Update: ")), 10000);
+        program.settings(unattendedIni(server.port()));
+        QTest::qWait(1500);
+        QCOMPARE(server.count(QStringLiteral("STOR")), 0); // the hour still counts until told
+        ::kill(pid_t(program.process.processId()), SIGHUP);
+        QVERIFY(server.waitFor(QStringLiteral("STOR"), 2, 10000));
+        QVERIFY(program.endBy(SIGTERM) >= 0);
+        QCOMPARE(program.process.exitCode(), 0);
+    }
+
+    void oneInstanceWhicheverStartsSecond_data() {
+        QTest::addColumn<Mode>("first");
+        QTest::addColumn<Mode>("second");
+        QTest::newRow("headless, then headless") << Mode::Headless << Mode::Headless;
+        QTest::newRow("window, then headless") << Mode::Window << Mode::Headless;
+    }
+    void oneInstanceWhicheverStartsSecond() {
+        QFETCH(Mode, first);
+        QFETCH(Mode, second);
+        Program one;
+        one.settings("[UPDATE]\nPARTI=1\nUNITI=1\n");
+        one.start(first);
+        // The lock is taken before anything else; give the first instance time to get that far.
+        QTest::qWait(1500);
+        QCOMPARE(one.process.state(), QProcess::Running);
+        Program two;
+        two.env = one.env; // the same settings folder
+        two.start(second);
+        QVERIFY(two.process.waitForFinished(10000));
+        QCOMPARE(two.process.exitCode(), 0);
+        QCOMPARE(one.process.state(), QProcess::Running);
+        QVERIFY(one.endBy(SIGTERM) >= 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestUnattended)
+#include "test_unattended.moc"

@@ -1,0 +1,66 @@
+// The main window's sinks as the publishing job's thread uses them.
+#include "shell/window_sinks.h"
+#include "support/status_recorder.h"
+#include "support/worker.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QMessageBox>
+#include <QTest>
+
+using namespace zantrel;
+using namespace zantrel::test;
+
+namespace {
+
+QList<QMessageBox*> boxesOn(const QWidget& window) {
+    QList<QMessageBox*> shown;
+    for (QMessageBox* box : window.findChildren<QMessageBox*>())
+        if (box->isVisible())
+            shown << box;
+    return shown;
+}
+
+} // namespace
+
+class TestWindowSinks : public QObject {
+    Q_OBJECT
+  private Q_SLOTS:
+    // An unattended machine: the job goes on at once, and a message that keeps coming back is shown
+    // once and counted in the status line.
+    void jobMessagesNeitherWaitNorPileUp() {
+        QWidget window;
+        window.show();
+        StatusRecorder status;
+        WindowMessageSink sink(&window, status);
+        const QString full = QStringLiteral("Error writing /srv/cam/x.JPGJPEG File.");
+        onWorker([&] {
+            for (int i = 0; i < 3; ++i)
+                sink.showMessage(full);
+            sink.showMessage(QStringLiteral("Failed to save to JPG"), MessageIcon::Critical);
+        });
+        QTRY_COMPARE(boxesOn(window).size(), 2);
+        QCOMPARE(status.texts(), (QStringList{full + QStringLiteral(" (repeated once)"),
+                                              full + QStringLiteral(" (repeated 2 times)")}));
+        QVERIFY(!boxesOn(window).first()->isModal());
+
+        // Once confirmed, the same text gets a box again.
+        QMessageBox* first = boxesOn(window).first();
+        const QString again = first->text();
+        first->button(QMessageBox::Ok)->click();
+        QTRY_COMPARE(boxesOn(window).size(), 1);
+        onWorker([&] { sink.showMessage(again); });
+        QTRY_COMPARE(boxesOn(window).size(), 2);
+        QCOMPARE(status.texts().size(), 2);
+    }
+
+    void statusTextsReachTheLabelAsOneLine() {
+        QLabel label;
+        LabelStatusSink sink(&label);
+        onWorker([&] { sink.setStatus(QStringLiteral("Error:550 no\r\nsuch\tfile\x1b[2J\u2028end")); });
+        QTRY_COMPARE(label.text(), QStringLiteral("Error:550 no  such file [2J end"));
+    }
+};
+
+QTEST_MAIN(TestWindowSinks)
+#include "test_window_sinks.moc"
