@@ -1,8 +1,9 @@
-// ftp: uploads to a loopback pyftpdlib server with our client (100-byte blocks, connect to QUIT)
-// and with `curl -T`, both in active mode; prints the medians.
+// ftp: uploads to a loopback pyftpdlib server with our client (connect to QUIT; direct, and as the job
+// does it: temporary name and rename) and with `curl -T`, all in active mode; prints the medians.
 #include "bench.h"
 #include "core/sinks.h"
 #include "ftp/ftp_client.h"
+#include "ftp/server_upload.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -50,7 +51,7 @@ int runFtp() {
             return 1;
         f.close();
 
-        std::vector<double> ours, theirs;
+        std::vector<double> ours, atomic, theirs;
         bool ok = true;
         for (int run = 0; run < kRuns; ++run) {
             ours.push_back(zantrel::bench::timeMs([&] {
@@ -61,6 +62,21 @@ int runFtp() {
                                         QStringLiteral("secret")) &&
                          ftp.FtpUploadFile(local, QStringLiteral("ours.jpg")) && ok;
                     ftp.FtpDisconnect();
+                });
+                job.join();
+            }));
+            atomic.push_back(zantrel::bench::timeMs([&] {
+                std::thread job([&] {
+                    zantrel::NullStatusSink sink;
+                    zantrel::FtpClient ftp(sink);
+                    zantrel::FtpServerEntry e;
+                    e.address = QStringLiteral("127.0.0.1");
+                    e.port = port;
+                    e.login = QStringLiteral("cam");
+                    e.password = QStringLiteral("secret");
+                    ok =
+                        zantrel::UploadToServer(ftp, sink, e, local, QStringLiteral("atomic.jpg")).uploaded &&
+                        ok;
                 });
                 job.join();
             }));
@@ -78,9 +94,10 @@ int runFtp() {
         if (!ok || QFileInfo(QDir(home).filePath(QStringLiteral("ours.jpg"))).size() != size)
             status = 1;
         const double o = zantrel::bench::median(ours);
+        const double a = zantrel::bench::median(atomic);
         const double t = zantrel::bench::median(theirs);
-        std::printf("ftp %s ours_ms=%.1f curl_ms=%.1f ratio=%.2f%s\n", label, o, t, t > 0 ? o / t : 0.0,
-                    ok ? "" : " (failed)");
+        std::printf("ftp %s ours_ms=%.1f atomic_ms=%.1f curl_ms=%.1f ratio=%.2f atomic_ratio=%.2f%s\n", label,
+                    o, a, t, t > 0 ? o / t : 0.0, t > 0 ? a / t : 0.0, ok ? "" : " (failed)");
     }
     server.terminate();
     server.waitForFinished(3000);

@@ -11,6 +11,7 @@ packages=(
   libturbojpeg0-dev libjpeg-turbo-progs
   libcurl4-openssl-dev curl
   python3 python3-pyftpdlib vsftpd
+  openssl openssh-server openssh-client
   python3-dbusmock dbus dbus-daemon
   xvfb xauth fonts-dejavu-core
   fswebcam

@@ -12,6 +12,9 @@ struct BusSignals::Relay {
     QPointer<BusSignals> target;
 
     static GstBusSyncReply onMessage(GstBus*, GstMessage* message, gpointer data) {
+        // Every message is dropped here, and a handler that drops a message releases it: a message
+        // kept refers to its source, and with it the element, its pads and the whole pipeline.
+        const gst::MessagePtr dropped(message);
         auto* relay = static_cast<std::shared_ptr<Relay>*>(data)->get();
         switch (GST_MESSAGE_TYPE(message)) {
         case GST_MESSAGE_ERROR:

@@ -62,8 +62,10 @@ void releaseStore(gpointer data) {
 }
 
 bool add(GstElement* bin, gst::ElementPtr& element) {
-    // The bin takes over the (already sunk) reference we hold.
-    return gst_bin_add(GST_BIN(bin), element.release());
+    // The bin takes a reference of its own (ours is no longer floating): ours is given back here.
+    const bool added = gst_bin_add(GST_BIN(bin), element.get());
+    element.reset();
+    return added;
 }
 
 } // namespace
@@ -88,85 +90,115 @@ std::unique_ptr<CaptureSession> CaptureSession::open(gst::ElementPtr source,
 }
 
 bool CaptureSession::build(gst::ElementPtr source, const QString& overlaySink, QString* error) {
+    const auto fail = [error](const char* reason) {
+        if (error)
+            *error = QString::fromLatin1(reason);
+        return false;
+    };
     pipeline_ = gst::adopt(gst_pipeline_new("capture"));
+    bool linked = true;
+    GstElement* framesFrom = pipeline_ ? addCamera(std::move(source), linked) : nullptr;
+    if (!framesFrom)
+        return fail("GStreamer's base plugins are missing");
+    if (mode_ == Mode::Overlay) {
+        framesFrom = addLiveView(framesFrom, overlaySink, linked);
+        if (!framesFrom)
+            return fail("no video sink can draw on this display");
+    }
+    if (!addFrameOutput(framesFrom, linked))
+        return fail("GStreamer's base plugins are missing");
+    watchBus();
+    findColourBalance();
+    return linked || fail("the camera's pictures cannot be converted");
+}
+
+bool CaptureSession::addChain(std::initializer_list<gst::ElementPtr*> chain) {
+    GstElement* previous = nullptr;
+    bool linked = true;
+    for (gst::ElementPtr* element : chain) {
+        GstElement* current = element->get();
+        add(pipeline_.get(), *element);
+        if (previous)
+            linked = linked && gst_element_link(previous, current);
+        previous = current;
+    }
+    return linked;
+}
+
+GstElement* CaptureSession::addCamera(gst::ElementPtr source, bool& linked) {
     gst::ElementPtr format = gst::makeElement("capsfilter", "format");
+    if (!format)
+        return nullptr;
+    source_ = source.get();
+    formatFilter_ = format.get();
+    linked = addChain({&source, &format}) && linked;
+    return formatFilter_;
+}
+
+GstElement* CaptureSession::addLiveView(GstElement* upstream, const QString& sinkFactory, bool& linked) {
+    gst::ElementPtr tee = gst::makeElement("tee");
+    gst::ElementPtr frameQueue = gst::makeElement("queue");
+    gst::ElementPtr viewQueue = gst::makeElement("queue");
+    gst::ElementPtr viewConvert = gst::makeElement("videoconvert");
+    gst::ElementPtr viewScale = gst::makeElement("videoscale");
+    gst::ElementPtr viewFilter = gst::makeElement("capsfilter");
+    gst::ElementPtr viewSink =
+        sinkFactory.isEmpty() ? gst::ElementPtr() : gst::makeElement(sinkFactory.toLatin1().constData());
+    if (!tee || !frameQueue || !viewQueue || !viewConvert || !viewScale || !viewFilter || !viewSink)
+        return nullptr;
+    for (GstElement* queue : {frameQueue.get(), viewQueue.get()})
+        g_object_set(queue, "leaky", 2 /* downstream */, "max-size-buffers", 2u, nullptr);
+    g_object_set(viewSink.get(), "force-aspect-ratio", FALSE, nullptr);
+    overlaySink_ = viewSink.get();
+    if (sinkFactory == QLatin1String("ximagesink"))
+        overlayScaleFilter_ = viewFilter.get();
+    GstElement* teeElement = tee.get();
+    GstElement* frameQueueElement = frameQueue.get();
+    GstElement* viewQueueElement = viewQueue.get();
+    add(pipeline_.get(), tee);
+    linked = gst_element_link(upstream, teeElement) && linked;
+    linked = addChain({&frameQueue}) && gst_element_link(teeElement, frameQueueElement) && linked;
+    linked = addChain({&viewQueue, &viewConvert, &viewScale, &viewFilter, &viewSink}) &&
+             gst_element_link(teeElement, viewQueueElement) && linked;
+    return frameQueueElement;
+}
+
+bool CaptureSession::addFrameOutput(GstElement* upstream, bool& linked) {
     gst::ElementPtr rate = gst::makeElement("videorate");
     gst::ElementPtr convert = gst::makeElement("videoconvert");
     gst::ElementPtr frameFilter = gst::makeElement("capsfilter");
     gst::ElementPtr appsink = gst::makeElement("appsink");
-    if (!pipeline_ || !format || !rate || !convert || !frameFilter || !appsink) {
-        if (error)
-            *error = QStringLiteral("GStreamer's base plugins are missing");
+    if (!rate || !convert || !frameFilter || !appsink)
         return false;
-    }
-    source_ = source.get();
-    formatFilter_ = format.get();
     rate_ = rate.get();
-    GstElement* sink = appsink.get();
-    GstElement* convertElement = convert.get();
-    GstElement* frameFilterElement = frameFilter.get();
     g_object_set(rate_, "drop-only", TRUE, nullptr);
     gst::CapsPtr frameCaps(gst_caps_from_string(kFrameCaps));
     g_object_set(frameFilter.get(), "caps", frameCaps.get(), nullptr);
+    GstElement* sink = appsink.get();
     // Only the newest frame matters: never queue, never hold the camera back.
     g_object_set(sink, "max-buffers", 1u, "drop", TRUE, "qos", FALSE, nullptr);
     GstAppSinkCallbacks callbacks{};
     callbacks.new_sample = &onNewSample;
     gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, new std::shared_ptr<FrameStore>(frames_),
                                &releaseStore);
+    linked =
+        addChain({&rate, &convert, &frameFilter, &appsink}) && gst_element_link(upstream, rate_) && linked;
+    return true;
+}
 
-    for (auto* element : {&source, &format, &rate, &convert, &frameFilter, &appsink})
-        add(pipeline_.get(), *element);
-    bool linked = gst_element_link(source_, formatFilter_);
-    GstElement* branchStart = formatFilter_;
-
-    if (mode_ == Mode::Overlay) {
-        gst::ElementPtr tee = gst::makeElement("tee");
-        gst::ElementPtr frameQueue = gst::makeElement("queue");
-        gst::ElementPtr viewQueue = gst::makeElement("queue");
-        gst::ElementPtr viewConvert = gst::makeElement("videoconvert");
-        gst::ElementPtr viewScale = gst::makeElement("videoscale");
-        gst::ElementPtr viewFilter = gst::makeElement("capsfilter");
-        gst::ElementPtr viewSink =
-            overlaySink.isEmpty() ? gst::ElementPtr() : gst::makeElement(overlaySink.toLatin1().constData());
-        if (!tee || !frameQueue || !viewQueue || !viewConvert || !viewScale || !viewFilter || !viewSink) {
-            if (error)
-                *error = QStringLiteral("no video sink can draw on this display");
-            return false;
-        }
-        for (GstElement* queue : {frameQueue.get(), viewQueue.get()})
-            g_object_set(queue, "leaky", 2 /* downstream */, "max-size-buffers", 2u, nullptr);
-        g_object_set(viewSink.get(), "force-aspect-ratio", FALSE, nullptr);
-        overlaySink_ = viewSink.get();
-        if (overlaySink == QLatin1String("ximagesink"))
-            overlayScaleFilter_ = viewFilter.get();
-        GstElement* teeElement = tee.get();
-        GstElement* frameQueueElement = frameQueue.get();
-        GstElement* chain[] = {viewQueue.get(), viewConvert.get(), viewScale.get(), viewFilter.get(),
-                               viewSink.get()};
-        for (auto* element :
-             {&tee, &frameQueue, &viewQueue, &viewConvert, &viewScale, &viewFilter, &viewSink})
-            add(pipeline_.get(), *element);
-        linked = linked && gst_element_link(formatFilter_, teeElement) &&
-                 gst_element_link(teeElement, frameQueueElement) && gst_element_link(teeElement, chain[0]);
-        for (std::size_t i = 0; i + 1 < std::size(chain); ++i)
-            linked = linked && gst_element_link(chain[i], chain[i + 1]);
-        branchStart = frameQueueElement;
-    }
-    linked = linked &&
-             gst_element_link_many(branchStart, rate_, convertElement, frameFilterElement, sink, nullptr);
-    if (!linked && error)
-        *error = QStringLiteral("the camera's pictures cannot be converted");
+void CaptureSession::watchBus() {
     bus_ = std::make_unique<BusSignals>(gst::ObjectPtr<GstBus>(gst_element_get_bus(pipeline_.get())).get());
     connect(bus_.get(), &BusSignals::errorOccurred, this,
             [this](const QString& text) { stopAfterFailure(text); });
     connect(bus_.get(), &BusSignals::endOfStream, this,
             [this] { stopAfterFailure(QStringLiteral("the camera stopped sending pictures")); });
+}
+
+void CaptureSession::findColourBalance() {
     if (GST_IS_COLOR_BALANCE(source_))
         balance_ = gst::share(source_);
     else if (GST_IS_BIN(source_))
         balance_.reset(gst_bin_get_by_interface(GST_BIN(source_), GST_TYPE_COLOR_BALANCE));
-    return linked;
 }
 
 CaptureSession::~CaptureSession() {

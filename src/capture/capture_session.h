@@ -9,6 +9,7 @@
 
 #include <QSize>
 #include <QWidget>
+#include <initializer_list>
 #include <memory>
 
 namespace zantrel {
@@ -52,6 +53,20 @@ class CaptureSession : public QObject {
   private:
     CaptureSession() = default;
     bool build(gst::ElementPtr source, const QString& overlaySink, QString* error);
+    // Adds the elements of chain to the pipeline and links each to the next.
+    bool addChain(std::initializer_list<gst::ElementPtr*> chain);
+    // The steps of build. Each adds its elements to the pipeline and links them (linked turns false
+    // when a link fails); null or false when one of its elements cannot be made.
+    // The camera and the filter that holds its format; returns the filter.
+    GstElement* addCamera(gst::ElementPtr source, bool& linked);
+    // Overlay mode: splits upstream into the live view drawn by sinkFactory and the frames for the
+    // program; returns where the frames continue.
+    GstElement* addLiveView(GstElement* upstream, const QString& sinkFactory, bool& linked);
+    // Rate limit, conversion to the program's pixel format, and the sink that fills frames_.
+    bool addFrameOutput(GstElement* upstream, bool& linked);
+    void watchBus();
+    // The source's picture controls, when it has any.
+    void findColourBalance();
     bool setFormatCaps(const QString& capsText);
     void stopAfterFailure(const QString& reason);
 

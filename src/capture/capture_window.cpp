@@ -15,13 +15,22 @@
 
 #include <QGuiApplication>
 #include <QtDebug>
+#include <algorithm>
 #include <cmath>
 
 namespace zantrel {
 
 namespace {
 
+// How long a grab waits for the first frame of a camera just started.
 constexpr int kGrabWaitMs = 100;
+// The longest settling time taken from the settings: a grab must not wait for ever.
+constexpr int kMaxWarmUpMs = 60000;
+
+// How long a newly connected camera delivers before its frames are used.
+int warmUpMs() {
+    return std::clamp(ReadInt32(keys::VfwWarmUp), 0, kMaxWarmUpMs);
+}
 
 // The busy pointer for the lifetime of the object.
 class BusyPointer {
@@ -341,11 +350,11 @@ VideoWindow* CaptureWindow::videoWindow() const {
 }
 
 bool CaptureWindow::waitForFrame(int timeoutMs) const {
-    return !frames_->newest(timeoutMs).isNull();
+    return !frames_->settled(warmUpMs(), timeoutMs).isNull();
 }
 
 void CaptureWindow::GrabFrame(QImage& target) const {
-    const QImage frame = frames_->newest(kGrabWaitMs);
+    const QImage frame = frames_->settled(warmUpMs(), kGrabWaitMs);
     target = frame.isNull() ? MiraTestCard() : frame.copy();
 }
 

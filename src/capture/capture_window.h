@@ -80,10 +80,11 @@ class CaptureWindow : public QObject {
     bool setControl(const QString& name, int value);
 
     // Any thread: the newest frame into target (Format_RGB32, the camera's size), or the test card
-    // when the camera gives none. Waits at most ~100 ms for a first frame of a camera just started.
-    // Never touches the clipboard.
+    // when the camera gives none. A camera just started is given ~100 ms for a first frame and then
+    // runs for its warm-up time (VFW/WARMUP) before its frames are used. Never touches the clipboard.
     void GrabFrame(QImage& target) const;
-    // Any thread: waits up to timeoutMs for the connected camera's first frame; false without one.
+    // Any thread: waits up to timeoutMs for the connected camera's first frame, then for the rest of
+    // its warm-up time; false without a frame.
     bool waitForFrame(int timeoutMs) const;
 
     // The cameras listed; it tells of cameras plugged in or out.

@@ -1,7 +1,5 @@
 #include "capture/frame_store.h"
 
-#include <chrono>
-
 namespace zantrel {
 
 void FrameStore::publish(QImage frame) {
@@ -9,6 +7,8 @@ void FrameStore::publish(QImage frame) {
         std::lock_guard lock(mutex_);
         if (!active_)
             return;
+        if (!firstFrameAt_)
+            firstFrameAt_ = std::chrono::steady_clock::now();
         frame_.swap(frame);
     }
     arrived_.notify_all();
@@ -21,6 +21,8 @@ void FrameStore::setActive(bool active) {
     QImage dropped;
     {
         std::lock_guard lock(mutex_);
+        if (active != active_)
+            firstFrameAt_.reset();
         active_ = active;
         if (!active)
             dropped.swap(frame_);
@@ -39,10 +41,16 @@ QImage FrameStore::takeForPaint() {
     return frame_;
 }
 
-QImage FrameStore::newest(int timeoutMs) const {
+QImage FrameStore::settled(int settleMs, int firstFrameMs) const {
+    const auto firstFrameDeadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(firstFrameMs);
     std::unique_lock lock(mutex_);
-    arrived_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                      [this] { return !frame_.isNull() || !active_; });
+    if (!arrived_.wait_until(lock, firstFrameDeadline, [this] { return !frame_.isNull() || !active_; }))
+        return {};
+    // A camera that stops meanwhile drops its frame: the wait ends with nothing.
+    if (active_)
+        arrived_.wait_until(lock, *firstFrameAt_ + std::chrono::milliseconds(settleMs),
+                            [this] { return !active_; });
     return frame_;
 }
 

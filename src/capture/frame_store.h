@@ -3,8 +3,10 @@
 #include <QImage>
 #include <QObject>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 
 namespace zantrel {
 
@@ -24,8 +26,10 @@ class FrameStore : public QObject {
 
     // UI thread: the frame to paint (null when none); re-arms the announcement.
     QImage takeForPaint();
-    // Any thread: the newest frame, waiting up to timeoutMs for a first one while the camera is active.
-    QImage newest(int timeoutMs) const;
+    // Any thread: the newest frame once the camera has been delivering for settleMs (auto exposure and
+    // white balance settle meanwhile). Waits up to firstFrameMs for a first frame, then for the rest of
+    // the settling time; null when the camera gives nothing or stops meanwhile.
+    QImage settled(int settleMs, int firstFrameMs) const;
     QSize frameSize() const;
 
   Q_SIGNALS:
@@ -36,6 +40,7 @@ class FrameStore : public QObject {
     mutable std::mutex mutex_;
     mutable std::condition_variable arrived_;
     QImage frame_;
+    std::optional<std::chrono::steady_clock::time_point> firstFrameAt_; // since the camera started
     bool active_ = false;
     std::atomic<bool> announced_{false};
 };

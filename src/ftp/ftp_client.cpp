@@ -1,17 +1,18 @@
 #include "ftp/ftp_client.h"
 
 #include "core/setting_keys.h"
-#include "core/store.h"
 #include "ftp/curl_global.h"
 #include "ftp/ftp_error_text.h"
 #include "ftp/progress_throttle.h"
+#include "ftp/secure_channel.h"
+#include "ftp/server_address.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QThread>
+#include <QUrl>
 #include <algorithm>
 #include <curl/curl.h>
-#include <thread>
 
 namespace zantrel {
 
@@ -19,18 +20,14 @@ namespace {
 
 constexpr qint64 kBlockSize = 100;
 // Waiting for the reply to QUIT when a connection is closed: a healthy server answers at once.
-constexpr std::chrono::seconds kQuitReplyLimit{3};
+constexpr std::chrono::seconds kQuitReplyLimit{1};
 
 struct CurlDeleter {
     void operator()(CURL* h) const { curl_easy_cleanup(h); }
 };
-struct CurlUrlDeleter {
-    void operator()(CURLU* u) const { curl_url_cleanup(u); }
+struct SlistDeleter {
+    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
 };
-struct CurlFreeDeleter {
-    void operator()(char* p) const { curl_free(p); }
-};
-using CurlText = std::unique_ptr<char, CurlFreeDeleter>;
 
 bool onUserInterfaceThread() {
     const auto* app = QCoreApplication::instance();
@@ -41,7 +38,11 @@ int abortCheck(void* flag, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     return static_cast<std::atomic<bool>*>(flag)->load() ? 1 : 0;
 }
 
-// The file being uploaded, handed to libcurl in blocks.
+size_t discard(char*, size_t size, size_t count, void*) {
+    return size * count;
+}
+
+// The file being uploaded, handed to libcurl in whole 100-byte blocks.
 struct Upload {
     QFile file;
     qint64 size = 0;
@@ -54,7 +55,9 @@ struct Upload {
     ProgressThrottle* progress = nullptr;
 };
 
-size_t readBlock(char* buffer, size_t size, size_t count, void* data) {
+// As many whole blocks as libcurl's buffer holds, so the count advances by hundreds; the rest of the
+// file under 100 bytes goes last on its own.
+size_t readBlocks(char* buffer, size_t size, size_t count, void* data) {
     auto& up = *static_cast<Upload*>(data);
     if (up.abort->load())
         return CURL_READFUNC_ABORT;
@@ -64,7 +67,11 @@ size_t readBlock(char* buffer, size_t size, size_t count, void* data) {
         if (up.beep)
             up.status->beep();
     }
-    const qint64 want = std::min<qint64>({kBlockSize, up.size - up.sent, static_cast<qint64>(size * count)});
+    const qint64 room = static_cast<qint64>(size * count);
+    const qint64 left = up.size - up.sent;
+    qint64 want = left < kBlockSize ? left : std::min(left, room) / kBlockSize * kBlockSize;
+    if (want == 0 && left > 0)
+        want = std::min(left, room); // a buffer smaller than a block (never seen)
     if (want <= 0)
         return 0;
     const qint64 got = up.file.read(buffer, want);
@@ -73,28 +80,25 @@ size_t readBlock(char* buffer, size_t size, size_t count, void* data) {
         return CURL_READFUNC_ABORT;
     }
     up.sent += got;
-    if (got == kBlockSize) {
-        const bool lastFullBlock = up.size - up.sent < kBlockSize;
-        up.progress->offer(QStringLiteral("Transfering:%1 bytes").arg(up.sent), lastFullBlock);
-    }
+    if (got % kBlockSize == 0)
+        up.progress->offer(QStringLiteral("Transfering:%1 bytes").arg(up.sent),
+                           up.size - up.sent < kBlockSize);
     return static_cast<size_t>(got);
 }
 
-bool hasLineBreak(const QString& text) {
-    return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n')) || text.contains(QChar(0));
-}
-
-QByteArray escaped(CURL* h, const QString& text) {
-    const QByteArray utf8 = text.toUtf8();
-    const CurlText out(curl_easy_escape(h, utf8.constData(), static_cast<int>(utf8.size())));
-    return out ? QByteArray(out.get()) : QByteArray();
+QByteArray sftpQuoted(const QString& path) {
+    QByteArray out = path.toUtf8();
+    out.replace('\\', "\\\\").replace('"', "\\\"");
+    return '"' + out + '"';
 }
 
 } // namespace
 
 struct FtpClient::Session {
     std::unique_ptr<CURL, CurlDeleter> handle;
-    QByteArray baseUrl; // ftp://host:port/
+    std::unique_ptr<SecureChannel> channel;
+    Transport transport = Transport::Ftp;
+    QByteArray baseUrl; // scheme://host:port/
     char errorBuffer[CURL_ERROR_SIZE] = {};
 
     CURL* h() const { return handle.get(); }
@@ -112,27 +116,33 @@ struct FtpClient::Session {
         curl_easy_setopt(h(), CURLOPT_XFERINFODATA, nullptr);
         curl_easy_setopt(h(), CURLOPT_READDATA, nullptr);
         curl_easy_setopt(h(), CURLOPT_FTP_RESPONSE_TIMEOUT, static_cast<long>(kQuitReplyLimit.count()));
+        curl_easy_setopt(h(), CURLOPT_SERVER_RESPONSE_TIMEOUT, static_cast<long>(kQuitReplyLimit.count()));
     }
 };
 
 // One routine on the connection: excludes the others and carries out a disconnect that was asked for
-// while it ran.
+// before or while it ran.
 class FtpClient::Operation {
   public:
-    explicit Operation(FtpClient& client) : client_(client), lock_(client.operationMutex_) {}
+    explicit Operation(FtpClient& client) : client_(client), lock_(client.operationMutex_) { settle(); }
     ~Operation() {
-        if (client_.disconnectPending_.exchange(false)) {
-            client_.dropSession();
-            client_.abort_ = false;
+        // A stop that came while the routine ran: its text stays the last one, after the routine's error.
+        if (settle())
             client_.status_.setStatus(QStringLiteral("End Transfering"));
-        }
     }
     Operation(const Operation&) = delete;
     Operation& operator=(const Operation&) = delete;
 
   private:
+    bool settle() {
+        if (!client_.disconnectPending_.exchange(false))
+            return false;
+        client_.dropSession();
+        client_.abort_ = false;
+        return true;
+    }
     FtpClient& client_;
-    std::unique_lock<std::timed_mutex> lock_;
+    std::lock_guard<std::mutex> lock_;
 };
 
 FtpClient::FtpClient(StatusSink& status) : status_(status) {
@@ -141,7 +151,7 @@ FtpClient::FtpClient(StatusSink& status) : status_(status) {
 
 FtpClient::~FtpClient() {
     abort_ = true;
-    std::lock_guard lock(operationMutex_);
+    std::lock_guard lock(operationMutex_); // a running routine gives way within a fraction of a second
     dropSession();
 }
 
@@ -159,113 +169,109 @@ bool FtpClient::beepWanted() const {
     return GetSetting(keys::FtpBeep) == QLatin1String("YES");
 }
 
-// Caller holds operationMutex_.
+// Caller holds operationMutex_ and is not the user-interface thread (QUIT may wait kQuitReplyLimit).
 void FtpClient::dropSession() {
     connected_ = false;
-    directory_.clear();
-    if (!session_)
-        return;
-    std::unique_ptr<Session> old = std::move(session_);
-    old->prepareClose();
-    if (onUserInterfaceThread())
-        std::thread([s = std::move(old)] {}).detach(); // the QUIT exchange may hang: not here
-    // otherwise old closes here, bounded by kQuitReplyLimit
+    folder_.clear();
+    if (session_)
+        session_->prepareClose();
+    session_.reset();
 }
 
-std::unique_ptr<FtpClient::Session> FtpClient::newSession(bool passive) {
+std::unique_ptr<FtpClient::Session> FtpClient::openSession(const FtpServerEntry& server, QString& refusal) {
+    const ServerAddress address = ParseServerAddress(server.address, server.port);
     auto s = std::make_unique<Session>();
+    s->transport = address.transport;
+    s->baseUrl = BaseUrl(address, refusal);
+    if (!refusal.isEmpty())
+        return nullptr;
+    if (HasControlCharacter(server.login) || HasControlCharacter(server.password)) {
+        // libcurl would send them as they are: the rest of the line would reach the server as commands.
+        refusal = QStringLiteral("The user name or password holds a line break or another control character");
+        return nullptr;
+    }
     s->handle.reset(curl_easy_init());
-    if (!s->h())
+    if (!EnsureCurlGlobalInit() || !s->h())
         return nullptr;
     const FtpLimits lim = limits();
     CURL* h = s->h();
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, s->errorBuffer);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "ftp");
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "ftp,sftp");
     curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
     curl_easy_setopt(h, CURLOPT_TRANSFERTEXT, 0L);
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(lim.connect.count()));
-    curl_easy_setopt(h, CURLOPT_FTP_RESPONSE_TIMEOUT,
-                     static_cast<long>(std::max<long>(1, lim.reply.count())));
+    const long reply = std::max<long>(1, static_cast<long>(lim.reply.count()));
+    curl_easy_setopt(h, CURLOPT_FTP_RESPONSE_TIMEOUT, reply);
+    curl_easy_setopt(h, CURLOPT_SERVER_RESPONSE_TIMEOUT, reply);
     curl_easy_setopt(h, CURLOPT_ACCEPTTIMEOUT_MS, static_cast<long>(lim.accept.count()));
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, static_cast<long>(std::max<long>(1, lim.stall.count())));
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, std::max<long>(1, static_cast<long>(lim.stall.count())));
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &abortCheck);
     curl_easy_setopt(h, CURLOPT_XFERINFODATA, &abort_);
-    curl_easy_setopt(h, CURLOPT_READFUNCTION, &readBlock);
-    if (!passive)
+    curl_easy_setopt(h, CURLOPT_READFUNCTION, &readBlocks);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &discard);
+    if (!server.passive && address.transport != Transport::Sftp)
         curl_easy_setopt(h, CURLOPT_FTPPORT, "-");
+    s->channel = std::make_unique<SecureChannel>(address, server);
+    s->channel->apply(h);
     return s;
+}
+
+void FtpClient::reportConnectFailure(int code, const QString& reason) {
+    status_.setStatus(QStringLiteral("Cannot connect to FTP Server"));
+    if (beepWanted())
+        status_.beep();
+    status_.setStatus(QStringLiteral("Error:") + reason);
+    lastError_ = code;
 }
 
 bool FtpClient::FtpConnect(const QString& host, int port, const QString& user, const QString& password,
                            bool passive) {
-    status_.setStatus(QStringLiteral("Connecting... ") + host);
+    FtpServerEntry server;
+    server.address = host;
+    server.port = port;
+    server.login = user;
+    server.password = password;
+    server.passive = passive;
+    return FtpConnect(server);
+}
+
+bool FtpClient::FtpConnect(const FtpServerEntry& server) {
+    QString shown = server.address;
+    for (QChar& c : shown)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            c = QLatin1Char(' '); // one status, one line
+    status_.setStatus(QStringLiteral("Connecting... ") + shown);
     Operation op(*this);
     dropSession();
+    abort_ = false; // a stop asked for before this connection belongs to the one it closed
 
-    int code = CURLE_OK;
-    QByteArray detail;
-    std::unique_ptr<CURLU, CurlUrlDeleter> url(curl_url());
-    // A literal IPv6 address needs brackets in a URL.
-    const QString hostPart = host.contains(QLatin1Char(':')) && !host.startsWith(QLatin1Char('['))
-                                 ? QLatin1Char('[') + host + QLatin1Char(']')
-                                 : host;
-    CURLUcode uc = url ? CURLUE_OK : CURLUE_OUT_OF_MEMORY;
-    if (uc == CURLUE_OK)
-        uc = curl_url_set(url.get(), CURLUPART_SCHEME, "ftp", 0);
-    if (uc == CURLUE_OK)
-        uc = curl_url_set(url.get(), CURLUPART_HOST, hostPart.toUtf8().constData(), 0);
-    if (uc == CURLUE_OK)
-        uc = curl_url_set(url.get(), CURLUPART_PORT, QByteArray::number(port).constData(), 0);
-    if (uc == CURLUE_OK)
-        uc = curl_url_set(url.get(), CURLUPART_PATH, "/", 0);
-    char* text = nullptr;
-    if (uc == CURLUE_OK)
-        uc = curl_url_get(url.get(), CURLUPART_URL, &text, 0);
-    const CurlText urlText(text);
-
-    std::unique_ptr<Session> s;
     QString refusal;
-    if (uc != CURLUE_OK) {
-        refusal = QStringLiteral("Bad server address %1 port %2: %3")
-                      .arg(host)
-                      .arg(port)
-                      .arg(QString::fromUtf8(curl_url_strerror(uc)));
-    } else if (hasLineBreak(user) || hasLineBreak(password)) {
-        // libcurl would send them as they are: the rest of the line would reach the server as commands.
-        refusal = QStringLiteral("The user name or password holds a line break");
-    } else if (!EnsureCurlGlobalInit() || !(s = newSession(passive))) {
-        code = CURLE_FAILED_INIT;
-    } else {
-        s->baseUrl = urlText.get();
-        curl_easy_setopt(s->h(), CURLOPT_USERNAME, user.toUtf8().constData());
-        curl_easy_setopt(s->h(), CURLOPT_PASSWORD, password.toUtf8().constData());
-        code = s->perform(s->baseUrl);
-        if (code != CURLE_OK)
-            detail = s->errorBuffer;
+    std::unique_ptr<Session> s = openSession(server, refusal);
+    if (!s) {
+        reportConnectFailure(CURLE_FAILED_INIT,
+                             refusal.isEmpty() ? InternetErrorText(CURLE_FAILED_INIT) : refusal);
+        return false;
     }
-
-    const bool beep = beepWanted();
-    if (refusal.isEmpty() && code == CURLE_OK) {
-        session_ = std::move(s);
-        connected_ = true;
-        status_.setStatus(QStringLiteral("Connected"));
-        if (beep)
-            status_.beep();
-        return true;
-    }
-    if (s)
+    // Logging in: FTP and FTPS with NOBODY on the root send USER, PASS, PWD only; SFTP opens the session.
+    const CURLcode code = s->perform(s->baseUrl + FolderPath(s->transport, {}));
+    s->channel->collect(s->h());
+    if (code != CURLE_OK) {
+        const FtpLimits lim = limits();
+        const QString why = s->channel->refusal(code, lim.connect);
         s->prepareClose();
-    status_.setStatus(QStringLiteral("Cannot connect to FTP Server"));
-    if (beep)
+        reportConnectFailure(code, why.isEmpty() ? InternetErrorText(code, s->errorBuffer) : why);
+        return false;
+    }
+    session_ = std::move(s);
+    connected_ = true;
+    lastError_ = 0;
+    status_.setStatus(QStringLiteral("Connected"));
+    if (beepWanted())
         status_.beep();
-    if (refusal.isEmpty())
-        ShowInternetError(code, detail.constData());
-    else
-        status_.setStatus(QStringLiteral("Error:") + refusal);
-    return false;
+    return true;
 }
 
 bool FtpClient::FtpSetCurrentDirectory(const QString& directory) {
@@ -273,27 +279,34 @@ bool FtpClient::FtpSetCurrentDirectory(const QString& directory) {
         return true;
     Operation op(*this);
     bool ok = false;
-    if (session_ && connected_ && !hasLineBreak(directory)) {
-        // libcurl decodes the path before splitting it: a leading "%2F" becomes "CWD /".
-        const bool absolute = directory.startsWith(QLatin1Char('/'));
-        QByteArray path = absolute ? QByteArray("%2F") : directory_.toUtf8();
-        for (const QString& part : directory.split(QLatin1Char('/'), Qt::SkipEmptyParts))
-            path += escaped(session_->h(), part) + '/';
-        ok = session_->perform(session_->baseUrl + path) == CURLE_OK;
+    if (session_ && connected_ && !HasControlCharacter(directory)) {
+        const QString folder = directory.startsWith(QLatin1Char('/')) || folder_.isEmpty()
+                                   ? directory
+                                   : folder_ + QLatin1Char('/') + directory;
+        const bool sftp = session_->transport == Transport::Sftp;
+        // FTP: CWD into each level. SFTP has no current folder: listing it proves it is there.
+        curl_easy_setopt(session_->h(), CURLOPT_NOBODY, sftp ? 0L : 1L);
+        curl_easy_setopt(session_->h(), CURLOPT_DIRLISTONLY, sftp ? 1L : 0L);
+        const CURLcode code = session_->perform(session_->baseUrl + FolderPath(session_->transport, folder));
+        curl_easy_setopt(session_->h(), CURLOPT_NOBODY, 1L);
+        curl_easy_setopt(session_->h(), CURLOPT_DIRLISTONLY, 0L);
+        lastError_ = code;
+        ok = code == CURLE_OK;
         if (ok)
-            directory_ = QString::fromUtf8(path);
+            folder_ = folder;
     }
     status_.setStatus(ok ? QStringLiteral("Directory changed") : QStringLiteral("Can't change directory."));
     return ok;
 }
 
-bool FtpClient::FtpUploadFile(const QString& localFile, const QString& remoteName) {
-    Operation op(*this);
+bool FtpClient::transfer(const QString& localFile, const QString& remoteName) {
     if (!session_ || !connected_) {
         status_.setStatus(QStringLiteral("Error:Not connected to an FTP server"));
+        lastError_ = CURLE_COULDNT_CONNECT;
         return false;
     }
-    if (hasLineBreak(remoteName)) {
+    lastError_ = CURLE_FAILED_INIT;
+    if (HasControlCharacter(remoteName)) {
         status_.setStatus(QStringLiteral("Error:The remote file name holds a line break"));
         return false;
     }
@@ -316,15 +329,16 @@ bool FtpClient::FtpUploadFile(const QString& localFile, const QString& remoteNam
     curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
     curl_easy_setopt(h, CURLOPT_READDATA, &up);
     curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(up.size));
-    const CURLcode code = session_->perform(session_->baseUrl + directory_.toUtf8() + escaped(h, remoteName));
+    const CURLcode code = session_->perform(session_->baseUrl + FolderPath(session_->transport, folder_) +
+                                            QUrl::toPercentEncoding(remoteName));
     curl_easy_setopt(h, CURLOPT_UPLOAD, 0L);
     curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
     curl_easy_setopt(h, CURLOPT_READDATA, nullptr);
     up.file.close();
+    lastError_ = code;
 
     if (code == CURLE_OK) {
         status_.setStatus(QString::number(up.sent));
-        status_.setStatus(QStringLiteral("File Transfered."));
         return true;
     }
     if (!up.localError.isEmpty())
@@ -335,18 +349,91 @@ bool FtpClient::FtpUploadFile(const QString& localFile, const QString& remoteNam
     return false;
 }
 
+bool FtpClient::sendFile(const QString& localFile, const QString& remoteName) {
+    Operation op(*this);
+    return transfer(localFile, remoteName);
+}
+
+bool FtpClient::FtpUploadFile(const QString& localFile, const QString& remoteName) {
+    Operation op(*this);
+    if (!transfer(localFile, remoteName))
+        return false;
+    status_.setStatus(QStringLiteral("File Transfered."));
+    return true;
+}
+
+// FTP sends the commands after changing into the current folder; SFTP commands carry whole paths.
+bool FtpClient::runAfterCwd(const QStringList& commands) {
+    if (!session_ || !connected_)
+        return false;
+    for (const QString& c : commands)
+        if (HasControlCharacter(c))
+            return false;
+    const bool sftp = session_->transport == Transport::Sftp;
+    std::unique_ptr<curl_slist, SlistDeleter> list;
+    for (const QString& c : commands)
+        list.reset(curl_slist_append(list.release(), c.toUtf8().constData()));
+    CURL* h = session_->h();
+    curl_easy_setopt(h, sftp ? CURLOPT_QUOTE : CURLOPT_POSTQUOTE, list.get());
+    const CURLcode code = session_->perform(session_->baseUrl + FolderPath(session_->transport, folder_));
+    curl_easy_setopt(h, sftp ? CURLOPT_QUOTE : CURLOPT_POSTQUOTE, nullptr);
+    lastError_ = code;
+    return code == CURLE_OK;
+}
+
+bool FtpClient::renameFile(const QString& from, const QString& to) {
+    Operation op(*this);
+    if (session_ && session_->transport == Transport::Sftp) {
+        const QString dir = folder_.isEmpty() ? QString() : folder_ + QLatin1Char('/');
+        return runAfterCwd(
+            {QString::fromUtf8("rename " + sftpQuoted(dir + from) + ' ' + sftpQuoted(dir + to))});
+    }
+    return runAfterCwd({QStringLiteral("RNFR ") + from, QStringLiteral("RNTO ") + to});
+}
+
+bool FtpClient::deleteFile(const QString& name) {
+    Operation op(*this);
+    if (session_ && session_->transport == Transport::Sftp) {
+        const QString dir = folder_.isEmpty() ? QString() : folder_ + QLatin1Char('/');
+        return runAfterCwd({QString::fromUtf8("rm " + sftpQuoted(dir + name))});
+    }
+    return runAfterCwd({QStringLiteral("DELE ") + name});
+}
+
 void FtpClient::FtpDisconnect() {
-    abort_ = true;
-    std::unique_lock lock(operationMutex_, std::defer_lock);
-    if (lock.try_lock_for(std::chrono::milliseconds(800))) {
+    std::unique_lock lock(operationMutex_, std::try_to_lock);
+    if (lock.owns_lock() && !onUserInterfaceThread()) {
         dropSession();
         abort_ = false;
         disconnectPending_ = false;
     } else {
-        // A routine did not give way in time: it closes the connection itself when it ends.
+        // A routine runs on another thread, or this is the window's thread, which must not wait for
+        // the network: the routine ends at its next check and the job's thread closes the connection.
+        connected_ = false;
+        abort_ = true;
         disconnectPending_ = true;
+        {
+            std::lock_guard stopLock(stopMutex_);
+            ++stops_;
+        }
+        stopSignal_.notify_all();
     }
     status_.setStatus(QStringLiteral("End Transfering"));
+}
+
+bool FtpClient::waitForStop(std::chrono::milliseconds pause, unsigned seenStops) {
+    std::unique_lock lock(stopMutex_);
+    return stopSignal_.wait_for(lock, pause, [&] { return stops_.load() != seenStops; });
+}
+
+bool FtpClient::renamesRefused(const QString& server) const {
+    std::lock_guard lock(limitsMutex_);
+    return noRenames_.count(server) > 0;
+}
+
+void FtpClient::markRenamesRefused(const QString& server) {
+    std::lock_guard lock(limitsMutex_);
+    noRenames_.insert(server);
 }
 
 void FtpClient::ShowInternetError(int curlCode, const char* detail) {

@@ -1,12 +1,15 @@
 #pragma once
 
 #include "core/sinks.h"
+#include "core/store.h"
 
 #include <QString>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <set>
 
 namespace zantrel {
 
@@ -16,16 +19,20 @@ struct FtpLimits {
     std::chrono::seconds reply{30};           // any awaited server reply (whole seconds)
     std::chrono::milliseconds accept{30000};  // active mode: the server connecting back
     std::chrono::seconds stall{60};           // a data connection moving no byte (whole seconds)
+    // Pauses before the second and third try of a server whose connection failed quickly.
+    std::chrono::milliseconds retryPauses[2] = {std::chrono::milliseconds(2000),
+                                                std::chrono::milliseconds(5000)};
 };
 
 // The program's one FTP connection, on libcurl: connect and log in, change directory, upload one
-// file in 100-byte blocks with progress texts, disconnect. Every step writes its texts to the status
-// sink in a fixed order; nothing throws and nothing opens a message box.
+// file with progress texts in 100-byte steps, disconnect. Every step writes its texts to the status
+// sink in a fixed order; nothing throws and nothing opens a message box. Passwords never appear in a text.
 //
 // The routines run on the publishing job's thread and block it. FtpDisconnect alone may be called from
-// any thread at any time: called while another routine runs, it aborts that routine within a second,
-// then closes the connection. Never call the other routines from the user-interface thread: they wait
-// on the network. The status sink must not block on the user-interface thread (queue, don't wait).
+// any thread at any time: from the window's thread, or while another thread runs a routine, it only
+// asks for the stop and returns at once; the running routine ends within a fraction of a second and
+// the job's thread closes the connection. Never call the other routines from the user-interface thread:
+// they wait on the network. The status sink must not block on the user-interface thread.
 class FtpClient {
   public:
     explicit FtpClient(StatusSink& status);
@@ -33,25 +40,32 @@ class FtpClient {
     FtpClient(const FtpClient&) = delete;
     FtpClient& operator=(const FtpClient&) = delete;
 
-    // Closes a previous connection, then connects and logs in. Active mode (EPRT, falling back to
-    // PORT) unless passive (EPSV, falling back to PASV). Texts: "Connecting... " + host, then
-    // "Connected", or "Cannot connect to FTP Server" followed by "Error:" + the reason. A user name or
-    // password holding a line break is refused without contacting the server.
+    // Closes a previous connection, then connects and logs in. The address picks the transport
+    // ("ftps://", "sftp://", plain FTP otherwise). FTP runs in active mode (EPRT, falling back to PORT)
+    // unless passive (EPSV, falling back to PASV). Texts: "Connecting... " + address, then "Connected",
+    // or "Cannot connect to FTP Server" followed by "Error:" + the reason. An address, user name or
+    // password holding a control character is refused without contacting the server.
+    bool FtpConnect(const FtpServerEntry& server);
     bool FtpConnect(const QString& host, int port, const QString& user, const QString& password,
                     bool passive = false);
 
     // Changes the remote directory on the open connection: relative to the current one, or from the
     // root when it starts with "/". Texts: "Directory changed" or "Can't change directory.". An empty
     // directory changes nothing and writes nothing. After a failure the current directory stays.
-    // The path always travels in full: the connection returns to the login directory before each
-    // request and changes down from there.
     bool FtpSetCurrentDirectory(const QString& directory);
 
     // Uploads a local file, binary, under remoteName into the current remote directory. Texts:
-    // "Transfering:N bytes" after each 100-byte block (coalesced to a few a second, the last one
-    // always shown), then the total alone, then "File Transfered."; or "Error:" + the reason. A local
-    // file that cannot be opened is reported before anything is sent: no remote file is created.
+    // "Transfering:N bytes" as whole 100-byte blocks go out (coalesced to a few a second, the last
+    // one always shown), then the total alone, then "File Transfered."; or "Error:" + the reason. A
+    // local file that cannot be opened is reported before anything is sent.
     bool FtpUploadFile(const QString& localFile, const QString& remoteName);
+    // The same without the closing "File Transfered.": the file is not yet where it belongs.
+    bool sendFile(const QString& localFile, const QString& remoteName);
+    // Renames a file of the current remote directory, replacing the target where the server allows.
+    // Writes no text; false when the server refused.
+    bool renameFile(const QString& from, const QString& to);
+    // Deletes a file of the current remote directory. Writes no text.
+    bool deleteFile(const QString& name);
 
     // Closes the connection (aborting a running routine first) and writes "End Transfering".
     void FtpDisconnect();
@@ -60,6 +74,16 @@ class FtpClient {
     void ShowInternetError(int curlCode, const char* detail = nullptr);
 
     bool isConnected() const { return connected_.load(); }
+    // The libcurl code of the last routine's failure (0 after a success).
+    int lastError() const { return lastError_.load(); }
+    // Counts the stops asked for from outside the job; waitForStop returns early on the next one.
+    unsigned stops() const { return stops_.load(); }
+    // Waits up to pause; true when a stop came (stops() no longer equals seenStops).
+    bool waitForStop(std::chrono::milliseconds pause, unsigned seenStops);
+
+    // Servers that refused renames; they get direct uploads for the rest of the program's run.
+    bool renamesRefused(const QString& server) const;
+    void markRenamesRefused(const QString& server);
 
     void setLimits(const FtpLimits& limits);
     FtpLimits limits() const;
@@ -70,17 +94,26 @@ class FtpClient {
     class Operation;
     bool beepWanted() const;
     void dropSession();
-    std::unique_ptr<Session> newSession(bool passive);
+    std::unique_ptr<Session> openSession(const FtpServerEntry& server, QString& refusal);
+    void reportConnectFailure(int code, const QString& reason);
+    bool runAfterCwd(const QStringList& commands);
+    bool transfer(const QString& localFile, const QString& remoteName);
 
     StatusSink& status_;
-    std::timed_mutex operationMutex_; // held by a running routine; guards session_ and directory_
+    std::mutex operationMutex_; // held by a running routine; guards session_ and directory_
     std::unique_ptr<Session> session_;
-    QString directory_; // escaped path of the current remote directory, ends with "/"
+    QByteArray directory_; // escaped path of the current remote directory, ends with "/"
+    QString folder_;       // the same, as the server names it (for SFTP commands)
     std::atomic<bool> connected_{false};
     std::atomic<bool> abort_{false};
     std::atomic<bool> disconnectPending_{false};
+    std::atomic<int> lastError_{0};
+    std::atomic<unsigned> stops_{0};
+    std::mutex stopMutex_;
+    std::condition_variable stopSignal_;
     mutable std::mutex limitsMutex_;
     FtpLimits limits_;
+    std::set<QString> noRenames_;
 };
 
 } // namespace zantrel

@@ -8,8 +8,10 @@
 #include "core/store.h"
 #include "ftp/ftp_client.h"
 #include "ftp/hangup.h"
+#include "ftp/server_upload.h"
 #include "imaging/jpeg_writer.h"
 #include "imaging/stamp.h"
+#include "publish/archive_retention.h"
 #include "publish/live_values.h"
 
 #include <QDir>
@@ -62,13 +64,12 @@ void uploadToServers(const PublishServices& s, PublishOutcome& outcome) {
                                 QStringLiteral("%1 does not exist; nothing was uploaded").arg(file));
             continue;
         }
-        s.ftp->FtpConnect(server.address, server.port, server.login, server.password, server.passive);
-        if (!server.directory.isEmpty())
-            s.ftp->FtpSetCurrentDirectory(server.directory);
         // The remote file takes the working file's name, without the local folders it lives in.
-        if (s.ftp->FtpUploadFile(file, QFileInfo(file).fileName()))
+        const ServerUploadResult r =
+            UploadToServer(*s.ftp, *s.status, server, file, QFileInfo(file).fileName(), s.cancelled);
+        // A file that went to the login folder instead of the server's folder is not where it belongs.
+        if (r.uploaded && r.folderChanged)
             ++outcome.serversUploaded;
-        s.ftp->FtpDisconnect();
     }
 }
 
@@ -89,8 +90,10 @@ PublishOutcome RunPublishJob(const PublishServices& s) {
 
     if (ReadFlag(keys::ImageSaveCopy)) {
         const QString folder = GetSetting(keys::ImagePath, QDir::currentPath());
-        outcome.archiveWritten =
-            SavePictureAsJpeg(target, ArchiveFileName(folder, clock().now()), quality, *s.messages);
+        const QString archive = ArchiveFileName(folder, clock().now());
+        outcome.archiveWritten = SavePictureAsJpeg(target, archive, quality, *s.messages);
+        if (outcome.archiveWritten)
+            KeepArchiveWithinLimits(archive, clock().now());
     }
 
     outcome.uploadsOn = ReadFlag(keys::FtpUploadAtJob);

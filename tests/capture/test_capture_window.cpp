@@ -4,7 +4,6 @@
 #include "capture/mira.h"
 #include "capture/source_dialog.h"
 #include "capture/video_window.h"
-#include "core/sinks.h"
 #include "core/store.h"
 #include "support/message_recorder.h"
 #include "support/temp_store.h"
@@ -14,7 +13,7 @@
 #include <QSlider>
 #include <QtTest>
 #include <atomic>
-#include <mutex>
+#include <gst/gst.h>
 #include <thread>
 
 using namespace zantrel;
@@ -30,6 +29,7 @@ struct Rig {
             qunsetenv(DeviceList::testCameraVariable());
         else
             qputenv(DeviceList::testCameraVariable(), testCamera);
+        store.set("VFW", QStringLiteral("WARMUP"), QStringLiteral("0"));
         video.resize(320, 240);
         video.show();
         capture = std::make_unique<CaptureWindow>(messages, &video);
@@ -58,6 +58,23 @@ bool isColour(QRgb pixel, int r, int g, int b) {
            std::abs(qBlue(pixel) - b) < 16;
 }
 
+// GstPad objects alive now, as GStreamer's leak tracer counts them (-1 without the tracer).
+int livePads() {
+    int count = -1;
+    GList* tracers = gst_tracing_get_active_tracers();
+    for (GList* item = tracers; item; item = item->next) {
+        if (qstrcmp(G_OBJECT_TYPE_NAME(item->data), "GstLeaksTracer") != 0)
+            continue;
+        GstStructure* live = nullptr;
+        g_signal_emit_by_name(item->data, "get-live-objects", &live);
+        count = int(gst_value_list_get_size(gst_structure_get_value(live, "live-objects-list")));
+        if (count == 0) // with objects in it, the list holds them without a reference of its own
+            gst_structure_free(live);
+    }
+    g_list_free_full(tracers, gst_object_unref);
+    return count;
+}
+
 const QByteArray kRed = "videotestsrc pattern=red ! video/x-raw,width=320,height=240";
 
 } // namespace
@@ -65,6 +82,11 @@ const QByteArray kRed = "videotestsrc pattern=red ! video/x-raw,width=320,height
 class TestCaptureWindow : public QObject {
     Q_OBJECT
   private Q_SLOTS:
+    void initTestCase() {
+        // Before GStreamer starts: every pad is followed, so a reference never given back shows.
+        qputenv("GST_TRACERS", "leaks(filters=GstPad)");
+    }
+
     // Nothing connects (no camera, or one whose description does not make a pipeline); a grab gives the
     // test card at once.
     void withoutCamerasNothingConnects_data() {
@@ -78,9 +100,6 @@ class TestCaptureWindow : public QObject {
         QFETCH(int, drivers);
         Rig rig(description);
         const QImage card = MiraTestCard();
-        QCOMPARE(card.size(), QSize(320, 200));
-        QVERIFY(isColour(card.pixel(20, 100), 0xbf, 0xbf, 0xbf)); // first bar
-        QVERIFY(isColour(card.pixel(300, 100), 0, 0, 0xbf));      // last bar
         QImage grab(10, 10, QImage::Format_RGB32);
         QElapsedTimer timer;
         timer.start();
@@ -116,8 +135,9 @@ class TestCaptureWindow : public QObject {
         QVERIFY(rig.messages.taken().isEmpty());
     }
 
-    // Overlay is asked for but cannot be had without a display: preview runs instead, quietly.
-    void testCameraIsListedAndConnects() {
+    // Overlay is asked for but cannot be had without a display: preview runs instead, quietly. The grab
+    // is the camera's picture, the caller's own copy; grabs never touch the clipboard.
+    void testCameraConnectsAndGivesItsPicture() {
         Rig rig(kRed);
         rig.capture->setOverlayMode(true);
         QCOMPARE(rig.capture->CountDrivers(), 1);
@@ -125,9 +145,17 @@ class TestCaptureWindow : public QObject {
         QCOMPARE(rig.capture->GetDriverName(1), QStringLiteral("Error!"));
         QCOMPARE(rig.capture->GetDriverName(-1), QStringLiteral("Error!"));
 
+        QApplication::clipboard()->setText(QStringLiteral("copied by the user"));
         QVERIFY(rig.capture->Init_Video(0));
         QVERIFY(rig.capture->connected());
-        QVERIFY(!rig.waitForFrame().isNull());
+        QImage frame = rig.waitForFrame();
+        QCOMPARE(frame.size(), QSize(320, 240));
+        for (const QPoint p : {QPoint(0, 0), QPoint(319, 239), QPoint(160, 120)})
+            QVERIFY(isColour(frame.pixel(p), 255, 0, 0));
+        frame.setPixel(0, 0, qRgb(0, 0, 255));
+        rig.capture->GrabFrame(frame);
+        QVERIFY(isColour(frame.pixel(0, 0), 255, 0, 0));
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("copied by the user"));
         QVERIFY(rig.messages.taken().isEmpty());
         QCOMPARE(GetSetting(keys::VfwIndex), QStringLiteral("0"));
         const DriverCaps caps = rig.capture->driverCaps();
@@ -135,37 +163,6 @@ class TestCaptureWindow : public QObject {
         QVERIFY(caps.fHasDlgVideoFormat);
         QVERIFY(!caps.fHasDlgVideoSource); // videotestsrc has no picture controls
         QVERIFY(!caps.fHasDlgVideoDisplay);
-
-        // Index past the end (in preview mode): nothing connected, the flags go off again, the index is
-        // stored anyway.
-        rig.capture->setOverlayMode(false);
-        QSignalSpy capsChanged(rig.capture.get(), &CaptureWindow::driverCapsChanged);
-        QVERIFY(!rig.capture->Init_Video(3));
-        QCOMPARE(rig.capture->driverCaps(), DriverCaps{});
-        QVERIFY(capsChanged.count() >= 1);
-        QCOMPARE(GetSetting(keys::VfwIndex), QStringLiteral("3"));
-        QCOMPARE(rig.messages.taken(), QStringList{"Lanthor: Cannot set preview mode."});
-    }
-
-    // The grab is the camera's picture, the caller's own copy; grabs never touch the clipboard.
-    void grabAndPositionTheCameraPicture() {
-        Rig rig(kRed);
-        QApplication::clipboard()->setText(QStringLiteral("copied by the user"));
-        QImage card;
-        rig.capture->GrabFrame(card); // test card
-        QVERIFY(rig.capture->Init_Video(0));
-        const QImage frame = rig.waitForFrame();
-        QCOMPARE(frame.size(), QSize(320, 240));
-        QVERIFY(isColour(frame.pixel(0, 0), 255, 0, 0));
-        QVERIFY(isColour(frame.pixel(319, 239), 255, 0, 0));
-        QVERIFY(isColour(frame.pixel(160, 120), 255, 0, 0));
-        QImage again;
-        rig.capture->GrabFrame(again);
-        again.setPixel(0, 0, qRgb(0, 0, 255));
-        rig.capture->GrabFrame(again);
-        QVERIFY(isColour(again.pixel(0, 0), 255, 0, 0));
-        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("copied by the user"));
-        QVERIFY(QApplication::clipboard()->image().isNull());
 
         // PositionCaptureWindow: place and size, move only, the format's size.
         CaptureView* view = rig.capture->captureView();
@@ -183,6 +180,16 @@ class TestCaptureWindow : public QObject {
         rig.video.resize(200, 150);
         rig.capture->Resize_Video();
         QCOMPARE(view->geometry(), QRect(0, 0, 200, 150));
+
+        // Index past the end (in preview mode): nothing connected, the flags go off again, the index is
+        // stored anyway.
+        rig.capture->setOverlayMode(false);
+        QSignalSpy capsChanged(rig.capture.get(), &CaptureWindow::driverCapsChanged);
+        QVERIFY(!rig.capture->Init_Video(3));
+        QCOMPARE(rig.capture->driverCaps(), DriverCaps{});
+        QVERIFY(capsChanged.count() >= 1);
+        QCOMPARE(GetSetting(keys::VfwIndex), QStringLiteral("3"));
+        QCOMPARE(rig.messages.taken(), QStringList{"Lanthor: Cannot set preview mode."});
     }
 
     void previewRateLimitsFrames() {
@@ -290,6 +297,9 @@ class TestCaptureWindow : public QObject {
         QVERIFY(rig.capture->Init_Video(0));
         QCOMPARE(rig.capture->currentFormatCaps(), small->capsText());
         QCOMPARE(rig.waitForFrame().size(), QSize(160, 120));
+        // Every pad looked at on the way went with the camera.
+        rig.capture->DisconnectAndDestroy();
+        QCOMPARE(livePads(), 0);
     }
 
     void sourceDialogChangesThePictureLive() {
@@ -297,10 +307,6 @@ class TestCaptureWindow : public QObject {
         QVERIFY(rig.capture->Init_Video(0));
         QVERIFY(rig.capture->fHasDlgVideoSource());
         QVERIFY(isColour(rig.waitForFrame().pixel(50, 50), 255, 255, 255));
-        QStringList names;
-        for (const auto& control : rig.capture->controls())
-            names << control.name;
-        QVERIFY2(names.contains(QStringLiteral("BRIGHTNESS")), qPrintable(names.join(',')));
 
         QTimer::singleShot(0, [] {
             auto* dialog = qobject_cast<SourceDialog*>(QApplication::activeModalWidget());

@@ -6,7 +6,7 @@ import os
 import socket
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import DTPHandler, FTPHandler, PassiveDTP
+from pyftpdlib.handlers import DTPHandler, FTPHandler, PassiveDTP, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
 
 parser = argparse.ArgumentParser()
@@ -17,6 +17,10 @@ parser.add_argument("--log", default=os.devnull)
 parser.add_argument("--hang-on", default="")  # a command never answered
 parser.add_argument("--no-connect-back", action="store_true")  # accepts active mode, never connects
 parser.add_argument("--stall-data", action="store_true")  # passive: stops reading after the first bytes
+parser.add_argument("--no-rename", action="store_true")  # refuses RNFR
+parser.add_argument("--no-rename-over", action="store_true")  # refuses RNTO onto an existing file
+parser.add_argument("--drop-first-upload", action="store_true")  # cuts the first upload's data short
+parser.add_argument("--slow", action="store_true")  # reads uploads at 32 KB/s
 args = parser.parse_args()
 
 logging.basicConfig(level=logging.CRITICAL)
@@ -47,6 +51,18 @@ class Handler(FTPHandler):
 
         ftp_EPRT = ftp_PORT
 
+    if args.no_rename:
+        def ftp_RNFR(self, path):
+            self.respond("550 Renaming is not allowed.")
+
+    if args.no_rename_over:
+        def ftp_RNTO(self, path):
+            if os.path.exists(path):
+                self._rnfr = None
+                self.respond("550 File exists.")
+            else:
+                super().ftp_RNTO(path)
+
 
 class StallingDTPHandler(DTPHandler):
     def handle_read(self):
@@ -63,6 +79,25 @@ class SmallWindowPassiveDTP(PassiveDTP):
         self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
 
 
+class DroppingDTPHandler(DTPHandler):
+    dropped = False
+
+    def handle_read(self):
+        super().handle_read()
+        if not DroppingDTPHandler.dropped and self.tot_bytes_received > 0 and self.receive:
+            DroppingDTPHandler.dropped = True
+            self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00")
+            self._resp = ("426 Connection lost; transfer aborted.", logging.debug)
+            self.close()  # a reset, as from a dropped line
+
+    handle_read_event = handle_read
+
+
+ThrottledDTPHandler.read_limit = 32 * 1024
+if args.slow:
+    Handler.dtp_handler = ThrottledDTPHandler
+if args.drop_first_upload:
+    Handler.dtp_handler = DroppingDTPHandler
 if args.stall_data:
     Handler.dtp_handler = StallingDTPHandler
     Handler.passive_dtp = SmallWindowPassiveDTP

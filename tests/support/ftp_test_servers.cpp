@@ -2,6 +2,7 @@
 
 #include "ftp/ftp_client.h"
 
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -98,9 +99,15 @@ PyFtpServer::PyFtpServer(const QString& hangOn, PyFtpFault fault) {
                      QStringLiteral("--log"), dir_.filePath(QStringLiteral("log"))};
     if (!hangOn.isEmpty())
         args << QStringLiteral("--hang-on") << hangOn;
+    static const char* const faultArgs[] = {"",
+                                            "--no-connect-back",
+                                            "--stall-data",
+                                            "--no-rename",
+                                            "--no-rename-over",
+                                            "--drop-first-upload",
+                                            "--slow"};
     if (fault != PyFtpFault::None)
-        args << (fault == PyFtpFault::StallData ? QStringLiteral("--stall-data")
-                                                : QStringLiteral("--no-connect-back"));
+        args << QString::fromLatin1(faultArgs[static_cast<int>(fault)]);
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process_.start(QStringLiteral("/usr/bin/python3"), args);
     QDeadlineTimer deadline(10000);
@@ -113,7 +120,23 @@ PyFtpServer::PyFtpServer(const QString& hangOn, PyFtpFault fault) {
         failure_ = QStringLiteral("pyftpdlib did not start: ") + process_.errorString();
 }
 
-VsftpdServer::VsftpdServer() {
+namespace {
+
+// Runs a program to its end; its standard output, or a null array when it failed.
+QByteArray run(const QString& program, const QStringList& args, const QByteArray& input = {}) {
+    QProcess p;
+    p.start(program, args);
+    p.write(input);
+    p.closeWriteChannel();
+    if (!p.waitForFinished(20000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+        return {};
+    const QByteArray out = p.readAllStandardOutput();
+    return out.isNull() ? QByteArray("") : out; // success, even when silent
+}
+
+} // namespace
+
+VsftpdServer::VsftpdServer(bool tls) {
     user_ = QStringLiteral("anonymous");
     password_ = QStringLiteral("cam@example.com");
     writableDir_ = QStringLiteral("upload");
@@ -149,6 +172,34 @@ VsftpdServer::VsftpdServer() {
                    .arg(port)
                    .arg(root(), base.filePath(QStringLiteral("empty")), base.filePath(QStringLiteral("log")))
                    .toUtf8());
+    if (tls) {
+        const QString cert = base.filePath(QStringLiteral("cert.pem"));
+        const QString key = base.filePath(QStringLiteral("key.pem"));
+        const QByteArray made =
+            run(QStringLiteral("openssl"),
+                {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                 QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-days"),
+                 QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
+                 QStringLiteral("-keyout"), key, QStringLiteral("-out"), cert});
+        const QByteArray pub =
+            run(QStringLiteral("openssl"), {QStringLiteral("x509"), QStringLiteral("-pubkey"),
+                                            QStringLiteral("-noout"), QStringLiteral("-in"), cert});
+        const QByteArray der = run(QStringLiteral("openssl"),
+                                   {QStringLiteral("pkey"), QStringLiteral("-pubin"),
+                                    QStringLiteral("-outform"), QStringLiteral("der")},
+                                   pub);
+        if (made.isNull() || der.isEmpty()) {
+            failure_ = QStringLiteral("openssl could not make a test certificate");
+            return;
+        }
+        pin_ = QStringLiteral("sha256//") +
+               QString::fromLatin1(QCryptographicHash::hash(der, QCryptographicHash::Sha256).toBase64());
+        conf.write(QStringLiteral("ssl_enable=YES\nallow_anon_ssl=YES\nforce_anon_logins_ssl=YES\n"
+                                  "force_anon_data_ssl=YES\nrequire_ssl_reuse=NO\nrsa_cert_file=%1\n"
+                                  "rsa_private_key_file=%2\n")
+                       .arg(cert, key)
+                       .toUtf8());
+    }
     conf.close();
     process_.setProcessChannelMode(QProcess::ForwardedChannels);
     process_.start(QStringLiteral("/usr/sbin/vsftpd"), {conf.fileName()});
@@ -174,6 +225,58 @@ HungFtpServer::HungFtpServer() {
 HungFtpServer::~HungFtpServer() {
     if (fd_ >= 0)
         ::close(fd_);
+}
+
+SshServer::SshServer() {
+    const QDir base(dir_.path());
+    base.mkpath(QStringLiteral("root"));
+    QDir().mkpath(QStringLiteral("/run/sshd"));
+    const QString hostKey = base.filePath(QStringLiteral("host_key"));
+    for (const QString& key : {hostKey, keyFile()})
+        if (run(QStringLiteral("ssh-keygen"),
+                {QStringLiteral("-q"), QStringLiteral("-t"), QStringLiteral("ed25519"), QStringLiteral("-N"),
+                 QString(), QStringLiteral("-f"), key})
+                .isNull()) {
+            failure_ = QStringLiteral("ssh-keygen failed");
+            return;
+        }
+    QFile::copy(keyFile() + QStringLiteral(".pub"), base.filePath(QStringLiteral("authorized_keys")));
+    const quint16 port = closedPort();
+    QFile conf(base.filePath(QStringLiteral("sshd_config")));
+    if (!QFile::exists(QStringLiteral("/usr/sbin/sshd")) || !conf.open(QIODevice::WriteOnly)) {
+        failure_ = QStringLiteral("no /usr/sbin/sshd");
+        return;
+    }
+    conf.write(QStringLiteral("Port %1\nListenAddress 127.0.0.1\nHostKey %2\nAuthorizedKeysFile %3\n"
+                              "PermitRootLogin prohibit-password\nPasswordAuthentication no\nStrictModes no\n"
+                              "UsePAM no\nPidFile none\nSubsystem sftp internal-sftp\n")
+                   .arg(port)
+                   .arg(hostKey, base.filePath(QStringLiteral("authorized_keys")))
+                   .toUtf8());
+    conf.close();
+    process_.setStandardErrorFile(QProcess::nullDevice());
+    process_.start(QStringLiteral("/usr/sbin/sshd"),
+                   {QStringLiteral("-D"), QStringLiteral("-e"), QStringLiteral("-f"), conf.fileName()});
+    for (QDeadlineTimer deadline(5000); !deadline.hasExpired() && process_.state() != QProcess::NotRunning;
+         QThread::msleep(50))
+        if (accepts(port)) {
+            port_ = port;
+            knownHosts_ = QString::fromUtf8(
+                run(QStringLiteral("ssh-keyscan"),
+                    {QStringLiteral("-p"), QString::number(port), QStringLiteral("127.0.0.1")}));
+            return;
+        }
+    failure_ = QStringLiteral("sshd did not start");
+}
+
+SshServer::~SshServer() {
+    process_.kill();
+    process_.waitForFinished();
+}
+
+QString SshServer::user() const {
+    const passwd* me = getpwuid(geteuid());
+    return me ? QString::fromLocal8Bit(me->pw_name) : QString();
 }
 
 quint16 closedPort() {

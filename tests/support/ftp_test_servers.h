@@ -53,8 +53,12 @@ class FtpServerFixture {
 
 enum class PyFtpFault {
     None,
-    NoConnectBack, // agrees to active mode but never opens the data connection
-    StallData,     // passive only: stops reading an upload after its first bytes
+    NoConnectBack,   // agrees to active mode but never opens the data connection
+    StallData,       // passive only: stops reading an upload after its first bytes
+    NoRename,        // refuses every rename
+    NoRenameOver,    // refuses to rename onto an existing file
+    DropFirstUpload, // resets the data connection of the first upload after its first bytes
+    Slow,            // reads uploads at 32 KB/s
 };
 
 // pyftpdlib (Debian's python3-pyftpdlib under /usr/bin/python3): user "cam", password "secret",
@@ -67,9 +71,36 @@ class PyFtpServer final : public FtpServerFixture {
 // vsftpd, standalone and anonymous only (a local account would need a real user on the machine): any
 // password. It refuses a writable login directory, so uploads go to "upload", which belongs to the
 // system user "ftp". Needs root, /usr/sbin/vsftpd and the user "ftp" (Debian's vsftpd package makes it).
+// With tls, logins and data must use TLS, with a self-signed certificate made for the server; pin()
+// is its public-key pin as openssl computes it.
 class VsftpdServer final : public FtpServerFixture {
   public:
-    VsftpdServer();
+    explicit VsftpdServer(bool tls = false);
+    QString pin() const { return pin_; }
+
+  private:
+    QString pin_;
+};
+
+// OpenSSH's sshd on a free port of 127.0.0.1 with a host key of its own, taking SFTP logins of the
+// current user with the key in keyFile(). knownHostsLine() is what ssh-keyscan would print for it.
+class SshServer {
+  public:
+    SshServer();
+    ~SshServer();
+    bool isRunning() const { return port_ != 0; }
+    QString failure() const { return failure_; }
+    quint16 port() const { return port_; }
+    QString user() const;
+    QString keyFile() const { return dir_.filePath(QStringLiteral("client_key")); }
+    QString root() const { return dir_.filePath(QStringLiteral("root")); }
+    QString knownHostsLine() const { return knownHosts_; }
+
+  private:
+    QTemporaryDir dir_;
+    QProcess process_;
+    quint16 port_ = 0;
+    QString failure_, knownHosts_;
 };
 
 enum class FtpServerKind { PyFtpdLib, Vsftpd };

@@ -1,0 +1,108 @@
+#include "ftp/server_check.h"
+
+#include "ftp/curl_global.h"
+#include "ftp/ftp_error_text.h"
+#include "ftp/secure_channel.h"
+
+#include <memory>
+
+namespace zantrel {
+
+namespace {
+
+constexpr std::chrono::milliseconds kConnectLimit{15000};
+constexpr long kReplyLimitSeconds = 15;
+
+struct Listing {
+    int lines = 0;
+    QByteArray lastReply; // the server's last reply line
+};
+
+size_t countLines(char* data, size_t size, size_t count, void* listing) {
+    static_cast<Listing*>(listing)->lines +=
+        static_cast<int>(QByteArray(data, static_cast<int>(size * count)).count('\n'));
+    return size * count;
+}
+
+int noteReply(CURL*, curl_infotype type, char* data, size_t size, void* listing) {
+    if (type == CURLINFO_HEADER_IN) {
+        const QByteArray line = QByteArray(data, static_cast<int>(size)).trimmed();
+        if (!line.isEmpty())
+            static_cast<Listing*>(listing)->lastReply = line;
+    }
+    return 0;
+}
+
+QString oneLine(QString text) {
+    for (QChar& c : text)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            c = QLatin1Char(' ');
+    return text.simplified();
+}
+
+} // namespace
+
+ServerCheckResult CheckServer(const FtpServerEntry& server) {
+    ServerCheckResult result;
+    const ServerAddress address = ParseServerAddress(server.address, server.port);
+    const QString folder = server.directory.isEmpty() ? QStringLiteral("the login folder")
+                                                      : QStringLiteral("folder ") + server.directory;
+    QString error;
+    const QByteArray base = BaseUrl(address, error);
+    if (HasControlCharacter(server.login) || HasControlCharacter(server.password) ||
+        HasControlCharacter(server.directory))
+        error = QStringLiteral("The user name, password or folder holds a control character");
+    if (!error.isEmpty() || !EnsureCurlGlobalInit()) {
+        result.message = error.isEmpty() ? QStringLiteral("libcurl could not be started") : error;
+        return result;
+    }
+
+    std::unique_ptr<CURL, void (*)(CURL*)> handle(curl_easy_init(), &curl_easy_cleanup);
+    CURL* h = handle.get();
+    if (!h) {
+        result.message = QStringLiteral("libcurl could not be started");
+        return result;
+    }
+    Listing listing;
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    SecureChannel channel(address, server);
+    channel.apply(h);
+    const QByteArray url = base + FolderPath(address.transport, server.directory);
+    curl_easy_setopt(h, CURLOPT_URL, url.constData());
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(h, CURLOPT_DIRLISTONLY, 1L);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &countLines);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &listing);
+    curl_easy_setopt(h, CURLOPT_VERBOSE, 1L);
+    curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, &noteReply);
+    curl_easy_setopt(h, CURLOPT_DEBUGDATA, &listing);
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(kConnectLimit.count()));
+    curl_easy_setopt(h, CURLOPT_FTP_RESPONSE_TIMEOUT, kReplyLimitSeconds);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, kReplyLimitSeconds);
+    if (!server.passive && address.transport != Transport::Sftp)
+        curl_easy_setopt(h, CURLOPT_FTPPORT, "-");
+
+    const CURLcode code = curl_easy_perform(h);
+    channel.collect(h);
+    const QString refusal = channel.refusal(code, kConnectLimit);
+    result.fingerprint = channel.fingerprint();
+    if (code == CURLE_OK) {
+        result.ok = true;
+        // Listing needs no write permission and nothing is written: writability shows at the first upload.
+        result.message =
+            QStringLiteral("Connected, %1 is listed (%2 entries)").arg(folder).arg(listing.lines);
+        return result;
+    }
+    const QString reply = oneLine(QString::fromUtf8(listing.lastReply));
+    const QString reason = refusal.isEmpty() ? oneLine(InternetErrorText(code, errorBuffer)) : refusal;
+    const bool folderFailed = code == CURLE_REMOTE_ACCESS_DENIED || code == CURLE_REMOTE_FILE_NOT_FOUND;
+    result.message = folderFailed ? QStringLiteral("Connected, but cannot open %1: %2").arg(folder, reason)
+                                  : QStringLiteral("Cannot connect: ") + reason;
+    if (!reply.isEmpty() && !result.message.contains(reply))
+        result.message += QStringLiteral(" (server said: ") + reply + QLatin1Char(')');
+    return result;
+}
+
+} // namespace zantrel

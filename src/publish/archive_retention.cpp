@@ -1,0 +1,146 @@
+#include "publish/archive_retention.h"
+
+#include "core/setting_keys.h"
+#include "core/store.h"
+
+#include <QDate>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QTime>
+#include <QtDebug>
+#include <algorithm>
+
+namespace zantrel {
+
+namespace {
+
+// Copies added by others (a restore from backup) are noticed at the latest after this long.
+constexpr std::chrono::hours kRescanAfter{24};
+constexpr std::int64_t kBytesPerMb = 1024 * 1024;
+
+std::int64_t timeKey(const QDateTime& moment) {
+    const QDate d = moment.date();
+    const QTime t = moment.time();
+    return ((((std::int64_t(d.year()) * 100 + d.month()) * 100 + d.day()) * 100 + t.hour()) * 100 +
+            t.minute()) *
+               100 +
+           t.second();
+}
+
+QString nameOfKey(std::int64_t key) {
+    // key is YYYYMMDDhhmmss; the name is DDMMYYYYhhmmss.
+    const QString digits = QStringLiteral("%1").arg(key, 14, 10, QLatin1Char('0'));
+    return digits.mid(6, 2) + digits.mid(4, 2) + digits.left(4) + digits.mid(8) + QStringLiteral(".JPG");
+}
+
+} // namespace
+
+std::optional<std::int64_t> ArchiveNameTime(const QString& fileName) {
+    if (fileName.size() != 18 || !fileName.endsWith(QLatin1String(".JPG")))
+        return std::nullopt;
+    for (int i = 0; i < 14; ++i) {
+        if (fileName[i] < QLatin1Char('0') || fileName[i] > QLatin1Char('9'))
+            return std::nullopt;
+    }
+    const auto number = [&fileName](int from, int length) { return fileName.mid(from, length).toInt(); };
+    const QDate date(number(4, 4), number(2, 2), number(0, 2));
+    const QTime time(number(8, 2), number(10, 2), number(12, 2));
+    if (!date.isValid() || !time.isValid())
+        return std::nullopt;
+    return timeKey(QDateTime(date, time));
+}
+
+ArchiveRetention::ArchiveRetention(Lister lister) : lister_(std::move(lister)) {}
+
+std::vector<ArchiveRetention::Entry> ArchiveRetention::listFolder(const QString& folder) {
+    std::vector<Entry> out;
+    QDirIterator it(folder, QDir::Files | QDir::NoSymLinks);
+    while (it.hasNext()) {
+        it.next();
+        // Only archive copies are worth the size lookup.
+        if (ArchiveNameTime(it.fileName()))
+            out.push_back({it.fileName(), it.fileInfo().size()});
+    }
+    return out;
+}
+
+void ArchiveRetention::scan(const QString& folder) {
+    folder_ = folder;
+    copies_.clear();
+    totalBytes_ = 0;
+    for (const Entry& entry : lister_(folder)) {
+        if (const auto time = ArchiveNameTime(entry.name))
+            note(*time, entry.size);
+    }
+    scannedAt_ = std::chrono::steady_clock::now();
+    rescanNeeded_ = false;
+}
+
+void ArchiveRetention::note(std::int64_t time, std::int64_t size) {
+    auto [it, added] = copies_.try_emplace(time, 0);
+    totalBytes_ += size - it->second;
+    it->second = size;
+}
+
+void ArchiveRetention::forget(std::map<std::int64_t, std::int64_t>::iterator copy) {
+    totalBytes_ -= copy->second;
+    copies_.erase(copy);
+}
+
+std::vector<QString> ArchiveRetention::afterCopy(const QString& path, const Limits& limits,
+                                                 const QDateTime& now) {
+    std::lock_guard lock(mutex_);
+    const QFileInfo written(path);
+    const auto writtenTime = ArchiveNameTime(written.fileName());
+    if (!writtenTime)
+        return {};
+    if (limits.keepDays <= 0 && limits.keepBytes <= 0) {
+        // Nothing is followed while no limit is set: the folder is read afresh when one is.
+        rescanNeeded_ = true;
+        return {};
+    }
+    const QString folder = QDir::cleanPath(written.absolutePath());
+    if (folder != folder_ || rescanNeeded_ || std::chrono::steady_clock::now() - scannedAt_ > kRescanAfter)
+        scan(folder);
+    else
+        note(*writtenTime, written.size());
+
+    const std::int64_t oldestKept = timeKey(now.addDays(-limits.keepDays));
+    const auto overLimit = [&](std::int64_t time) {
+        return (limits.keepDays > 0 && time < oldestKept) ||
+               (limits.keepBytes > 0 && totalBytes_ > limits.keepBytes);
+    };
+    const QDir dir(folder);
+    std::vector<QString> deleted;
+    for (auto it = copies_.begin(); it != copies_.end() && overLimit(it->first);) {
+        if (it->first == *writtenTime) {
+            ++it;
+            continue;
+        }
+        const QString name = nameOfKey(it->first);
+        QFile file(dir.filePath(name));
+        if (file.remove())
+            deleted.push_back(name);
+        else if (file.exists())
+            qWarning().noquote() << "Cannot delete the old archive copy" << file.fileName() << ":"
+                                 << file.errorString();
+        else
+            rescanNeeded_ = true; // removed by someone else: what else changed is unknown
+        const auto next = std::next(it);
+        forget(it);
+        it = next;
+    }
+    return deleted;
+}
+
+void KeepArchiveWithinLimits(const QString& archivePath, const QDateTime& now) {
+    static ArchiveRetention retention;
+    ArchiveRetention::Limits limits;
+    limits.keepDays = std::max(0, ReadInt32(keys::ImageKeepDays));
+    limits.keepBytes = std::max(0, ReadInt32(keys::ImageKeepMb)) * kBytesPerMb;
+    retention.afterCopy(archivePath, limits, now);
+}
+
+} // namespace zantrel

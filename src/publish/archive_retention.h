@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace zantrel {
+
+// The date and time an archive copy's name encodes (DDMMYYYYhhmmss.JPG), as the number
+// YYYYMMDDhhmmss, which orders copies by age; nothing for any other name.
+std::optional<std::int64_t> ArchiveNameTime(const QString& fileName);
+
+// Keeps the archive folder within its limits: after each archive copy, the oldest copies beyond the
+// age limit or the size budget are deleted. Only archive copies are counted or ever deleted; the copy
+// just written is always kept. The folder is read once and then followed copy by copy, so the cost of
+// a job does not grow with the folder. It is read again when the folder changes, when a copy turns
+// out to have been removed by someone else, and once a day (copies added by others).
+class ArchiveRetention {
+  public:
+    struct Entry {
+        QString name; // file name without folder
+        std::int64_t size = 0;
+    };
+    // Lists the regular files of a folder with their sizes: the one place the folder is read.
+    using Lister = std::function<std::vector<Entry>(const QString& folder)>;
+    struct Limits {
+        int keepDays = 0;           // 0: no age limit
+        std::int64_t keepBytes = 0; // 0: no size budget
+    };
+
+    explicit ArchiveRetention(Lister lister = listFolder);
+
+    // The copy at path was just written; deletes what the limits no longer allow, measured at now.
+    // Returns the names deleted.
+    std::vector<QString> afterCopy(const QString& path, const Limits& limits, const QDateTime& now);
+
+    static std::vector<Entry> listFolder(const QString& folder);
+
+  private:
+    void scan(const QString& folder);
+    void note(std::int64_t time, std::int64_t size);
+    void forget(std::map<std::int64_t, std::int64_t>::iterator copy);
+
+    std::mutex mutex_;
+    Lister lister_;
+    QString folder_; // the folder followed; empty before the first copy
+    std::chrono::steady_clock::time_point scannedAt_;
+    std::map<std::int64_t, std::int64_t> copies_; // name time -> size
+    std::int64_t totalBytes_ = 0;
+    bool rescanNeeded_ = false;
+};
+
+// The program's retention, with the limits IMAGE/KEEPDAYS and IMAGE/KEEPMB read now. Call after each
+// archive copy written.
+void KeepArchiveWithinLimits(const QString& archivePath, const QDateTime& now);
+
+} // namespace zantrel
