@@ -15,6 +15,7 @@ packages=(
   python3-dbusmock dbus dbus-daemon
   xvfb xauth fonts-dejavu-core
   fswebcam
+  libqt6svg6 trayer xdotool desktop-file-utils appstream
 )
 
 missing=()

@@ -8,6 +8,7 @@
 #include "settings/settings_dialog.h"
 #include "shell/master.h"
 #include "shell/quit_on_signal.h"
+#include "shell/splash.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -80,9 +81,13 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("webcam-zantrel"));
     app.setApplicationDisplayName(applicationTitle());
-    app.setQuitOnLastWindowClosed(true);
+    // The main window may be hidden in the notification area while a dialog closes: the program ends
+    // when the main window closes (CloseApplication), not with the last visible window.
+    app.setQuitOnLastWindowClosed(false);
 
     QuitOnSignal quitOnSignal;
+    if (Splash::wanted(args))
+        Splash::ShowAndWait();
     Master master;
     // However the program ends, a job thread that does not stop in time (a camera or disk that does
     // not answer) must not keep the process alive.
@@ -92,8 +97,10 @@ int main(int argc, char** argv) {
         return exitCode;
     };
     master.load();
-    if (QuitOnSignal::requested())
+    if (QuitOnSignal::requested()) {
+        master.close(); // asked to end before the main loop: still save the window state
         return end(0);
+    }
     master.show();
 
     if (GetSetting(keys::FirstTime) == QLatin1String("YES")) {
@@ -105,7 +112,9 @@ int main(int argc, char** argv) {
                                [&master](bool on) { master.setOverlayMode(on); });
         SaveSetting(keys::FirstTime, QStringLiteral("NO"));
     }
-    if (QuitOnSignal::requested())
+    if (QuitOnSignal::requested()) {
+        master.close(); // asked to end before the main loop: still save the window state
         return end(0);
+    }
     return end(app.exec());
 }

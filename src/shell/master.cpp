@@ -6,14 +6,23 @@
 #include "core/store.h"
 #include "core/version.h"
 #include "publish/publishing_core.h"
+#include "shell/about_box.h"
+#include "shell/caption_row.h"
+#include "shell/close_application.h"
+#include "shell/drag_window.h"
 #include "shell/password_prompt.h"
+#include "shell/pictures.h"
+#include "shell/tray_icon.h"
 #include "shell/window_sinks.h"
 
 #include <QAction>
+#include <QButtonGroup>
 #include <QCloseEvent>
 #include <QLabel>
+#include <QLinearGradient>
+#include <QPainter>
 #include <QToolBar>
-#include <QVBoxLayout>
+#include <QToolButton>
 #include <cmath>
 
 namespace zantrel {
@@ -27,55 +36,79 @@ QString pixelsToTwips(int pixels) {
     return NumberText(std::int64_t(pixels) * Master::kTwipsPerPixel);
 }
 
+struct Button {
+    const char* key;
+    const char* caption;
+    const char* tip;
+};
+
+QToolBar* makeToolbar(const char* name, QWidget* parent) {
+    auto* bar = new QToolBar(parent);
+    bar->setObjectName(QString::fromLatin1(name));
+    bar->setMovable(false);
+    bar->setIconSize(QSize(24, 22));
+    bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    return bar;
+}
+
+QAction* addButton(QToolBar* bar, const Button& b) {
+    const QString caption = QString::fromLatin1(b.caption);
+    QAction* action = bar->addAction(IconBank(QString::fromLatin1(b.key)), caption);
+    // Shown as written: the about button's trailing blanks widen it, and its dots stay.
+    action->setIconText(caption);
+    action->setObjectName(QString::fromLatin1(b.key));
+    action->setToolTip(QString::fromLatin1(b.tip));
+    return action;
+}
+
 } // namespace
 
 Master::Master(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("Master"));
-    setMinimumSize(kMinimumWidth, kMinimumHeight);
-    resize(349, 319);
+    // No platform title bar. With a notification area to come back from, no task bar entry either;
+    // without one the task bar is the way back after "minimize".
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint | (SysTray::available() ? Qt::Tool : Qt::Widget));
+    setWindowIcon(ApplicationIcon());
+    setAccessibleName(applicationTitle());
 
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(4, 4, 4, 4);
-    outer->setSpacing(2);
-
-    auto* controls = new QWidget(this);
-    controls->setObjectName(QStringLiteral("MasterControls"));
-    controlsLayout_ = new QVBoxLayout(controls);
-    controlsLayout_->setContentsMargins(0, 0, 0, 0);
-    controlsLayout_->setSpacing(2);
-
-    masterToolbar_ = new QToolBar(controls);
-    masterToolbar_->setObjectName(QStringLiteral("MasterToolbar"));
-    masterToolbar_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    controlsLayout_->addWidget(masterToolbar_);
-    videoWindow_ = new VideoWindow(controls);
-    controlsLayout_->addWidget(videoWindow_, 1);
-
-    otherToolbar_ = new QToolBar(controls);
-    otherToolbar_->setObjectName(QStringLiteral("OtherToolbar"));
-    otherToolbar_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    struct Button {
-        const char* key;
-        const char* caption;
-        const char* tip;
-    };
-    for (const Button& b : {Button{"run", "Run", "Run"}, Button{"now", "Now", "FTP Now"},
-                            Button{"stop", "Stop", "Stop"}, Button{"call", "Call...", ""}}) {
-        QAction* action = otherToolbar_->addAction(QString::fromLatin1(b.caption));
-        action->setObjectName(QString::fromLatin1(b.key));
-        action->setToolTip(QString::fromLatin1(b.tip));
+    caption_ = new CaptionRow(this, MasterLayout::kCaptionToolbarTop);
+    caption_->setPictureLeft(MasterLayout::kControlsLeft);
+    caption_->setTitle(applicationTitle());
+    auto* onTopPair = new QButtonGroup(this);
+    for (const Button& b : {Button{"notontop", "", "Not On Top"}, Button{"ontop", "", "On Top"},
+                            Button{"minimize", "", "Minimize"}, Button{"close", "", "Close"}}) {
         const QString key = QString::fromLatin1(b.key);
-        connect(action, &QAction::triggered, this, [this, key] { otherToolbarClicked(key); });
+        QToolButton* button = caption_->addButton(key, Bank16x16(key), QString::fromLatin1(b.tip));
+        if (key.contains(QLatin1String("ontop"))) {
+            button->setCheckable(true);
+            onTopPair->addButton(button);
+        }
     }
-    // The modem feature is switched off: its button never shows.
-    otherToolbarAction(QStringLiteral("call"))->setVisible(false);
-    controlsLayout_->addWidget(otherToolbar_);
-    outer->addWidget(controls, 1);
+    connect(caption_, &CaptionRow::buttonClicked, this, &Master::captionToolbarClicked);
+
+    controls_ = new QWidget(this);
+    controls_->setObjectName(QStringLiteral("MasterControls"));
+    controls_->setAutoFillBackground(true);
+    buildToolbars(controls_);
+    videoWindow_ = new VideoWindow(controls_);
 
     status_ = new QLabel(this);
     status_->setObjectName(QStringLiteral("MasterStatus"));
     status_->setTextFormat(Qt::PlainText);
-    outer->addWidget(status_);
+    status_->setFont(QFont(QStringLiteral("Arial"), 8));
+    QPalette light = status_->palette();
+    light.setColor(QPalette::WindowText, Qt::white);
+    status_->setPalette(light);
+    caption_->picture()->setPalette(light);
+
+    // The background and the container move the window; its edges size it.
+    WindowDrag::attach(this);
+    WindowDrag::attach(controls_);
+    FrameResizer::attach(this);
+
+    tray_ = std::make_unique<SysTray>();
+    connect(tray_.get(), &SysTray::aboutRequested, this, &Master::showAbout);
+    connect(tray_.get(), &SysTray::exitRequested, this, [] { CloseApplication(); });
 
     statusSink_ = std::make_unique<LabelStatusSink>(status_);
     messageSink_ = std::make_unique<WindowMessageSink>(this, *statusSink_);
@@ -86,10 +119,37 @@ Master::Master(QWidget* parent) : QWidget(parent) {
             captureWindow().Resize_Video();
     });
     connect(&runControl(), &RunControl::buttonsChanged, this, &Master::applyButtons);
+    connect(&runControl(), &RunControl::trayImageChanged, this, [this](int image) {
+        tray_->SetTrayIcon(
+            TrayIcon(image == RunControl::NowIcon ? QStringLiteral("now") : QStringLiteral("mastericon")));
+    });
     applyButtons(runControl().buttons());
+    resize(349, 319);
 }
 
 Master::~Master() = default;
+
+void Master::buildToolbars(QWidget* controls) {
+    masterToolbar_ = makeToolbar("MasterToolbar", controls);
+    for (const Button& b :
+         {Button{"gallery", "Image Gallery", "Captured Image Gallery"},
+          Button{"settings", "Configuration", "Internet Server, Update Time, Image Effects..."},
+          Button{"about", "About...        ", ""}}) {
+        const QString key = QString::fromLatin1(b.key);
+        connect(addButton(masterToolbar_, b), &QAction::triggered, this,
+                [this, key] { masterToolbarClicked(key); });
+    }
+
+    otherToolbar_ = makeToolbar("OtherToolbar", controls);
+    for (const Button& b : {Button{"run", "Run", "Run"}, Button{"now", "Now", "FTP Now"},
+                            Button{"stop", "Stop", "Stop"}, Button{"call", "Call...", ""}}) {
+        const QString key = QString::fromLatin1(b.key);
+        connect(addButton(otherToolbar_, b), &QAction::triggered, this,
+                [this, key] { otherToolbarClicked(key); });
+    }
+    // The modem feature is switched off: its button never shows.
+    otherToolbarAction(QStringLiteral("call"))->setVisible(false);
+}
 
 RunControl& Master::runControl() {
     return core_->runControl();
@@ -109,6 +169,10 @@ QAction* Master::otherToolbarAction(const QString& key) const {
     return otherToolbar_->findChild<QAction*>(key, Qt::FindDirectChildrenOnly);
 }
 
+QAction* Master::masterToolbarAction(const QString& key) const {
+    return masterToolbar_->findChild<QAction*>(key, Qt::FindDirectChildrenOnly);
+}
+
 void Master::applyButtons(RunControl::Buttons b) {
     otherToolbarAction(QStringLiteral("run"))->setEnabled(b.run);
     otherToolbarAction(QStringLiteral("now"))->setEnabled(b.now);
@@ -118,13 +182,19 @@ void Master::applyButtons(RunControl::Buttons b) {
 
 void Master::load() {
     setWindowTitle(applicationTitle());
+    caption_->setTitle(applicationTitle());
+    // The on-top state is never stored: every run starts not on top.
+    caption_->button(QStringLiteral("ontop"))->setChecked(false);
+    caption_->button(QStringLiteral("notontop"))->setChecked(true);
+
+    tray_->AddTrayIcon(this);
+    tray_->SetTrayTip(MakeTrayTip(QStringLiteral("Ready")));
 
     captureWindow().Init_Video(ReadInt32(keys::VfwIndex));
 
     // Stored geometry is in twips; the minimum size applies to whatever comes back.
-    const int width = twipsToPixels(ReadNumber(keys::LoadWidth));
-    const int height = twipsToPixels(ReadNumber(keys::LoadHeight));
-    resize(std::max(width, kMinimumWidth), std::max(height, kMinimumHeight));
+    resize(SnappedOuterSize(
+        QSize(twipsToPixels(ReadNumber(keys::LoadWidth)), twipsToPixels(ReadNumber(keys::LoadHeight)))));
     move(twipsToPixels(ReadNumber(keys::LoadLeft)), twipsToPixels(ReadNumber(keys::LoadTop)));
 
     overlayMode_ = GetSetting(keys::LoadOverlay) == QLatin1String("YES");
@@ -154,6 +224,82 @@ void Master::otherToolbarClicked(const QString& key) {
         runControl().FTPStop();
 }
 
+void Master::masterToolbarClicked(const QString& key) {
+    // The about box is open to everyone; the gallery and the settings only past the password.
+    if (key != QLatin1String("about") && PasswordRequired() && !frmPassword::Ask(*messageSink_, this))
+        return;
+    if (key == QLatin1String("about"))
+        showAbout();
+    else if (key == QLatin1String("gallery"))
+        Q_EMIT galleryRequested();
+    else if (key == QLatin1String("settings"))
+        Q_EMIT settingsRequested();
+}
+
+void Master::captionToolbarClicked(const QString& key) {
+    if (key == QLatin1String("close")) {
+        CloseApplication();
+    } else if (key == QLatin1String("minimize")) {
+        // Hidden, the tray icon is the way back; without a notification area the window only minimizes.
+        if (tray_->present())
+            hide();
+        else
+            showMinimized();
+        tray_->SetTrayTip(MakeTrayTip(QStringLiteral("Minimized - Click to restore window")));
+    } else if (key == QLatin1String("notontop") || key == QLatin1String("ontop")) {
+        setOnTop(key == QLatin1String("ontop"));
+    }
+}
+
+void Master::setOnTop(bool onTop) {
+    caption_->button(QStringLiteral("ontop"))->setChecked(onTop);
+    caption_->button(QStringLiteral("notontop"))->setChecked(!onTop);
+    setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
+    show();
+}
+
+void Master::showAbout() {
+    frmAbout about(this);
+    about.exec();
+}
+
+void Master::resizeEvent(QResizeEvent*) {
+    layoutWindow();
+}
+
+// The skin geometry follows the window's size at every change; a maximized window is left as it is.
+void Master::layoutWindow() {
+    if (isMaximized())
+        return;
+    const QSize snapped = SnappedOuterSize(size());
+    if (snapped != size())
+        resize(snapped);
+
+    MasterLayoutInput in;
+    in.outer = size();
+    in.captionButtonHeight = CaptionRow::kButtonSize.height();
+    in.masterToolbarHeight = masterToolbar_->sizeHint().height();
+    in.otherToolbarHeight = otherToolbar_->sizeHint().height();
+    in.statusHeight = status_->sizeHint().height();
+    const MasterLayout l = ComputeMasterLayout(in);
+    caption_->setGeometry(l.captionRow);
+    controls_->setGeometry(l.controls);
+    masterToolbar_->setGeometry(l.masterToolbar);
+    videoWindow_->setGeometry(l.video);
+    otherToolbar_->setGeometry(l.otherToolbar);
+    status_->setGeometry(l.status);
+}
+
+void Master::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    QLinearGradient skin(0, 0, 0, height());
+    skin.setColorAt(0, QColor(58, 90, 128));
+    skin.setColorAt(1, QColor(25, 45, 72));
+    p.fillRect(rect(), skin);
+    p.setPen(QColor(12, 22, 36));
+    p.drawRect(rect().adjusted(0, 0, -1, -1));
+}
+
 void Master::saveWindowState() {
     if (stateSaved_)
         return;
@@ -168,9 +314,12 @@ void Master::saveWindowState() {
 
 void Master::closeEvent(QCloseEvent* event) {
     saveWindowState();
+    tray_->RemoveTrayIcon();
     // A job still uploading is cut short: its connection is closed and no further server is contacted.
     core_->shutdown(std::chrono::milliseconds(0));
     event->accept();
+    // Closed some other way than through the program (the window manager, a signal): the rest follows.
+    CloseApplication();
 }
 
 } // namespace zantrel

@@ -2,6 +2,7 @@
 
 #include "core/sinks.h"
 #include "publish/run_control.h"
+#include "shell/master_layout.h"
 
 #include <QWidget>
 #include <memory>
@@ -9,29 +10,33 @@
 class QLabel;
 class QToolBar;
 class QAction;
-class QVBoxLayout;
 
 namespace zantrel {
 
+class CaptionRow;
 class CaptureWindow;
 class LabelStatusSink;
 class PublishingCore;
+class SysTray;
 class VideoWindow;
 class WindowMessageSink;
 
-// The main window: upper toolbar, video area, run/now/stop toolbar and the status line. Logic lives in
-// RunControl and the core; this class lays out widgets and forwards clicks.
+// The main window: no platform title bar; its own caption row (title, on-top pair, minimize, close), the
+// controls container with the upper toolbar, the video area and the run/now/stop toolbar, and the status
+// line. The gallery and the settings dialog belong to other windows: their buttons, once past the
+// password, ask for them through signals.
 class Master : public QWidget {
     Q_OBJECT
   public:
-    static constexpr int kMinimumWidth = 250;
-    static constexpr int kMinimumHeight = 230;
+    static constexpr int kMinimumWidth = MasterLayout::kMinimumWidth;
+    static constexpr int kMinimumHeight = MasterLayout::kMinimumHeight;
     static constexpr int kTwipsPerPixel = 15;
 
     explicit Master(QWidget* parent = nullptr);
     ~Master() override;
 
-    // The start-up steps that follow creating the window: geometry, live video mode, automatic run.
+    // The start-up steps that follow creating the window: title, on-top pair, tray icon, camera,
+    // geometry, live video mode, automatic run.
     void load();
 
     // Camera, FTP client, jobs and run control, wired to this window's sinks.
@@ -40,31 +45,47 @@ class Master : public QWidget {
     CaptureWindow& captureWindow();
     StatusSink& statusSink();
     MessageSink& messageSink();
+    SysTray& tray() { return *tray_; }
+    CaptionRow& captionRow() { return *caption_; }
     bool overlayMode() const { return overlayMode_; }
     // Switches between preview and overlay and refits the live picture.
     void setOverlayMode(bool on);
 
     QAction* otherToolbarAction(const QString& key) const;
+    QAction* masterToolbarAction(const QString& key) const;
     QToolBar* masterToolbar() const { return masterToolbar_; }
     QToolBar* otherToolbar() const { return otherToolbar_; }
     QLabel* statusLabel() const { return status_; }
-    QVBoxLayout* controlsLayout() const { return controlsLayout_; }
 
-    // Runs a command of the run/now/stop toolbar by its key.
+    // The handlers of the three toolbars, by button key.
     void otherToolbarClicked(const QString& key);
+    void masterToolbarClicked(const QString& key);
+    void captionToolbarClicked(const QString& key);
+
+  Q_SIGNALS:
+    void galleryRequested();
+    void settingsRequested();
 
   protected:
+    void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
   private:
+    void buildToolbars(QWidget* controls);
+    void layoutWindow();
+    void setOnTop(bool onTop);
+    void showAbout();
     void applyButtons(RunControl::Buttons b);
     void saveWindowState();
 
+    CaptionRow* caption_ = nullptr;
+    QWidget* controls_ = nullptr;
     QToolBar* masterToolbar_ = nullptr;
     QToolBar* otherToolbar_ = nullptr;
     QLabel* status_ = nullptr;
-    QVBoxLayout* controlsLayout_ = nullptr;
     VideoWindow* videoWindow_ = nullptr;
+    std::unique_ptr<SysTray> tray_;
     // The sinks outlive the publishing core, whose job thread reports to them.
     std::unique_ptr<LabelStatusSink> statusSink_;
     std::unique_ptr<WindowMessageSink> messageSink_;

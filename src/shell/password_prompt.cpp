@@ -4,6 +4,7 @@
 #include "core/sinks.h"
 #include "core/store.h"
 #include "core/version.h"
+#include "shell/drag_window.h"
 
 #include <QKeyEvent>
 #include <QLabel>
@@ -27,6 +28,8 @@ frmPassword::frmPassword(MessageSink& messages, QWidget* parent) : QDialog(paren
     passw_->setEchoMode(QLineEdit::Password);
     layout->addWidget(label);
     layout->addWidget(passw_);
+
+    WindowDrag::attach(this, this, Qt::AllButtons);
 
     // Judged at every change: pressing Enter in a box that was never touched is a refusal.
     connect(passw_, &QLineEdit::textChanged, this,

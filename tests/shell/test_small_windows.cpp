@@ -1,0 +1,129 @@
+#include "shell/about_box.h"
+#include "shell/close_application.h"
+#include "shell/pictures.h"
+#include "shell/splash.h"
+#include "shell/tray_icon.h"
+
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace zantrel;
+
+class TestSmallWindows : public QObject {
+    Q_OBJECT
+  private Q_SLOTS:
+    void aboutVersionLine_data() {
+        QTest::addColumn<int>("build");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("build 0 shows nothing") << 0 << "Version: 1.05 Build:";
+        QTest::newRow("build 12") << 12 << "Version: 1.05 Build:12";
+    }
+    void aboutVersionLine() {
+        QFETCH(int, build);
+        QFETCH(QString, line);
+        QCOMPARE(AboutVersionLine(1, 5, build), line);
+    }
+
+    void creditsScrollUpAndWrap() {
+        frmAbout about;
+        QLabel* text = about.credits();
+        const int frameHeight = about.creditsFrame()->height();
+        QCOMPARE(text->y(), frameHeight);
+        about.scrollCredits();
+        QCOMPARE(text->y(), frameHeight - 1);
+        text->move(text->x(), -text->height() + 1);
+        about.scrollCredits();
+        QCOMPARE(text->y(), -text->height());
+        about.scrollCredits();
+        QCOMPARE(text->y(), frameHeight - 1);
+    }
+
+    void splashClosesItselfAndShowsOnlyItsEllipse() {
+        Splash splash(200);
+        QVERIFY(splash.mask().contains(QPoint(150, 150)));
+        QVERIFY(!splash.mask().contains(QPoint(22, 26)));
+        QVERIFY(splash.windowFlags() & Qt::WindowStaysOnTopHint);
+        QElapsedTimer clock;
+        clock.start();
+        splash.exec();
+        QVERIFY(clock.elapsed() >= 150);
+        QVERIFY(!splash.isVisible());
+        QVERIFY(!Splash::wanted({QStringLiteral("--once")}));
+    }
+
+    void everyKeyHasAPicture() {
+        for (const QString& key : IconBankKeys())
+            QVERIFY2(!IconBank(key).pixmap(24, 22).isNull(), qPrintable(key));
+        for (const QString& key : Bank16x16Keys())
+            QVERIFY2(!Bank16x16(key).pixmap(12, 10).isNull(), qPrintable(key));
+        for (const QString& key : TrayIconKeys())
+            QVERIFY2(!TrayIcon(key).pixmap(32, 32).isNull(), qPrintable(key));
+        QVERIFY(!ApplicationIcon().pixmap(64, 64).isNull());
+    }
+
+    void closeApplicationClosesInOrder() {
+        struct Recorder : QObject {
+            QStringList order;
+            bool eventFilter(QObject* watched, QEvent* event) override {
+                if (event->type() == QEvent::Close)
+                    order << watched->objectName();
+                return false;
+            }
+        } recorder;
+        std::vector<std::unique_ptr<QWidget>> windows;
+        QStringList names = CloseOrder();
+        std::reverse(names.begin(), names.end());
+        for (const QString& name : names + QStringList{QStringLiteral("Unrelated")}) {
+            windows.push_back(std::make_unique<QWidget>());
+            windows.back()->setObjectName(name);
+            windows.back()->installEventFilter(&recorder);
+            windows.back()->show();
+        }
+        CloseApplication();
+        QCOMPARE(recorder.order, CloseOrder());
+        QCOMPARE(CloseOrder().mid(6, 3), (QStringList{QStringLiteral("ImageView"), QStringLiteral("Master"),
+                                                      QStringLiteral("Splash")}));
+    }
+
+    // The tray is driven through its owner: only the left click restores, the menu offers About and Exit.
+    void trayClicksAndMenu() {
+        QWidget window;
+        window.setWindowIcon(TrayIcon(QStringLiteral("mastericon")));
+        SysTray tray;
+        tray.AddTrayIcon(&window);
+        tray.SetTrayTip(QString(70, QLatin1Char('x')));
+        QCOMPARE(tray.tip(), QString(63, QLatin1Char('x'))); // the platform's field keeps 63 and an end mark
+        tray.SetTrayTip(MakeTrayTip(QStringLiteral("Minimized - Click to restore window")));
+        for (auto reason :
+             {QSystemTrayIcon::DoubleClick, QSystemTrayIcon::Context, QSystemTrayIcon::MiddleClick})
+            tray.activated(reason);
+        QVERIFY(!window.isVisible());
+        QVERIFY(tray.tip().endsWith(QStringLiteral(",Minimized - Click to restore window")));
+        tray.activated(QSystemTrayIcon::Trigger);
+        QVERIFY(window.isVisible());
+        QCOMPARE(tray.tip(), QStringLiteral("Webcam Zantrel 2.00,Ready"));
+
+        const QList<QAction*> items = tray.menu()->actions();
+        QCOMPARE(items.size(), 3);
+        QVERIFY(items[1]->isSeparator());
+        QSignalSpy about(&tray, &SysTray::aboutRequested);
+        QSignalSpy exit(&tray, &SysTray::exitRequested);
+        items[0]->trigger();
+        items[2]->trigger();
+        QCOMPARE(about.size(), 1);
+        QCOMPARE(exit.size(), 1);
+        QCOMPARE(items[0]->text(), QStringLiteral("About..."));
+
+        const qint64 before = tray.icon()->icon().cacheKey();
+        tray.SetTrayIcon(QIcon());
+        QCOMPARE(tray.icon()->icon().cacheKey(), before);
+        tray.RemoveTrayIcon();
+        QVERIFY(!tray.icon());
+    }
+};
+
+QTEST_MAIN(TestSmallWindows)
+#include "test_small_windows.moc"
