@@ -2,6 +2,7 @@
 #include "core/startup.h"
 #include "core/store.h"
 #include "core/version.h"
+#include "gallery/gallery.h"
 #include "publish/headless.h"
 #include "publish/one_shot.h"
 #include "publish/publishing_core.h"
@@ -96,6 +97,12 @@ int main(int argc, char** argv) {
             EndProcessNow(exitCode);
         return exitCode;
     };
+    const auto openSettings = [&master] {
+        ShowSettingsDialog(master.captureWindow(), &master,
+                           [&master](bool on) { master.setOverlayMode(on); });
+    };
+    QObject::connect(&master, &Master::settingsRequested, &master, openSettings);
+    QObject::connect(&master, &Master::galleryRequested, &master, [&master] { Gallery::open(&master); });
     master.load();
     if (QuitOnSignal::requested()) {
         master.close(); // asked to end before the main loop: still save the window state
@@ -108,8 +115,7 @@ int main(int argc, char** argv) {
             &master, applicationTitle(),
             QStringLiteral("Webcam Zantrel, now will configure all settings that is needed to work..."));
         if (!QuitOnSignal::requested())
-            ShowSettingsDialog(master.captureWindow(), &master,
-                               [&master](bool on) { master.setOverlayMode(on); });
+            openSettings();
         SaveSetting(keys::FirstTime, QStringLiteral("NO"));
     }
     if (QuitOnSignal::requested()) {
