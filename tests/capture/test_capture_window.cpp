@@ -87,8 +87,8 @@ class TestCaptureWindow : public QObject {
         qputenv("GST_TRACERS", "leaks(filters=GstPad)");
     }
 
-    // Nothing connects (no camera, or one whose description does not make a pipeline); a grab gives the
-    // test card at once.
+    // Nothing connects (no camera, or one whose description does not make a pipeline): grabs give the
+    // test card at once, and the failure is told once, not at every refit of the picture.
     void withoutCamerasNothingConnects_data() {
         QTest::addColumn<QByteArray>("description");
         QTest::addColumn<int>("drivers");
@@ -99,29 +99,22 @@ class TestCaptureWindow : public QObject {
         QFETCH(QByteArray, description);
         QFETCH(int, drivers);
         Rig rig(description);
-        const QImage card = MiraTestCard();
         QImage grab(10, 10, QImage::Format_RGB32);
         QElapsedTimer timer;
         timer.start();
         rig.capture->GrabFrame(grab);
         QVERIFY(timer.elapsed() < 100);
-        QCOMPARE(grab, card);
+        QCOMPARE(grab, MiraTestCard());
         QCOMPARE(rig.capture->CountDrivers(), drivers);
-        QCOMPARE(rig.capture->GetDriverName(drivers), QStringLiteral("Error!"));
         QVERIFY(!rig.capture->Init_Video(0));
         QCOMPARE(rig.capture->driverCaps(), DriverCaps{});
         QCOMPARE(rig.messages.taken(), QStringList{"Lanthor: Cannot set preview mode."});
-        // Resizing the main window refits the picture each time: the failure is not repeated.
         rig.capture->Resize_Video();
+        rig.capture->setOverlayMode(true); // overlay has no message of its own either
         rig.capture->Resize_Video();
         QVERIFY(rig.messages.taken().isEmpty());
-        QCOMPARE(GetSetting(keys::VfwIndex), QStringLiteral("0"));
-        QVERIFY(!rig.video.findChild<CaptureView*>());
-        QVERIFY(!rig.capture->PositionCaptureWindow(0, 0, 0, 0));
         QSize size;
-        QVERIFY(!rig.capture->GetCaptureStatus(size));
-        rig.capture->GrabFrame(grab);
-        QCOMPARE(grab, card);
+        QVERIFY(!rig.capture->PositionCaptureWindow(0, 0, 0, 0) && !rig.capture->GetCaptureStatus(size));
 
         rig.capture->ShowFormatDialog();
         rig.capture->ShowSourceDialog();
@@ -129,60 +122,61 @@ class TestCaptureWindow : public QObject {
         QCOMPARE(rig.messages.taken(), QStringList({"Lanthor: Cannot show Video Format Dialog.",
                                                     "Lanthor: Cannot show Video Source Dialog.",
                                                     "Lanthor: Cannot show Video Display Dialog."}));
-        // Overlay mode shows no message of its own when nothing is connected.
-        rig.capture->setOverlayMode(true);
-        rig.capture->Resize_Video();
-        QVERIFY(rig.messages.taken().isEmpty());
     }
 
-    // Overlay is asked for but cannot be had without a display: preview runs instead, quietly. The grab
-    // is the camera's picture, the caller's own copy; grabs never touch the clipboard.
+    // Overlay is asked for but cannot be had without a display: preview runs instead, quietly. Grabs from
+    // the job's thread, while the picture is painted and resized, are the camera's picture in the
+    // caller's own copy, quickly, and never touch the clipboard.
     void testCameraConnectsAndGivesItsPicture() {
         Rig rig(kRed);
         rig.capture->setOverlayMode(true);
-        QCOMPARE(rig.capture->CountDrivers(), 1);
         QCOMPARE(rig.capture->GetDriverName(0), QStringLiteral("Test Camera"));
         QCOMPARE(rig.capture->GetDriverName(1), QStringLiteral("Error!"));
-        QCOMPARE(rig.capture->GetDriverName(-1), QStringLiteral("Error!"));
-
         QApplication::clipboard()->setText(QStringLiteral("copied by the user"));
         QVERIFY(rig.capture->Init_Video(0));
-        QVERIFY(rig.capture->connected());
-        QImage frame = rig.waitForFrame();
-        QCOMPARE(frame.size(), QSize(320, 240));
-        for (const QPoint p : {QPoint(0, 0), QPoint(319, 239), QPoint(160, 120)})
-            QVERIFY(isColour(frame.pixel(p), 255, 0, 0));
-        frame.setPixel(0, 0, qRgb(0, 0, 255));
-        rig.capture->GrabFrame(frame);
-        QVERIFY(isColour(frame.pixel(0, 0), 255, 0, 0));
+        QVERIFY(!rig.waitForFrame().isNull());
+        std::atomic<int> good{0};
+        std::atomic<qint64> slowest{0};
+        std::thread worker([&] {
+            for (int i = 0; i < 40; ++i) {
+                QElapsedTimer timer;
+                timer.start();
+                QImage frame(320, 240, QImage::Format_RGB32);
+                frame.fill(Qt::blue);
+                rig.capture->GrabFrame(frame);
+                slowest = std::max<qint64>(slowest, timer.elapsed());
+                good += frame.size() == QSize(320, 240) && isColour(frame.pixel(0, 0), 255, 0, 0) &&
+                        isColour(frame.pixel(319, 239), 255, 0, 0);
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        });
+        for (int i = 0; i < 20 && good < 40; ++i) {
+            rig.capture->Resize_Video();
+            QTest::qWait(25);
+        }
+        worker.join();
+        QCOMPARE(good.load(), 40);
+        QVERIFY2(slowest < 500, qPrintable(QString::number(slowest)));
         QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("copied by the user"));
         QVERIFY(rig.messages.taken().isEmpty());
-        QCOMPARE(GetSetting(keys::VfwIndex), QStringLiteral("0"));
         const DriverCaps caps = rig.capture->driverCaps();
-        QVERIFY(!caps.fHasOverlay && !rig.capture->fHasOverlay()); // no X display in tests
-        QVERIFY(caps.fHasDlgVideoFormat);
-        QVERIFY(!caps.fHasDlgVideoSource); // videotestsrc has no picture controls
-        QVERIFY(!caps.fHasDlgVideoDisplay);
+        QVERIFY(!caps.fHasOverlay && caps.fHasDlgVideoFormat); // no X display in tests
+        QVERIFY(!caps.fHasDlgVideoSource);                     // videotestsrc has no picture controls
 
-        // PositionCaptureWindow: place and size, move only, the format's size.
+        // Fitted to the video area; then placed and sized, moved only, the format's size, fitted again.
         CaptureView* view = rig.capture->captureView();
-        QVERIFY(view);
-        QCOMPARE(view->geometry(), QRect(0, 0, 320, 240)); // fitted to the video area
-        QVERIFY(view->scaled());
-
+        QCOMPARE(view->geometry(), QRect(0, 0, 320, 240));
         QVERIFY(rig.capture->PositionCaptureWindow(5, 6, 100, 50));
-        QCOMPARE(view->geometry(), QRect(5, 6, 100, 50));
-        QVERIFY(rig.capture->PositionCaptureWindow(30, 40, 0, 0)); // move only
+        QVERIFY(rig.capture->PositionCaptureWindow(30, 40, 0, 0));
         QCOMPARE(view->geometry(), QRect(30, 40, 100, 50));
-        QVERIFY(rig.capture->PositionCaptureWindow(0, 0, 0, 0)); // size of the format, not moved
+        QVERIFY(rig.capture->PositionCaptureWindow(0, 0, 0, 0));
         QCOMPARE(view->geometry(), QRect(30, 40, 320, 240));
-
         rig.video.resize(200, 150);
         rig.capture->Resize_Video();
         QCOMPARE(view->geometry(), QRect(0, 0, 200, 150));
 
-        // Index past the end (in preview mode): nothing connected, the flags go off again, the index is
-        // stored anyway.
+        // An index past the end (in preview mode): nothing connected, the flags go off again, the index
+        // is stored anyway.
         rig.capture->setOverlayMode(false);
         QSignalSpy capsChanged(rig.capture.get(), &CaptureWindow::driverCapsChanged);
         QVERIFY(!rig.capture->Init_Video(3));
@@ -198,16 +192,16 @@ class TestCaptureWindow : public QObject {
         QVERIFY(rig.capture->Init_Video(0));
         QVERIFY(!rig.waitForFrame().isNull());
         CaptureView* view = rig.capture->captureView();
-        int before = view->framesPainted();
-        QTest::qWait(2000);
-        const int slow = view->framesPainted() - before;
+        const auto painted = [view] {
+            const int before = view->framesPainted();
+            QTest::qWait(2000);
+            return view->framesPainted() - before;
+        };
+        const int slow = painted();
         QVERIFY2(slow >= 5 && slow <= 13, qPrintable(QString::number(slow)));
-
         SaveSetting(keys::PrefPreviewRate, QStringLiteral("0")); // no limit: the camera's own rate
         rig.capture->Resize_Video();
-        before = view->framesPainted();
-        QTest::qWait(2000);
-        const int fast = view->framesPainted() - before;
+        const int fast = painted();
         QVERIFY2(fast > 25, qPrintable(QString::number(fast)));
     }
 
@@ -246,34 +240,6 @@ class TestCaptureWindow : public QObject {
         QVERIFY(!rig.waitForFrame().isNull());
     }
 
-    void grabsFromAnotherThreadWhilePreviewRuns() {
-        Rig rig(kRed);
-        QVERIFY(rig.capture->Init_Video(0));
-        QVERIFY(!rig.waitForFrame().isNull());
-        std::atomic<int> good{0};
-        std::atomic<qint64> slowest{0};
-        std::thread worker([&] {
-            for (int i = 0; i < 40; ++i) {
-                QElapsedTimer timer;
-                timer.start();
-                QImage frame;
-                rig.capture->GrabFrame(frame);
-                slowest = std::max<qint64>(slowest, timer.elapsed());
-                if (frame.size() == QSize(320, 240) && isColour(frame.pixel(100, 100), 255, 0, 0))
-                    ++good;
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
-        });
-        // The UI thread keeps painting and resizing meanwhile.
-        for (int i = 0; i < 20 && good < 40; ++i) {
-            rig.capture->Resize_Video();
-            QTest::qWait(25);
-        }
-        worker.join();
-        QCOMPARE(good.load(), 40);
-        QVERIFY2(slowest < 500, qPrintable(QString::number(slowest)));
-    }
-
     void formatChoiceAppliesAndIsRemembered() {
         Rig rig("videotestsrc pattern=red");
         QVERIFY(rig.capture->Init_Video(0));
@@ -285,8 +251,7 @@ class TestCaptureWindow : public QObject {
         QVERIFY(rig.capture->applyFormat(*small));
         QCOMPARE(rig.waitForFrame().size(), QSize(160, 120));
         QSize status;
-        QVERIFY(rig.capture->GetCaptureStatus(status));
-        QCOMPARE(status, QSize(160, 120));
+        QVERIFY(rig.capture->GetCaptureStatus(status) && status == QSize(160, 120));
 
         VideoFormat impossible = *small;
         impossible.pixelFormat = QStringLiteral("NOTAFORMAT");

@@ -1,10 +1,13 @@
-// The window program and `--headless` as processes left alone: they keep publishing through errors
-// nobody answers, end quickly on a signal in any state of the job, and share one instance.
+// The program as a process left alone: `--once` (what it prints, writes and how it exits), and the window
+// program and `--headless`, which keep publishing through errors nobody answers, end quickly on a signal
+// in any state of the job, and share one instance.
+#include "support/ftp_test_files.h"
 #include "support/ftp_test_servers.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -14,7 +17,14 @@ using namespace zantrel::test;
 
 namespace {
 
-enum class Mode { Window, Headless };
+enum class Mode { Window, Headless, Once };
+
+// A camera whose first second is black, as a real camera's first frames are dark until its exposure
+// settles.
+const QString kDarkThenBright =
+    QStringLiteral("concat name=c ! identity videotestsrc pattern=black num-buffers=10 ! "
+                   "video/x-raw,width=160,height=120,framerate=10/1 ! c. "
+                   "videotestsrc pattern=white ! video/x-raw,width=160,height=120,framerate=10/1 ! c.");
 
 // The program on a settings file of its own, with no camera and no display.
 struct Program {
@@ -38,8 +48,7 @@ struct Program {
     }
     void settings(const QByteArray& ini) {
         QFile f(home.filePath(QStringLiteral("KALDOR/KALDOR.ini")));
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(ini);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(ini) == ini.size());
     }
     void start(Mode mode) {
         QProcessEnvironment e = env;
@@ -47,14 +56,11 @@ struct Program {
             e.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         process.setProcessEnvironment(e);
         process.setWorkingDirectory(home.path());
-        process.start(QStringLiteral(ZANTREL_BINARY),
-                      mode == Mode::Headless ? QStringList{QStringLiteral("--headless")} : QStringList{});
+        const QStringList args[] = {{}, {QStringLiteral("--headless")}, {QStringLiteral("--once")}};
+        process.start(QStringLiteral(ZANTREL_BINARY), args[int(mode)]);
         QVERIFY(process.waitForStarted(5000));
     }
-    void read() {
-        out += process.readAllStandardOutput();
-        err += process.readAllStandardError();
-    }
+    void read() { out += process.readAllStandardOutput(), err += process.readAllStandardError(); }
     // Sends the signal; the milliseconds until the process had ended (-1 when not within 10 s).
     qint64 endBy(int signalNumber) {
         QElapsedTimer t;
@@ -65,14 +71,30 @@ struct Program {
         read();
         return t.elapsed();
     }
+    // One `--once` run without hang-up; false when it did not end normally within a minute.
+    [[nodiscard]] bool once(const QByteArray& ini) {
+        settings(ini + "[PREF]\nAHANGUP=0\n");
+        out.clear(), err.clear();
+        start(Mode::Once);
+        const bool ended = process.waitForFinished(60000);
+        read();
+        return ended && process.exitStatus() == QProcess::NormalExit;
+    }
+    QStringList lines() const {
+        return QString::fromLocal8Bit(out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+    QString file(const char* name) const { return home.filePath(QString::fromLatin1(name)); }
 };
+
+QByteArray serverIni(quint16 port) {
+    return "[FTP]\nUPLOAD=1\nSERVERS=1\nADDRESS00001=127.0.0.1\nPORT00001=" + QByteArray::number(port) +
+           "\nLOGIN00001=cam\nPASSWORD00001=secret\n";
+}
 
 // A 1-second schedule, uploads to the server, no hang-up, and an archive folder that cannot exist.
 QByteArray unattendedIni(quint16 port, const QByteArray& update = "PARTI=1\nUNITI=3\n") {
     return "[PREF]\nARUN=1\nAHANGUP=0\n[UPDATE]\nTYPE=1\n" + update +
-           "[IMAGE]\nSAVEACOPY=1\nPATH=no/such/folder\n[FTP]\nUPLOAD=1\nSERVERS=1\nADDRESS00001=127.0.0.1\n"
-           "PORT00001=" +
-           QByteArray::number(port) + "\nLOGIN00001=cam\nPASSWORD00001=secret\n";
+           "[IMAGE]\nSAVEACOPY=1\nPATH=no/such/folder\n" + serverIni(port);
 }
 
 } // namespace
@@ -80,6 +102,64 @@ QByteArray unattendedIni(quint16 port, const QByteArray& update = "PARTI=1\nUNIT
 class TestUnattended : public QObject {
     Q_OBJECT
   private Q_SLOTS:
+    void onceWithoutCameraOrDisplayPublishesTheTestCard() {
+        Program program;
+        QVERIFY(program.once({}));
+        QCOMPARE(program.process.exitCode(), 0);
+        QVERIFY2(program.out.isEmpty(), program.out.constData()); // nothing uploaded: no status texts
+        QCOMPARE(QImage(program.file("webcam.jpg")).size(), QSize(320, 200));
+    }
+
+    // The camera's picture once it has settled (or its first frame without a warm-up), uploaded, with
+    // each status on a line of its own.
+    void onceUploadsTheSettledCameraPicture_data() {
+        QTest::addColumn<QByteArray>("warmUp");
+        QTest::addColumn<bool>("bright");
+        QTest::newRow("default warm-up") << QByteArray() << true;
+        QTest::newRow("no warm-up: the first frame") << QByteArray("[VFW]\nWARMUP=0\n") << false;
+    }
+    void onceUploadsTheSettledCameraPicture() {
+        QFETCH(QByteArray, warmUp);
+        QFETCH(bool, bright);
+        PyFtpServer server;
+        VERIFY_FTP_SERVER(server);
+        Program program;
+        program.env.insert(QStringLiteral("WEBCAM_ZANTREL_TEST_CAMERA"), kDarkThenBright);
+        QVERIFY(program.once(warmUp + serverIni(server.port())));
+        QCOMPARE(program.process.exitCode(), 0);
+        const QStringList lines = program.lines();
+        QCOMPARE(lines.value(0), QStringLiteral("Connecting... 127.0.0.1"));
+        QVERIFY(lines.contains(QStringLiteral("Connected")) &&
+                lines.contains(QStringLiteral("File Transfered.")));
+        QCOMPARE(lines.value(lines.size() - 1), QStringLiteral("End Transfering"));
+        const QByteArray local = readFile(program.file("webcam.jpg"));
+        QCOMPARE(readFile(QDir(server.root()).filePath(QStringLiteral("webcam.jpg"))), local);
+        const QImage image = QImage::fromData(local);
+        QCOMPARE(image.size(), QSize(160, 120)); // the camera's picture, not the test card
+        const int grey =
+            qGray(image.scaled(1, 1, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).pixel(0, 0));
+        QVERIFY2(bright ? grey > 200 : grey < 40, qPrintable(QString::number(grey)));
+    }
+
+    // A failed upload exits with 1. So does an image that cannot be written, and every status and message
+    // naming it stays one line though the name holds a line break and an escape.
+    void onceFailuresExitWithOne() {
+        Program program;
+        QVERIFY(program.once(serverIni(closedPort())));
+        QCOMPARE(program.process.exitCode(), 1);
+        QVERIFY(program.lines().contains(QStringLiteral("Cannot connect to FTP Server")));
+        QVERIFY(QFile::exists(program.file("webcam.jpg")));
+
+        QVERIFY(program.once("[IMAGE]\nFILENAME=\"no/such\\n\\x1b[2Jfolder/cam.jpg\"\n" +
+                             serverIni(closedPort())));
+        QCOMPARE(program.process.exitCode(), 1);
+        QVERIFY2(program.err.split('\n').contains("Error writing no/such  [2Jfolder/cam.jpgJPEG File."),
+                 program.err.constData());
+        QVERIFY2(program.out.contains("no/such  [2Jfolder/cam.jpg") && !program.out.contains('\x1b') &&
+                     !program.out.contains('\r'),
+                 program.out.constData());
+    }
+
     // Left alone, with a message at every job or an upload that never ends: it goes on publishing,
     // and a signal ends it within 2 s.
     void keepsPublishingAndEndsOnASignal_data() {
@@ -108,10 +188,8 @@ class TestUnattended : public QObject {
                  qPrintable(server.commands().join(u',')));
         const qint64 ms = program.endBy(signalNumber);
         QVERIFY2(ms >= 0 && ms < 2000, qPrintable(QString::number(ms)));
-        QCOMPARE(program.process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(program.process.exitCode(), 0);
-        if (mode == Mode::Headless && hangOn.isEmpty()) {
-            // Every message on a line of its own, every status text too.
+        QVERIFY(program.process.exitStatus() == QProcess::NormalExit && program.process.exitCode() == 0);
+        if (mode == Mode::Headless && hangOn.isEmpty()) { // every message and status on a line of its own
             const QList<QByteArray> errors = program.err.split('\n');
             QVERIFY2(std::count_if(errors.begin(), errors.end(),
                                    [](const QByteArray& line) {
@@ -119,8 +197,7 @@ class TestUnattended : public QObject {
                                               line.endsWith(".JPGJPEG File.");
                                    }) >= uploads,
                      program.err.constData());
-            QVERIFY(program.out.contains("File Transfered.\n"));
-            QVERIFY(program.out.contains("\n Next Update: "));
+            QVERIFY(program.out.contains("File Transfered.\n") && program.out.contains("\n Next Update: "));
         }
     }
 
@@ -136,8 +213,7 @@ class TestUnattended : public QObject {
         QCOMPARE(server.count(QStringLiteral("STOR")), 0); // the hour still counts until told
         ::kill(pid_t(program.process.processId()), SIGHUP);
         QVERIFY(server.waitFor(QStringLiteral("STOR"), 2, 10000));
-        QVERIFY(program.endBy(SIGTERM) >= 0);
-        QCOMPARE(program.process.exitCode(), 0);
+        QVERIFY(program.endBy(SIGTERM) >= 0 && program.process.exitCode() == 0);
     }
 
     void oneInstanceWhicheverStartsSecond_data() {

@@ -14,11 +14,9 @@ using namespace zantrel::test;
 namespace {
 
 QList<QMessageBox*> boxesOn(const QWidget& window) {
-    QList<QMessageBox*> shown;
-    for (QMessageBox* box : window.findChildren<QMessageBox*>())
-        if (box->isVisible())
-            shown << box;
-    return shown;
+    QList<QMessageBox*> boxes = window.findChildren<QMessageBox*>();
+    boxes.removeIf([](const QMessageBox* box) { return !box->isVisible(); });
+    return boxes;
 }
 
 } // namespace
@@ -45,9 +43,8 @@ class TestWindowSinks : public QObject {
         QVERIFY(!boxesOn(window).first()->isModal());
 
         // Once confirmed, the same text gets a box again.
-        QMessageBox* first = boxesOn(window).first();
-        const QString again = first->text();
-        first->button(QMessageBox::Ok)->click();
+        const QString again = boxesOn(window).first()->text();
+        boxesOn(window).first()->button(QMessageBox::Ok)->click();
         QTRY_COMPARE(boxesOn(window).size(), 1);
         onWorker([&] { sink.showMessage(again); });
         QTRY_COMPARE(boxesOn(window).size(), 2);
