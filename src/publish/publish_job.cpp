@@ -49,7 +49,7 @@ namespace {
 
 void uploadToServers(const PublishServices& s, PublishOutcome& outcome) {
     // Zero, a negative count or no number at all: nobody is contacted.
-    const std::int32_t count = ReadInt32(keys::FtpServers);
+    const std::int32_t count = ServerEntryCount();
     for (std::int32_t n = 1; n <= count; ++n) {
         if (s.cancelled && s.cancelled())
             return;
@@ -88,7 +88,9 @@ PublishOutcome RunPublishJob(const PublishServices& s) {
         SavePictureAsJpeg(target, GetSetting(keys::ImageFileName), quality, *s.messages);
 
     if (ReadFlag(keys::ImageSaveCopy)) {
-        const QString folder = GetSetting(keys::ImagePath, QDir::currentPath());
+        QString folder = GetSetting(keys::ImagePath, QDir::currentPath());
+        if (folder.isEmpty())
+            folder = QDir::currentPath(); // not the root of the file system
         outcome.archiveWritten =
             SavePictureAsJpeg(target, ArchiveFileName(folder, clock().now()), quality, *s.messages);
     }
