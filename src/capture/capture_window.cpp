@@ -41,11 +41,6 @@ class BusyPointer {
     BusyPointer& operator=(const BusyPointer&) = delete;
 };
 
-// Frames a second that keep the given interval between frames; 0 for no limit.
-int rateForInterval(int intervalMs) {
-    return intervalMs > 0 ? std::max(1, int(std::lround(1000.0 / intervalMs))) : 0;
-}
-
 } // namespace
 
 CaptureWindow::CaptureWindow(MessageSink& messages, VideoWindow* videoWindow, QObject* parent)
@@ -178,7 +173,7 @@ bool CaptureWindow::StartPreview(int framesPerSecond) {
     }
     if (view_)
         view_->hideOverlaySurface();
-    session_->setRate(rateForInterval(interval));
+    session_->setRate(PipelineRate(interval));
     return session_->play();
 }
 
@@ -189,7 +184,7 @@ bool CaptureWindow::StartOverlay() {
         onSessionFailed(QStringLiteral("the camera does not reopen"));
         return false;
     }
-    session_->setRate(rateForInterval(PreviewIntervalMs(ReadPreviewRate())));
+    session_->setRate(PipelineRate(PreviewIntervalMs(ReadPreviewRate())));
     session_->setOverlayWindow(view_->showOverlaySurface(), view_->size());
     if (session_->play())
         return true;

@@ -11,4 +11,8 @@ std::int16_t ReadPreviewRate();
 // below one frame a second. 12 gives 83, 30 gives 33, 7 gives 143.
 int PreviewIntervalMs(int framesPerSecond);
 
+// The pipeline's frame-rate limit that keeps the given interval between frames: at least 1 for any
+// interval (one frame a second stays limited), 0 for no limit (an interval of 0).
+int PipelineRate(int intervalMs);
+
 } // namespace zantrel

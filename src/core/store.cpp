@@ -10,6 +10,7 @@
 #include <QStandardPaths>
 #include <QStringList>
 #include <cstdio>
+#include <sys/stat.h>
 
 namespace zantrel {
 
@@ -21,11 +22,55 @@ void warn(const QString& text) {
     std::fprintf(stderr, "webcam-zantrel: %s\n", qPrintable(text));
 }
 
-// A hand-edited value with an unquoted comma comes back from the INI reader as a list.
-QString asText(const QVariant& v) {
-    if (v.typeId() == QMetaType::QStringList)
-        return v.toStringList().join(QLatin1Char(','));
-    return v.toString();
+// A hand-edited value with an unquoted comma comes back from the INI reader as a list, without the blanks
+// around the commas: such a value is taken from its line as it was typed.
+QString asText(const QVariant& v, const QString& path, const QString& section, const QString& key) {
+    if (v.typeId() != QMetaType::QStringList)
+        return v.toString();
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        QString current;
+        while (!file.atEnd()) {
+            const QString line = QString::fromUtf8(file.readLine()).trimmed();
+            if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']')))
+                current = line.mid(1, line.size() - 2).trimmed();
+            else if (const qsizetype eq = line.indexOf(QLatin1Char('='));
+                     eq > 0 && current == section && line.left(eq).trimmed() == key)
+                return line.mid(eq + 1).trimmed();
+        }
+    }
+    return v.toStringList().join(QLatin1Char(','));
+}
+
+// Creates the missing folders up to `folder` readable by their owner only, whatever the umask: the
+// settings hold passwords.
+void makePrivateFolder(const QString& folder) {
+    QStringList missing;
+    for (QFileInfo f(folder); !f.exists() && !f.isRoot(); f = QFileInfo(f.absolutePath()))
+        missing.prepend(f.absoluteFilePath());
+    for (const QString& path : missing) {
+        const QByteArray name = QFile::encodeName(path);
+        if (::mkdir(name.constData(), 0700) == 0)
+            ::chmod(name.constData(), 0700);
+    }
+}
+
+// The entry number of a server entry key ("PORT00012" is 12), 0 for any other key.
+std::int64_t serverEntryNumber(const QString& key) {
+    static constexpr const keys::SettingKey* fields[] = {
+        &keys::FtpEntryAddress,  &keys::FtpEntryPort,   &keys::FtpEntryLogin,
+        &keys::FtpEntryPassword, &keys::FtpEntryUrl,    &keys::FtpEntryPassive,
+        &keys::FtpEntryAtomic,   &keys::FtpEntryPinned, &keys::FtpEntryKeyFile};
+    for (const keys::SettingKey* field : fields) {
+        const QLatin1String prefix(field->key);
+        if (!key.startsWith(prefix) || key.size() > prefix.size() + 18)
+            continue;
+        bool ok = false;
+        const std::int64_t n = key.mid(prefix.size()).toLongLong(&ok);
+        if (ok && n > 0 && serverEntryKey(*field, n) == key)
+            return n;
+    }
+    return 0;
 }
 
 } // namespace
@@ -63,6 +108,8 @@ void SettingsStore::setAsideUnusableFile(const QString& path, const QString& rea
     // Keep whatever the file holds: move it aside rather than let the next write replace it.
     const QString aside = path + QStringLiteral(".unreadable-") +
                           QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddhhmmss"));
+    if (QFileInfo(path).isFile())
+        QFile::setPermissions(path, kOwnerOnly); // it may hold passwords
     if (QFile::rename(path, aside))
         warn(QStringLiteral(
                  "the settings file %1 %2; it was moved to %3 and the program starts with defaults.")
@@ -76,7 +123,7 @@ void SettingsStore::openLocked(const QString& path) {
     path_ = path;
     reportedWriteFailure_ = false;
     const QFileInfo info(path);
-    QDir().mkpath(info.absolutePath());
+    makePrivateFolder(info.absolutePath());
 
     if (info.exists()) {
         QFile probe(path);
@@ -105,7 +152,17 @@ QString SettingsStore::value(const QString& section, const QString& key, const Q
     ensureOpenLocked();
     settings_->sync(); // picks up changes that another process wrote
     const QVariant v = settings_->value(section + QLatin1Char('/') + key);
-    return v.isValid() ? asText(v) : fallback;
+    return v.isValid() ? asText(v, path_, section, key) : fallback;
+}
+
+QStringList SettingsStore::keys(const QString& section) {
+    std::lock_guard lock(mutex_);
+    ensureOpenLocked();
+    settings_->sync();
+    settings_->beginGroup(section);
+    const QStringList keys = settings_->childKeys();
+    settings_->endGroup();
+    return keys;
 }
 
 bool SettingsStore::setValue(const QString& section, const QString& key, const QString& value) {
@@ -195,6 +252,17 @@ FtpServerEntry ReadServerEntry(std::int64_t entry) {
     e.pinnedKey = field(keys::FtpEntryPinned);
     e.keyFile = field(keys::FtpEntryKeyFile);
     return e;
+}
+
+std::int32_t ServerEntryCount() {
+    const std::int32_t stored = ReadInt32(keys::FtpServers);
+    std::int64_t last = 0;
+    for (const QString& key : SettingsStore::instance().keys(QString::fromLatin1(keys::FtpServers.section))) {
+        const std::int64_t n = serverEntryNumber(key);
+        if (n <= stored && n > last)
+            last = n;
+    }
+    return std::int32_t(last);
 }
 
 QString NumberText(std::int64_t value) {

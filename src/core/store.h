@@ -3,6 +3,7 @@
 #include "core/setting_keys.h"
 
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -25,6 +26,8 @@ class SettingsStore {
     QString path() const;
 
     QString value(const QString& section, const QString& key, const QString& fallback);
+    // The keys the file holds in a section.
+    QStringList keys(const QString& section);
     // True when the value is on disk when this returns.
     bool setValue(const QString& section, const QString& key, const QString& value);
 
@@ -79,6 +82,9 @@ struct FtpServerEntry {
     QString keyFile;    // SFTP: private key file
 };
 FtpServerEntry ReadServerEntry(std::int64_t entry);
+// How many entries to walk: FTP/SERVERS, but no further than the last entry that has any key in the file,
+// so a damaged count (2147483647) does not walk billions of empty entries. 0 for no number or below 1.
+std::int32_t ServerEntryCount();
 
 // Decimal text of a number as stored: no leading zeros, no plus sign.
 QString NumberText(std::int64_t value);

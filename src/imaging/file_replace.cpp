@@ -48,38 +48,93 @@ bool writeAll(int fd, QByteArrayView data) {
     return true;
 }
 
-// Writes the temporary file completely; false (with nothing to clean up but the file) on any error.
-bool writeTemporary(const QByteArray& path, QByteArrayView data, const QByteArray& target) {
-    FileDescriptor fd(::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    if (fd.get() < 0)
-        return false;
-    struct stat existing {};
-    if (::stat(target.constData(), &existing) == 0 && S_ISREG(existing.st_mode))
-        ::fchmod(fd.get(), existing.st_mode & 07777);
-    return writeAll(fd.get(), data) && fd.close();
+// The process's umask, read without changing it (umask() itself would, for every thread).
+mode_t currentUmask() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly))
+        while (!status.atEnd()) {
+            const QByteArray line = status.readLine();
+            if (line.startsWith("Umask:")) {
+                bool ok = false;
+                const uint mask = line.mid(6).trimmed().toUInt(&ok, 8);
+                if (ok)
+                    return mode_t(mask & 0777);
+            }
+        }
+    return 022;
+}
+
+struct Target {
+    QString path;          // where the rename goes: the file itself, links resolved
+    bool exists = false;   // a regular file is there
+    struct stat status {}; // its owner and mode, when it exists
+    QString refusal;
+};
+
+// Follows the links from `file` to the file they name, as the kernel's protected_symlinks rule would in
+// a shared folder: only links that belong to this program's user or to root.
+Target resolve(const QString& file) {
+    Target t;
+    t.path = QFileInfo(file).absoluteFilePath();
+    for (int hops = 0; hops < 40; ++hops) {
+        const QByteArray name = QFile::encodeName(t.path);
+        struct stat st {};
+        if (::lstat(name.constData(), &st) != 0)
+            return t; // a new file (or a missing folder, which the write then reports)
+        if (S_ISREG(st.st_mode)) {
+            t.exists = true;
+            t.status = st;
+            return t;
+        }
+        if (!S_ISLNK(st.st_mode)) {
+            t.refusal = QStringLiteral("%1 is not a regular file; it was left as it is.").arg(t.path);
+            return t;
+        }
+        if (st.st_uid != ::geteuid() && st.st_uid != 0) {
+            t.refusal =
+                QStringLiteral("%1 is a symbolic link of another user; it was not followed.").arg(t.path);
+            return t;
+        }
+        const QString link = QFile::symLinkTarget(t.path);
+        if (link.isEmpty())
+            break;
+        t.path = QFileInfo(link).absoluteFilePath();
+    }
+    t.refusal = QStringLiteral("%1: too many symbolic links.").arg(QFileInfo(file).absoluteFilePath());
+    return t;
 }
 
 } // namespace
 
-bool ReplaceFileContents(const QString& file, QByteArrayView data) {
+ReplaceResult ReplaceFileContents(const QString& file, QByteArrayView data) {
     if (file.isEmpty())
-        return false;
-    QFileInfo info(file);
-    if (info.isSymLink())
-        info = QFileInfo(info.symLinkTarget());
-    if (info.isDir())
-        return false;
+        return {};
+    const Target target = resolve(file);
+    if (!target.refusal.isEmpty())
+        return {false, target.refusal};
 
-    const QByteArray target = QFile::encodeName(info.absoluteFilePath());
+    const QFileInfo info(target.path);
+    const QByteArray finalName = QFile::encodeName(target.path);
     const QString temporaryName = QStringLiteral(".%1.%2.tmp")
                                       .arg(info.fileName())
                                       .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
     const QByteArray temporary = QFile::encodeName(info.absoluteDir().filePath(temporaryName));
 
-    if (writeTemporary(temporary, data, target) && ::rename(temporary.constData(), target.constData()) == 0)
-        return true;
+    FileDescriptor fd(::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (fd.get() < 0)
+        return {};
+    bool ok = writeAll(fd.get(), data);
+    // Run as root, a replaced file keeps its owner.
+    if (ok && target.exists && ::geteuid() == 0 && target.status.st_uid != 0)
+        ok = ::fchown(fd.get(), target.status.st_uid, target.status.st_gid) == 0;
+    if (ok && ::rename(temporary.constData(), finalName.constData()) == 0) {
+        // Only now does the file get its final mode: nobody else could read it while it was written.
+        const mode_t mode = target.exists ? (target.status.st_mode & 07777) : (0666 & ~currentUmask());
+        ::fchmod(fd.get(), mode);
+        return {fd.close(), {}};
+    }
     ::unlink(temporary.constData());
-    return false;
+    return {};
 }
 
 } // namespace zantrel

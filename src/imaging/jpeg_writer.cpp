@@ -53,12 +53,15 @@ bool WriteJpegFile(const cDIBSection& image, const QString& file, int quality, M
     }
     unsigned long size = 0;
     const JpegBuffer jpeg = encode(encoder.get(), image, quality, size);
-    const bool written =
-        jpeg &&
-        ReplaceFileContents(file, QByteArrayView(reinterpret_cast<const char*>(jpeg.get()), qsizetype(size)));
-    if (!written)
-        messages.showMessage(QStringLiteral("Failed to save to JPG"), MessageIcon::Exclamation);
-    return written;
+    const ReplaceResult result =
+        jpeg ? ReplaceFileContents(file,
+                                   QByteArrayView(reinterpret_cast<const char*>(jpeg.get()), qsizetype(size)))
+             : ReplaceResult{};
+    if (!result.replaced)
+        messages.showMessage(result.refusal.isEmpty() ? QStringLiteral("Failed to save to JPG")
+                                                      : result.refusal,
+                             MessageIcon::Exclamation);
+    return result.replaced;
 }
 
 bool SavePictureAsJpeg(const QImage& surface, const QString& file, int quality, MessageSink& messages) {

@@ -51,7 +51,7 @@ namespace {
 
 void uploadToServers(const PublishServices& s, PublishOutcome& outcome) {
     // Zero, a negative count or no number at all: nobody is contacted.
-    const std::int32_t count = ReadInt32(keys::FtpServers);
+    const std::int32_t count = ServerEntryCount();
     for (std::int32_t n = 1; n <= count; ++n) {
         if (s.cancelled && s.cancelled())
             return;
@@ -89,7 +89,9 @@ PublishOutcome RunPublishJob(const PublishServices& s) {
         SavePictureAsJpeg(target, GetSetting(keys::ImageFileName), quality, *s.messages);
 
     if (ReadFlag(keys::ImageSaveCopy)) {
-        const QString folder = GetSetting(keys::ImagePath, QDir::currentPath());
+        QString folder = GetSetting(keys::ImagePath, QDir::currentPath());
+        if (folder.isEmpty())
+            folder = QDir::currentPath(); // not the root of the file system
         const QString archive = ArchiveFileName(folder, clock().now());
         outcome.archiveWritten = SavePictureAsJpeg(target, archive, quality, *s.messages);
         if (outcome.archiveWritten)

@@ -9,33 +9,30 @@ using namespace zantrel;
 class TestPreviewRate : public QObject {
     Q_OBJECT
   private Q_SLOTS:
-    void intervalFromStoredRate_data() {
+    // The stored rate, the interval between preview frames and the limit the pipeline gets (0: none).
+    void rateFromStoreToPipeline_data() {
         QTest::addColumn<QString>("stored");
-        QTest::addColumn<int>("framesPerSecond");
         QTest::addColumn<int>("intervalMs");
-        QTest::newRow("missing: twelve") << QString() << 12 << 83;
-        QTest::newRow("zero") << "0" << 0 << 0;
-        QTest::newRow("empty") << "" << 0 << 0;
-        QTest::newRow("not a number") << "abc" << 0 << 0;
-        QTest::newRow("negative") << "-5" << -5 << 0;
-        QTest::newRow("seven") << "7" << 7 << 143;
-        QTest::newRow("twelve") << "12" << 12 << 83;
-        QTest::newRow("thirty") << "30" << 30 << 33;
-        QTest::newRow("fraction rounds half to even") << "2.5" << 2 << 500;
-        QTest::newRow("overflow reads as the default") << "70000" << 12 << 83;
-        QTest::newRow("one") << "1" << 1 << 1000;
-        QTest::newRow("fast") << "1000" << 1000 << 1;
-        QTest::newRow("faster than a millisecond") << "3000" << 3000 << 0;
+        QTest::addColumn<int>("pipelineRate");
+        QTest::newRow("missing: twelve") << QString() << 83 << 12;
+        QTest::newRow("zero: unlimited") << "0" << 0 << 0;
+        QTest::newRow("negative: unlimited") << "-5" << 0 << 0;
+        QTest::newRow("one a second stays limited") << "1" << 1000 << 1;
+        QTest::newRow("seven") << "7" << 143 << 7;
+        QTest::newRow("thirty") << "30" << 33 << 30;
+        QTest::newRow("fast") << "1000" << 1 << 1000;
+        QTest::newRow("faster than a millisecond") << "3000" << 0 << 0;
     }
-    void intervalFromStoredRate() {
+    void rateFromStoreToPipeline() {
         QFETCH(QString, stored);
-        QFETCH(int, framesPerSecond);
         QFETCH(int, intervalMs);
+        QFETCH(int, pipelineRate);
         test::TempStore store;
         if (!stored.isNull())
             SaveSetting(keys::PrefPreviewRate, stored);
-        QCOMPARE(ReadPreviewRate(), framesPerSecond);
-        QCOMPARE(PreviewIntervalMs(ReadPreviewRate()), intervalMs);
+        const int interval = PreviewIntervalMs(ReadPreviewRate());
+        QCOMPARE(interval, intervalMs);
+        QCOMPARE(PipelineRate(interval), pipelineRate);
     }
 };
 

@@ -12,68 +12,63 @@ std::vector<VideoFormat> formatsOf(const char* capsText) {
     return enumerateFormats(caps.get());
 }
 
-QStringList labels(const std::vector<VideoFormat>& formats) {
-    QStringList out;
-    for (const auto& f : formats)
-        out << f.capsText();
-    return out;
-}
-
 } // namespace
 
 class TestVideoFormats : public QObject {
     Q_OBJECT
   private Q_SLOTS:
-    void fixedValuesAndListsExpand() {
-        const auto formats =
-            formatsOf("video/x-raw,format={YUY2,RGB},width=640,height=480,framerate={30/1,15/1};"
-                      "image/jpeg,width=1280,height=720,framerate=30/1");
-        QCOMPARE(labels(formats), QStringList({
-                                      "video/x-raw,format=YUY2,width=640,height=480,framerate=30/1",
-                                      "video/x-raw,format=YUY2,width=640,height=480,framerate=15/1",
-                                      "video/x-raw,format=RGB,width=640,height=480,framerate=30/1",
-                                      "video/x-raw,format=RGB,width=640,height=480,framerate=15/1",
-                                      "image/jpeg,width=1280,height=720,framerate=30/1",
-                                  }));
-        QCOMPARE(formats.back().label(), QString::fromUtf8("1280 × 720  image/jpeg  30 fps"));
-    }
-
-    void rangesGiveTheCommonValuesInside() {
-        const auto formats =
-            formatsOf("video/x-raw,format=I420,width=[100,700],height=[100,500],framerate=[1/1,20/1]");
+    // What a camera's caps offer: the first and last format and how many. Lists expand, ranges give the
+    // common values inside, duplicates and non-video structures are dropped, ANY/EMPTY offer nothing.
+    void formats_data() {
+        QTest::addColumn<QString>("caps");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("last");
+        QTest::newRow("lists expand")
+            << "video/x-raw,format={YUY2,RGB},width=640,height=480,framerate={30/1,15/1};"
+               "image/jpeg,width=1280,height=720,framerate=30/1"
+            << 5 << "video/x-raw,format=YUY2,width=640,height=480,framerate=30/1"
+            << "image/jpeg,width=1280,height=720,framerate=30/1";
         // Sizes 160x120, 320x240, 352x288, 640x360, 640x480; rates 5, 10, 15.
-        QCOMPARE(formats.size(), std::size_t(15));
-        QCOMPARE(formats.front().capsText(),
-                 QStringLiteral("video/x-raw,format=I420,width=160,height=120,framerate=5/1"));
-        QCOMPARE(formats.back().capsText(),
-                 QStringLiteral("video/x-raw,format=I420,width=640,height=480,framerate=15/1"));
-    }
-
-    void oddRateRangeKeepsItsUpperEnd() {
-        const auto formats = formatsOf("video/x-raw,format=GRAY8,width=320,height=240,framerate=[1/2,3/1]");
-        QCOMPARE(labels(formats),
-                 QStringList({"video/x-raw,format=GRAY8,width=320,height=240,framerate=3/1"}));
-    }
-
-    // Duplicates and non-video structures are dropped; ANY or EMPTY caps offer nothing.
-    void duplicatesAndNonVideoAreDropped() {
-        const auto formats = formatsOf("video/x-raw,format=NV12,width=320,height=240,framerate=10/1;"
-                                       "video/x-raw,format=NV12,width=320,height=240,framerate=10/1;"
-                                       "audio/x-raw,rate=44100");
-        QCOMPARE(formats.size(), std::size_t(1));
-        QVERIFY(formatsOf("ANY").empty());
-        QVERIFY(formatsOf("EMPTY").empty());
-        QVERIFY(enumerateFormats(nullptr).empty());
-    }
-
-    void unlimitedFormatsAreCapped() {
-        QString caps;
+        QTest::newRow("ranges")
+            << "video/x-raw,format=I420,width=[100,700],height=[100,500],framerate=[1/1,20/1]" << 15
+            << "video/x-raw,format=I420,width=160,height=120,framerate=5/1"
+            << "video/x-raw,format=I420,width=640,height=480,framerate=15/1";
+        QTest::newRow("odd rate range keeps its upper end")
+            << "video/x-raw,format=GRAY8,width=320,height=240,framerate=[1/2,3/1]" << 1
+            << "video/x-raw,format=GRAY8,width=320,height=240,framerate=3/1"
+            << "video/x-raw,format=GRAY8,width=320,height=240,framerate=3/1";
+        QTest::newRow("duplicates and audio dropped")
+            << "video/x-raw,format=NV12,width=320,height=240,framerate=10/1;"
+               "video/x-raw,format=NV12,width=320,height=240,framerate=10/1;audio/x-raw,rate=44100"
+            << 1 << "video/x-raw,format=NV12,width=320,height=240,framerate=10/1"
+            << "video/x-raw,format=NV12,width=320,height=240,framerate=10/1";
+        QTest::newRow("ANY") << "ANY" << 0 << QString() << QString();
+        QTest::newRow("EMPTY") << "EMPTY" << 0 << QString() << QString();
+        QString many;
         for (int i = 0; i < 60; ++i)
-            caps += QStringLiteral(
-                        "video/x-raw,format={I420,NV12,YUY2},width=%1,height=%1,framerate={5/1,10/1,30/1};")
+            many += QStringLiteral("video/x-raw,format={I420,NV12,YUY2},width=%1,height=%1,"
+                                   "framerate={5/1,10/1,30/1};")
                         .arg(100 + i);
+        QTest::newRow("capped at 400")
+            << many << 400 << "video/x-raw,format=I420,width=100,height=100,framerate=5/1"
+            << "video/x-raw,format=NV12,width=144,height=144,framerate=5/1";
+    }
+    void formats() {
+        QFETCH(QString, caps);
+        QFETCH(int, count);
+        QFETCH(QString, first);
+        QFETCH(QString, last);
         const auto formats = formatsOf(caps.toUtf8().constData());
-        QCOMPARE(formats.size(), std::size_t(400));
+        QCOMPARE(int(formats.size()), count);
+        QCOMPARE(formats.empty() ? QString() : formats.front().capsText(), first);
+        QCOMPARE(formats.empty() ? QString() : formats.back().capsText(), last);
+    }
+
+    void labelAndNoCaps() {
+        const auto formats = formatsOf("image/jpeg,width=1280,height=720,framerate=30/1");
+        QCOMPARE(formats.back().label(), QString::fromUtf8("1280 × 720  image/jpeg  30 fps"));
+        QVERIFY(enumerateFormats(nullptr).empty());
     }
 };
 

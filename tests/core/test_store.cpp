@@ -25,6 +25,11 @@ QString pythonRead(const QString& path, const QString& section, const QString& k
     return QString::fromUtf8(p.readAllStandardOutput());
 }
 
+mode_t modeOf(const QString& path) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 0777 : 07777;
+}
+
 QByteArray readFile(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
@@ -53,30 +58,51 @@ class TestStore : public QObject {
                 values[i]);
     }
 
-    void absentKeysReadAsTheReadersDefault() {
-        TempStore store;
-        QCOMPARE(GetSetting(QStringLiteral("FTP"), QStringLiteral("NOPE")), QString());
-        QCOMPARE(GetSetting(keys::ImageFileName), QStringLiteral("webcam.jpg"));
-        QCOMPARE(ReadInt16(keys::PrefPreviewRate), std::int16_t(12));
-        QVERIFY(ReadFlag(keys::PrefAutoHangUp));
-        QVERIFY(!ReadFlag(keys::FtpUploadAtJob));
-        QVERIFY(ReadFlag(keys::FtpUploadAtDialog));
-        QCOMPARE(ReadInt32(keys::ImageTimeColor), 16777215);
-        QCOMPARE(GetSetting(keys::FirstTime), QStringLiteral("YES"));
-        // Reading never writes.
-        QVERIFY(readFile(store.storePath()).trimmed().isEmpty());
-    }
-
-    void overflowingValuesFallBackToTheDefault() {
+    // Overflow at a reader's width gives the key's default, never a wrapped number.
+    void numbersAtTheReadersWidth() {
         TempStore store;
         SaveSetting(keys::PrefPreviewRate, QStringLiteral("40000"));
         QCOMPARE(ReadInt16(keys::PrefPreviewRate), std::int16_t(12));
-        SaveSetting(keys::FtpServers, QStringLiteral("1e400"));
-        QCOMPARE(ReadInt32(keys::FtpServers), 0);
         SaveSetting(keys::VfwIndex, QStringLiteral("&HFFFFFFFF"));
         QCOMPARE(ReadInt32(keys::VfwIndex), -1);
-        SaveSetting(keys::PrefPreviewRate, QStringLiteral("7.5"));
-        QCOMPARE(ReadInt16(keys::PrefPreviewRate), std::int16_t(8));
+    }
+
+    // The count of servers stops at the last entry that has any key.
+    void serverCountIsBounded_data() {
+        QTest::addColumn<QString>("servers");
+        QTest::addColumn<QStringList>("keys");
+        QTest::addColumn<int>("count");
+        const QStringList two{QStringLiteral("ADDRESS00001"), QStringLiteral("PORT00002")};
+        QTest::newRow("largest count, two entries") << "2147483647" << two << 2;
+        QTest::newRow("beyond 32 bits") << "1e400" << two << 0;
+        QTest::newRow("count below the entries") << "1" << two << 1;
+        QTest::newRow("a gap is still walked") << "5" << QStringList{"URL00001", "KEYFILE00003"} << 3;
+        QTest::newRow("no entries") << "3" << QStringList{} << 0;
+        QTest::newRow("negative") << "-1" << two << 0;
+        QTest::newRow("no number") << "abc" << two << 0;
+        QTest::newRow("unpadded keys are no entry") << "9" << QStringList{"ADDRESS1", "PORT0002"} << 0;
+        QTest::newRow("six digits") << "100000" << QStringList{"PASSWORD100000"} << 100000;
+    }
+    void serverCountIsBounded() {
+        QFETCH(QString, servers);
+        QFETCH(QStringList, keys);
+        QFETCH(int, count);
+        TempStore store;
+        SaveSetting(keys::FtpServers, servers);
+        for (const QString& key : keys)
+            store.set("FTP", key, QStringLiteral("x"));
+        QCOMPARE(ServerEntryCount(), count);
+    }
+
+    // A value typed by hand with a comma and no quotes reads as it was typed.
+    void unquotedCommaIsKept() {
+        TempStore store;
+        QFile f(store.storePath());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[IMAGE]\nTEXTSTRING=Garden, north side\nFILENAME=a,b.jpg\n");
+        f.close();
+        QCOMPARE(GetSetting(keys::ImageTextString, QString()), QStringLiteral("Garden, north side"));
+        QCOMPARE(GetSetting(keys::ImageFileName), QStringLiteral("a,b.jpg"));
     }
 
     void serverEntryKeysAndFields() {
@@ -111,9 +137,7 @@ class TestStore : public QObject {
     void fileIsOwnerOnlyAndWrittenThrough() {
         TempStore store;
         QVERIFY(SaveSetting(keys::PrefPassword, QStringLiteral("hunter2")));
-        struct stat st {};
-        QCOMPARE(::stat(QFile::encodeName(store.storePath()).constData(), &st), 0);
-        QCOMPARE(st.st_mode & 0777, mode_t(0600));
+        QCOMPARE(modeOf(store.storePath()), mode_t(0600));
         // Another process sees the value as soon as SaveSetting has returned...
         QCOMPARE(pythonRead(store.storePath(), QStringLiteral("PREF"), QStringLiteral("PASSWORD")),
                  QStringLiteral("hunter2"));
@@ -136,6 +160,7 @@ class TestStore : public QObject {
             QFile f(path);
             QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
             f.write(garbage);
+            f.setPermissions(f.permissions() | QFile::ReadOther);
         }
         SettingsStore::instance().open(path);
         QCOMPARE(GetSetting(keys::PrefAutoRun), QStringLiteral("0"));
@@ -143,7 +168,18 @@ class TestStore : public QObject {
         const QStringList aside =
             QDir(QFileInfo(path).absolutePath()).entryList({QStringLiteral("KALDOR.ini.unreadable-*")});
         QCOMPARE(aside.size(), 1);
-        QCOMPARE(readFile(QFileInfo(path).absolutePath() + QLatin1Char('/') + aside.first()), garbage);
+        const QString asidePath = QFileInfo(path).absolutePath() + QLatin1Char('/') + aside.first();
+        QCOMPARE(readFile(asidePath), garbage);
+        QCOMPARE(modeOf(asidePath), mode_t(0600));
+    }
+
+    void newSettingsFolderIsOwnerOnlyWhateverTheUmask() {
+        TempStore store;
+        const mode_t previous = ::umask(0);
+        SettingsStore::instance().open(store.dir() + QStringLiteral("/fresh/KALDOR/KALDOR.ini"));
+        ::umask(previous);
+        QCOMPARE(modeOf(store.dir() + QStringLiteral("/fresh")), mode_t(0700));
+        QCOMPARE(modeOf(store.dir() + QStringLiteral("/fresh/KALDOR")), mode_t(0700));
     }
 
     void unreadableFileDoesNotStopTheProgram() {
@@ -154,7 +190,6 @@ class TestStore : public QObject {
         QVERIFY(QDir().mkpath(path));
         SettingsStore::instance().open(path);
         QCOMPARE(GetSetting(keys::ImageFileName), QStringLiteral("webcam.jpg"));
-        SaveSetting(keys::ImageFileName, QStringLiteral("x.jpg")); // must not crash, whatever it returns
     }
 };
 

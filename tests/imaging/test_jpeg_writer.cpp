@@ -10,6 +10,7 @@
 #include <csignal>
 #include <optional>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <thread>
 #include <turbojpeg.h>
 
@@ -27,6 +28,11 @@ QImage scene(int width, int height) {
             image.setPixel(x, y, y < height / 2 ? qRgb(220, shade, 30) : qRgb(30, shade, 220));
         }
     return image;
+}
+
+mode_t modeOf(const QString& file) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(file).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
 QByteArray contents(const QString& file) {
@@ -134,52 +140,71 @@ class TestJpegWriter : public QObject {
         QCOMPARE(contents(file), expected);
     }
 
-    // Replacing goes through a link to the file it points at, keeps the file's permissions and leaves no
-    // temporary file.
+    // Replacing goes through our own link to the file it points at and keeps the file's permissions; a new
+    // file gets 0666 less the umask. No temporary file is left.
     void replacesAnExistingFile() {
         const QString file = path(QStringLiteral("webcam.jpg"));
         QFile old(file);
         QVERIFY(old.open(QIODevice::WriteOnly));
         old.write(QByteArray(100000, 'x'));
         old.close();
-        const auto mode = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup;
-        QVERIFY(old.setPermissions(mode));
+        QVERIFY(::chmod(QFile::encodeName(file).constData(), 0640) == 0);
         const QString link = path(QStringLiteral("link.jpg"));
         QVERIFY(QFile::link(file, link));
         MessageRecorder messages;
         QVERIFY(SavePictureAsJpeg(scene(64, 48), link, 50, messages));
         QCOMPARE(decode(file).size(), QSize(64, 48));
         QVERIFY(QFileInfo(link).isSymLink());
-        QCOMPARE(QFileInfo(file).permissions() & ~QFileDevice::Permissions(0x0F00), mode); // no "user" bits
+        QCOMPARE(modeOf(file), mode_t(0640));
+        const mode_t previous = ::umask(022);
+        QVERIFY(SavePictureAsJpeg(scene(8, 8), path(QStringLiteral("new.jpg")), 50, messages));
+        ::umask(previous);
+        QCOMPARE(modeOf(path(QStringLiteral("new.jpg"))), mode_t(0644));
         QCOMPARE(QDir(dir_.path()).entryList({QStringLiteral(".*tmp")}, QDir::Files | QDir::Hidden),
                  QStringList());
     }
 
-    // Every failure gives the two messages in order, leaves the folder as it was (no temporary file) and
-    // the previous file byte for byte. "plain" is an existing file holding "previous"; a size limit
-    // stands for a full disk.
+    // Every failure gives two messages, the reason and "Error writing …", leaves the folder as it was (no
+    // temporary file) and every file there as it was: "plain" holds "previous", "fifo" is a FIFO (never
+    // opened: that would hang), "shared" is a sticky folder open to all where another user's link points
+    // at "plain". A size limit stands for a full disk.
     void failuresTellTheUserAndKeepThePreviousFile_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<bool>("emptyPicture");
         QTest::addColumn<int>("sizeLimit");
-        QTest::newRow("missing folder") << QStringLiteral("missing/webcam.jpg") << false << 0;
-        QTest::newRow("folder is a file") << QStringLiteral("plain/webcam.jpg") << false << 0;
-        QTest::newRow("name is a folder") << QStringLiteral("folder") << false << 0;
-        QTest::newRow("empty name") << QString() << false << 0;
-        QTest::newRow("empty picture") << QStringLiteral("plain") << true << 0;
-        QTest::newRow("disk full") << QStringLiteral("plain") << false << 2000;
+        QTest::addColumn<QString>("reason"); // the first message after the file's path
+        const QString failed = QStringLiteral("Failed to save to JPG");
+        const QString notRegular = QStringLiteral(" is not a regular file; it was left as it is.");
+        QTest::newRow("missing folder") << QStringLiteral("missing/webcam.jpg") << false << 0 << failed;
+        QTest::newRow("folder is a file") << QStringLiteral("plain/webcam.jpg") << false << 0 << failed;
+        QTest::newRow("empty name") << QString() << false << 0 << failed;
+        QTest::newRow("empty picture") << QStringLiteral("plain") << true << 0 << failed;
+        QTest::newRow("disk full") << QStringLiteral("plain") << false << 2000 << failed;
+        QTest::newRow("name is a folder") << QStringLiteral("folder") << false << 0 << notRegular;
+        QTest::newRow("FIFO") << QStringLiteral("fifo") << false << 0 << notRegular;
+        QTest::newRow("another user's link in a shared folder")
+            << QStringLiteral("shared/webcam.jpg") << false << 0
+            << QStringLiteral(" is a symbolic link of another user; it was not followed.");
     }
     void failuresTellTheUserAndKeepThePreviousFile() {
         QFETCH(QString, name);
         QFETCH(bool, emptyPicture);
         QFETCH(int, sizeLimit);
+        QFETCH(QString, reason);
         QTemporaryDir work;
         QDir here(work.path());
-        QVERIFY(here.mkdir(QStringLiteral("folder")));
+        QVERIFY(here.mkdir(QStringLiteral("folder")) && here.mkdir(QStringLiteral("shared")));
         QFile plain(here.filePath(QStringLiteral("plain")));
         QVERIFY(plain.open(QIODevice::WriteOnly));
         plain.write("previous");
         plain.close();
+        const QByteArray fifo = QFile::encodeName(here.filePath(QStringLiteral("fifo")));
+        QVERIFY(::mkfifo(fifo.constData(), 0644) == 0);
+        const QByteArray shared = QFile::encodeName(here.filePath(QStringLiteral("shared")));
+        QVERIFY(::chmod(shared.constData(), 01777) == 0);
+        const QByteArray link = shared + "/webcam.jpg";
+        QVERIFY(::symlink("../plain", link.constData()) == 0 &&
+                ::lchown(link.constData(), 65534, 65534) == 0);
         const auto entries = [&] {
             return here.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
         };
@@ -193,11 +218,17 @@ class TestJpegWriter : public QObject {
                 QVERIFY(limit.emplace(rlim_t(sizeLimit)).ok);
             QVERIFY(!SavePictureAsJpeg(emptyPicture ? QImage() : scene(640, 480), file, 100, messages));
         }
-        QCOMPARE(messages.texts(),
-                 (QStringList{"Failed to save to JPG", "Error writing " + file + "JPEG File."}));
+        const QString first = reason.startsWith(QLatin1Char(' ')) ? file + reason : reason;
+        QCOMPARE(messages.texts(), (QStringList{first, "Error writing " + file + "JPEG File."}));
         QCOMPARE(entries(), before);
         QCOMPARE(contents(here.filePath(QStringLiteral("plain"))), QByteArray("previous"));
         QVERIFY(QFileInfo(here.filePath(QStringLiteral("folder"))).isDir());
+        struct stat st {};
+        QVERIFY(::lstat(fifo.constData(), &st) == 0 && S_ISFIFO(st.st_mode));
+        QVERIFY(::lstat(link.constData(), &st) == 0 && S_ISLNK(st.st_mode));
+        QCOMPARE(QDir(QString::fromLocal8Bit(shared))
+                     .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList{QStringLiteral("webcam.jpg")});
     }
 };
 

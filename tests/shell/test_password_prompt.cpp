@@ -36,54 +36,49 @@ bool answer(MessageRecorder& messages, const std::function<void(QLineEdit*)>& ty
 class TestPasswordPrompt : public QObject {
     Q_OBJECT
   private Q_SLOTS:
-    void rightPasswordIsAccepted() {
+    // What is typed (\b is a backspace) and the key that ends the prompt, against the stored password.
+    void answers_data() {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<bool>("refusedWithMessage");
+        QTest::newRow("right") << "Gate7"
+                               << "Gate7" << int(Qt::Key_Return) << true << false;
+        QTest::newRow("wrong case") << "Gate7"
+                                    << "gate7" << int(Qt::Key_Return) << false << true;
+        QTest::newRow("extra character") << "Gate7"
+                                         << "Gate7x" << int(Qt::Key_Return) << false << true;
+        QTest::newRow("escape") << "Gate7"
+                                << "Gate7" << int(Qt::Key_Escape) << false << false;
+        QTest::newRow("empty, untouched") << ""
+                                          << "" << int(Qt::Key_Return) << false << true;
+        QTest::newRow("empty, changed") << ""
+                                        << "a\b" << int(Qt::Key_Return) << true << false;
+    }
+    void answers() {
+        QFETCH(QString, stored);
+        QFETCH(QString, typed);
+        QFETCH(int, key);
+        QFETCH(bool, accepted);
+        QFETCH(bool, refusedWithMessage);
         TempStore store;
-        SaveSetting(keys::PrefPassword, QStringLiteral("Gate7"));
+        SaveSetting(keys::PrefPassword, stored);
         MessageRecorder messages;
-        QVERIFY(answer(messages, [](QLineEdit* box) {
-            QTest::keyClicks(box, QStringLiteral("Gate7"));
-            QTest::keyClick(box, Qt::Key_Return);
-        }));
-        QVERIFY(messages.texts().isEmpty());
-    }
-
-    void wrongCaseOrExtraCharacterIsRefusedWithAMessage() {
-        TempStore store;
-        SaveSetting(keys::PrefPassword, QStringLiteral("Gate7"));
-        for (const QString& typed : {QStringLiteral("gate7"), QStringLiteral("Gate7x")}) {
-            MessageRecorder messages;
-            QVERIFY(!answer(messages, [typed](QLineEdit* box) {
-                QTest::keyClicks(box, typed);
-                QTest::keyClick(box, Qt::Key_Return);
-            }));
-            QCOMPARE(messages.texts(), QStringList{QStringLiteral("Incorrect Password.")});
-            QCOMPARE(messages.icons().value(0), MessageIcon::Critical);
-        }
-    }
-
-    void escapeRefusesWithoutAMessage() {
-        TempStore store;
-        SaveSetting(keys::PrefPassword, QStringLiteral("Gate7"));
-        MessageRecorder messages;
-        QVERIFY(!answer(messages, [](QLineEdit* box) {
-            QTest::keyClicks(box, QStringLiteral("Gate7"));
-            QTest::keyClick(box, Qt::Key_Escape);
-        }));
-        QVERIFY(messages.texts().isEmpty());
-    }
-
-    void emptyPasswordNeedsAChange() {
-        TempStore store; // no password stored
-        MessageRecorder untouched;
-        QVERIFY(!answer(untouched, [](QLineEdit* box) { QTest::keyClick(box, Qt::Key_Return); }));
-        QCOMPARE(untouched.texts(), QStringList{QStringLiteral("Incorrect Password.")});
-
-        MessageRecorder changed;
-        QVERIFY(answer(changed, [](QLineEdit* box) {
-            QTest::keyClicks(box, QStringLiteral("a"));
-            QTest::keyClick(box, Qt::Key_Backspace);
-            QTest::keyClick(box, Qt::Key_Return);
-        }));
+        QCOMPARE(answer(messages,
+                        [&](QLineEdit* box) {
+                            for (QChar c : typed)
+                                if (c == u'\b')
+                                    QTest::keyClick(box, Qt::Key_Backspace);
+                                else
+                                    QTest::keyClicks(box, QString(c));
+                            QTest::keyClick(box, Qt::Key(key));
+                        }),
+                 accepted);
+        QCOMPARE(messages.texts(),
+                 refusedWithMessage ? QStringList{QStringLiteral("Incorrect Password.")} : QStringList());
+        if (refusedWithMessage)
+            QCOMPARE(messages.icons().first(), MessageIcon::Critical);
     }
 
     void onlyExactlyOneAsksForThePassword() {

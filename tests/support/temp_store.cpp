@@ -3,6 +3,7 @@
 #include "core/store.h"
 
 #include <QDir>
+#include <QFile>
 
 namespace zantrel::test {
 
@@ -22,6 +23,37 @@ QString TempStore::storePath() const {
 
 void TempStore::set(const char* section, const QString& key, const QString& value) {
     SaveSetting(QString::fromLatin1(section), key, value);
+}
+
+} // namespace zantrel::test
+
+namespace zantrel::test {
+
+ProgramHome::ProgramHome(const QString& camera) : camera_(camera) {}
+
+void ProgramHome::writeSettings(const QByteArray& ini) const {
+    QDir().mkpath(dir_.filePath(QStringLiteral("KALDOR")));
+    QFile f(dir_.filePath(QStringLiteral("KALDOR/KALDOR.ini")));
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        f.write(ini);
+}
+
+QByteArray ProgramHome::settings() const {
+    QFile f(dir_.filePath(QStringLiteral("KALDOR/KALDOR.ini")));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void ProgramHome::prepare(QProcess& process) const {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_.path());
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    if (camera_.isEmpty())
+        env.remove(QStringLiteral("WEBCAM_ZANTREL_TEST_CAMERA"));
+    else
+        env.insert(QStringLiteral("WEBCAM_ZANTREL_TEST_CAMERA"), camera_);
+    process.setProcessEnvironment(env);
+    process.setWorkingDirectory(dir_.path());
+    process.setProgram(QStringLiteral(ZANTREL_BINARY));
 }
 
 } // namespace zantrel::test

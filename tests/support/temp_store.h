@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -18,6 +19,23 @@ class TempStore {
   private:
     QTemporaryDir dir_;
     QString previousCwd_;
+};
+
+// A temporary home for the built program run as a process: its settings folder, current folder and
+// environment (offscreen, the test camera unless `camera` is empty).
+class ProgramHome {
+  public:
+    explicit ProgramHome(
+        const QString& camera = QStringLiteral("videotestsrc ! video/x-raw,width=320,height=240"));
+    QString path() const { return dir_.path(); }
+    void writeSettings(const QByteArray& ini) const;
+    QByteArray settings() const;
+    // A process of the program, not yet started, that lives in this home.
+    void prepare(QProcess& process) const;
+
+  private:
+    QTemporaryDir dir_;
+    QString camera_;
 };
 
 } // namespace zantrel::test

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds everything with AddressSanitizer (leak checks included) and UndefinedBehaviorSanitizer in
+# build-asan and runs the whole test suite there: memory faults, undefined behaviour and leaks fail.
+# Run after scripts/test.sh, which installs the packages.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZANTREL_SANITIZE=ON "${launcher[@]}" >/dev/null
+cmake --build build-asan -j"$(nproc)"
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=0"
+export LSAN_OPTIONS="suppressions=$root/tests/sanitizer/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS="suppressions=$root/tests/sanitizer/ubsan.supp:print_stacktrace=1:halt_on_error=1"
+cd build-asan
+# Slower under the sanitizers: a longer limit per test program.
+ctest --output-on-failure --timeout 600 -j2
