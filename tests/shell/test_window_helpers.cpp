@@ -1,10 +1,8 @@
 #include "shell/browse_for_folder.h"
 #include "shell/drag_window.h"
 
-#include <QLabel>
 #include <QMouseEvent>
 #include <QTest>
-#include <QToolButton>
 
 using namespace zantrel;
 
@@ -23,90 +21,70 @@ void sendMouse(QWidget* w, QEvent::Type type, Qt::MouseButton button, QPoint glo
 class TestWindowHelpers : public QObject {
     Q_OBJECT
   private Q_SLOTS:
-    void browseForFolder_data() {
-        QTest::addColumn<QString>("chosen");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("folder") << "/home/ann/pictures"
-                                << "/home/ann/pictures/";
-        QTest::newRow("trailing slashes") << "/home/ann/pictures//"
-                                          << "/home/ann/pictures/";
-        QTest::newRow("root") << "/"
-                              << "/";
-        // Longer than the 260 characters a fixed path buffer would hold: returned whole.
-        const QString deep = QStringLiteral("/srv/") + QString(300, QLatin1Char('d'));
-        QTest::newRow("long path") << deep << deep + QLatin1Char('/');
-        QTest::newRow("cancel") << ""
-                                << "!CANCEL!";
-    }
+    // The chooser's folder comes back with exactly one trailing "/" and whole; a cancel as "!CANCEL!".
     void browseForFolder() {
-        QFETCH(QString, chosen);
-        QFETCH(QString, expected);
+        const QString deep =
+            QStringLiteral("/srv/") + QString(300, QLatin1Char('d')); // past a 260-char buffer
+        const QStringList chosen = {"/home/ann/pictures", "/home/ann/pictures//", "/", deep, ""};
+        const QStringList expected = {"/home/ann/pictures/", "/home/ann/pictures/", "/", deep + "/",
+                                      "!CANCEL!"};
         QWidget owner;
-        QWidget* seenOwner = nullptr;
-        QString seenTitle;
-        SetFolderChooser([&](QWidget* o, const QString& title) {
-            seenOwner = o;
-            seenTitle = title;
-            return chosen;
-        });
-        QCOMPARE(BrowseForFolder(&owner), expected);
-        SetFolderChooser({});
-        QCOMPARE(seenOwner, &owner);
-        QCOMPARE(seenTitle, QStringLiteral("Click On a directory and it's path will be saved image files."));
-    }
-
-    // Where the platform refuses to move the window (offscreen, a bare X server) it follows the mouse.
-    void dragFollowsTheMouseWithTheRightButtons() {
-        QWidget window;
-        window.setGeometry(100, 100, 200, 150);
-        auto* leftOnly = new QWidget(&window);
-        auto* anyButton = new QWidget(&window);
-        WindowDrag::attach(leftOnly);
-        WindowDrag::attach(anyButton, &window, Qt::AllButtons);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-
-        struct Case {
-            QWidget* handle;
-            Qt::MouseButton button;
-            QPoint moved;
-        };
-        for (const Case& c :
-             {Case{leftOnly, Qt::RightButton, {0, 0}}, Case{leftOnly, Qt::LeftButton, {30, -20}},
-              Case{anyButton, Qt::RightButton, {30, -20}}}) {
-            const QPoint before = window.pos();
-            const QPoint start = c.handle->mapToGlobal(QPoint(5, 5));
-            sendMouse(c.handle, QEvent::MouseButtonPress, c.button, start);
-            sendMouse(c.handle, QEvent::MouseMove, c.button, start + QPoint(30, -20));
-            sendMouse(c.handle, QEvent::MouseButtonRelease, c.button, start + QPoint(30, -20));
-            sendMouse(c.handle, QEvent::MouseMove, c.button, start + QPoint(90, 90));
-            QCOMPARE(window.pos(), before + c.moved);
+        for (qsizetype i = 0; i < chosen.size(); ++i) {
+            QString seen;
+            SetFolderChooser([&](QWidget* o, const QString& title) {
+                seen = o == &owner ? title : QString();
+                return chosen[i];
+            });
+            QCOMPARE(BrowseForFolder(&owner), expected[i]);
+            QCOMPARE(seen, QStringLiteral("Click On a directory and it's path will be saved image files."));
         }
+        SetFolderChooser({});
     }
 
-    void frameEdgesResize_data() {
+    // Where the platform refuses to move or size the window (offscreen, a bare X server) it follows the
+    // mouse: dragged by its handles with their buttons, sized from its edges; the release ends both.
+    void windowFollowsTheMouse_data() {
         QTest::addColumn<QPoint>("pressAt");
+        QTest::addColumn<int>("button");
         QTest::addColumn<QPoint>("delta");
         QTest::addColumn<QRect>("expected");
-        QTest::newRow("right edge") << QPoint(198, 70) << QPoint(40, 10) << QRect(100, 100, 240, 150);
-        QTest::newRow("bottom left corner") << QPoint(1, 148) << QPoint(-20, 30) << QRect(80, 100, 220, 180);
+        QTest::newRow("left-only handle, right button")
+            << QPoint(45, 45) << int(Qt::RightButton) << QPoint(30, -20) << QRect(100, 100, 200, 150);
+        QTest::newRow("left-only handle, left button")
+            << QPoint(45, 45) << int(Qt::LeftButton) << QPoint(30, -20) << QRect(130, 80, 200, 150);
+        QTest::newRow("any-button handle")
+            << QPoint(115, 45) << int(Qt::RightButton) << QPoint(30, -20) << QRect(130, 80, 200, 150);
+        QTest::newRow("right edge") << QPoint(198, 70) << int(Qt::LeftButton) << QPoint(40, 10)
+                                    << QRect(100, 100, 240, 150);
+        QTest::newRow("bottom left corner")
+            << QPoint(1, 148) << int(Qt::LeftButton) << QPoint(-20, 30) << QRect(80, 100, 220, 180);
         QTest::newRow("top edge, held at the minimum")
-            << QPoint(90, 0) << QPoint(0, 120) << QRect(100, 150, 200, 100);
+            << QPoint(90, 0) << int(Qt::LeftButton) << QPoint(0, 120) << QRect(100, 150, 200, 100);
     }
-    void frameEdgesResize() {
+    void windowFollowsTheMouse() {
         QFETCH(QPoint, pressAt);
+        QFETCH(int, button);
         QFETCH(QPoint, delta);
         QFETCH(QRect, expected);
         QWidget window;
         window.setMinimumSize(120, 100);
         window.setGeometry(100, 100, 200, 150);
+        auto* leftOnly = new QWidget(&window);
+        auto* anyButton = new QWidget(&window);
+        leftOnly->setGeometry(40, 40, 50, 50);
+        anyButton->setGeometry(110, 40, 50, 50);
+        WindowDrag::attach(leftOnly);
+        WindowDrag::attach(anyButton, &window, Qt::AllButtons);
         FrameResizer::attach(&window);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QWidget* target = window.childAt(pressAt) ? window.childAt(pressAt) : &window;
         const QPoint start = window.mapToGlobal(pressAt);
-        sendMouse(&window, QEvent::MouseButtonPress, Qt::LeftButton, start);
-        sendMouse(&window, QEvent::MouseMove, Qt::LeftButton, start + delta);
-        sendMouse(&window, QEvent::MouseButtonRelease, Qt::LeftButton, start + delta);
+        const auto b = Qt::MouseButton(button);
+        sendMouse(target, QEvent::MouseButtonPress, b, start);
+        sendMouse(target, QEvent::MouseMove, b, start + delta);
+        sendMouse(target, QEvent::MouseButtonRelease, b, start + delta);
+        sendMouse(target, QEvent::MouseMove, b, start + 3 * delta);
         QCOMPARE(window.geometry(), expected);
     }
 };
