@@ -9,22 +9,18 @@
 #include "shell/caption_row.h"
 #include "support/temp_store.h"
 
-#include <QDateTime>
-#include <QDir>
-#include <QLabel>
-#include <QListView>
-#include <QPainter>
-#include <QPointer>
-#include <QSemaphore>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QUrl>
+#include <QtTest>
+#include <QtWidgets>
 #include <atomic>
 
 using namespace zantrel;
 
 namespace {
+
+void touch(const QString& path, const QDateTime& time) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite) && file.setFileTime(time, QFileDevice::FileModificationTime));
+}
 
 // A picture whose left half is red and right half blue, written as `name` into `dir`, an hour old
 // unless `age` says otherwise.
@@ -34,9 +30,7 @@ QString writePicture(const QDir& dir, const QString& name, int ageSeconds = 3600
     QPainter(&image).fillRect(0, 0, size.width() / 2, size.height(), Qt::red);
     const QString path = dir.filePath(name);
     image.save(path, name.endsWith(QLatin1String(".bmp"), Qt::CaseInsensitive) ? "BMP" : "JPEG", 95);
-    QFile file(path);
-    file.open(QIODevice::ReadWrite);
-    file.setFileTime(QDateTime::currentDateTime().addSecs(-ageSeconds), QFileDevice::FileModificationTime);
+    touch(path, QDateTime::currentDateTime().addSecs(-ageSeconds));
     return path;
 }
 
@@ -160,39 +154,34 @@ class TestGallery : public QObject {
         Rig rig;
         auto gallery = rig.open();
         const QSize normal = gallery->size();
-        gallery->captionClicked(QStringLiteral("maxres"));
-        QTRY_VERIFY(gallery->isMaximized());
-        QCOMPARE(CaptionPictureName(gallery->caption()->button(QStringLiteral("maxres"))),
-                 QStringLiteral("restore"));
-        gallery->captionClicked(QStringLiteral("maxres"));
-        QTRY_VERIFY(!gallery->isMaximized());
-        QCOMPARE(CaptionPictureName(gallery->caption()->button(QStringLiteral("maxres"))),
-                 QStringLiteral("maximize"));
+        for (const auto& [maximized, picture] : {std::pair{true, "restore"}, std::pair{false, "maximize"}}) {
+            gallery->captionClicked(QStringLiteral("maxres"));
+            QTRY_COMPARE(gallery->isMaximized(), maximized);
+            QCOMPARE(CaptionPictureName(gallery->caption()->button(QStringLiteral("maxres"))),
+                     QLatin1String(picture));
+        }
         QTRY_COMPARE(gallery->size(), normal);
         gallery->resize(100, 50);
         QCOMPARE(gallery->size(), QSize(250, 200));
     }
 
     void undecodableFilesGetThePlaceholderAndStillOpen_data() {
-        QTest::addColumn<QByteArray>("content");
-        QTest::newRow("empty") << QByteArray();
+        QTest::addColumn<QByteArray>("content"); // null: a good picture cut short instead
+        QTest::newRow("empty") << QByteArray("");
         QTest::newRow("not a picture") << QByteArray("plain text, not a picture");
         QTest::newRow("corrupt") << QByteArray("\xff\xd8\xff\xe0garbage garbage garbage");
-        QTest::newRow("cut short") << QByteArray(); // most of a real JPEG, filled in below
+        QTest::newRow("cut short") << QByteArray();
     }
     void undecodableFilesGetThePlaceholderAndStillOpen() {
         QFETCH(QByteArray, content);
         Rig rig;
-        const QString good = writePicture(rig.dir(), QStringLiteral("a.jpg"));
-        if (QByteArray(QTest::currentDataTag()) == "cut short") {
-            QFile file(good);
-            file.open(QIODevice::ReadOnly);
-            content = file.readAll();
-            content.chop(int(content.size() / 10)); // into the picture data, past the header
-        }
-        QFile bad(rig.dir().filePath(QStringLiteral("b.jpg")));
-        QVERIFY(bad.open(QIODevice::WriteOnly));
-        bad.write(content);
+        QFile bad(writePicture(rig.dir(), QStringLiteral("b.jpg")));
+        writePicture(rig.dir(), QStringLiteral("a.jpg"));
+        QVERIFY(bad.open(QIODevice::ReadWrite));
+        if (content.isNull()) // into the picture data, past the header
+            QVERIFY(bad.resize(bad.size() * 9 / 10));
+        else
+            QVERIFY(bad.resize(0) && bad.write(content) == content.size());
         bad.close();
         auto gallery = rig.open();
         waitForFill(*gallery);
@@ -224,18 +213,13 @@ class TestGallery : public QObject {
 
         QCOMPARE(fill(), 1); // only the recent file is decoded again
 
-        QFile picture(path);
-        picture.open(QIODevice::ReadWrite);
         const QDateTime later = QDateTime::currentDateTime().addSecs(-60);
-        picture.setFileTime(later, QFileDevice::FileModificationTime);
+        touch(path, later);
         QCOMPARE(fill(), 2);
         QCOMPARE(ReadPngText(entry).value(QStringLiteral("Thumb::MTime")),
                  QString::number(later.toSecsSinceEpoch()));
 
-        QFile damaged(entry);
-        damaged.open(QIODevice::ReadWrite);
-        damaged.resize(damaged.size() - 20);
-        damaged.close();
+        QVERIFY(QFile::resize(entry, QFileInfo(entry).size() - 20));
         QCOMPARE(fill(), 2);
         QVERIFY(!QImage(entry).isNull());
     }

@@ -1,45 +1,24 @@
 // The settings dialog over a real capture window: loading, confirming, cancelling, the timer controls,
-// the device page and the start-up entry.
+// the device page, the start-up entry, and the preview and the job following the unconfirmed stamps.
 #include "capture/capture_window.h"
 #include "capture/device_list.h"
-#include "core/setting_keys.h"
-#include "core/sinks.h"
 #include "core/store.h"
 #include "core/version.h"
+#include "publish/live_values.h"
+#include "publish/publish_job.h"
 #include "settings/autostart.h"
+#include "settings/preview_window.h"
 #include "settings/settings_dialog.h"
 #include "shell/browse_for_folder.h"
+#include "support/message_recorder.h"
 #include "support/temp_store.h"
 
-#include <QAction>
-#include <QApplication>
-#include <QButtonGroup>
-#include <QCheckBox>
-#include <QColorDialog>
-#include <QComboBox>
-#include <QDateTimeEdit>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QProcess>
-#include <QPushButton>
-#include <QSlider>
-#include <QSpinBox>
-#include <QStackedWidget>
-#include <QStandardPaths>
-#include <QTabBar>
-#include <QTimer>
-#include <QToolBar>
-#include <QTreeWidget>
 #include <QtTest>
+#include <QtWidgets>
 
 using namespace zantrel;
 
 namespace {
-
-struct NoMessages final : MessageSink {
-    void showMessage(const QString&) override {}
-};
 
 // A settings file, a capture window (over the test camera when one is described) and the dialog.
 struct Rig {
@@ -55,18 +34,59 @@ struct Rig {
         dialog->show();
         return *dialog;
     }
-    template <typename T> T* find(const char* name) { return dialog->findChild<T*>(QLatin1String(name)); }
+    template <typename T = QWidget> T* find(const char* name) {
+        return dialog->findChild<T*>(QLatin1String(name));
+    }
     void click(const char* button) { QTest::mouseClick(find<QAbstractButton>(button), Qt::LeftButton); }
-    void setChecked(const char* box, bool on) { find<QCheckBox>(box)->setChecked(on); }
+    // Sets the named controls in turn from "NAME=value;…", as the user would: boxes ticked (true or
+    // false), lists by index, texts, numbers.
+    void set(const QString& assignments) {
+        for (const QString& pair : assignments.split(QLatin1Char(';'))) {
+            auto* w = find(qPrintable(pair.section(QLatin1Char('='), 0, 0)));
+            const char* property = qobject_cast<QAbstractButton*>(w) ? "checked"
+                                   : qobject_cast<QComboBox*>(w)     ? "currentIndex"
+                                   : qobject_cast<QLineEdit*>(w)     ? "text"
+                                   : qobject_cast<QDateTimeEdit*>(w) ? "dateTime"
+                                                                     : "value";
+            QVERIFY2(w && w->setProperty(property, pair.section(QLatin1Char('='), 1)), qPrintable(pair));
+        }
+    }
+    // Compares what the controls show with "NAME=text;NAME.property=text;…": a list's current text, a
+    // box's tick, a label's or field's text, a page's index, the number of rows, or else the value.
+    void expectShown(const QString& expected) {
+        for (const QString& pair : expected.split(QLatin1Char(';'))) {
+            const QString name = pair.section(QLatin1Char('='), 0, 0);
+            auto* w = find(qPrintable(name.section(QLatin1Char('.'), 0, 0)));
+            QVERIFY2(w, qPrintable(name));
+            const QByteArray property = name.contains(QLatin1Char('.'))
+                                            ? name.section(QLatin1Char('.'), 1).toLatin1().constData()
+                                        : qobject_cast<QComboBox*>(w)       ? "currentText"
+                                        : qobject_cast<QAbstractButton*>(w) ? "checked"
+                                        : qobject_cast<QLineEdit*>(w) || qobject_cast<QLabel*>(w) ? "text"
+                                        : qobject_cast<QStackedWidget*>(w) ? "currentIndex"
+                                        : qobject_cast<QTreeWidget*>(w)    ? "topLevelItemCount"
+                                                                           : "value";
+            const QString shown =
+                property == "hidden" ? QVariant(w->isHidden()).toString() : w->property(property).toString();
+            QVERIFY2(shown == pair.section(QLatin1Char('='), 1),
+                     qPrintable(name + QLatin1String(" shows ") + shown));
+        }
+    }
 
     test::TempStore store;
-    NoMessages messages;
+    test::MessageRecorder messages;
     std::unique_ptr<CaptureWindow> capture;
     std::unique_ptr<SettingsDialog> dialog;
 };
 
-QString stored(const char* section, const char* key) {
-    return GetSetting(QLatin1String(section), QLatin1String(key), QStringLiteral("<absent>"));
+// Compares the store with "SECTION/KEY=text;…", where "<absent>" stands for a key never written.
+void expectStored(const QString& expected) {
+    for (const QString& pair : expected.split(QLatin1Char(';'))) {
+        const QString key = pair.section(QLatin1Char('='), 0, 0);
+        const QString value = GetSetting(key.section(QLatin1Char('/'), 0, 0),
+                                         key.section(QLatin1Char('/'), 1), QStringLiteral("<absent>"));
+        QVERIFY2(value == pair.section(QLatin1Char('='), 1), qPrintable(key + QLatin1String(" is ") + value));
+    }
 }
 
 // Presses OK on the next message box that opens and hands back its text.
@@ -79,6 +99,34 @@ void answerNextMessageBox(QString& text) {
     });
 }
 
+// The share of red pixels in a corner of the picture (a quarter of its width, a fifth of its height).
+double redShare(const QImage& image, bool bottomRight) {
+    const QSize size(image.width() / 4, image.height() / 5);
+    const QImage corner = image.copy(QRect(
+        bottomRight ? QPoint(image.width() - size.width(), image.height() - size.height()) : QPoint(), size));
+    int red = 0;
+    for (int y = 0; y < corner.height(); ++y)
+        for (int x = 0; x < corner.width(); ++x)
+            red += qRed(corner.pixel(x, y)) - qGreen(corner.pixel(x, y)) > 80; // grey frame, white text
+    return double(red) / (size.width() * size.height());
+}
+
+// Runs one publishing job on a grey frame with fine detail and reads back the working file.
+QImage publishOnce() {
+    test::MessageRecorder messages;
+    PublishServices s;
+    s.grabFrame = [](QImage& target) {
+        target = QImage(320, 240, QImage::Format_RGB32);
+        for (int y = 0; y < target.height(); ++y)
+            for (int x = 0; x < target.width(); ++x)
+                target.setPixel(x, y, QColor::fromHsv(0, 0, ((x * 7) ^ (y * 5)) & 255).rgb());
+    };
+    s.messages = &messages;
+    s.live = &LiveValues::instance();
+    RunPublishJob(s);
+    return QImage(QStringLiteral("webcam.jpg"));
+}
+
 } // namespace
 
 class TestSettingsDialog : public QObject {
@@ -86,31 +134,20 @@ class TestSettingsDialog : public QObject {
   private Q_SLOTS:
     void emptyStoreShowsTheDefaults() {
         Rig rig;
-        SettingsDialog& d = rig.open();
-        QCOMPARE(rig.find<QTabBar>("MasterFolder")->tabText(SettingsDialog::kReservedTab),
-                 QStringLiteral("Reserved"));
-        QCOMPARE(rig.find<QStackedWidget>("FolderPix")->currentIndex(), 1); // the Device page
-        const SettingsForm f = d.form();
+        const SettingsForm f = rig.open().form();
+        rig.expectShown(
+            QStringLiteral("FolderPix=1;PartIControl=30;PartIUnit=Seconds;PartIIUnit.hidden=true;"
+                           "FTPFilename=webcam.jpg;Compression=50;ArchivePath=%1/;Transparent=true;"
+                           "TextString=%2;TextPosition=Top Left;UpFTP=true;FTPServerList=0;"
+                           "AutoHangUp=true;PFR=12")
+                .arg(QDir::currentPath(), applicationTitle()));
         QCOMPARE(f.timer.updateType, 1);
-        QCOMPARE(rig.find<QSpinBox>("PartIControl")->value(), 30);
-        QCOMPARE(rig.find<QComboBox>("PartIUnit")->currentText(), QStringLiteral("Seconds"));
-        QVERIFY(rig.find<QComboBox>("PartIIUnit")->isHidden());
-        QCOMPARE(f.image.fileName, QStringLiteral("webcam.jpg"));
-        QCOMPARE(f.image.compression, 50);
-        QCOMPARE(rig.find<QLabel>("ArchivePath")->text(), QDir::currentPath() + QLatin1Char('/'));
-        const QPalette sample = rig.find<QLabel>("DateSample")->palette();
+        const QPalette sample = rig.find("DateSample")->palette();
         QCOMPARE(sample.color(QPalette::WindowText), QColor(Qt::white));
         QCOMPARE(sample.color(QPalette::Window), QColor(Qt::black));
-        QVERIFY(f.image.transparent);
-        QCOMPARE(f.image.textString, applicationTitle());
-        QCOMPARE(rig.find<QComboBox>("TextPosition")->currentText(), QStringLiteral("Top Left"));
-        QVERIFY(f.upload);
-        QCOMPARE(rig.find<QTreeWidget>("FTPServerList")->topLevelItemCount(), 0);
-        QVERIFY(f.prefs.autoHangUp);
-        QCOMPARE(f.device.previewRate, 12);
         // The modem feature's tab shows no page.
         rig.find<QTabBar>("MasterFolder")->setCurrentIndex(SettingsDialog::kReservedTab);
-        QCOMPARE(rig.find<QStackedWidget>("FolderPix")->currentIndex(), 0);
+        rig.expectShown(QStringLiteral("FolderPix=0"));
     }
 
     // OK writes every page; an access password asked for but left empty is refused after the timer,
@@ -120,187 +157,112 @@ class TestSettingsDialog : public QObject {
         rig.store.set("MODEM", QStringLiteral("SPEED"), QStringLiteral("9")); // no such speed: no selection
         rig.open();
         rig.find<QButtonGroup>("UpdateType")->button(0)->setChecked(true);
-        rig.find<QDateTimeEdit>("FixedDate")->setDateTime(QDateTime(QDate(2031, 2, 3), QTime(4, 5, 6)));
-        rig.find<QComboBox>("PartIUnit")->setCurrentIndex(1);
-        rig.find<QSpinBox>("PartIControl")->setValue(7);
-        rig.find<QComboBox>("PartIIUnit")->setCurrentIndex(1);
-        rig.find<QSpinBox>("PartIIControl")->setValue(9);
-        rig.find<QLineEdit>("FTPFilename")->setText(QStringLiteral("cam.jpg"));
-        rig.find<QSlider>("Compression")->setValue(20);
-        rig.setChecked("SaveaCopy", true);
-        rig.setChecked("InsertDate", true);
-        rig.setChecked("Transparent", false);
-        rig.find<QComboBox>("TextPosition")->setCurrentIndex(6);
-        rig.find<QLineEdit>("TextString")->setText(QStringLiteral("&time, yard"));
-        rig.find<QSpinBox>("KeepDays")->setValue(14);
-        rig.setChecked("UpFTP", false);
-        rig.setChecked("UsePassword", true);
-        rig.setChecked("AutoRun", true);
-        rig.find<QSlider>("PFR")->setValue(25);
-
+        rig.set("FixedDate=2031-02-03T04:05:06;PartIUnit=1;PartIControl=7;PartIIUnit=1;PartIIControl=9;"
+                "FTPFilename=cam.jpg;Compression=20;SaveaCopy=true;InsertDate=true;Transparent=false;"
+                "TextPosition=6;"
+                "TextString=&time, yard;KeepDays=14;UpFTP=false;UsePassword=true;AutoRun=true;PFR=25");
         QString message;
         answerNextMessageBox(message);
         rig.click("OK_Button");
         QCOMPARE(message, QStringLiteral("Please enter a valid password."));
         QVERIFY(rig.dialog->isVisible());
-        const QList<std::pair<const char*, const char*>> writtenFirst = {
-            {"TYPE", "0"},  {"YEAR", "2031"}, {"MONTH", "2"},  {"SECOND", "6"},
-            {"PARTI", "7"}, {"UNITI", "1"},   {"PARTII", "9"}, {"UNITII", "1"}};
-        for (const auto& [key, text] : writtenFirst)
-            QCOMPARE(stored("UPDATE", key), QLatin1String(text));
-        const QList<std::pair<const char*, const char*>> imageKeys = {{"FILENAME", "cam.jpg"},
-                                                                      {"COMPRESSION", "20"},
-                                                                      {"SAVEACOPY", "1"},
-                                                                      {"DATE", "1"},
-                                                                      {"TIME", "0"},
-                                                                      {"TRANS", "0"},
-                                                                      {"TEXTPOS", "6"},
-                                                                      {"TEXTSTRING", "&time, yard"},
-                                                                      {"TIMECOLOR", "16777215"},
-                                                                      {"BACK", "0"},
-                                                                      {"KEEPDAYS", "14"},
-                                                                      {"KEEPMB", "0"}};
-        for (const auto& [key, text] : imageKeys)
-            QCOMPARE(stored("IMAGE", key), QLatin1String(text));
-        QCOMPARE(stored("FTP", "UPLOAD"), QStringLiteral("0"));
-        QCOMPARE(stored("MODEM", "SPEED"), QStringLiteral("-1"));
-        QCOMPARE(stored("MODEM", "COM"), QStringLiteral("3"));
-        QCOMPARE(stored("PREF", "USEPASS"), QStringLiteral("<absent>"));
-        QCOMPARE(stored("PREF", "ARUN"), QStringLiteral("<absent>"));
+        expectStored("UPDATE/TYPE=0;UPDATE/YEAR=2031;UPDATE/MONTH=2;UPDATE/SECOND=6;UPDATE/PARTI=7;"
+                     "UPDATE/UNITI=1;UPDATE/PARTII=9;UPDATE/UNITII=1;IMAGE/FILENAME=cam.jpg;"
+                     "IMAGE/COMPRESSION=20;IMAGE/SAVEACOPY=1;IMAGE/DATE=1;IMAGE/TIME=0;IMAGE/TRANS=0;"
+                     "IMAGE/TEXTPOS=6;IMAGE/TEXTSTRING=&time, yard;IMAGE/TIMECOLOR=16777215;IMAGE/BACK=0;"
+                     "IMAGE/KEEPDAYS=14;IMAGE/KEEPMB=0;FTP/UPLOAD=0;MODEM/SPEED=-1;MODEM/COM=3;"
+                     "PREF/USEPASS=<absent>;PREF/ARUN=<absent>");
 
-        rig.find<QLineEdit>("APassword")->setText(QStringLiteral("s3cret"));
+        rig.set("APassword=s3cret");
         rig.click("OK_Button");
         QCOMPARE(rig.dialog->result(), int(QDialog::Accepted));
-        const QList<std::pair<const char*, const char*>> prefs = {
-            {"USEPASS", "1"},       {"ARUN", "1"},         {"AHANGUP", "1"},
-            {"PASSWORD", "s3cret"}, {"WINDOWSSTART", "0"}, {"PFR", "25"}};
-        for (const auto& [key, text] : prefs)
-            QCOMPARE(stored("PREF", key), QLatin1String(text));
+        expectStored(
+            "PREF/USEPASS=1;PREF/ARUN=1;PREF/AHANGUP=1;PREF/PASSWORD=s3cret;PREF/WINDOWSSTART=0;PREF/PFR=25");
     }
 
     void cancelWritesNothingButServerEditsStay() {
         Rig rig;
         rig.open();
-        rig.find<QSlider>("Compression")->setValue(80);
-        rig.setChecked("AutoRun", true);
+        rig.set("Compression=80;AutoRun=true");
         rig.click("AddServer");
-        rig.find<QLineEdit>("FTPAddress")->setText(QStringLiteral("ftp.example.org"));
+        rig.set("FTPAddress=ftp.example.org");
         rig.click("Cancel_Button");
-        QCOMPARE(stored("IMAGE", "COMPRESSION"), QStringLiteral("<absent>"));
-        QCOMPARE(stored("PREF", "ARUN"), QStringLiteral("<absent>"));
-        QCOMPARE(stored("FTP", "ADDRESS00001"), QStringLiteral("ftp.example.org"));
+        expectStored("IMAGE/COMPRESSION=<absent>;PREF/ARUN=<absent>;FTP/ADDRESS00001=ftp.example.org");
     }
 
-    void intervalUnits_data() {
-        QTest::addColumn<int>("unit");
-        QTest::addColumn<int>("count");
-        QTest::addColumn<int>("stepTo"); // -1: choose the unit only
-        QTest::addColumn<QString>("unitAfter");
-        QTest::addColumn<int>("countAfter");
-        QTest::addColumn<QStringList>("secondUnits");
-        QTest::addColumn<int>("secondMaximum");
-        const QStringList hms{"Hours", "Minutes", "Seconds"};
+    // Controls that follow others: the interval units, the value labels, the archive folder's controls.
+    void controlsFollowEachOther_data() {
+        QTest::addColumn<QString>("set");
+        QTest::addColumn<QString>("shown");
         QTest::newRow("seconds hide the second unit")
-            << 3 << 30 << -1 << "Seconds" << 30 << QStringList{} << -1;
-        QTest::newRow("days offer three, hours first") << 0 << 30 << -1 << "Days" << 30 << hms << 23;
+            << "PartIUnit=3;PartIControl=30"
+            << "PartIUnit=Seconds;PartIIUnit.hidden=true;DoisPontos.hidden=true";
+        QTest::newRow("days offer three, hours first")
+            << "PartIUnit=0"
+            << "PartIUnit=Days;PartIControl=30;PartIIUnit=Hours;PartIIUnit.count=3;"
+               "PartIIControl.maximum=23;PartIIUnit.hidden=false;DoisPontos.hidden=false";
         QTest::newRow("minutes offer seconds")
-            << 2 << 30 << -1 << "Minutes" << 30 << QStringList{"Seconds"} << 59;
-        QTest::newRow("0 days are 24 hours")
-            << 0 << 1 << 0 << "Hours" << 24 << QStringList{"Minutes", "Seconds"} << 59;
-        QTest::newRow("0 seconds are 59 seconds") << 3 << 1 << 0 << "Seconds" << 59 << QStringList{} << -1;
+            << "PartIUnit=2"
+            << "PartIIUnit=Seconds;PartIIUnit.count=1;PartIIControl.maximum=59";
+        QTest::newRow("0 days are 24 hours") << "PartIUnit=0;PartIControl=1;PartIControl=0"
+                                             << "PartIUnit=Hours;PartIControl=24;PartIIUnit=Minutes;"
+                                                "PartIIUnit.count=2;PartIIControl.maximum=59";
+        QTest::newRow("0 seconds are 59 seconds")
+            << "PartIUnit=3;PartIControl=1;PartIControl=0"
+            << "PartIUnit=Seconds;PartIControl=59;PartIIUnit.hidden=true";
+        QTest::newRow("rate 0") << "PFR=0"
+                                << "PFRDISP=Preview Frame Rate (00 FPS)";
+        QTest::newRow("rate 7") << "PFR=7"
+                                << "PFRDISP=Preview Frame Rate (07 FPS)";
+        QTest::newRow("rate 30") << "PFR=30"
+                                 << "PFRDISP=Preview Frame Rate (30 FPS)";
+        QTest::newRow("compression 5") << "Compression=5"
+                                       << "CompressionLabel=JPEG Compression (5%)";
+        QTest::newRow("compression 100") << "Compression=100"
+                                         << "CompressionLabel=JPEG Compression (100%)";
+        QTest::newRow("no copy") << "SaveaCopy=false"
+                                 << "ArchivePath.enabled=false;BrowseButton.enabled=false";
+        QTest::newRow("a copy") << "SaveaCopy=true"
+                                << "ArchivePath.enabled=true;BrowseButton.enabled=true";
     }
-    void intervalUnits() {
-        QFETCH(int, unit);
-        QFETCH(int, count);
-        QFETCH(int, stepTo);
+    void controlsFollowEachOther() {
         Rig rig;
         rig.open();
-        auto* unitI = rig.find<QComboBox>("PartIUnit");
-        auto* partI = rig.find<QSpinBox>("PartIControl");
-        auto* unitII = rig.find<QComboBox>("PartIIUnit");
-        unitI->setCurrentIndex(unit);
-        partI->setValue(count);
-        if (stepTo >= 0)
-            partI->setValue(stepTo);
-        QTEST(unitI->currentText(), "unitAfter");
-        QTEST(partI->value(), "countAfter");
-        QStringList offered;
-        for (int i = 0; i < unitII->count(); ++i)
-            offered << unitII->itemText(i);
-        QTEST(offered, "secondUnits");
-        QCOMPARE(unitII->isHidden(), offered.isEmpty());
-        QCOMPARE(rig.find<QLabel>("DoisPontos")->isHidden(), offered.isEmpty());
-        if (!offered.isEmpty()) {
-            QCOMPARE(unitII->currentIndex(), 0);
-            QTEST(rig.find<QSpinBox>("PartIIControl")->maximum(), "secondMaximum");
-        }
+        QFETCH(QString, set);
+        QFETCH(QString, shown);
+        rig.set(set);
+        rig.expectShown(shown);
     }
 
-    void valueLabels_data() {
-        QTest::addColumn<QString>("slider");
-        QTest::addColumn<QString>("label");
-        QTest::addColumn<int>("value");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("rate 0") << "PFR"
-                                << "PFRDISP" << 0 << "Preview Frame Rate (00 FPS)";
-        QTest::newRow("rate 7") << "PFR"
-                                << "PFRDISP" << 7 << "Preview Frame Rate (07 FPS)";
-        QTest::newRow("rate 30") << "PFR"
-                                 << "PFRDISP" << 30 << "Preview Frame Rate (30 FPS)";
-        QTest::newRow("compression 5") << "Compression"
-                                       << "CompressionLabel" << 5 << "JPEG Compression (5%)";
-        QTest::newRow("compression 100") << "Compression"
-                                         << "CompressionLabel" << 100 << "JPEG Compression (100%)";
-    }
-    void valueLabels() {
-        QFETCH(QString, slider);
-        QFETCH(QString, label);
-        QFETCH(int, value);
-        Rig rig;
-        rig.open();
-        rig.find<QSlider>(qPrintable(slider))->setValue(value);
-        QTEST(rig.find<QLabel>(qPrintable(label))->text(), "text");
-    }
-
-    void archiveControlsFollowSaveaCopy() {
+    // The stored folder is shown; it follows the Browse button, and stays when the user cancels it.
+    void archiveFolderFollowsBrowse() {
         Rig rig;
         rig.store.set("IMAGE", QStringLiteral("PATH"), QStringLiteral("/srv/cam"));
         rig.open();
-        QCOMPARE(rig.find<QLabel>("ArchivePath")->text(), QStringLiteral("/srv/cam/"));
-        QVERIFY(!rig.find<QPushButton>("BrowseButton")->isEnabled());
-        rig.setChecked("SaveaCopy", true);
-        QVERIFY(rig.find<QLabel>("ArchivePath")->isEnabled());
+        rig.expectShown(QStringLiteral("ArchivePath=/srv/cam/"));
         QString chosen = QStringLiteral("/media/cam");
-        SetFolderChooser([&chosen](QWidget*, const QString&) { return chosen; });
+        SetFolderChooser([&chosen](QWidget*, const QString&) { return std::exchange(chosen, QString()); });
+        rig.set(QStringLiteral("SaveaCopy=true"));
         rig.click("BrowseButton");
-        QCOMPARE(rig.find<QLabel>("ArchivePath")->text(), QStringLiteral("/media/cam/"));
-        chosen.clear(); // cancelled: the folder stays
         rig.click("BrowseButton");
         SetFolderChooser({});
-        QCOMPARE(rig.find<QLabel>("ArchivePath")->text(), QStringLiteral("/media/cam/"));
+        rig.expectShown(QStringLiteral("ArchivePath=/media/cam/"));
     }
 
-    // The picker starts from the sample's colour; the background goes behind all three samples and the
-    // stamp colour to its own.
-    void colourPickersPaintTheSamples() {
+    // The picker starts from the sample's colour; the background goes behind all three samples.
+    void backColourPickerPaintsTheSamples() {
         Rig rig;
         rig.open();
-        const auto pick = [&rig](const char* button, const QColor& colour) {
-            QTimer::singleShot(0, [colour] {
-                auto* picker = qobject_cast<QColorDialog*>(QApplication::activeModalWidget());
-                QVERIFY(picker);
-                QCOMPARE(picker->currentColor(), colour == Qt::red ? QColor(Qt::black) : QColor(Qt::white));
-                picker->setCurrentColor(colour);
-                picker->accept();
-            });
-            rig.click(button);
-        };
-        pick("BackColor", Qt::red);
-        pick("DateForecolor", Qt::blue);
+        QTimer::singleShot(0, [] {
+            auto* picker = qobject_cast<QColorDialog*>(QApplication::activeModalWidget());
+            QVERIFY(picker);
+            QCOMPARE(picker->currentColor(), QColor(Qt::black));
+            picker->setCurrentColor(Qt::red);
+            picker->accept();
+        });
+        rig.click("BackColor");
         for (const char* sample : {"TimeSample", "DateSample", "TextSample"})
-            QCOMPARE(rig.find<QLabel>(sample)->palette().color(QPalette::Window), QColor(Qt::red));
-        QCOMPARE(rig.find<QLabel>("DateSample")->palette().color(QPalette::WindowText), QColor(Qt::blue));
-        QCOMPARE(rig.find<QLabel>("TimeSample")->palette().color(QPalette::WindowText), QColor(Qt::white));
+            QCOMPARE(rig.find(sample)->palette().color(QPalette::Window), QColor(Qt::red));
         QCOMPARE(rig.dialog->form().image.backColor, 0x0000FF);
     }
 
@@ -311,16 +273,15 @@ class TestSettingsDialog : public QObject {
         auto* list = rig.find<QTreeWidget>("DeviceList");
         const int last = list->topLevelItemCount() - 1;
         QCOMPARE(list->topLevelItem(last)->text(0), QStringLiteral("Test Camera"));
-        auto* format =
-            rig.find<QToolBar>("VideoSettings")->findChild<QAction*>(QStringLiteral("videoformat"));
+        auto* format = rig.find("VideoSettings")->findChild<QAction*>(QStringLiteral("videoformat"));
         QVERIFY(!format->isEnabled());
         list->setCurrentItem(list->topLevelItem(last));
         Q_EMIT list->itemDoubleClicked(list->topLevelItem(last), 0);
         QVERIFY(rig.capture->connected());
         QVERIFY(format->isEnabled());
-        QCOMPARE(stored("VFW", "INDEX"), QString::number(last));
+        expectStored(QStringLiteral("VFW/INDEX=%1").arg(last));
         rig.capture->setOverlayMode(true);
-        rig.find<QToolBar>("ViewMode")->findChild<QAction*>(QStringLiteral("preview"))->trigger();
+        rig.find("ViewMode")->findChild<QAction*>(QStringLiteral("preview"))->trigger();
         QVERIFY(!rig.capture->overlayMode());
     }
 
@@ -328,7 +289,7 @@ class TestSettingsDialog : public QObject {
         Rig rig;
         QFile::remove(AutostartEntryPath());
         rig.open();
-        rig.setChecked("WindowsStart", true);
+        rig.set("WindowsStart=true");
         rig.click("OK_Button");
         QFile entry(AutostartEntryPath());
         QVERIFY(entry.open(QIODevice::ReadOnly));
@@ -336,16 +297,58 @@ class TestSettingsDialog : public QObject {
         if (!QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate")).isEmpty())
             QCOMPARE(QProcess::execute(QStringLiteral("desktop-file-validate"), {AutostartEntryPath()}), 0);
         rig.open();
-        QVERIFY(rig.find<QCheckBox>("WindowsStart")->isChecked());
-        rig.setChecked("WindowsStart", false);
+        rig.expectShown(QStringLiteral("WindowsStart=true"));
+        rig.set("WindowsStart=false");
         rig.click("OK_Button");
         QVERIFY(!QFile::exists(AutostartEntryPath()));
+        // A program path with blanks, quotes, dollars and percent signs still starts that program.
+        QVERIFY(AutostartEntryText(QStringLiteral("/opt/my cam/\"x\"$HOME%1"))
+                    .contains(QStringLiteral("Exec=\"/opt/my cam/\\\\\"x\\\\\"\\\\$HOME%%1\" /BOOT\n")));
     }
 
-    // A program path with blanks, quotes, dollars and percent signs still starts that program.
-    void autostartExecLineQuotesThePath() {
-        const QString text = AutostartEntryText(QStringLiteral("/opt/my cam/\"x\"$HOME%1"));
-        QVERIFY(text.contains(QStringLiteral("Exec=\"/opt/my cam/\\\\\"x\\\\\"\\\\$HOME%%1\" /BOOT\n")));
+    // Through the dialog's button: the stamps as the dialog shows them, nothing written anywhere, any key
+    // closes the window.
+    void previewButtonWritesNoFile() {
+        Rig rig;
+        rig.store.set("IMAGE", QStringLiteral("TIME"), QStringLiteral("0"));
+        rig.store.set("IMAGE", QStringLiteral("BACK"), QStringLiteral("255")); // red
+        rig.open();
+        rig.set("InsertTime=true;Transparent=false");
+        const QStringList before = QDir().entryList(QDir::AllEntries | QDir::Hidden); // the current folder
+        QImage shown;
+        QTimer::singleShot(0, [&shown] {
+            auto* preview = qobject_cast<PreviewWindow*>(QApplication::activeModalWidget());
+            QVERIFY(preview);
+            shown = preview->picture()->pixmap().toImage();
+            QTest::keyClick(preview, Qt::Key_Space);
+            QVERIFY(!preview->isVisible());
+        });
+        rig.click("Preview_button");
+        QVERIFY(redShare(shown, false) > 0.05); // the time on its red box, top left
+        QCOMPARE(QDir().entryList(QDir::AllEntries | QDir::Hidden), before);
+    }
+
+    // The published file shows the stamp's background exactly when the dialog or the settings say so;
+    // unconfirmed dialog values apply while it is open, the stored ones after Cancel.
+    void jobPublishesWhatTheDialogShows() {
+        Rig rig;
+        rig.store.set("IMAGE", QStringLiteral("TIME"), QStringLiteral("1"));
+        rig.store.set("IMAGE", QStringLiteral("BACK"), QStringLiteral("255"));
+        rig.store.set("IMAGE", QStringLiteral("TRANS"), QStringLiteral("0"));
+        QVERIFY(redShare(publishOnce(), false) > 0.05);
+        rig.store.set("IMAGE", QStringLiteral("TRANS"), QStringLiteral("1"));
+        QVERIFY(redShare(publishOnce(), false) < 0.01);
+
+        rig.open();
+        rig.set("Transparent=false;TimePosition=6;Compression=100");
+        const qint64 sizeAtStored = QFileInfo(QStringLiteral("webcam.jpg")).size();
+        QVERIFY(redShare(publishOnce(), true) > 0.05);
+        const qint64 sizeAtEdited = QFileInfo(QStringLiteral("webcam.jpg")).size();
+        QVERIFY(sizeAtEdited < sizeAtStored / 2);
+
+        rig.click("Cancel_Button");
+        QVERIFY(redShare(publishOnce(), true) < 0.01);
+        QVERIFY(QFileInfo(QStringLiteral("webcam.jpg")).size() > sizeAtEdited * 2);
     }
 };
 
