@@ -186,7 +186,8 @@ class TestFtpFailures : public QObject {
     void stopDuringUpload() {
         QFETCH(QString, hangOn);
         QFETCH(int, holdMs);
-        PyFtpServer server(hangOn);
+        PyFtpServer server(hangOn,
+                           hangOn.isEmpty() ? PyFtpFault::Slow : PyFtpFault::None); // never done first
         VERIFY_FTP_SERVER(server);
         QVERIFY(writeFile(QStringLiteral("big.jpg"), patternBytes(20 * 1024 * 1024)));
         struct Sink final : StatusSink {
