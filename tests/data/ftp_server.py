@@ -15,12 +15,11 @@ parser.add_argument("--user", default="cam")
 parser.add_argument("--password", default="secret")
 parser.add_argument("--log", default=os.devnull)
 parser.add_argument("--hang-on", default="")  # a command never answered
-parser.add_argument("--no-connect-back", action="store_true")  # accepts active mode, never connects
-parser.add_argument("--stall-data", action="store_true")  # passive: stops reading after the first bytes
-parser.add_argument("--no-rename", action="store_true")  # refuses RNFR
-parser.add_argument("--no-rename-over", action="store_true")  # refuses RNTO onto an existing file
-parser.add_argument("--drop-first-upload", action="store_true")  # cuts the first upload's data short
-parser.add_argument("--slow", action="store_true")  # reads uploads at 32 KB/s
+# no-connect-back: accepts active mode, never connects; stall-data: passive, stops reading after the first
+# bytes; no-rename: refuses RNFR; no-rename-over: refuses RNTO onto an existing file; drop-first-upload:
+# resets the first upload's data connection; slow: reads uploads at 32 KB/s; silent: never says a word.
+parser.add_argument("--fault", default="", choices=["", "no-connect-back", "stall-data", "no-rename",
+                                                    "no-rename-over", "drop-first-upload", "slow", "silent"])
 args = parser.parse_args()
 
 logging.basicConfig(level=logging.CRITICAL)
@@ -45,17 +44,21 @@ class Handler(FTPHandler):
     def log_cmd(self, cmd, arg, respcode, respstr):
         log.write("%s %s\n" % (cmd, "******" if cmd == "PASS" else arg or ""))
 
-    if args.no_connect_back:
+    if args.fault == "silent":
+        def handle(self):
+            pass  # no greeting
+
+    if args.fault == "no-connect-back":
         def ftp_PORT(self, line):
             self.respond("200 Active data connection established.")
 
         ftp_EPRT = ftp_PORT
 
-    if args.no_rename:
+    if args.fault == "no-rename":
         def ftp_RNFR(self, path):
             self.respond("550 Renaming is not allowed.")
 
-    if args.no_rename_over:
+    if args.fault == "no-rename-over":
         def ftp_RNTO(self, path):
             if os.path.exists(path):
                 self._rnfr = None
@@ -94,12 +97,9 @@ class DroppingDTPHandler(DTPHandler):
 
 
 ThrottledDTPHandler.read_limit = 32 * 1024
-if args.slow:
-    Handler.dtp_handler = ThrottledDTPHandler
-if args.drop_first_upload:
-    Handler.dtp_handler = DroppingDTPHandler
-if args.stall_data:
-    Handler.dtp_handler = StallingDTPHandler
+Handler.dtp_handler = {"slow": ThrottledDTPHandler, "drop-first-upload": DroppingDTPHandler,
+                       "stall-data": StallingDTPHandler}.get(args.fault, DTPHandler)
+if args.fault == "stall-data":
     Handler.passive_dtp = SmallWindowPassiveDTP
 server = FTPServer(("127.0.0.1", 0), Handler)
 print("PORT %d" % server.address[1], flush=True)

@@ -80,11 +80,10 @@ QVariant NetworkManagerMock::call(const QString& path, const QString& iface, con
 
 bool NetworkManagerMock::addActive(const QString& type, const QString& id, const QString& bluetoothType) {
     MockConnectionSettings settings;
-    settings[QStringLiteral("connection")] = QVariantMap{
-        {QStringLiteral("type"), type},
-        {QStringLiteral("id"), id},
-        {QStringLiteral("uuid"), QUuid::createUuid().toString(QUuid::WithoutBraces)},
-    };
+    settings[QStringLiteral("connection")] =
+        QVariantMap{{QStringLiteral("type"), type},
+                    {QStringLiteral("id"), id},
+                    {QStringLiteral("uuid"), QUuid::createUuid().toString(QUuid::WithoutBraces)}};
     if (!bluetoothType.isEmpty())
         settings[QStringLiteral("bluetooth")] = QVariantMap{{QStringLiteral("type"), bluetoothType}};
     const auto stored =
@@ -104,10 +103,10 @@ QStringList NetworkManagerMock::activeIds() const {
             .variant();
     };
     QStringList ids;
-    for (const QDBusObjectPath& path :
-         qdbus_cast<QList<QDBusObjectPath>>(get(kManagerPath, kService, QStringLiteral("ActiveConnections"))))
-        ids.append(get(path.path(), kService + QStringLiteral(".Connection.Active"), QStringLiteral("Id"))
-                       .toString());
+    const auto active = get(kManagerPath, kService, QStringLiteral("ActiveConnections"));
+    for (const QDBusObjectPath& path : qdbus_cast<QList<QDBusObjectPath>>(active))
+        ids << get(path.path(), kService + QStringLiteral(".Connection.Active"), QStringLiteral("Id"))
+                   .toString();
     return ids;
 }
 
