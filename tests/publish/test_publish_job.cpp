@@ -148,7 +148,8 @@ class TestPublishJob : public QObject {
     }
 
     // The middle server is unreachable and the working file sits in a folder: the others get it under
-    // its own name, in the login directory where the remote one is missing.
+    // its own name, in the login directory where the remote one is missing. A file that missed its
+    // folder does not count as delivered.
     void serversAfterAFailureStillGetTheFile() {
         TempStore store;
         PyFtpServer first, third;
@@ -162,7 +163,7 @@ class TestPublishJob : public QObject {
         Job job;
         const PublishOutcome outcome = job.run();
         QCOMPARE(outcome.serversTried, 3);
-        QCOMPARE(outcome.serversUploaded, 2);
+        QCOMPARE(outcome.serversUploaded, 0);
         QVERIFY(!outcome.complete());
         const QByteArray local = readFile(QStringLiteral("out/cam.jpg"));
         QVERIFY(!local.isEmpty());
