@@ -3,13 +3,13 @@
 // in any state of the job, and share one instance.
 #include "support/ftp_test_files.h"
 #include "support/ftp_test_servers.h"
+#include "support/temp_store.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
 
@@ -26,38 +26,31 @@ const QString kDarkThenBright =
                    "video/x-raw,width=160,height=120,framerate=10/1 ! c. "
                    "videotestsrc pattern=white ! video/x-raw,width=160,height=120,framerate=10/1 ! c.");
 
-// The program on a settings file of its own, with no camera and no display.
+// The program in a home of its own, with no display and no camera unless given one.
 struct Program {
-    QTemporaryDir home;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    QProcess process;
-    QByteArray out, err;
-
-    Program() {
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path());
-        for (const char* name :
-             {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "WEBCAM_ZANTREL_TEST_CAMERA"})
-            env.remove(QString::fromLatin1(name));
-        QDir().mkpath(home.filePath(QStringLiteral("KALDOR")));
-    }
+    explicit Program(const QString& camera = {}) : home(camera) {}
     ~Program() {
         if (process.state() != QProcess::NotRunning) {
             process.kill();
             process.waitForFinished(5000);
         }
     }
-    void settings(const QByteArray& ini) {
-        QFile f(home.filePath(QStringLiteral("KALDOR/KALDOR.ini")));
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(ini) == ini.size());
-    }
-    void start(Mode mode) {
-        QProcessEnvironment e = env;
-        if (mode == Mode::Window)
-            e.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    ProgramHome home;
+    QProcess process;
+    QByteArray out, err;
+
+    void settings(const QByteArray& ini) { home.writeSettings(ini); }
+    // Started in `in`'s home when given one (a second instance).
+    void start(Mode mode, const ProgramHome* in = nullptr) {
+        (in ? *in : home).prepare(process);
+        QProcessEnvironment e = process.processEnvironment();
+        e.remove(QStringLiteral("DISPLAY")), e.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        if (mode != Mode::Window)
+            e.remove(QStringLiteral("QT_QPA_PLATFORM"));
         process.setProcessEnvironment(e);
-        process.setWorkingDirectory(home.path());
         const QStringList args[] = {{}, {QStringLiteral("--headless")}, {QStringLiteral("--once")}};
-        process.start(QStringLiteral(ZANTREL_BINARY), args[int(mode)]);
+        process.setArguments(args[int(mode)]);
+        process.start();
         QVERIFY(process.waitForStarted(5000));
     }
     void read() { out += process.readAllStandardOutput(), err += process.readAllStandardError(); }
@@ -83,7 +76,7 @@ struct Program {
     QStringList lines() const {
         return QString::fromLocal8Bit(out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     }
-    QString file(const char* name) const { return home.filePath(QString::fromLatin1(name)); }
+    QString file(const char* name) const { return home.path() + QLatin1Char('/') + QLatin1String(name); }
 };
 
 QByteArray serverIni(quint16 port) {
@@ -102,14 +95,6 @@ QByteArray unattendedIni(quint16 port, const QByteArray& update = "PARTI=1\nUNIT
 class TestUnattended : public QObject {
     Q_OBJECT
   private Q_SLOTS:
-    void onceWithoutCameraOrDisplayPublishesTheTestCard() {
-        Program program;
-        QVERIFY(program.once({}));
-        QCOMPARE(program.process.exitCode(), 0);
-        QVERIFY2(program.out.isEmpty(), program.out.constData()); // nothing uploaded: no status texts
-        QCOMPARE(QImage(program.file("webcam.jpg")).size(), QSize(320, 200));
-    }
-
     // The camera's picture once it has settled (or its first frame without a warm-up), uploaded, with
     // each status on a line of its own.
     void onceUploadsTheSettledCameraPicture_data() {
@@ -123,8 +108,7 @@ class TestUnattended : public QObject {
         QFETCH(bool, bright);
         PyFtpServer server;
         VERIFY_FTP_SERVER(server);
-        Program program;
-        program.env.insert(QStringLiteral("WEBCAM_ZANTREL_TEST_CAMERA"), kDarkThenBright);
+        Program program(kDarkThenBright);
         QVERIFY(program.once(warmUp + serverIni(server.port())));
         QCOMPARE(program.process.exitCode(), 0);
         const QStringList lines = program.lines();
@@ -141,8 +125,8 @@ class TestUnattended : public QObject {
         QVERIFY2(bright ? grey > 200 : grey < 40, qPrintable(QString::number(grey)));
     }
 
-    // A failed upload exits with 1. So does an image that cannot be written, and every status and message
-    // naming it stays one line though the name holds a line break and an escape.
+    // A failed upload exits with 1. So does an image that cannot be written (no server is contacted), and
+    // every status and message naming it stays one line though the name holds a line break and an escape.
     void onceFailuresExitWithOne() {
         Program program;
         QVERIFY(program.once(serverIni(closedPort())));
@@ -156,7 +140,7 @@ class TestUnattended : public QObject {
         QVERIFY2(program.err.split('\n').contains("Error writing no/such  [2Jfolder/cam.jpgJPEG File."),
                  program.err.constData());
         QVERIFY2(program.out.contains("no/such  [2Jfolder/cam.jpg") && !program.out.contains('\x1b') &&
-                     !program.out.contains('\r'),
+                     !program.out.contains('\r') && !program.out.contains("Connecting"),
                  program.out.constData());
     }
 
@@ -189,16 +173,9 @@ class TestUnattended : public QObject {
         const qint64 ms = program.endBy(signalNumber);
         QVERIFY2(ms >= 0 && ms < 2000, qPrintable(QString::number(ms)));
         QVERIFY(program.process.exitStatus() == QProcess::NormalExit && program.process.exitCode() == 0);
-        if (mode == Mode::Headless && hangOn.isEmpty()) { // every message and status on a line of its own
-            const QList<QByteArray> errors = program.err.split('\n');
-            QVERIFY2(std::count_if(errors.begin(), errors.end(),
-                                   [](const QByteArray& line) {
-                                       return line.startsWith("Error writing no/such/folder/") &&
-                                              line.endsWith(".JPGJPEG File.");
-                                   }) >= uploads,
-                     program.err.constData());
-            QVERIFY(program.out.contains("File Transfered.\n") && program.out.contains("\n Next Update: "));
-        }
+        if (mode == Mode::Headless && hangOn.isEmpty()) // messages and statuses printed, not waited on
+            QVERIFY(program.err.contains("Error writing no/such/folder/") &&
+                    program.out.contains("File Transfered.\n") && program.out.contains("\n Next Update: "));
     }
 
     void headlessTakesAChangedIntervalOnSighup() {
@@ -232,8 +209,7 @@ class TestUnattended : public QObject {
         QTest::qWait(1500);
         QCOMPARE(one.process.state(), QProcess::Running);
         Program two;
-        two.env = one.env; // the same settings folder
-        two.start(second);
+        two.start(second, &one.home);
         QVERIFY(two.process.waitForFinished(10000));
         QCOMPARE(two.process.exitCode(), 0);
         QCOMPARE(one.process.state(), QProcess::Running);

@@ -1,5 +1,6 @@
 #include "support/temp_store.h"
 
+#include "core/setting_keys.h"
 #include "core/store.h"
 
 #include <QDir>
@@ -23,6 +24,18 @@ QString TempStore::storePath() const {
 
 void TempStore::set(const char* section, const QString& key, const QString& value) {
     SaveSetting(QString::fromLatin1(section), key, value);
+}
+
+void TempStore::useFtpServers(const QString& count, const QList<quint16>& ports, const QString& dir) {
+    SaveSetting(keys::FtpUploadAtJob, QStringLiteral("1"));
+    SaveSetting(keys::FtpServers, count);
+    for (int n = 1; n <= ports.size(); ++n)
+        for (const auto& [key, value] : {std::pair{keys::FtpEntryAddress, QStringLiteral("127.0.0.1")},
+                                         {keys::FtpEntryPort, QString::number(ports[n - 1])},
+                                         {keys::FtpEntryLogin, QStringLiteral("cam")},
+                                         {keys::FtpEntryPassword, QStringLiteral("secret")},
+                                         {keys::FtpEntryUrl, dir}})
+            SaveSetting(QStringLiteral("FTP"), serverEntryKey(key, n), value);
 }
 
 } // namespace zantrel::test

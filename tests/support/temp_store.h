@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
@@ -15,6 +16,9 @@ class TempStore {
     QString dir() const { return dir_.path(); }
     QString storePath() const;
     void set(const char* section, const QString& key, const QString& value);
+    // Uploads on, FTP count `count`, entry n at ports[n-1] of 127.0.0.1 with the FTP fixtures' account,
+    // in remote folder `dir`.
+    void useFtpServers(const QString& count, const QList<quint16>& ports, const QString& dir = {});
 
   private:
     QTemporaryDir dir_;
