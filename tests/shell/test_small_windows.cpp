@@ -21,20 +21,6 @@ class TestSmallWindows : public QObject {
         QCOMPARE(AboutVersionLine(1, 5, 12), QStringLiteral("Version: 1.05 Build:12"));
     }
 
-    void creditsScrollUpAndWrap() {
-        frmAbout about;
-        QLabel* text = about.credits();
-        const int frameHeight = about.creditsFrame()->height();
-        QCOMPARE(text->y(), frameHeight);
-        about.scrollCredits();
-        QCOMPARE(text->y(), frameHeight - 1);
-        text->move(text->x(), -text->height() + 1);
-        about.scrollCredits();
-        QCOMPARE(text->y(), -text->height());
-        about.scrollCredits();
-        QCOMPARE(text->y(), frameHeight - 1);
-    }
-
     void splashClosesItselfAndShowsOnlyItsEllipse() {
         Splash splash(200);
         QVERIFY(splash.mask().contains(QPoint(150, 150)));

@@ -50,12 +50,8 @@ class TestWindowHelpers : public QObject {
         QTest::addColumn<QRect>("expected");
         QTest::newRow("left-only handle, right button")
             << QPoint(45, 45) << int(Qt::RightButton) << QPoint(30, -20) << QRect(100, 100, 200, 150);
-        QTest::newRow("left-only handle, left button")
-            << QPoint(45, 45) << int(Qt::LeftButton) << QPoint(30, -20) << QRect(130, 80, 200, 150);
         QTest::newRow("any-button handle")
             << QPoint(115, 45) << int(Qt::RightButton) << QPoint(30, -20) << QRect(130, 80, 200, 150);
-        QTest::newRow("right edge") << QPoint(198, 70) << int(Qt::LeftButton) << QPoint(40, 10)
-                                    << QRect(100, 100, 240, 150);
         QTest::newRow("bottom left corner")
             << QPoint(1, 148) << int(Qt::LeftButton) << QPoint(-20, 30) << QRect(80, 100, 220, 180);
         QTest::newRow("top edge, held at the minimum")
