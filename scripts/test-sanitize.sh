@@ -9,7 +9,9 @@ launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZANTREL_SANITIZE=ON "${launcher[@]}" >/dev/null
 cmake --build build-asan -j"$(nproc)"
-export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=0"
+# No strict_string_checks: libxkbcommon-x11 hands strndup() buffers without a terminating NUL, which
+# that check reports as an overflow inside the X keyboard set-up of every program on a real X server.
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:detect_stack_use_after_return=0"
 export LSAN_OPTIONS="suppressions=$root/tests/sanitizer/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="suppressions=$root/tests/sanitizer/ubsan.supp:print_stacktrace=1:halt_on_error=1"
 cd build-asan
