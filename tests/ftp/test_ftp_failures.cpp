@@ -117,12 +117,9 @@ class TestFtpFailures : public QObject {
         StatusRecorder status;
         FtpClient ftp(status);
         FtpLimits limits;
-        if (fault == u"no-connect-back")
-            limits.accept = 1s;
-        else if (fault == u"stall-data")
-            limits.stall = 1s;
-        else
-            limits.reply = 1s;
+        limits.reply = fault.isEmpty() ? 1s : limits.reply;
+        limits.accept = fault == u"no-connect-back" ? 1s : limits.accept;
+        limits.stall = fault == u"stall-data" ? 1s : limits.stall;
         ftp.setLimits(limits);
         const bool changeDirectory = hangOn == QLatin1String("CWD");
         QElapsedTimer clock;

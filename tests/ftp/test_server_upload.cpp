@@ -13,7 +13,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QtTest>
-#include <atomic>
 #include <future>
 #include <thread>
 
@@ -26,7 +25,8 @@ namespace {
 const QString kJpg = QStringLiteral("webcam.jpg");
 
 FtpServerEntry entryFor(const FtpServerFixture& server, const QString& folder = {}) {
-    return {QStringLiteral("127.0.0.1"), server.port(), server.user(), server.password(), folder, true};
+    const QString host = QStringLiteral("127.0.0.1");
+    return {host, server.port(), server.user(), server.password(), folder, true, true, {}, {}};
 }
 
 ServerUploadResult upload(FtpClient& ftp, StatusRecorder& status, const FtpServerEntry& e) {
@@ -79,28 +79,22 @@ class TestServerUpload : public QObject {
         StatusRecorder status;
         FtpClient ftp(status);
         ftp.setLimits(withPauses(200ms));
-        std::atomic<bool> done{false};
         int reads = 0, bad = 0; // reads of the remote file, and those that were none of the pictures
-        std::thread viewer([&] {
-            for (; !done; std::this_thread::sleep_for(2ms)) {
+        std::jthread viewer([&](std::stop_token stop) {
+            for (; !stop.stop_requested(); std::this_thread::sleep_for(2ms)) {
                 const QByteArray seen = readFile(remote);
                 reads += !seen.isNull();
                 bad += !seen.isNull() && !pictures.contains(seen);
             }
-        });
-        const auto stopViewer = [&] {
-            done = true;
-            if (viewer.joinable())
-                viewer.join();
-        };
-        const auto joinViewer = qScopeGuard(stopViewer); // also when a check below fails
+        }); // joined also when a check below fails
         for (int i = 1; i < 3; ++i) {
             QVERIFY(writeFile(kJpg, pictures[i]));
             const ServerUploadResult r = upload(ftp, status, entryFor(server, QStringLiteral("cam")));
             QVERIFY2(r.uploaded && r.folderChanged, qPrintable(status.texts().join(QLatin1Char('|'))));
             QCOMPARE(readFile(remote), pictures[i]);
         }
-        stopViewer();
+        viewer.request_stop();
+        viewer.join();
         // A server without renames gets direct uploads: there a viewer may catch a partial picture.
         QVERIFY2(reads > 0 && (bad == 0 || fault == u"no-rename"), qPrintable(QString::number(bad)));
         for (const QString& verb : verbs)
@@ -223,7 +217,8 @@ class TestServerUpload : public QObject {
             QVERIFY(QDir(home_.path()).mkpath(QStringLiteral(".ssh")));
             QVERIFY(writeFile(home_.filePath(QStringLiteral(".ssh/known_hosts")),
                               trust == 1 ? ssh->knownHostsLine().toUtf8() : QByteArray("")));
-            e = {QStringLiteral("sftp://127.0.0.1"), ssh->port(), ssh->user(), {}, ssh->root()};
+            e = entryFor(*ssh, ssh->root());
+            e.address = QStringLiteral("sftp://127.0.0.1");
             e.keyFile = ssh->keyFile();
             landed = ssh->root() + QStringLiteral("/webcam.jpg");
             keyscan = QStringLiteral("ssh-keyscan -p %1 127.0.0.1").arg(ssh->port());
