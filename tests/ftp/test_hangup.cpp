@@ -18,12 +18,12 @@ class TestHangUp : public QObject {
   private Q_SLOTS:
     // Mobile broadband, PPPoE and Bluetooth dial-up go; Ethernet and a Bluetooth network link stay. The
     // first run reaches the mock through the system bus, as the program does. Then nothing left to hang
-    // up, no NetworkManager on the bus, no bus at all: nothing changes, no delay. The beep follows
+    // up, no bus at all: nothing changes, no delay. The beep follows
     // FTP/BEEP ("YES" exactly) every time.
     void dialUpsGoOthersStay() {
         TempStore store;
-        NetworkManagerMock nm, emptyBus(false);
-        QVERIFY2(nm.isRunning() && emptyBus.isRunning(), qPrintable(nm.failure() + emptyBus.failure()));
+        NetworkManagerMock nm;
+        QVERIFY2(nm.isRunning(), qPrintable(nm.failure()));
         const char* const active[][3] = {{"802-3-ethernet", "Wired", ""},
                                          {"gsm", "Mobile", ""},
                                          {"pppoe", "DSL", ""},
@@ -32,7 +32,6 @@ class TestHangUp : public QObject {
         for (const auto& a : active)
             QVERIFY(nm.addActive(QString::fromLatin1(a[0]), QString::fromLatin1(a[1]),
                                  QString::fromLatin1(a[2])));
-        QCOMPARE(nm.activeIds().size(), 5);
         const QStringList kept{QStringLiteral("Wired"), QStringLiteral("PAN")};
 
         // QDBusConnection::systemBus() reads the address at its first use, which is here.
@@ -49,7 +48,6 @@ class TestHangUp : public QObject {
             QStringLiteral("unix:path=/nonexistent/bus"), QStringLiteral("nowhere"));
         QVERIFY(!nowhere.isConnected());
         clock.restart();
-        HangUpAll(status, emptyBus.bus());
         HangUpAll(status, nowhere);
         store.set(keys::FtpBeep.section, QString::fromLatin1(keys::FtpBeep.key), QStringLiteral("yes"));
         HangUpAll(status, nm.bus());
@@ -57,7 +55,7 @@ class TestHangUp : public QObject {
         QVERIFY(clock.elapsed() < 2000);
         QTest::qWait(200);
         QCOMPARE(nm.activeIds(), kept);
-        QCOMPARE(status.events(), QStringList(3, StatusRecorder::kBeep));
+        QCOMPARE(status.events(), QStringList(2, StatusRecorder::kBeep));
         QDBusConnection::disconnectFromBus(QStringLiteral("nowhere"));
     }
 };

@@ -50,22 +50,12 @@ class FtpServerFixture {
         QVERIFY2((server).isRunning(), qPrintable((server).failure()));                                      \
     } while (false)
 
-enum class PyFtpFault {
-    None,
-    NoConnectBack,   // agrees to active mode but never opens the data connection
-    StallData,       // passive only: stops reading an upload after its first bytes
-    NoRename,        // refuses every rename
-    NoRenameOver,    // refuses to rename onto an existing file
-    DropFirstUpload, // resets the data connection of the first upload after its first bytes
-    Slow,            // reads uploads at 32 KB/s
-    Silent,          // takes connections and never says a word
-};
-
 // pyftpdlib (tests/data/ftp_server.py under /usr/bin/python3): user "cam", password "secret", everything
-// writable but readonly/. hangOn names a command the server never answers ("STOR", "CWD").
+// writable but readonly/. hangOn names a command the server never answers ("STOR", "CWD"); fault is one
+// of the script's --fault choices ("slow", "silent", "no-rename"...).
 class PyFtpServer final : public FtpServerFixture {
   public:
-    explicit PyFtpServer(const QString& hangOn = {}, PyFtpFault fault = PyFtpFault::None);
+    explicit PyFtpServer(const QString& hangOn = {}, const QString& fault = {});
 };
 
 // vsftpd, standalone and anonymous only (any password); uploads go to "upload", owned by the system user

@@ -21,7 +21,7 @@ const QString kManagerPath = QStringLiteral("/org/freedesktop/NetworkManager");
 
 } // namespace
 
-NetworkManagerMock::NetworkManagerMock(bool withNetworkManager) {
+NetworkManagerMock::NetworkManagerMock() {
     qDBusRegisterMetaType<MockConnectionSettings>();
     daemon_.start(QStringLiteral("dbus-daemon"),
                   {QStringLiteral("--config-file=/usr/share/dbus-1/session.conf"), QStringLiteral("--nofork"),
@@ -36,27 +36,25 @@ NetworkManagerMock::NetworkManagerMock(bool withNetworkManager) {
         failure_ = QStringLiteral("no private bus: ") + daemon_.errorString();
         return;
     }
-    if (withNetworkManager) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), address_);
-        template_.setProcessEnvironment(env);
-        template_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        template_.start(QStringLiteral("/usr/bin/python3"),
-                        {QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--system"),
-                         QStringLiteral("--template"), QStringLiteral("networkmanager")});
-        while (!bus().interface()->isServiceRegistered(kService)) {
-            if (deadline.hasExpired() || template_.state() == QProcess::NotRunning) {
-                failure_ = QStringLiteral("the NetworkManager template did not come up");
-                return;
-            }
-            QThread::msleep(30);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), address_);
+    template_.setProcessEnvironment(env);
+    template_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    template_.start(QStringLiteral("/usr/bin/python3"),
+                    {QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--system"),
+                     QStringLiteral("--template"), QStringLiteral("networkmanager")});
+    while (!bus().interface()->isServiceRegistered(kService)) {
+        if (deadline.hasExpired() || template_.state() == QProcess::NotRunning) {
+            failure_ = QStringLiteral("the NetworkManager template did not come up");
+            return;
         }
-        // The template needs a device before anything can be activated.
-        device_ = call(QStringLiteral("/org/freedesktop"), QStringLiteral("org.freedesktop.DBus.Mock"),
-                       QStringLiteral("AddEthernetDevice"),
-                       {QStringLiteral("mock_eth0"), QStringLiteral("eth0"), 0})
-                      .toString();
+        QThread::msleep(30);
     }
+    // The template needs a device before anything can be activated.
+    device_ =
+        call(QStringLiteral("/org/freedesktop"), QStringLiteral("org.freedesktop.DBus.Mock"),
+             QStringLiteral("AddEthernetDevice"), {QStringLiteral("mock_eth0"), QStringLiteral("eth0"), 0})
+            .toString();
     running_ = true;
 }
 

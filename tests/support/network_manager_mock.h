@@ -8,10 +8,10 @@ namespace zantrel::test {
 
 // A private D-Bus daemon with python3-dbusmock's NetworkManager template and an Ethernet device on it,
 // both stopped with the object. Pass bus() to the code under test in place of the system bus. Check
-// isRunning() first. Without the template (withNetworkManager false) the bus is empty.
+// isRunning() first.
 class NetworkManagerMock {
   public:
-    explicit NetworkManagerMock(bool withNetworkManager = true);
+    NetworkManagerMock();
     ~NetworkManagerMock();
     NetworkManagerMock(const NetworkManagerMock&) = delete;
     NetworkManagerMock& operator=(const NetworkManagerMock&) = delete;
