@@ -16,4 +16,8 @@ export LSAN_OPTIONS="suppressions=$root/tests/sanitizer/lsan.supp:print_suppress
 export UBSAN_OPTIONS="suppressions=$root/tests/sanitizer/ubsan.supp:print_stacktrace=1:halt_on_error=1"
 cd build-asan
 # Slower under the sanitizers: a longer limit per test program.
-ctest --output-on-failure --timeout 600 -j2
+ctest --output-on-failure --timeout 600 -j2 -E 'shell[.]test_tray_host'
+# The tray test runs on a real X server: Qt's X platform plugin keeps a keyboard-map reply to the end and
+# is unloaded before the leak report, so that report cannot even name the library. Memory errors and
+# undefined behaviour are still checked there; leaks are not.
+ASAN_OPTIONS="$ASAN_OPTIONS:detect_leaks=0" ctest --output-on-failure --timeout 600 -R 'shell[.]test_tray_host'
