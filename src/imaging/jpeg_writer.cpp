@@ -42,6 +42,13 @@ JpegBuffer encode(void* encoder, const cDIBSection& image, int quality, unsigned
 
 } // namespace
 
+QByteArray EncodeJpeg(const cDIBSection& image, int quality) {
+    const Encoder encoder(tjInitCompress());
+    unsigned long size = 0;
+    const JpegBuffer jpeg = encoder ? encode(encoder.get(), image, quality, size) : nullptr;
+    return jpeg ? QByteArray(reinterpret_cast<const char*>(jpeg.get()), qsizetype(size)) : QByteArray();
+}
+
 bool WriteJpegFile(const cDIBSection& image, const QString& file, int quality, MessageSink& messages) {
     Encoder encoder(tjInitCompress());
     if (!encoder) {

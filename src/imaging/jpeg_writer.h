@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QImage>
 #include <QString>
 
@@ -14,6 +15,10 @@ class cDIBSection;
 // temporary file is left; a target that is no regular file, or a link of another user, is refused
 // (see ReplaceFileContents). True when the file was written. Safe on any thread.
 bool WriteJpegFile(const cDIBSection& image, const QString& file, int quality, MessageSink& messages);
+
+// The image encoded as the writer encodes it (bottom-up rows as they are, quality clamped to 0 … 100);
+// empty when the encoder refused it. Safe on any thread.
+QByteArray EncodeJpeg(const cDIBSection& image, int quality);
 
 // Writes what is drawn on the surface to `file` as a JPEG, telling the user when that failed. True when
 // the file was written. Safe on any thread.
