@@ -19,6 +19,7 @@
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QToolBar>
@@ -59,6 +60,23 @@ QAction* addButton(QToolBar* bar, const Button& b) {
     action->setObjectName(QString::fromLatin1(b.key));
     action->setToolTip(QString::fromLatin1(b.tip));
     return action;
+}
+
+// Both rows show captions beside their pictures while each has room for all its buttons, below them when
+// that fits, and pictures alone (the captions stay as tips and accessible names) in a window too narrow
+// even for that: no button folds away into a toolbar's overflow menu.
+void fitToolbars(std::initializer_list<QToolBar*> bars, int width) {
+    for (const Qt::ToolButtonStyle style :
+         {Qt::ToolButtonTextBesideIcon, Qt::ToolButtonTextUnderIcon, Qt::ToolButtonIconOnly}) {
+        bool fits = true;
+        for (QToolBar* bar : bars) {
+            bar->setToolButtonStyle(style);
+            bar->layout()->invalidate(); // the hint would still be the old style's
+            fits = fits && bar->sizeHint().width() <= width;
+        }
+        if (fits)
+            return;
+    }
 }
 
 } // namespace
@@ -281,7 +299,12 @@ void Master::layoutWindow() {
     in.masterToolbarHeight = masterToolbar_->sizeHint().height();
     in.otherToolbarHeight = otherToolbar_->sizeHint().height();
     in.statusHeight = status_->sizeHint().height();
-    const MasterLayout l = ComputeMasterLayout(in);
+    MasterLayout l = ComputeMasterLayout(in);
+    // The toolbars' width does not depend on their height: fit their style, then lay out again with it.
+    fitToolbars({masterToolbar_, otherToolbar_}, l.masterToolbar.width());
+    in.masterToolbarHeight = masterToolbar_->sizeHint().height();
+    in.otherToolbarHeight = otherToolbar_->sizeHint().height();
+    l = ComputeMasterLayout(in);
     caption_->setGeometry(l.captionRow);
     controls_->setGeometry(l.controls);
     masterToolbar_->setGeometry(l.masterToolbar);
