@@ -121,7 +121,7 @@ class TestDibSection : public QObject {
     // 2x2 to 4x4. Scales are 0.25, so target (x, y) samples source (x/4, y/4); each column is
     // interpolated and rounded half to even first, then the row. Stored rows (blue, green, red per pixel):
     // row 0 = (0, 1, 2) (100, 3, 0), row 1 = (200, 2, 3) (40, 4, 0).
-    void resample() {
+    void resampleInterpolatesLikeByHand() {
         const int stored[2][6] = {{0, 1, 2, 100, 3, 0}, {200, 2, 3, 40, 4, 0}};
         cDIBSection dib;
         QVERIFY(dib.Create(2, 2));
