@@ -2,7 +2,9 @@
 #include "capture/capture_window.h"
 #include "capture/device_list.h"
 #include "capture/mira.h"
+#include "capture/preview_rate.h"
 #include "capture/source_dialog.h"
+#include "capture/video_formats_p.h"
 #include "capture/video_window.h"
 #include "core/store.h"
 #include "support/message_recorder.h"
@@ -58,19 +60,16 @@ bool isColour(QRgb pixel, int r, int g, int b) {
            std::abs(qBlue(pixel) - b) < 16;
 }
 
-// GstPad objects alive now, as GStreamer's leak tracer counts them (-1 without the tracer).
+// GstPad objects alive now, as GStreamer's leak tracer (the only tracer) counts them; -1 without it.
 int livePads() {
-    int count = -1;
     GList* tracers = gst_tracing_get_active_tracers();
-    for (GList* item = tracers; item; item = item->next) {
-        if (qstrcmp(G_OBJECT_TYPE_NAME(item->data), "GstLeaksTracer") != 0)
-            continue;
-        GstStructure* live = nullptr;
-        g_signal_emit_by_name(item->data, "get-live-objects", &live);
-        count = int(gst_value_list_get_size(gst_structure_get_value(live, "live-objects-list")));
-        if (count == 0) // with objects in it, the list holds them without a reference of its own
-            gst_structure_free(live);
-    }
+    GstStructure* live = nullptr;
+    if (tracers)
+        g_signal_emit_by_name(tracers->data, "get-live-objects", &live);
+    const int count =
+        live ? int(gst_value_list_get_size(gst_structure_get_value(live, "live-objects-list"))) : -1;
+    if (count == 0) // with objects in it, the list holds them without a reference of its own
+        gst_structure_free(live);
     g_list_free_full(tracers, gst_object_unref);
     return count;
 }
@@ -159,13 +158,11 @@ class TestCaptureWindow : public QObject {
         QVERIFY2(slowest < 500, qPrintable(QString::number(slowest)));
         QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("copied by the user"));
         QVERIFY(rig.messages.taken().isEmpty());
-        const DriverCaps caps = rig.capture->driverCaps();
-        QVERIFY(!caps.fHasOverlay && caps.fHasDlgVideoFormat); // no X display in tests
-        QVERIFY(!caps.fHasDlgVideoSource);                     // videotestsrc has no picture controls
+        // Formats only: overlay needs an X display, and videotestsrc has no picture controls.
+        QCOMPARE(rig.capture->driverCaps(), (DriverCaps{false, false, true, false}));
 
-        // Fitted to the video area; then placed and sized, moved only, the format's size, fitted again.
+        // Placed and sized, moved only, the format's size, then fitted to the video area again.
         CaptureView* view = rig.capture->captureView();
-        QCOMPARE(view->geometry(), QRect(0, 0, 320, 240));
         QVERIFY(rig.capture->PositionCaptureWindow(5, 6, 100, 50));
         QVERIFY(rig.capture->PositionCaptureWindow(30, 40, 0, 0));
         QCOMPARE(view->geometry(), QRect(30, 40, 100, 50));
@@ -182,23 +179,27 @@ class TestCaptureWindow : public QObject {
         QCOMPARE(rig.messages.taken(), QStringList{"Lanthor: Cannot set preview mode."});
     }
 
-    void previewRateLimitsFrames() {
-        Rig rig("videotestsrc pattern=red ! video/x-raw,width=160,height=120,framerate=30/1");
-        SaveSetting(keys::PrefPreviewRate, QStringLiteral("5"));
-        QVERIFY(rig.capture->Init_Video(0));
-        QVERIFY(!rig.waitForFrame().isNull());
-        CaptureView* view = rig.capture->captureView();
-        const auto painted = [view] {
-            const int before = view->framesPainted();
-            QTest::qWait(2000);
-            return view->framesPainted() - before;
-        };
-        const int slow = painted();
-        QVERIFY2(slow >= 5 && slow <= 13, qPrintable(QString::number(slow)));
-        SaveSetting(keys::PrefPreviewRate, QStringLiteral("0")); // no limit: the camera's own rate
-        rig.capture->Resize_Video();
-        const int fast = painted();
-        QVERIFY2(fast > 25, qPrintable(QString::number(fast)));
+    // The stored rate, the interval between preview frames and the limit the pipeline gets (0: none).
+    void rateFromStoreToPipeline_data() {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<int>("intervalMs");
+        QTest::addColumn<int>("pipelineRate");
+        QTest::newRow("missing: twelve") << QString() << 83 << 12;
+        QTest::newRow("negative: unlimited") << "-5" << 0 << 0;
+        QTest::newRow("one a second stays limited") << "1" << 1000 << 1;
+        QTest::newRow("seven") << "7" << 143 << 7;
+        QTest::newRow("faster than a millisecond") << "3000" << 0 << 0;
+    }
+    void rateFromStoreToPipeline() {
+        QFETCH(QString, stored);
+        QFETCH(int, intervalMs);
+        QFETCH(int, pipelineRate);
+        test::TempStore store;
+        if (!stored.isNull())
+            SaveSetting(keys::PrefPreviewRate, stored);
+        const int interval = PreviewIntervalMs(ReadPreviewRate());
+        QCOMPARE(interval, intervalMs);
+        QCOMPARE(PipelineRate(interval), pipelineRate);
     }
 
     void cameraThatStopsFallsBackToTheTestCard_data() {
@@ -236,6 +237,56 @@ class TestCaptureWindow : public QObject {
         QVERIFY(!rig.waitForFrame().isNull());
     }
 
+    // What a camera's caps offer: the first and last format and how many. Lists expand, ranges give the
+    // common values inside, duplicates and non-video structures are dropped, ANY/EMPTY/none offer nothing.
+    void formatsACameraOffers_data() {
+        QTest::addColumn<QString>("caps");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("last"); // null: the first again
+        QTest::newRow("lists expand")
+            << "video/x-raw,format={YUY2,RGB},width=640,height=480,framerate={30/1,15/1};"
+               "image/jpeg,width=1280,height=720,framerate=30/1"
+            << 5 << "video/x-raw,format=YUY2,width=640,height=480,framerate=30/1"
+            << "image/jpeg,width=1280,height=720,framerate=30/1";
+        // Sizes 160x120, 320x240, 352x288, 640x360, 640x480; rates 5, 10, 15.
+        QTest::newRow("ranges")
+            << "video/x-raw,format=I420,width=[100,700],height=[100,500],framerate=[1/1,20/1]" << 15
+            << "video/x-raw,format=I420,width=160,height=120,framerate=5/1"
+            << "video/x-raw,format=I420,width=640,height=480,framerate=15/1";
+        QTest::newRow("odd rate range keeps its upper end")
+            << "video/x-raw,format=GRAY8,width=320,height=240,framerate=[1/2,3/1]" << 1
+            << "video/x-raw,format=GRAY8,width=320,height=240,framerate=3/1" << QString();
+        QTest::newRow("duplicates and audio dropped")
+            << "video/x-raw,format=NV12,width=320,height=240,framerate=10/1;"
+               "video/x-raw,format=NV12,width=320,height=240,framerate=10/1;audio/x-raw,rate=44100"
+            << 1 << "video/x-raw,format=NV12,width=320,height=240,framerate=10/1" << QString();
+        QTest::newRow("ANY") << "ANY" << 0 << QString() << QString();
+        QTest::newRow("EMPTY") << "EMPTY" << 0 << QString() << QString();
+        QTest::newRow("no caps") << QString() << 0 << QString() << QString();
+        QString many;
+        for (int i = 0; i < 60; ++i)
+            many += QStringLiteral("video/x-raw,format={I420,NV12,YUY2},width=%1,height=%1,"
+                                   "framerate={5/1,10/1,30/1};")
+                        .arg(100 + i);
+        QTest::newRow("capped at 400")
+            << many << 400 << "video/x-raw,format=I420,width=100,height=100,framerate=5/1"
+            << "video/x-raw,format=NV12,width=144,height=144,framerate=5/1";
+    }
+    void formatsACameraOffers() {
+        QFETCH(QString, caps);
+        QFETCH(int, count);
+        QFETCH(QString, first);
+        QFETCH(QString, last);
+        gst::ensureInitialised();
+        const gst::CapsPtr offered(caps.isEmpty() ? nullptr
+                                                  : gst_caps_from_string(caps.toUtf8().constData()));
+        const auto formats = enumerateFormats(offered.get());
+        QCOMPARE(int(formats.size()), count);
+        QCOMPARE(formats.empty() ? QString() : formats.front().capsText(), first);
+        QCOMPARE(formats.empty() ? QString() : formats.back().capsText(), last.isNull() ? first : last);
+    }
+
     void formatChoiceAppliesAndIsRemembered() {
         Rig rig("videotestsrc pattern=red");
         QVERIFY(rig.capture->Init_Video(0));
@@ -263,12 +314,28 @@ class TestCaptureWindow : public QObject {
         QCOMPARE(livePads(), 0);
     }
 
-    void sourceDialogChangesThePictureLive() {
-        Rig rig("videotestsrc pattern=white ! video/x-raw,width=160,height=120 ! videobalance");
+    // The live picture follows the settings: the camera's own rate, then one frame a second; the source
+    // dialog's brightness at once.
+    void livePictureFollowsTheSettings() {
+        Rig rig(
+            "videotestsrc pattern=white ! video/x-raw,width=160,height=120,framerate=30/1 ! videobalance");
+        SaveSetting(keys::PrefPreviewRate, QStringLiteral("0"));
         QVERIFY(rig.capture->Init_Video(0));
-        QVERIFY(rig.capture->fHasDlgVideoSource());
         QVERIFY(isColour(rig.waitForFrame().pixel(50, 50), 255, 255, 255));
+        CaptureView* view = rig.capture->captureView();
+        const auto painted = [view] {
+            const int before = view->framesPainted();
+            QTest::qWait(2000);
+            return view->framesPainted() - before;
+        };
+        const int fast = painted();
+        QVERIFY2(fast > 25, qPrintable(QString::number(fast)));
+        SaveSetting(keys::PrefPreviewRate, QStringLiteral("1"));
+        rig.capture->Resize_Video();
+        const int slow = painted();
+        QVERIFY2(slow >= 1 && slow <= 4, qPrintable(QString::number(slow)));
 
+        QVERIFY(rig.capture->fHasDlgVideoSource());
         QTimer::singleShot(0, [] {
             auto* dialog = qobject_cast<SourceDialog*>(QApplication::activeModalWidget());
             QVERIFY(dialog);

@@ -1,10 +1,11 @@
-#include "core/sinks.h"
-#include "imaging/dib_section.h"
 #include "imaging/jpeg_writer.h"
 #include "support/message_recorder.h"
+#include "support/temp_store.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
@@ -15,6 +16,7 @@
 
 using namespace zantrel;
 using zantrel::test::MessageRecorder;
+using zantrel::test::ProgramHome;
 
 namespace {
 
@@ -44,11 +46,6 @@ QByteArray contents(const QString& file) {
     return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
 }
 
-// Decodes with Qt's own reader into a top-down RGB32 picture.
-QImage decode(const QString& file) {
-    return QImage(file).convertToFormat(QImage::Format_RGB32);
-}
-
 double meanError(const QImage& a, const QImage& b) {
     double sum = 0;
     for (int y = 0; y < a.height(); ++y)
@@ -59,19 +56,50 @@ double meanError(const QImage& a, const QImage& b) {
     return sum / (3.0 * a.width() * a.height());
 }
 
-// Sets the largest file this process may write, for the lifetime of the object.
+// The first quantisation table of a JPEG file: it depends on the quality only, not on the picture.
+QByteArray quantisation(const QString& file) {
+    const QByteArray jpeg = contents(file);
+    const qsizetype at = jpeg.indexOf("\xFF\xDB");
+    return at < 0 ? QByteArray() : jpeg.mid(at + 5, 64);
+}
+
+// Every entry under the folder with its kind and, for a regular file, what it holds.
+QStringList snapshot(const QString& folder) {
+    QStringList entries;
+    QDirIterator it(folder, QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString entry = it.next();
+        struct stat st {};
+        ::lstat(QFile::encodeName(entry).constData(), &st);
+        entries << entry + QString::number(st.st_mode & S_IFMT, 8) +
+                       (S_ISREG(st.st_mode) ? contents(entry) : "");
+    }
+    entries.sort();
+    return entries;
+}
+
+// Stands for a full disk: no file grows beyond `bytes` while this lives. The write past the limit raises
+// SIGXFSZ in the writing thread before the writer can clean up; the handler notes the mode of the file
+// that is exactly that long.
 struct FileSizeLimit {
-    explicit FileSizeLimit(rlim_t bytes) : handler(std::signal(SIGXFSZ, SIG_IGN)) {
+    explicit FileSizeLimit(rlim_t bytes) {
+        size = off_t(bytes);
+        std::signal(SIGXFSZ, [](int) {
+            for (int fd = 0; fd < 1024; ++fd) {
+                struct stat st {};
+                if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == size)
+                    mode = st.st_mode & 07777;
+            }
+        });
         getrlimit(RLIMIT_FSIZE, &previous);
         const rlimit limit{bytes, previous.rlim_max};
         ok = setrlimit(RLIMIT_FSIZE, &limit) == 0;
     }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &previous);
-        std::signal(SIGXFSZ, handler);
-    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &previous); }
+    static inline off_t size = 0;
+    static inline mode_t mode = 0;
     rlimit previous{};
-    void (*handler)(int);
     bool ok = false;
 };
 
@@ -96,7 +124,7 @@ class TestJpegWriter : public QObject {
             bool saved = false;
             std::thread([&] { saved = SavePictureAsJpeg(picture, file, quality, messages); }).join();
             QVERIFY(saved);
-            const QImage back = decode(file);
+            const QImage back = QImage(file).convertToFormat(QImage::Format_RGB32);
             QCOMPARE(back.size(), picture.size());
             QVERIFY(quality != 90 || meanError(back, picture) < 3.0);
             QVERIFY(QFileInfo(file).size() > previous);
@@ -107,28 +135,8 @@ class TestJpegWriter : public QObject {
         QVERIFY(messages.texts().isEmpty());
     }
 
-    // The filler bytes at the end of each stored row never reach the file, whatever they hold.
-    void fillerBytesAreSkipped_data() {
-        QTest::addColumn<int>("width");
-        QTest::newRow("width 1, one filler byte") << 1;
-        QTest::newRow("width 7, three filler bytes") << 7;
-    }
-    void fillerBytesAreSkipped() {
-        QFETCH(int, width);
-        const QImage picture = scene(width, 11);
-        cDIBSection dib;
-        dib.CreateFromPicture(picture);
-        for (int column = width * 3; column < dib.BytesPerScanLine(); ++column)
-            for (int row = 0; row < dib.Height(); ++row)
-                dib.at(column, row) = 0xEE;
-        MessageRecorder messages;
-        QVERIFY(WriteJpegFile(dib, path(QStringLiteral("filled.jpg")), 75, messages));
-        QVERIFY(SavePictureAsJpeg(picture, path(QStringLiteral("plain.jpg")), 75, messages));
-        QCOMPARE(contents(path(QStringLiteral("filled.jpg"))), contents(path(QStringLiteral("plain.jpg"))));
-    }
-
     // Replacing goes through our own link to the file it points at and keeps the file's permissions; a new
-    // file gets 0666 less the umask. No temporary file is left.
+    // file gets 0666 less the umask.
     void replacesAnExistingFile() {
         const QString file = path(QStringLiteral("webcam.jpg"));
         write(file, QByteArray(100000, 'x'));
@@ -137,21 +145,18 @@ class TestJpegWriter : public QObject {
         QVERIFY(QFile::link(file, link));
         MessageRecorder messages;
         QVERIFY(SavePictureAsJpeg(scene(64, 48), link, 50, messages));
-        QCOMPARE(decode(file).size(), QSize(64, 48));
+        QCOMPARE(QImage(file).size(), QSize(64, 48));
         QVERIFY(QFileInfo(link).isSymLink());
         QCOMPARE(modeOf(file), mode_t(0640));
         const mode_t previous = ::umask(022);
         QVERIFY(SavePictureAsJpeg(scene(8, 8), path(QStringLiteral("new.jpg")), 50, messages));
         ::umask(previous);
         QCOMPARE(modeOf(path(QStringLiteral("new.jpg"))), mode_t(0644));
-        QCOMPARE(QDir(dir_.path()).entryList({QStringLiteral(".*tmp")}, QDir::Files | QDir::Hidden),
-                 QStringList());
     }
 
-    // Every failure gives two messages, the reason and "Error writing …", leaves the folder as it was (no
-    // temporary file) and every file there as it was: "plain" holds "previous", "fifo" is a FIFO (never
-    // opened: that would hang), "shared" is a sticky folder open to all where another user's link points
-    // at "plain". A size limit stands for a full disk.
+    // Every failure gives two messages, the reason and "Error writing …", and leaves everything in the folder
+    // as it was (no temporary file): "plain" holds "previous", "fifo" is a FIFO (never opened: that would
+    // hang), "shared" is a sticky folder open to all where another user's link points at "plain".
     void failuresTellTheUserAndKeepThePreviousFile_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<bool>("emptyPicture");
@@ -178,17 +183,12 @@ class TestJpegWriter : public QObject {
         QDir here(work.path());
         QVERIFY(here.mkdir(QStringLiteral("folder")) && here.mkdir(QStringLiteral("shared")));
         write(here.filePath(QStringLiteral("plain")), "previous");
-        const QByteArray fifo = QFile::encodeName(here.filePath(QStringLiteral("fifo")));
-        QVERIFY(::mkfifo(fifo.constData(), 0644) == 0);
         const QByteArray shared = QFile::encodeName(here.filePath(QStringLiteral("shared")));
-        QVERIFY(::chmod(shared.constData(), 01777) == 0);
         const QByteArray link = shared + "/webcam.jpg";
-        QVERIFY(::symlink("../plain", link.constData()) == 0 &&
+        QVERIFY(::mkfifo(QFile::encodeName(here.filePath(QStringLiteral("fifo"))).constData(), 0644) == 0 &&
+                ::chmod(shared.constData(), 01777) == 0 && ::symlink("../plain", link.constData()) == 0 &&
                 ::lchown(link.constData(), 65534, 65534) == 0);
-        const auto entries = [&] {
-            return here.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
-        };
-        const QStringList before = entries();
+        const QStringList before = snapshot(work.path());
 
         const QString file = name.isEmpty() ? name : here.filePath(name);
         MessageRecorder messages;
@@ -200,16 +200,43 @@ class TestJpegWriter : public QObject {
         }
         const QString first = reason.startsWith(QLatin1Char(' ')) ? file + reason : reason;
         QCOMPARE(messages.texts(), (QStringList{first, "Error writing " + file + "JPEG File."}));
-        QCOMPARE(entries(), before);
-        QCOMPARE(contents(here.filePath(QStringLiteral("plain"))), QByteArray("previous"));
-        struct stat st {};
-        QVERIFY(QFileInfo(here.filePath(QStringLiteral("folder"))).isDir());
-        QVERIFY(::lstat(fifo.constData(), &st) == 0 && S_ISFIFO(st.st_mode));
-        QVERIFY(::lstat(link.constData(), &st) == 0 && S_ISLNK(st.st_mode));
-        QCOMPARE(QDir(QString::fromLocal8Bit(shared))
-                     .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)
-                     .size(),
-                 1);
+        QCOMPARE(snapshot(work.path()), before);
+        if (sizeLimit > 0) // the temporary file, caught at the limit, was the owner's alone
+            QCOMPARE(FileSizeLimit::mode, mode_t(0600));
+    }
+
+    // `webcam-zantrel --once` run as a process with the IMAGE settings given: the quality the working file
+    // was encoded at, and which other files the current folder holds afterwards ("archive": a dated copy).
+    void oneJobOfTheProgram_data() {
+        QTest::addColumn<QByteArray>("image");
+        QTest::addColumn<int>("quality");
+        QTest::addColumn<bool>("archive");
+        QTest::newRow("compression 50 by default; an empty archive folder is the current one")
+            << QByteArray("SAVEACOPY=1\nPATH=\n") << 50 << true;
+        QTest::newRow("compression 0 is held at 1, no copy by default")
+            << QByteArray("COMPRESSION=0\n") << 99 << false;
+        QTest::newRow("compression 100") << QByteArray("COMPRESSION=100\n") << 0 << false;
+    }
+    void oneJobOfTheProgram() {
+        QFETCH(QByteArray, image);
+        QFETCH(int, quality);
+        QFETCH(bool, archive);
+        ProgramHome home(QString{});
+        // A count far beyond the entries the file holds must not walk two billion empty entries.
+        home.writeSettings("[IMAGE]\n" + image + "[FTP]\nUPLOAD=1\nSERVERS=2147483647\n[PREF]\nAHANGUP=0\n");
+        QProcess p;
+        home.prepare(p);
+        p.setArguments({QStringLiteral("--once")});
+        p.start();
+        QVERIFY(p.waitForFinished(20000));
+        QCOMPARE(p.exitCode(), 0);
+        MessageRecorder none;
+        const QString reference = path(QStringLiteral("reference.jpg"));
+        QVERIFY(SavePictureAsJpeg(scene(16, 16), reference, quality, none));
+        QCOMPARE(quantisation(home.path() + QStringLiteral("/webcam.jpg")), quantisation(reference));
+        QCOMPARE(
+            QDir(home.path()).entryList({QStringLiteral("*.JPG")}, QDir::Files | QDir::CaseSensitive).size(),
+            archive ? 1 : 0);
     }
 };
 

@@ -38,16 +38,6 @@ QStringList printedItems(const StampParams& params) {
     return surface.printed;
 }
 
-// The smallest rectangle holding every pixel that is not black.
-QRect inkBounds(const QImage& image) {
-    QRect bounds;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            if ((image.pixel(x, y) & 0xFFFFFF) != 0)
-                bounds |= QRect(x, y, 1, 1);
-    return bounds;
-}
-
 } // namespace
 
 class TestStamp : public QObject {
@@ -64,7 +54,6 @@ class TestStamp : public QObject {
         QTest::newRow("top center, slot 1") << 1 << 1 << 320.f << " 14:05:09 @120,16#0000ff";
         QTest::newRow("top center, odd width") << 1 << 0 << 321.f << " 14:05:09 @120.5,0#0000ff";
         QTest::newRow("top right, slot 0") << 2 << 0 << 320.f << " 14:05:09 @240,0#0000ff";
-        QTest::newRow("center, slot 0") << 3 << 0 << 320.f << " 14:05:09 @120,112#0000ff";
         QTest::newRow("center, slot 1") << 3 << 1 << 320.f << " 14:05:09 @120,128#0000ff";
         QTest::newRow("bottom left, slot 0") << 4 << 0 << 320.f << " 14:05:09 @0,224#0000ff";
         QTest::newRow("bottom center, slot 1") << 5 << 1 << 320.f << " 14:05:09 @120,208#0000ff";
@@ -89,27 +78,22 @@ class TestStamp : public QObject {
     void itemsStackInTheirSlots() {
         ManualClock fixed(kMoment);
         ScopedClock useFixed(fixed);
-        StampParams both;
-        both.time = both.date = true;
-        QCOMPARE(printedItems(both), (QStringList{" 14:05:09 @0,32#ffffff", " 03-07-2000 @0,16#ffffff"}));
-
-        StampParams centre;
-        centre.date = centre.text = true;
-        centre.datePos = centre.textPos = 3;
-        centre.freeText = QStringLiteral("Cam");
-        centre.dateColor = 0x00FF00;
-        centre.textColor = 0xFF0000;
-        QCOMPARE(printedItems(centre), (QStringList{" 03-07-2000 @112,128#00ff00", " Cam @140,112#ff0000"}));
-
-        StampParams stray;
-        stray.time = stray.date = stray.text = true;
-        stray.timePos = 6;
-        stray.datePos = 7;
-        stray.textPos = -1;
-        QCOMPARE(printedItems(stray),
-                 (QStringList{" 14:05:09 @240,192#ffffff", " 03-07-2000 @0,208#ffffff", "  @0,224#ffffff"}));
-        stray.time = false;
-        QCOMPARE(printedItems(stray), (QStringList{" 03-07-2000 @0,0#ffffff", "  @0,16#ffffff"}));
+        StampParams items;
+        items.time = items.date = items.text = true;
+        items.timePos = 6;
+        items.datePos = items.textPos = 3;
+        items.freeText = QStringLiteral("Cam");
+        items.dateColor = 0x00FF00;
+        items.textColor = 0xFF0000;
+        const QString time = QStringLiteral(" 14:05:09 @240,192#ffffff");
+        QCOMPARE(printedItems(items),
+                 (QStringList{time, " 03-07-2000 @112,128#00ff00", " Cam @140,112#ff0000"}));
+        items.datePos = 7;
+        items.textPos = -1;
+        items.freeText.clear();
+        QCOMPARE(printedItems(items), (QStringList{time, " 03-07-2000 @0,208#00ff00", "  @0,224#ff0000"}));
+        items.time = false;
+        QCOMPARE(printedItems(items), (QStringList{" 03-07-2000 @0,0#00ff00", "  @0,16#ff0000"}));
     }
 
     void expandsPlaceholders_data() {
@@ -118,11 +102,9 @@ class TestStamp : public QObject {
         const auto row = [](const char* name, const char* text, const char* expanded) {
             QTest::newRow(name) << QString::fromUtf8(text) << QString::fromUtf8(expanded);
         };
-        row("empty", "", "");
         row("mixed case date", "Cam &dAtE", "Cam 03-07-2000");
         row("time inside", "a&TIMEb", "a23:59:45b");
         row("at the very end", "x&time", "x23:59:45");
-        row("too short", "&NEX", "&NEX");
         row("incomplete", "&DATx &DA", "&DATx &DA");
         row("back to back", "&&date&TIME", "&03-07-200023:59:45");
         row("next update", "next: &Next!", "next: 03-08-2000 at 00:00:15!");
@@ -163,16 +145,18 @@ class TestStamp : public QObject {
         const float tw = metrics.textWidth(QStringLiteral(" 14:05:09 ")), th = metrics.textHeight(QString());
         QVERIFY(th >= 11);
         const QRectF box(320 - tw, 240 - 3 * th, tw, th);
-        const QRect ink = inkBounds(frame);
-        QVERIFY(box.adjusted(-1, -1, 1, 1).contains(QRectF(ink)));
+        QRect ink; // every pixel that is not black
         int strongest = 0;
-        for (int y = ink.top(); y <= ink.bottom(); ++y)
-            for (int x = ink.left(); x <= ink.right(); ++x) {
+        for (int y = 0; y < 240; ++y)
+            for (int x = 0; x < 320; ++x) {
                 const QRgb p = frame.pixel(x, y);
+                if ((p & 0xFFFFFF) == 0)
+                    continue;
+                ink |= QRect(x, y, 1, 1);
                 QVERIFY(qGreen(p) == 0 && (!transparent || qBlue(p) == 0));
                 strongest = qMax(strongest, qRed(p));
             }
-        QVERIFY(strongest > 200);
+        QVERIFY(box.adjusted(-1, -1, 1, 1).contains(QRectF(ink)) && strongest > 200);
         const int blank = int(box.left()) + 2; // inside the leading blank
         QCOMPARE(frame.pixel(blank, int(box.center().y())), transparent ? qRgb(0, 0, 0) : qRgb(0, 0, 255));
         QVERIFY(frame.pixel(blank, int(box.top()) - 2) == qRgb(0, 0, 0) &&
