@@ -11,7 +11,6 @@ class TestLeadingNumber : public QObject {
         QTest::addColumn<QString>("text");
         QTest::addColumn<double>("expected");
         QTest::newRow("hex lower case, no trailing &") << "&hff" << 255.0;
-        QTest::newRow("hex eight digits negative") << "&HFFFFFFFF" << -1.0;
         QTest::newRow("hex sign bit") << "&H80000000&" << -2147483648.0;
         QTest::newRow("hex stops at non-digit") << "&H1G" << 1.0;
         QTest::newRow("hex without digits") << "&H" << 0.0;
@@ -24,7 +23,6 @@ class TestLeadingNumber : public QObject {
         QTest::newRow("exponent E") << "1.5E3" << 1500.0;
         QTest::newRow("exponent D, negative") << "25d-1" << 2.5;
         QTest::newRow("exponent sign without digits") << "4e+" << 4.0;
-        QTest::newRow("spaced exponent") << "1 e 2" << 100.0;
         QTest::newRow("second point stops") << "1.2.3" << 1.2;
         QTest::newRow("tiny exponent") << "1e-400" << 0.0;
     }
