@@ -191,6 +191,7 @@ class TestRunControl : public QObject {
         // A beep for each connection, none for a hang-up.
         QCOMPARE(status.events().count(StatusRecorder::kBeep),
                  status.texts().count(QStringLiteral("Connected")));
+        QTRY_VERIFY(!rc.jobRunning()); // the job's end reported: only the close refuses a start now
         QVERIFY(!core.jobs().start([](const PublishOutcome&) {}));
     }
 };
