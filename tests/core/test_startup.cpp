@@ -27,11 +27,12 @@ void stop(QProcess& p) {
 class TestStartup : public QObject {
     Q_OBJECT
   private Q_SLOTS:
-    // How a start ends. "before" is a first instance: running, or killed so that its lock stays behind.
+    // How a start ends. "before" is a first instance: running (in a window or headless), or killed so
+    // that its lock stays behind.
     void startUp_data() {
         QTest::addColumn<QByteArray>("ini");
         QTest::addColumn<QString>("argument");
-        QTest::addColumn<QString>("before"); // "", "running", "crashed"
+        QTest::addColumn<QString>("before"); // "", "running", "headless", "crashed"
         QTest::addColumn<bool>("runs");
         QTest::addColumn<QByteArray>("written"); // in the settings once it has ended
         QTest::newRow("boot refused") << QByteArray() << "/BOOT" << QString() << false << QByteArray();
@@ -41,6 +42,10 @@ class TestStartup : public QObject {
             << QByteArray(kStarted) << "/boot" << QString() << true << QByteArray();
         QTest::newRow("second instance ends silently")
             << QByteArray(kStarted) << QString() << "running" << false << QByteArray();
+        QTest::newRow("headless after a window") << QByteArray(kStarted) << "--headless"
+                                                 << "running" << false << QByteArray();
+        QTest::newRow("window after headless")
+            << QByteArray(kStarted) << QString() << "headless" << false << QByteArray();
         QTest::newRow("stale lock of a crashed instance")
             << QByteArray(kStarted) << QString() << "crashed" << true << QByteArray();
         QTest::newRow("first start is offered once")
@@ -61,6 +66,8 @@ class TestStartup : public QObject {
         QProcess first;
         if (!before.isEmpty()) {
             home.prepare(first);
+            if (before == QLatin1String("headless"))
+                first.setArguments({QStringLiteral("--headless")});
             first.start();
             QVERIFY(stillRunningAfter(first, 1500));
             if (before == QLatin1String("crashed")) {
@@ -80,7 +87,8 @@ class TestStartup : public QObject {
         } else {
             QVERIFY(p.waitForFinished(10000));
             QCOMPARE(p.exitCode(), 0);
-            QCOMPARE(p.readAllStandardOutput() + p.readAllStandardError(), QByteArray());
+            if (argument != QLatin1String("--headless")) // which says why on its console
+                QCOMPARE(p.readAllStandardOutput() + p.readAllStandardError(), QByteArray());
         }
         for (const QByteArray& line : written.split('\n'))
             QVERIFY2(home.settings().contains(line), home.settings().constData());

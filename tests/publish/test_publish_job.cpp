@@ -90,6 +90,11 @@ class TestPublishJob : public QObject {
         QCOMPARE(filesIn(store.dir()), QStringList{QStringLiteral("webcam.jpg")});
         QVERIFY(job.grabs == 1 && job.hangUps == 0);
         QVERIFY(job.status.texts().isEmpty() && job.messages.texts().isEmpty());
+        // Uploads on, but a server count that is no number contacts nobody (not even "Connecting...");
+        // the hang-up belongs to the upload step, servers or not.
+        store.useFtpServers(QStringLiteral("abc"), {closedPort()});
+        QCOMPARE(job.run().serversTried, 0);
+        QVERIFY(job.status.texts().isEmpty() && job.hangUps == 1);
         SaveSetting(keys::ImageCompression, QStringLiteral("90"));
         for (int compression : {0, 50, 1, 0}) {
             LiveValues::Values v = job.live.snapshot();
@@ -152,27 +157,6 @@ class TestPublishJob : public QObject {
         QCOMPARE(job.hangUps, 1); // the hang-up defaults to on
     }
 
-    // The hang-up belongs to the upload step, servers or not; a count that is no positive number
-    // contacts nobody.
-    void serverCountsThatContactNobody_data() {
-        QTest::addColumn<QString>("servers");
-        QTest::addColumn<bool>("autoHangUp");
-        QTest::newRow("zero") << "0" << true;
-        QTest::newRow("negative") << "-1" << true;
-        QTest::newRow("no number, hang-up off") << "abc" << false;
-    }
-    void serverCountsThatContactNobody() {
-        QFETCH(QString, servers);
-        QFETCH(bool, autoHangUp);
-        TempStore store;
-        store.useFtpServers(servers, {closedPort()});
-        SaveSetting(keys::PrefAutoHangUp, QString::number(int(autoHangUp)));
-        Job job;
-        QCOMPARE(job.run().serversTried, 0);
-        QVERIFY(job.status.texts().isEmpty()); // not even "Connecting..."
-        QCOMPARE(job.hangUps, int(autoHangUp));
-    }
-
     // A job with an archive copy, over a folder the test fills; the working file is in the same folder.
     void jobDeletesTheOldestCopiesBeyondTheLimits_data() {
         QTest::addColumn<int>("keepDays");
@@ -212,59 +196,32 @@ class TestPublishJob : public QObject {
             QVERIFY2(dir.exists(name), qPrintable(name));
     }
 
-    // A folder of 100,000 copies is read once; later jobs follow it copy by copy. The folder is read
-    // again when a copy proves to have been removed by someone else, and when the folder changes.
-    void largeFolderIsReadOnce() {
-        QTemporaryDir dir;
-        constexpr int kStored = 100'000;
-        constexpr int kJobs = 50;
-        const auto nameAt = [](const QDateTime& t) {
-            return t.toString(QStringLiteral("ddMMyyyyHHmmss")) + QStringLiteral(".JPG");
-        };
-        // One copy every 30 s, the newest first, the oldest ~20 beyond the 35 days kept. Only the oldest,
-        // which the jobs below delete, are on disk; the lister reports the rest without reading anything.
-        const ArchiveRetention::Limits keep{35, 0};
-        std::vector<ArchiveRetention::Entry> listed;
-        int due = 0; // at the first job
-        for (int i = 0; i < kStored; ++i) {
-            const QDateTime t = kNow.addSecs(-24'600 - 30 * i);
-            listed.push_back({nameAt(t), 1000});
-            due += t < kNow.addDays(-keep.keepDays);
-        }
-        const int onDisk = due + kJobs + 5;
-        for (int i = kStored - onDisk; i < kStored; ++i)
-            writeFile(dir.filePath(listed[std::size_t(i)].name), 1000, kNow);
+    // The folder is read once, then followed copy by copy; it is read again when a copy proves to have
+    // been removed by someone else, and when the folder changes. A copy a day, three days kept.
+    void retentionReadsTheFolderOnce() {
+        QTemporaryDir dir, other;
+        const auto nameAt = [](const QDateTime& t) { return t.toString("ddMMyyyyHHmmss") + ".JPG"; };
+        for (int day = 1; day <= 6; ++day)
+            writeFile(dir.filePath(nameAt(kNow.addDays(-day))), 1000, kNow);
         int reads = 0;
-        ArchiveRetention retention([&](const QString&) {
+        ArchiveRetention retention([&reads](const QString& folder) {
             ++reads;
-            std::vector<ArchiveRetention::Entry> present(listed.begin(), listed.end() - onDisk);
-            std::copy_if(listed.end() - onDisk, listed.end(), std::back_inserter(present),
-                         [&](const auto& e) { return QFile::exists(dir.filePath(e.name)); });
-            return present;
+            return ArchiveRetention::listFolder(folder);
         });
-        int deleted = 0;
-        const auto job = [&](int n) {
-            const QDateTime now = kNow.addSecs(30 * n);
-            const QString copy = dir.filePath(nameAt(now));
-            writeFile(copy, 1000, now);
-            deleted += int(retention.afterCopy(copy, keep, now).size());
+        QList<int> deleted, readsSoFar;
+        const auto job = [&](int day, const QTemporaryDir& in) {
+            const QDateTime now = kNow.addDays(day);
+            writeFile(in.filePath(nameAt(now)), 1000, now);
+            deleted << int(retention.afterCopy(in.filePath(nameAt(now)), {3, 0}, now).size());
+            readsSoFar << reads;
         };
-        for (int n = 0; n < kJobs; ++n)
-            job(n);
-        QCOMPARE(reads, 1);
-        QCOMPARE(deleted, due + kJobs - 1);
-        for (int i = 0; i < onDisk; ++i) // oldest first
-            QCOMPARE(QFile::exists(dir.filePath(listed[std::size_t(kStored - 1 - i)].name)), i >= deleted);
-
-        QVERIFY(QFile::remove(dir.filePath(listed[std::size_t(kStored - 1 - deleted)].name)));
-        job(kJobs);
-        QCOMPARE(reads, 1);
-        job(kJobs + 1), job(kJobs + 2);
-        QCOMPARE(reads, 2);
-        QCOMPARE(deleted, due + kJobs + 1);
-        QTemporaryDir other;
-        retention.afterCopy(other.filePath(nameAt(kNow)), keep, kNow);
-        QCOMPARE(reads, 3);
+        job(0, dir), job(1, dir);
+        QVERIFY(QFile::remove(dir.filePath(nameAt(kNow.addDays(-2)))));
+        job(2, dir), job(3, dir), job(4, other);
+        QCOMPARE(deleted, (QList<int>{3, 1, 0, 1, 0}));
+        QCOMPARE(readsSoFar, (QList<int>{1, 1, 1, 2, 3}));
+        QCOMPARE(filesIn(dir.path()), (QStringList{nameAt(kNow), nameAt(kNow.addDays(1)),
+                                                   nameAt(kNow.addDays(2)), nameAt(kNow.addDays(3))}));
     }
 };
 
