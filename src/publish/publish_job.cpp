@@ -20,7 +20,7 @@
 namespace zantrel {
 
 QString ArchiveFileName(const QString& folder, const QDateTime& moment) {
-    QString name = folder;
+    QString name = folder.isEmpty() ? QDir::currentPath() : folder; // not the root of the file system
     if (!name.endsWith(QLatin1Char('/')))
         name += QLatin1Char('/');
     return name + moment.toString(QStringLiteral("ddMMyyyyHHmmss")) + QStringLiteral(".JPG");
@@ -89,10 +89,8 @@ PublishOutcome RunPublishJob(const PublishServices& s) {
         SavePictureAsJpeg(target, GetSetting(keys::ImageFileName), quality, *s.messages);
 
     if (ReadFlag(keys::ImageSaveCopy)) {
-        QString folder = GetSetting(keys::ImagePath, QDir::currentPath());
-        if (folder.isEmpty())
-            folder = QDir::currentPath(); // not the root of the file system
-        const QString archive = ArchiveFileName(folder, clock().now());
+        const QString archive =
+            ArchiveFileName(GetSetting(keys::ImagePath, QDir::currentPath()), clock().now());
         outcome.archiveWritten = SavePictureAsJpeg(target, archive, quality, *s.messages);
         if (outcome.archiveWritten)
             KeepArchiveWithinLimits(archive, clock().now());

@@ -47,7 +47,8 @@ StampParams JobStampParams(const LiveValues::Values& live);
 // each step runs on whatever the previous one achieved. Plain sequential code: run it off the UI thread.
 PublishOutcome RunPublishJob(const PublishServices& services);
 
-// Folder + "/" (unless the folder already ends with one) + DDMMYYYY + hhmmss + ".JPG".
+// Folder (the current one when empty) + "/" (unless the folder already ends with one) + DDMMYYYY +
+// hhmmss + ".JPG".
 QString ArchiveFileName(const QString& folder, const QDateTime& moment);
 
 } // namespace zantrel
