@@ -124,23 +124,40 @@ class TestUnattended : public QObject {
         QVERIFY2(bright ? grey > 200 : grey < 40, qPrintable(QString::number(grey)));
     }
 
-    // A failed upload exits with 1. So does an image that cannot be written (no server is contacted), and
-    // every status and message naming it stays one line though the name holds a line break and an escape.
+    // Whatever keeps the image from where it belongs exits with 1: a server that cannot be reached, a
+    // remote folder that cannot be entered (the file lands in the login folder), an image that cannot be
+    // written (no server is contacted). Every status and message naming the image stays one line though
+    // the name holds a line break and an escape.
+    void onceFailuresExitWithOne_data() {
+        QTest::addColumn<bool>("live");
+        QTest::addColumn<QByteArray>("ini");
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<bool>("message"); // the line is a message, on standard error
+        QTest::newRow("server unreachable")
+            << false << QByteArray() << "Cannot connect to FTP Server" << false;
+        QTest::newRow("remote folder missing")
+            << true << QByteArray("URL00001=no/such\n") << "Can't change directory." << false;
+        QTest::newRow("image unwritable")
+            << false << QByteArray("[IMAGE]\nFILENAME=\"no/such\\n\\x1b[2Jfolder/cam.jpg\"\n")
+            << "Error writing no/such  [2Jfolder/cam.jpgJPEG File." << true;
+    }
     void onceFailuresExitWithOne() {
+        QFETCH(bool, live);
+        QFETCH(QByteArray, ini);
+        QFETCH(QString, line);
+        QFETCH(bool, message);
+        PyFtpServer server;
+        VERIFY_FTP_SERVER(server);
         Program program;
-        QVERIFY(program.once(serverIni(closedPort())));
+        QVERIFY(program.once(serverIni(live ? server.port() : closedPort()) + ini));
         QCOMPARE(program.process.exitCode(), 1);
-        QVERIFY(program.lines().contains(QStringLiteral("Cannot connect to FTP Server")));
-        QVERIFY(QFile::exists(program.file("webcam.jpg")));
-
-        QVERIFY(program.once("[IMAGE]\nFILENAME=\"no/such\\n\\x1b[2Jfolder/cam.jpg\"\n" +
-                             serverIni(closedPort())));
-        QCOMPARE(program.process.exitCode(), 1);
-        QVERIFY2(program.err.split('\n').contains("Error writing no/such  [2Jfolder/cam.jpgJPEG File."),
-                 program.err.constData());
-        QVERIFY2(program.out.contains("no/such  [2Jfolder/cam.jpg") && !program.out.contains('\x1b') &&
-                     !program.out.contains('\r') && !program.out.contains("Connecting"),
-                 program.out.constData());
+        const QString all = QString::fromLocal8Bit(program.out + program.err);
+        const QString stream = QString::fromLocal8Bit(message ? program.err : program.out);
+        QVERIFY2(stream.split(QLatin1Char('\n')).contains(line), qPrintable(all));
+        QVERIFY2(!all.contains(QLatin1Char('\x1b')) && !all.contains(QLatin1Char('\r')), qPrintable(all));
+        QCOMPARE(program.out.contains("Connecting"), !message);
+        if (live)
+            QVERIFY(QFile::exists(QDir(server.root()).filePath(QStringLiteral("webcam.jpg"))));
     }
 
     // Left alone, with a message at every job or an upload that never ends: it goes on publishing,
