@@ -107,12 +107,9 @@ class TestGallery : public QObject {
             seen << args.at(0).toString();
         QCOMPARE(seen, notes);
         QCOMPARE(gallery.model().rowCount(), files.size());
-        if (files.isEmpty()) {
-            gallery.openItem(gallery.grid()->indexAt({5, 5}));
-            QVERIFY(!gallery.viewer());
-        } else {
-            QVERIFY(gallery.model().index(0).data().toString().startsWith(QLatin1String("a.jpg\n")));
-        }
+        gallery.openItem(gallery.model().index(0)); // the first picture, or nothing
+        QCOMPARE(gallery.viewer() ? QFileInfo(gallery.viewer()->path()).fileName() : QString(),
+                 files.isEmpty() ? QString() : QStringLiteral("a.jpg"));
     }
 
     void closeDuringTheFillOnlyStopsIt() {
