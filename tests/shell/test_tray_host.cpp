@@ -62,7 +62,6 @@ class TestTrayHost : public QObject {
         QTest::qWait(300); // the pointer has to have entered the icon before the click counts
         xdotool({"click", "1"});
         QTRY_VERIFY_WITH_TIMEOUT(master.isVisible(), 10000);
-        QCOMPARE(master.tray().tip(), QStringLiteral("Webcam Zantrel 2.00,Ready"));
 
         master.close();
         QTRY_COMPARE_WITH_TIMEOUT(panelGeometry().width(), emptyWidth, 10000);
