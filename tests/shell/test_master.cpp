@@ -15,6 +15,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <QToolBar>
 #include <QToolButton>
 
 using namespace zantrel;
@@ -29,8 +30,8 @@ class TestMaster : public QObject {
     }
 
     // The skin follows every resize: only the too-small dimension snaps back (stored twips included), the
-    // caption buttons end where the container ends, the live picture fills the video area; a maximized
-    // window is left alone.
+    // caption buttons end where the container ends, the live picture fills the video area, every toolbar
+    // button shows (captions beside their pictures where there is room); a maximized window is left alone.
     void layoutRule() {
         TempStore store;
         SaveSetting(keys::LoadWidth, QStringLiteral("6000"));
@@ -51,6 +52,11 @@ class TestMaster : public QObject {
             QCOMPARE(controls->geometry(), QRect(10, 22, size.width() - 28, size.height() - 51));
             QCOMPARE(m.statusLabel()->y(), controls->geometry().bottom() + 3);
             QTRY_COMPARE(m.captureWindow().captureView()->size(), video->size());
+            for (const QToolBar* bar : controls->findChildren<QToolBar*>()) { // no button folded away
+                for (QAction* a : bar->actions())
+                    QVERIFY2(!a->isVisible() || bar->widgetForAction(a)->isVisible(), qPrintable(a->text()));
+                QVERIFY(size.width() < 900 || bar->toolButtonStyle() == Qt::ToolButtonTextBesideIcon);
+            }
         }
         m.close(); // stores the size it has, in twips (ended by a signal: see the start-up test)
         QCOMPARE(GetSetting(keys::LoadWidth) + " " + GetSetting(keys::LoadHeight), "13500 9000");
