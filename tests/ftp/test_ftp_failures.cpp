@@ -1,6 +1,7 @@
 // What the user sees when a server fails, hangs or is stopped, and that the connection recovers.
 #include "core/setting_keys.h"
 #include "ftp/ftp_client.h"
+#include "ftp/server_upload.h"
 #include "support/ftp_test_files.h"
 #include "support/ftp_test_servers.h"
 #include "support/status_recorder.h"
@@ -11,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QtTest>
 #include <future>
+#include <optional>
 
 using namespace zantrel;
 using namespace zantrel::test;
@@ -29,65 +31,64 @@ enum ConnectTarget { Refused, UnknownHost, PyFtpd, Hung };
 class TestFtpFailures : public QObject {
     Q_OBJECT
 
-  private:
-    std::unique_ptr<TempStore> store_;
-
   private Q_SLOTS:
-    void init() { store_ = std::make_unique<TempStore>(); }
-    void cleanup() { store_.reset(); }
-
-    // A connect that fails, within the connect limit (a silent server ends only by it): the reason, the
-    // beep (when FTP/BEEP is absent or exactly "YES"), no connection; the directory change and upload the job
-    // still runs fail at once. A line break in the login is refused before anything is sent.
+    // A connect that fails, within the connect limit (a silent server ends only by it, the reply limit
+    // being long): the reason, the beep (when FTP/BEEP is absent or exactly "YES"); the folder change and
+    // upload that follow fail at once. Only a refused connection is tried again, twice. A line break in the
+    // login is refused before anything is sent.
     void connectFailures_data() {
         QTest::addColumn<int>("target");
         QTest::addColumn<QString>("password");
         QTest::addColumn<QString>("beep");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("refused port") << int(Refused) << "wrong" << QString() << "Couldn't connect to server";
-        QTest::newRow("unknown host") << int(UnknownHost) << "wrong"
-                                      << "YES"
-                                      << "Couldn't resolve host name";
-        QTest::newRow("bad password") << int(PyFtpd) << "wrong"
-                                      << "yes"
-                                      << "Login denied";
-        QTest::newRow("server never answers") << int(Hung) << "wrong" << QString() << "Timeout was reached";
-        QTest::newRow("line break") << int(PyFtpd) << "secret\r\nMKD x" << QString() << "control character";
+        QTest::addColumn<int>("connects");
+        const auto row = [](const char* name, ConnectTarget target, const char* password, const char* beep,
+                            const char* reason, int connects) {
+            QTest::newRow(name) << int(target) << QString::fromLatin1(password) << QString::fromLatin1(beep)
+                                << QString::fromLatin1(reason) << connects;
+        };
+        row("refused port", Refused, "wrong", nullptr, "Couldn't connect to server", 3);
+        row("unknown host", UnknownHost, "wrong", "YES", "Couldn't resolve host name", 1);
+        row("bad password", PyFtpd, "wrong", "yes", "Login denied", 1);
+        row("server never answers", Hung, "wrong", nullptr, "Timeout was reached", 1);
+        row("line break", PyFtpd, "secret\r\nMKD x", nullptr, "control character", 1);
     }
     void connectFailures() {
         QFETCH(int, target);
         QFETCH(QString, password);
         QFETCH(QString, beep);
         QFETCH(QString, reason);
+        QFETCH(int, connects);
+        TempStore store;
         if (!beep.isNull())
-            store_->set(keys::FtpBeep.section, QString::fromLatin1(keys::FtpBeep.key), beep);
-        std::unique_ptr<PyFtpServer> real;
-        if (target >= PyFtpd)
-            real =
-                std::make_unique<PyFtpServer>(QString(), QString::fromLatin1(target == Hung ? "silent" : ""));
-        if (real)
+            store.set(keys::FtpBeep.section, QString::fromLatin1(keys::FtpBeep.key), beep);
+        std::optional<PyFtpServer> real;
+        if (target >= PyFtpd) {
+            real.emplace(QString(), QString::fromLatin1(target == Hung ? "silent" : ""));
             VERIFY_FTP_SERVER(*real);
+        }
         const QString host = target == UnknownHost ? QStringLiteral("no-such-host.invalid") : kHost;
         QVERIFY(writeFile(kJpg, patternBytes(300)));
         StatusRecorder status;
         FtpClient ftp(status);
-        ftp.setLimits(FtpLimits{1500ms, 60s, 1500ms, 60s}); // the reply limit long
-        QList<bool> results;
+        ftp.setLimits(FtpLimits{1500ms, 60s, 1500ms, 60s, {100ms, 100ms}}); // the reply limit long
+        const QString cam = QStringLiteral("cam");
+        const FtpServerEntry e{host, real ? real->port() : closedPort(), cam, password, cam, false, true, {},
+                               {}};
+        ServerUploadResult r;
         QElapsedTimer clock;
         clock.start();
-        onWorker([&] {
-            results << ftp.FtpConnect(host, real ? real->port() : closedPort(), QStringLiteral("cam"),
-                                      password)
-                    << ftp.isConnected() << ftp.FtpSetCurrentDirectory(QStringLiteral("cam"))
-                    << ftp.FtpUploadFile(kJpg, kJpg);
-        });
+        onWorker([&] { r = UploadToServer(ftp, status, e, kJpg, kJpg); });
         QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
-        QCOMPARE(results, (QList<bool>{false, false, false, false}));
+        QVERIFY(!r.uploaded && !ftp.isConnected());
         const QStringList events = status.events();
         const bool beeps = beep.isNull() || beep == QLatin1String("YES");
-        QVERIFY2(events.size() == 5 + beeps && events[1] == QLatin1String("Cannot connect to FTP Server") &&
+        // Connecting, the failure, its reason, the folder, the upload, "End Transfering"
+        QVERIFY2(events.indexOf(QStringLiteral("End Transfering")) == 5 + beeps &&
+                     events[1] == QLatin1String("Cannot connect to FTP Server") &&
                      events[2 + beeps].startsWith(kError) && events[2 + beeps].contains(reason) &&
-                     events.contains(StatusRecorder::kBeep) == beeps,
+                     events.count(StatusRecorder::kBeep) == beeps * connects &&
+                     events.filter(QStringLiteral("Connecting...")).size() == connects,
                  qPrintable(events.join('|')));
         if (real)
             QCOMPARE(real->count(reason.contains(QLatin1String("control")) ? QStringLiteral("USER")
@@ -108,9 +109,9 @@ class TestFtpFailures : public QObject {
     void waitsAreBounded() {
         QFETCH(QString, hangOn);
         QFETCH(QString, fault);
+        TempStore store;
         PyFtpServer server(hangOn, fault);
         VERIFY_FTP_SERVER(server);
-        QVERIFY(QDir(server.root()).mkpath(QStringLiteral("cam")));
         // Larger than the loopback buffers hold, so a stalled reader is noticed as a stall, not as a reply
         // that never comes.
         QVERIFY(writeFile(kJpg, patternBytes(48 * 1024 * 1024)));
@@ -155,6 +156,7 @@ class TestFtpFailures : public QObject {
     }
     void stopDuringUpload() {
         QFETCH(QString, hangOn);
+        TempStore store;
         PyFtpServer server(hangOn, QString::fromLatin1(hangOn.isEmpty() ? "slow" : "")); // never done first
         VERIFY_FTP_SERVER(server);
         QVERIFY(writeFile(QStringLiteral("big.jpg"), patternBytes(20 * 1024 * 1024)));

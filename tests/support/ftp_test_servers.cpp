@@ -171,12 +171,6 @@ VsftpdServer::VsftpdServer(bool tls) {
         failure_ = QStringLiteral("vsftpd did not start");
 }
 
-std::unique_ptr<FtpServerFixture> makeFtpServer(FtpServerKind kind) {
-    if (kind == FtpServerKind::Vsftpd)
-        return std::make_unique<VsftpdServer>();
-    return std::make_unique<PyFtpServer>();
-}
-
 SshServer::SshServer() {
     const passwd* me = getpwuid(geteuid());
     user_ = me ? QString::fromLocal8Bit(me->pw_name) : QString();

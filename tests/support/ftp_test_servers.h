@@ -4,7 +4,6 @@
 #include <QRegularExpression>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <memory>
 
 namespace zantrel {
 class FtpClient;
@@ -82,9 +81,6 @@ class SshServer final : public FtpServerFixture {
   private:
     QString knownHosts_;
 };
-
-enum class FtpServerKind { PyFtpdLib, Vsftpd };
-std::unique_ptr<FtpServerFixture> makeFtpServer(FtpServerKind kind);
 
 // A port on 127.0.0.1 where nothing listens (connections are refused).
 quint16 closedPort();
