@@ -24,9 +24,9 @@ namespace {
 
 const QString kJpg = QStringLiteral("webcam.jpg");
 
-FtpServerEntry entryFor(const FtpServerFixture& server, const QString& folder = {}) {
-    const QString host = QStringLiteral("127.0.0.1");
-    return {host, server.port(), server.user(), server.password(), folder, true, true, {}, {}};
+FtpServerEntry entryFor(const FtpServerFixture& server, const QString& folder = {},
+                        const QString& address = QStringLiteral("127.0.0.1")) {
+    return {address, server.port(), server.user(), server.password(), folder, true, true, {}, {}};
 }
 
 ServerUploadResult upload(FtpClient& ftp, StatusRecorder& status, const FtpServerEntry& e) {
@@ -40,16 +40,11 @@ ServerUploadResult upload(FtpClient& ftp, StatusRecorder& status, const FtpServe
 class TestServerUpload : public QObject {
     Q_OBJECT
 
-  private:
-    std::unique_ptr<TempStore> store_;
+    TempStore store_;
     QTemporaryDir home_;
 
   private Q_SLOTS:
-    void init() {
-        store_ = std::make_unique<TempStore>();
-        qputenv("HOME", QFile::encodeName(home_.path())); // known_hosts lives here
-    }
-    void cleanup() { store_.reset(); }
+    void initTestCase() { qputenv("HOME", QFile::encodeName(home_.path())); } // known_hosts lives here
 
     // Three pictures in a row while a viewer keeps reading the remote file: every read is a whole picture,
     // whatever the server allows (rename over, delete then rename, no rename: direct upload, said once),
@@ -148,8 +143,7 @@ class TestServerUpload : public QObject {
         PyFtpServer server;
         VERIFY_FTP_SERVER(server);
         QVERIFY(QDir(server.root()).mkpath(QStringLiteral("cam/old")));
-        FtpServerEntry entry = entryFor(server, folder);
-        entry.address = address;
+        FtpServerEntry entry = entryFor(server, folder, address);
         entry.password = password;
         const ServerCheckResult result = CheckServer(entry);
         const bool ok = words.startsWith(QLatin1String("Connected, folder"));
@@ -165,8 +159,8 @@ class TestServerUpload : public QObject {
     // FTPS: a self-signed certificate is refused before the login with its pin in the message; the same
     // pin stored for the server lets the file through (the server takes data only over TLS); another pin
     // is refused. SFTP: an unknown host key is refused with its fingerprint and the ssh-keyscan line to
-    // trust it; once in known_hosts, a key-file login uploads into an absolute folder. The server test
-    // reports the key it saw.
+    // trust it, a changed one with its new fingerprint; once in known_hosts, a key-file login uploads into
+    // an absolute folder. The server test reports the key it saw.
     void secure_data() {
         QTest::addColumn<bool>("sftp");
         QTest::addColumn<int>("trust"); // 0 nothing stored, 1 the server's key, 2 another key
@@ -175,6 +169,7 @@ class TestServerUpload : public QObject {
         QTest::addRow("ftps wrong pin") << false << 2;
         QTest::addRow("sftp unknown host") << true << 0;
         QTest::addRow("sftp known host") << true << 1;
+        QTest::addRow("sftp changed host key") << true << 2;
     }
     void secure() {
         QFETCH(bool, sftp);
@@ -183,23 +178,28 @@ class TestServerUpload : public QObject {
         std::unique_ptr<VsftpdServer> ftps;
         std::unique_ptr<SshServer> ssh;
         FtpServerEntry e;
-        QString landed, keyscan;
+        QString landed, advice; // what the refusal says to do
         if (sftp) {
             ssh = std::make_unique<SshServer>();
-            QVERIFY2(ssh->isRunning(), qPrintable(ssh->failure()));
+            VERIFY_FTP_SERVER(*ssh);
+            // Another key under the server's name: the client's own.
+            const QString other = ssh->knownHostsLine().section(u' ', 0, 0) + u' ' +
+                                  QString::fromUtf8(readFile(ssh->keyFile() + QStringLiteral(".pub")));
             QVERIFY(QDir(home_.path()).mkpath(QStringLiteral(".ssh")));
             QVERIFY(writeFile(home_.filePath(QStringLiteral(".ssh/known_hosts")),
-                              trust == 1 ? ssh->knownHostsLine().toUtf8() : QByteArray("")));
-            e = entryFor(*ssh, ssh->root());
-            e.address = QStringLiteral("sftp://127.0.0.1");
+                              (trust == 1   ? ssh->knownHostsLine()
+                               : trust == 2 ? other
+                                            : QString())
+                                  .toUtf8()));
+            e = entryFor(*ssh, ssh->root(), QStringLiteral("sftp://127.0.0.1"));
             e.keyFile = ssh->keyFile();
             landed = ssh->root() + QStringLiteral("/webcam.jpg");
-            keyscan = QStringLiteral("ssh-keyscan -p %1 127.0.0.1").arg(ssh->port());
+            advice = trust ? QStringLiteral("has changed")
+                           : QStringLiteral("ssh-keyscan -p %1 127.0.0.1").arg(ssh->port());
         } else {
             ftps = std::make_unique<VsftpdServer>(true);
             VERIFY_FTP_SERVER(*ftps);
-            e = entryFor(*ftps, ftps->writableDir());
-            e.address = QStringLiteral("ftps://127.0.0.1");
+            e = entryFor(*ftps, ftps->writableDir(), QStringLiteral("ftps://127.0.0.1"));
             const QString otherPin = QStringLiteral("sha256//") + QString(43, QLatin1Char('A')) + u'=';
             e.pinnedKey = trust == 1 ? ftps->pin() : trust == 2 ? otherPin : QString();
             landed = ftps->root() + QStringLiteral("/upload/webcam.jpg");
@@ -215,7 +215,7 @@ class TestServerUpload : public QObject {
                  qPrintable(check.message));
         const QString all = status.texts().join(QLatin1Char('|'));
         if (trust != 1)
-            QVERIFY2(all.contains(check.fingerprint) && all.contains(keyscan) &&
+            QVERIFY2(all.contains(check.fingerprint) && all.contains(advice) &&
                          (sftp || ftps->count(QStringLiteral("USER")) == 0),
                      qPrintable(all));
     }
