@@ -96,19 +96,26 @@ class TestFtpFailures : public QObject {
                      0);
     }
 
-    // Every wait on a misbehaving server ends at its limit (shortened here; the others stay long),
-    // with a failure the caller can go on from.
+    // Every wait on a misbehaving server ends at its limit (shortened here; the others stay long), with a
+    // failure the caller can go on from. Or it ends by a stop pressed on the user-interface thread while the
+    // job's thread waits (all limits long): the stop returns at once with "End Transfering", the routine
+    // ends with an error within a second, and the next job connects and uploads as usual.
     void waitsAreBounded_data() {
         QTest::addColumn<QString>("hangOn");
         QTest::addColumn<QString>("fault");
-        QTest::newRow("CWD unanswered") << QStringLiteral("CWD") << QString();
-        QTest::newRow("STOR unanswered") << QStringLiteral("STOR") << QString();
-        QTest::newRow("active mode, never connects back") << QString() << QStringLiteral("no-connect-back");
-        QTest::newRow("stops reading the data") << QString() << QStringLiteral("stall-data");
+        QTest::addColumn<bool>("stop");
+        QTest::newRow("CWD unanswered") << QStringLiteral("CWD") << QString() << false;
+        QTest::newRow("STOR unanswered") << QStringLiteral("STOR") << QString() << false;
+        QTest::newRow("active mode, never connects back")
+            << QString() << QStringLiteral("no-connect-back") << false;
+        QTest::newRow("stops reading the data") << QString() << QStringLiteral("stall-data") << false;
+        QTest::newRow("STOR unanswered, stopped") << QStringLiteral("STOR") << QString() << true;
+        QTest::newRow("slow upload, stopped") << QString() << QStringLiteral("slow") << true;
     }
     void waitsAreBounded() {
         QFETCH(QString, hangOn);
         QFETCH(QString, fault);
+        QFETCH(bool, stop);
         TempStore store;
         PyFtpServer server(hangOn, fault);
         VERIFY_FTP_SERVER(server);
@@ -118,77 +125,49 @@ class TestFtpFailures : public QObject {
         StatusRecorder status;
         FtpClient ftp(status);
         FtpLimits limits;
-        limits.reply = fault.isEmpty() ? 1s : limits.reply;
+        limits.reply = fault.isEmpty() && !stop ? 1s : limits.reply;
         limits.accept = fault == u"no-connect-back" ? 1s : limits.accept;
         limits.stall = fault == u"stall-data" ? 1s : limits.stall;
         ftp.setLimits(limits);
+        QVERIFY(
+            ftp.FtpConnect(kHost, server.port(), server.user(), server.password(), fault == u"stall-data"));
         const bool changeDirectory = hangOn == QLatin1String("CWD");
         QElapsedTimer clock;
-        bool ok = true;
-        onWorker([&] {
-            QVERIFY(ftp.FtpConnect(kHost, server.port(), server.user(), server.password(),
-                                   fault == u"stall-data"));
-            clock.start();
-            ok = changeDirectory ? ftp.FtpSetCurrentDirectory(QStringLiteral("cam"))
-                                 : ftp.FtpUploadFile(kJpg, kJpg);
-            ftp.FtpDisconnect();
-        });
-        QVERIFY(!ok);
-        // libcurl notices a stall 1 to 7 s after the last byte; the long limits are 30 s and 60 s.
-        QVERIFY2(clock.elapsed() < 15000, qPrintable(QString::number(clock.elapsed())));
-        const QStringList texts = status.texts();
-        QCOMPARE(texts.last(), QStringLiteral("End Transfering"));
-        const QString failure = texts[texts.size() - 2];
-        QVERIFY2(changeDirectory
-                     ? failure == QLatin1String("Can't change directory.")
-                     : failure.startsWith(kError) &&
-                           failure.contains(QLatin1String("too slow")) == (fault == u"stall-data"),
-                 qPrintable(texts.join('|')));
-    }
-
-    // Stop pressed on the user-interface thread while the job's thread uploads: the stop returns at once
-    // with "End Transfering", the upload ends with an error within a second, and the next job connects and
-    // uploads as usual.
-    void stopDuringUpload_data() {
-        QTest::addColumn<QString>("hangOn");
-        QTest::newRow("large upload running") << QString();
-        QTest::newRow("server silent after STOR") << QStringLiteral("STOR");
-    }
-    void stopDuringUpload() {
-        QFETCH(QString, hangOn);
-        TempStore store;
-        PyFtpServer server(hangOn, QString::fromLatin1(hangOn.isEmpty() ? "slow" : "")); // never done first
-        VERIFY_FTP_SERVER(server);
-        QVERIFY(writeFile(QStringLiteral("big.jpg"), patternBytes(20 * 1024 * 1024)));
-        StatusRecorder status;
-        FtpClient ftp(status); // default limits: only the stop can end the waits
-        QVERIFY(server.login(ftp));
-        auto upload = std::async(std::launch::async, [&] {
-            return ftp.FtpUploadFile(QStringLiteral("big.jpg"), QStringLiteral("big.jpg"));
-        });
-        if (hangOn.isEmpty())
-            QTRY_VERIFY_WITH_TIMEOUT(!status.texts().filter(QStringLiteral("Transfering:")).isEmpty(), 5000);
-        else
-            QVERIFY(server.waitFor(QStringLiteral("STOR"), 1));
-        QElapsedTimer clock;
         clock.start();
-        ftp.FtpDisconnect();
-        QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed())));
-        QCOMPARE(status.last(), QStringLiteral("End Transfering"));
-        QVERIFY2(upload.wait_for(1s) == std::future_status::ready, "the upload did not stop");
-        QVERIFY(!upload.get() && !ftp.isConnected());
+        auto job = std::async(std::launch::async, [&] {
+            return changeDirectory ? ftp.FtpSetCurrentDirectory(QStringLiteral("cam"))
+                                   : ftp.FtpUploadFile(kJpg, kJpg);
+        });
+        if (stop) {
+            if (hangOn.isEmpty())
+                QTRY_VERIFY_WITH_TIMEOUT(!status.texts().filter(QStringLiteral("Transfering:")).isEmpty(),
+                                         5000);
+            else
+                QVERIFY(server.waitFor(QStringLiteral("STOR"), 1));
+            clock.restart();
+            ftp.FtpDisconnect();
+            QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed())));
+            QCOMPARE(status.last(), QStringLiteral("End Transfering"));
+        }
+        // libcurl notices a stall 1 to 7 s after the last byte; the long limits are 30 s and 60 s.
+        QVERIFY2(job.wait_for(stop ? 1s : 15s) == std::future_status::ready, "the wait did not end");
+        QVERIFY(!job.get());
         const QStringList texts = status.texts();
-        QVERIFY2(texts.last() == QLatin1String("End Transfering") &&
-                     texts[texts.size() - 2].startsWith(kError) &&
-                     !texts.contains(QStringLiteral("File Transfered.")),
+        const QString failure = texts[texts.size() - 1 - stop];
+        QVERIFY2((!stop || texts.last() == QLatin1String("End Transfering")) &&
+                     (changeDirectory
+                          ? failure == QLatin1String("Can't change directory.")
+                          : failure.startsWith(kError) &&
+                                failure.contains(QLatin1String("too slow")) == (fault == u"stall-data")),
                  qPrintable(texts.join('|')));
-
+        if (!stop)
+            return;
         ftp.setLimits(FtpLimits{1500ms, 1s, 1500ms, 2s});
-        QVERIFY(writeFile(kJpg, patternBytes(120)));
+        QVERIFY(!ftp.isConnected() && writeFile(kJpg, patternBytes(120)));
         bool ok = false;
-        onWorker([&] { ok = server.login(ftp) && ftp.FtpUploadFile(kJpg, kJpg); });
-        QCOMPARE(ok, hangOn.isEmpty()); // a server hanging on STOR never accepts a file
-        if (ok)
+        onWorker([&] { ok = server.login(ftp) && (!hangOn.isEmpty() || ftp.FtpUploadFile(kJpg, kJpg)); });
+        QVERIFY(ok); // a server hanging on STOR never accepts a file
+        if (hangOn.isEmpty())
             QCOMPARE(readFile(QDir(server.root()).filePath(kJpg)), patternBytes(120));
     }
 };
