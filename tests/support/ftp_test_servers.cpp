@@ -94,14 +94,11 @@ PyFtpServer::PyFtpServer(const QString& hangOn, const QString& fault) {
     password_ = QStringLiteral("secret");
     logLine_.setPattern(QStringLiteral("^(.+)$"));
     QDir().mkpath(root());
-    QStringList args{QStringLiteral(ZANTREL_TEST_DATA_DIR "/ftp_server.py"), QStringLiteral("--root"), root(),
-                     QStringLiteral("--log"), dir_.filePath(QStringLiteral("log"))};
-    if (!hangOn.isEmpty())
-        args << QStringLiteral("--hang-on") << hangOn;
-    if (!fault.isEmpty())
-        args << QStringLiteral("--fault") << fault;
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process_.start(QStringLiteral("/usr/bin/python3"), args);
+    process_.start(QStringLiteral("/usr/bin/python3"),
+                   {QStringLiteral(ZANTREL_TEST_DATA_DIR "/ftp_server.py"), QStringLiteral("--root"), root(),
+                    QStringLiteral("--log"), dir_.filePath(QStringLiteral("log")),
+                    QStringLiteral("--hang-on"), hangOn, QStringLiteral("--fault"), fault});
     QDeadlineTimer deadline(10000);
     QByteArray out;
     while (!out.contains('\n') && process_.waitForReadyRead(deadline.remainingTime()))
