@@ -135,6 +135,7 @@ class TestFtpFailures : public QObject {
             return changeDirectory ? ftp.FtpSetCurrentDirectory(QStringLiteral("cam"))
                                    : ftp.FtpUploadFile(kJpg, kJpg);
         });
+        const auto unblock = qScopeGuard([&] { server.stop(); }); // a failed check leaves no wait behind
         if (stop) {
             if (hangOn.isEmpty())
                 QTRY_VERIFY_WITH_TIMEOUT(!status.texts().filter(QStringLiteral("Transfering:")).isEmpty(),

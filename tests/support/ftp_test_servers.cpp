@@ -58,11 +58,6 @@ quint16 startListening(QProcess& process, const QString& program, const QStringL
 
 } // namespace
 
-FtpServerFixture::~FtpServerFixture() {
-    process_.kill();
-    process_.waitForFinished();
-}
-
 bool FtpServerFixture::login(FtpClient& ftp, bool passive) const {
     return ftp.FtpConnect(QStringLiteral("127.0.0.1"), port_, user_, password_, passive);
 }

@@ -15,7 +15,8 @@ namespace zantrel::test {
 // object. root()/readonly exists on every server and refuses uploads.
 class FtpServerFixture {
   public:
-    virtual ~FtpServerFixture();
+    virtual ~FtpServerFixture() { stop(); }
+    void stop() { process_.close(); } // kills it at once, dropping its connections
     bool isRunning() const { return port_ != 0; }
     QString failure() const { return failure_; }      // why it did not start
     bool unavailable() const { return unavailable_; } // this server cannot run on this machine
