@@ -33,7 +33,6 @@ log = open(args.log, "a", buffering=1)
 class Handler(FTPHandler):
     authorizer = authorizer
     auth_failed_timeout = 0.1
-    permit_foreign_addresses = True
 
     def pre_process_command(self, line, cmd, arg):
         if cmd == args.hang_on.upper():

@@ -1,6 +1,7 @@
 // What the user sees when a server fails, hangs or is stopped, and that the connection recovers.
 #include "core/setting_keys.h"
 #include "ftp/ftp_client.h"
+#include "ftp/server_upload.h"
 #include "support/ftp_test_files.h"
 #include "support/ftp_test_servers.h"
 #include "support/status_recorder.h"
@@ -11,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QtTest>
 #include <future>
+#include <optional>
 
 using namespace zantrel;
 using namespace zantrel::test;
@@ -29,164 +31,141 @@ enum ConnectTarget { Refused, UnknownHost, PyFtpd, Hung };
 class TestFtpFailures : public QObject {
     Q_OBJECT
 
-  private:
-    std::unique_ptr<TempStore> store_;
-
   private Q_SLOTS:
-    void init() { store_ = std::make_unique<TempStore>(); }
-    void cleanup() { store_.reset(); }
-
-    // A connect that fails, within the connect limit (a silent server ends only by it): the reason, the
-    // beep (when FTP/BEEP is absent or exactly "YES"), no connection; the directory change and upload the job
-    // still runs fail at once. A line break in the login is refused before anything is sent.
+    // A connect that fails, within the connect limit (a silent server ends only by it, the reply limit
+    // being long): the reason, the beep (when FTP/BEEP is absent or exactly "YES"); the folder change and
+    // upload that follow fail at once. Only a refused connection is tried again, twice. A line break in the
+    // login is refused before anything is sent.
     void connectFailures_data() {
         QTest::addColumn<int>("target");
-        QTest::addColumn<QString>("password");
         QTest::addColumn<QString>("beep");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("refused port") << int(Refused) << "wrong" << QString() << "Couldn't connect to server";
-        QTest::newRow("unknown host") << int(UnknownHost) << "wrong"
-                                      << "YES"
-                                      << "Couldn't resolve host name";
-        QTest::newRow("bad password") << int(PyFtpd) << "wrong"
-                                      << "yes"
-                                      << "Login denied";
-        QTest::newRow("server never answers") << int(Hung) << "wrong" << QString() << "Timeout was reached";
-        QTest::newRow("line break") << int(PyFtpd) << "secret\r\nMKD x" << QString() << "control character";
+        QTest::addColumn<int>("connects");
+        const auto row = [](const char* name, ConnectTarget target, const char* beep, const char* reason,
+                            int connects) {
+            QTest::newRow(name) << int(target) << QString::fromLatin1(beep) << QString::fromLatin1(reason)
+                                << connects;
+        };
+        row("refused port", Refused, nullptr, "Couldn't connect to server", 3);
+        row("unknown host", UnknownHost, "YES", "Couldn't resolve host name", 1);
+        row("bad password", PyFtpd, "yes", "Login denied", 1);
+        row("server never answers", Hung, nullptr, "Timeout was reached", 1);
+        row("line break in the password", PyFtpd, nullptr, "control character", 1);
     }
     void connectFailures() {
         QFETCH(int, target);
-        QFETCH(QString, password);
         QFETCH(QString, beep);
         QFETCH(QString, reason);
+        QFETCH(int, connects);
+        TempStore store;
         if (!beep.isNull())
-            store_->set(keys::FtpBeep.section, QString::fromLatin1(keys::FtpBeep.key), beep);
-        std::unique_ptr<PyFtpServer> real;
-        if (target >= PyFtpd)
-            real =
-                std::make_unique<PyFtpServer>(QString(), QString::fromLatin1(target == Hung ? "silent" : ""));
-        if (real)
+            store.set(keys::FtpBeep.section, QString::fromLatin1(keys::FtpBeep.key), beep);
+        std::optional<PyFtpServer> real;
+        if (target >= PyFtpd) {
+            real.emplace(QString(), QString::fromLatin1(target == Hung ? "silent" : ""));
             VERIFY_FTP_SERVER(*real);
+        }
         const QString host = target == UnknownHost ? QStringLiteral("no-such-host.invalid") : kHost;
         QVERIFY(writeFile(kJpg, patternBytes(300)));
         StatusRecorder status;
         FtpClient ftp(status);
-        ftp.setLimits(FtpLimits{1500ms, 60s, 1500ms, 60s}); // the reply limit long
-        QList<bool> results;
+        ftp.setLimits(FtpLimits{1500ms, 60s, 1500ms, 60s, {100ms, 100ms}}); // the reply limit long
+        const QString cam = QStringLiteral("cam"),
+                      password = reason.contains(u"control") ? "secret\r\nMKD x" : "wrong";
+        const FtpServerEntry e{host, real ? real->port() : closedPort(), cam, password, cam, false, true, {},
+                               {}};
+        ServerUploadResult r;
         QElapsedTimer clock;
         clock.start();
-        onWorker([&] {
-            results << ftp.FtpConnect(host, real ? real->port() : closedPort(), QStringLiteral("cam"),
-                                      password)
-                    << ftp.isConnected() << ftp.FtpSetCurrentDirectory(QStringLiteral("cam"))
-                    << ftp.FtpUploadFile(kJpg, kJpg);
-        });
+        onWorker([&] { r = UploadToServer(ftp, status, e, kJpg, kJpg); });
         QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
-        QCOMPARE(results, (QList<bool>{false, false, false, false}));
+        QVERIFY(!r.uploaded && !ftp.isConnected());
         const QStringList events = status.events();
         const bool beeps = beep.isNull() || beep == QLatin1String("YES");
-        QVERIFY2(events.size() == 5 + beeps && events[1] == QLatin1String("Cannot connect to FTP Server") &&
+        // Connecting, the failure, its reason, the folder, the upload, "End Transfering"
+        QVERIFY2(events.indexOf(QStringLiteral("End Transfering")) == 5 + beeps &&
+                     events[1] == QLatin1String("Cannot connect to FTP Server") &&
                      events[2 + beeps].startsWith(kError) && events[2 + beeps].contains(reason) &&
-                     events.contains(StatusRecorder::kBeep) == beeps,
+                     events.count(StatusRecorder::kBeep) == beeps * connects &&
+                     events.filter(QStringLiteral("Connecting...")).size() == connects,
                  qPrintable(events.join('|')));
-        if (real)
-            QCOMPARE(real->count(reason.contains(QLatin1String("control")) ? QStringLiteral("USER")
-                                                                           : QStringLiteral("STOR")),
-                     0);
+        if (real) // the login only when it is sendable
+            QCOMPARE(real->count(QStringLiteral("USER")), int(reason == u"Login denied"));
     }
 
-    // Every wait on a misbehaving server ends at its limit (shortened here; the others stay long),
-    // with a failure the caller can go on from.
+    // Every wait on a misbehaving server ends at its limit (shortened here; the others stay long), with a
+    // failure the caller can go on from. Or it ends by a stop pressed on the user-interface thread while the
+    // job's thread waits (all limits long): the stop returns at once with "End Transfering", the routine
+    // ends with an error within a second, and the next job connects and uploads as usual.
     void waitsAreBounded_data() {
         QTest::addColumn<QString>("hangOn");
         QTest::addColumn<QString>("fault");
-        QTest::newRow("CWD unanswered") << QStringLiteral("CWD") << QString();
-        QTest::newRow("STOR unanswered") << QStringLiteral("STOR") << QString();
-        QTest::newRow("active mode, never connects back") << QString() << QStringLiteral("no-connect-back");
-        QTest::newRow("stops reading the data") << QString() << QStringLiteral("stall-data");
+        QTest::addColumn<bool>("stop");
+        QTest::newRow("CWD unanswered") << QStringLiteral("CWD") << QString() << false;
+        QTest::newRow("STOR unanswered") << QStringLiteral("STOR") << QString() << false;
+        QTest::newRow("active mode, never connects back")
+            << QString() << QStringLiteral("no-connect-back") << false;
+        QTest::newRow("stops reading the data") << QString() << QStringLiteral("stall-data") << false;
+        QTest::newRow("STOR unanswered, stopped") << QStringLiteral("STOR") << QString() << true;
+        QTest::newRow("slow upload, stopped") << QString() << QStringLiteral("slow") << true;
     }
     void waitsAreBounded() {
         QFETCH(QString, hangOn);
         QFETCH(QString, fault);
+        QFETCH(bool, stop);
+        TempStore store;
         PyFtpServer server(hangOn, fault);
         VERIFY_FTP_SERVER(server);
-        QVERIFY(QDir(server.root()).mkpath(QStringLiteral("cam")));
         // Larger than the loopback buffers hold, so a stalled reader is noticed as a stall, not as a reply
         // that never comes.
         QVERIFY(writeFile(kJpg, patternBytes(48 * 1024 * 1024)));
         StatusRecorder status;
         FtpClient ftp(status);
         FtpLimits limits;
-        limits.reply = fault.isEmpty() ? 1s : limits.reply;
+        limits.reply = fault.isEmpty() && !stop ? 1s : limits.reply;
         limits.accept = fault == u"no-connect-back" ? 1s : limits.accept;
         limits.stall = fault == u"stall-data" ? 1s : limits.stall;
         ftp.setLimits(limits);
+        QVERIFY(
+            ftp.FtpConnect(kHost, server.port(), server.user(), server.password(), fault == u"stall-data"));
         const bool changeDirectory = hangOn == QLatin1String("CWD");
         QElapsedTimer clock;
-        bool ok = true;
-        onWorker([&] {
-            QVERIFY(ftp.FtpConnect(kHost, server.port(), server.user(), server.password(),
-                                   fault == u"stall-data"));
-            clock.start();
-            ok = changeDirectory ? ftp.FtpSetCurrentDirectory(QStringLiteral("cam"))
-                                 : ftp.FtpUploadFile(kJpg, kJpg);
-            ftp.FtpDisconnect();
-        });
-        QVERIFY(!ok);
-        // libcurl notices a stall 1 to 7 s after the last byte; the long limits are 30 s and 60 s.
-        QVERIFY2(clock.elapsed() < 15000, qPrintable(QString::number(clock.elapsed())));
-        const QStringList texts = status.texts();
-        QCOMPARE(texts.last(), QStringLiteral("End Transfering"));
-        const QString failure = texts[texts.size() - 2];
-        QVERIFY2(changeDirectory
-                     ? failure == QLatin1String("Can't change directory.")
-                     : failure.startsWith(kError) &&
-                           failure.contains(QLatin1String("too slow")) == (fault == u"stall-data"),
-                 qPrintable(texts.join('|')));
-    }
-
-    // Stop pressed on the user-interface thread while the job's thread uploads: the stop returns at once
-    // with "End Transfering", the upload ends with an error within a second, and the next job connects and
-    // uploads as usual.
-    void stopDuringUpload_data() {
-        QTest::addColumn<QString>("hangOn");
-        QTest::newRow("large upload running") << QString();
-        QTest::newRow("server silent after STOR") << QStringLiteral("STOR");
-    }
-    void stopDuringUpload() {
-        QFETCH(QString, hangOn);
-        PyFtpServer server(hangOn, QString::fromLatin1(hangOn.isEmpty() ? "slow" : "")); // never done first
-        VERIFY_FTP_SERVER(server);
-        QVERIFY(writeFile(QStringLiteral("big.jpg"), patternBytes(20 * 1024 * 1024)));
-        StatusRecorder status;
-        FtpClient ftp(status); // default limits: only the stop can end the waits
-        QVERIFY(server.login(ftp));
-        auto upload = std::async(std::launch::async, [&] {
-            return ftp.FtpUploadFile(QStringLiteral("big.jpg"), QStringLiteral("big.jpg"));
-        });
-        if (hangOn.isEmpty())
-            QTRY_VERIFY_WITH_TIMEOUT(!status.texts().filter(QStringLiteral("Transfering:")).isEmpty(), 5000);
-        else
-            QVERIFY(server.waitFor(QStringLiteral("STOR"), 1));
-        QElapsedTimer clock;
         clock.start();
-        ftp.FtpDisconnect();
-        QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed())));
-        QCOMPARE(status.last(), QStringLiteral("End Transfering"));
-        QVERIFY2(upload.wait_for(1s) == std::future_status::ready, "the upload did not stop");
-        QVERIFY(!upload.get() && !ftp.isConnected());
+        auto job = std::async(std::launch::async, [&] {
+            return changeDirectory ? ftp.FtpSetCurrentDirectory(QStringLiteral("cam"))
+                                   : ftp.FtpUploadFile(kJpg, kJpg);
+        });
+        const auto unblock = qScopeGuard([&] { server.stop(); }); // a failed check leaves no wait behind
+        if (stop) {
+            if (hangOn.isEmpty())
+                QTRY_VERIFY_WITH_TIMEOUT(!status.texts().filter(QStringLiteral("Transfering:")).isEmpty(),
+                                         5000);
+            else
+                QVERIFY(server.waitFor(QStringLiteral("STOR"), 1));
+            clock.restart();
+            ftp.FtpDisconnect();
+            QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed())));
+            QCOMPARE(status.last(), QStringLiteral("End Transfering"));
+        }
+        // libcurl notices a stall 1 to 7 s after the last byte; the long limits are 30 s and 60 s.
+        QVERIFY2(job.wait_for(stop ? 1s : 15s) == std::future_status::ready, "the wait did not end");
+        QVERIFY(!job.get());
         const QStringList texts = status.texts();
-        QVERIFY2(texts.last() == QLatin1String("End Transfering") &&
-                     texts[texts.size() - 2].startsWith(kError) &&
-                     !texts.contains(QStringLiteral("File Transfered.")),
+        const QString failure = texts[texts.size() - 1 - stop];
+        QVERIFY2((!stop || texts.last() == QLatin1String("End Transfering")) &&
+                     (changeDirectory
+                          ? failure == QLatin1String("Can't change directory.")
+                          : failure.startsWith(kError) &&
+                                failure.contains(QLatin1String("too slow")) == (fault == u"stall-data")),
                  qPrintable(texts.join('|')));
-
+        if (!stop)
+            return;
         ftp.setLimits(FtpLimits{1500ms, 1s, 1500ms, 2s});
-        QVERIFY(writeFile(kJpg, patternBytes(120)));
+        QVERIFY(!ftp.isConnected() && writeFile(kJpg, patternBytes(120)));
         bool ok = false;
-        onWorker([&] { ok = server.login(ftp) && ftp.FtpUploadFile(kJpg, kJpg); });
-        QCOMPARE(ok, hangOn.isEmpty()); // a server hanging on STOR never accepts a file
-        if (ok)
+        onWorker([&] { ok = server.login(ftp) && (!hangOn.isEmpty() || ftp.FtpUploadFile(kJpg, kJpg)); });
+        QVERIFY(ok); // a server hanging on STOR never accepts a file
+        if (hangOn.isEmpty())
             QCOMPARE(readFile(QDir(server.root()).filePath(kJpg)), patternBytes(120));
     }
 };

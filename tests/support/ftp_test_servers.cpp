@@ -58,11 +58,6 @@ quint16 startListening(QProcess& process, const QString& program, const QStringL
 
 } // namespace
 
-FtpServerFixture::~FtpServerFixture() {
-    process_.kill();
-    process_.waitForFinished();
-}
-
 bool FtpServerFixture::login(FtpClient& ftp, bool passive) const {
     return ftp.FtpConnect(QStringLiteral("127.0.0.1"), port_, user_, password_, passive);
 }
@@ -94,14 +89,11 @@ PyFtpServer::PyFtpServer(const QString& hangOn, const QString& fault) {
     password_ = QStringLiteral("secret");
     logLine_.setPattern(QStringLiteral("^(.+)$"));
     QDir().mkpath(root());
-    QStringList args{QStringLiteral(ZANTREL_TEST_DATA_DIR "/ftp_server.py"), QStringLiteral("--root"), root(),
-                     QStringLiteral("--log"), dir_.filePath(QStringLiteral("log"))};
-    if (!hangOn.isEmpty())
-        args << QStringLiteral("--hang-on") << hangOn;
-    if (!fault.isEmpty())
-        args << QStringLiteral("--fault") << fault;
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process_.start(QStringLiteral("/usr/bin/python3"), args);
+    process_.start(QStringLiteral("/usr/bin/python3"),
+                   {QStringLiteral(ZANTREL_TEST_DATA_DIR "/ftp_server.py"), QStringLiteral("--root"), root(),
+                    QStringLiteral("--log"), dir_.filePath(QStringLiteral("log")),
+                    QStringLiteral("--hang-on"), hangOn, QStringLiteral("--fault"), fault});
     QDeadlineTimer deadline(10000);
     QByteArray out;
     while (!out.contains('\n') && process_.waitForReadyRead(deadline.remainingTime()))
@@ -169,12 +161,6 @@ VsftpdServer::VsftpdServer(bool tls) {
     port_ = startListening(process_, QStringLiteral("/usr/sbin/vsftpd"), {confFile}, port);
     if (!port_)
         failure_ = QStringLiteral("vsftpd did not start");
-}
-
-std::unique_ptr<FtpServerFixture> makeFtpServer(FtpServerKind kind) {
-    if (kind == FtpServerKind::Vsftpd)
-        return std::make_unique<VsftpdServer>();
-    return std::make_unique<PyFtpServer>();
 }
 
 SshServer::SshServer() {

@@ -4,7 +4,6 @@
 #include <QRegularExpression>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <memory>
 
 namespace zantrel {
 class FtpClient;
@@ -16,7 +15,8 @@ namespace zantrel::test {
 // object. root()/readonly exists on every server and refuses uploads.
 class FtpServerFixture {
   public:
-    virtual ~FtpServerFixture();
+    virtual ~FtpServerFixture() { stop(); }
+    void stop() { process_.close(); } // kills it at once, dropping its connections
     bool isRunning() const { return port_ != 0; }
     QString failure() const { return failure_; }      // why it did not start
     bool unavailable() const { return unavailable_; } // this server cannot run on this machine
@@ -82,9 +82,6 @@ class SshServer final : public FtpServerFixture {
   private:
     QString knownHosts_;
 };
-
-enum class FtpServerKind { PyFtpdLib, Vsftpd };
-std::unique_ptr<FtpServerFixture> makeFtpServer(FtpServerKind kind);
 
 // A port on 127.0.0.1 where nothing listens (connections are refused).
 quint16 closedPort();
