@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <algorithm>
+#include <variant>
 
 namespace zantrel {
 
@@ -43,6 +44,78 @@ void save(const keys::SettingKey& key, std::int64_t number) {
     SaveSetting(key, NumberText(number));
 }
 
+// A value of the form beside the setting it is loaded from and confirmed to. Numbers are read at their
+// setting's width, 16 bits unless `wide`; flags are stored as "1" or "0".
+template <class Values> struct Field {
+    const keys::SettingKey* key;
+    std::variant<int Values::*, bool Values::*, QString Values::*> member;
+    bool wide = false;
+};
+
+template <class... Ts> struct Overloaded : Ts... { using Ts::operator()...; };
+
+template <class Values, std::size_t N> void loadFields(Values& values, const Field<Values> (&fields)[N]) {
+    for (const Field<Values>& f : fields)
+        std::visit(
+            Overloaded{[&](int Values::*m) { values.*m = f.wide ? ReadInt32(*f.key) : ReadInt16(*f.key); },
+                       [&](bool Values::*m) { values.*m = ReadFlag(*f.key); },
+                       [&](QString Values::*m) { values.*m = GetSetting(*f.key); }},
+            f.member);
+}
+
+template <class Values, std::size_t N>
+void confirmFields(const Values& values, const Field<Values> (&fields)[N]) {
+    for (const Field<Values>& f : fields)
+        std::visit(Overloaded{[&](int Values::*m) { save(*f.key, values.*m); },
+                              [&](bool Values::*m) { SaveSetting(*f.key, flag(values.*m)); },
+                              [&](QString Values::*m) { SaveSetting(*f.key, values.*m); }},
+                   f.member);
+}
+
+// In the order they are confirmed. The update type, the fixed date, the archive folder and the stamp's
+// free text have rules of their own.
+const Field<TimerValues> kTimerFields[] = {{&keys::UpdatePartI, &TimerValues::partI, true},
+                                           {&keys::UpdateUnitI, &TimerValues::unitI},
+                                           {&keys::UpdatePartII, &TimerValues::partII, true},
+                                           {&keys::UpdateUnitII, &TimerValues::unitII}};
+
+const Field<ImageValues> kImageFields[] = {{&keys::ImageFileName, &ImageValues::fileName},
+                                           {&keys::ImageCompression, &ImageValues::compression},
+                                           {&keys::ImageSaveCopy, &ImageValues::saveCopy},
+                                           {&keys::ImageTime, &ImageValues::time},
+                                           {&keys::ImageDate, &ImageValues::date},
+                                           {&keys::ImageText, &ImageValues::text},
+                                           {&keys::ImageTimeColor, &ImageValues::timeColor, true},
+                                           {&keys::ImageDateColor, &ImageValues::dateColor, true},
+                                           {&keys::ImageTextColor, &ImageValues::textColor, true},
+                                           {&keys::ImageBack, &ImageValues::backColor, true},
+                                           {&keys::ImageTrans, &ImageValues::transparent},
+                                           {&keys::ImageTimePos, &ImageValues::timePos},
+                                           {&keys::ImageDatePos, &ImageValues::datePos},
+                                           {&keys::ImageTextPos, &ImageValues::textPos},
+                                           {&keys::ImageKeepDays, &ImageValues::keepDays, true},
+                                           {&keys::ImageKeepMb, &ImageValues::keepMb, true}};
+
+const Field<ModemValues> kModemFields[] = {{&keys::ModemCom, &ModemValues::com},
+                                           {&keys::ModemSpeed, &ModemValues::speed},
+                                           {&keys::ModemParity, &ModemValues::parity},
+                                           {&keys::ModemStopBits, &ModemValues::stopBits},
+                                           {&keys::ModemDataBits, &ModemValues::dataBits},
+                                           {&keys::ModemDialMode, &ModemValues::dialMode},
+                                           {&keys::ModemAutoAnswer, &ModemValues::autoAnswer},
+                                           {&keys::ModemRings, &ModemValues::rings},
+                                           {&keys::ModemAskForPassword, &ModemValues::askForPassword}};
+
+const Field<PreferenceValues> kPreferenceFields[] = {
+    {&keys::PrefUsePassword, &PreferenceValues::usePassword},
+    {&keys::PrefAutoRun, &PreferenceValues::autoRun},
+    {&keys::PrefAutoHangUp, &PreferenceValues::autoHangUp},
+    {&keys::PrefPassword, &PreferenceValues::password},
+    {&keys::PrefWindowsStart, &PreferenceValues::windowsStart}};
+
+const Field<DeviceValues> kDeviceFields[] = {{&keys::PrefPreviewRate, &DeviceValues::previewRate},
+                                             {&keys::VfwWarmUp, &DeviceValues::warmUpMs, true}};
+
 } // namespace
 
 QString ArchiveFolderText(const QString& stored) {
@@ -51,56 +124,19 @@ QString ArchiveFolderText(const QString& stored) {
 
 SettingsForm LoadSettingsForm() {
     SettingsForm f;
-    f.device.previewRate = ReadInt16(keys::PrefPreviewRate);
-    f.device.warmUpMs = ReadInt32(keys::VfwWarmUp);
+    loadFields(f.device, kDeviceFields);
 
-    TimerValues& t = f.timer;
-    t.updateType = ReadInt16(keys::UpdateType);
-    t.partI = ReadInt32(keys::UpdatePartI);
-    t.unitI = ReadInt16(keys::UpdateUnitI);
-    t.unitII = ReadInt16(keys::UpdateUnitII);
-    t.partII = ReadInt32(keys::UpdatePartII);
-    t.fixedDate = loadFixedDate();
+    f.timer.updateType = ReadInt16(keys::UpdateType);
+    loadFields(f.timer, kTimerFields);
+    f.timer.fixedDate = loadFixedDate();
 
-    ImageValues& i = f.image;
-    i.fileName = GetSetting(keys::ImageFileName);
-    i.compression = ReadInt16(keys::ImageCompression);
-    i.saveCopy = ReadFlag(keys::ImageSaveCopy);
-    i.archivePath = ArchiveFolderText(GetSetting(keys::ImagePath, QDir::currentPath()));
-    i.keepDays = ReadInt32(keys::ImageKeepDays);
-    i.keepMb = ReadInt32(keys::ImageKeepMb);
-    i.time = ReadFlag(keys::ImageTime);
-    i.date = ReadFlag(keys::ImageDate);
-    i.text = ReadFlag(keys::ImageText);
-    i.timeColor = ReadInt32(keys::ImageTimeColor);
-    i.dateColor = ReadInt32(keys::ImageDateColor);
-    i.textColor = ReadInt32(keys::ImageTextColor);
-    i.backColor = ReadInt32(keys::ImageBack);
-    i.transparent = ReadFlag(keys::ImageTrans);
-    i.textString = GetSetting(keys::ImageTextString, applicationTitle());
-    i.timePos = ReadInt16(keys::ImageTimePos);
-    i.datePos = ReadInt16(keys::ImageDatePos);
-    i.textPos = ReadInt16(keys::ImageTextPos);
+    loadFields(f.image, kImageFields);
+    f.image.archivePath = ArchiveFolderText(GetSetting(keys::ImagePath, QDir::currentPath()));
+    f.image.textString = GetSetting(keys::ImageTextString, applicationTitle());
 
     f.upload = ReadFlag(keys::FtpUploadAtDialog);
-
-    ModemValues& m = f.modem;
-    m.com = ReadInt16(keys::ModemCom);
-    m.speed = ReadInt16(keys::ModemSpeed);
-    m.parity = ReadInt16(keys::ModemParity);
-    m.stopBits = ReadInt16(keys::ModemStopBits);
-    m.dataBits = ReadInt16(keys::ModemDataBits);
-    m.dialMode = ReadInt16(keys::ModemDialMode);
-    m.autoAnswer = ReadFlag(keys::ModemAutoAnswer);
-    m.rings = ReadInt16(keys::ModemRings);
-    m.askForPassword = ReadFlag(keys::ModemAskForPassword);
-
-    PreferenceValues& p = f.prefs;
-    p.usePassword = ReadFlag(keys::PrefUsePassword);
-    p.autoRun = ReadFlag(keys::PrefAutoRun);
-    p.autoHangUp = ReadFlag(keys::PrefAutoHangUp);
-    p.password = GetSetting(keys::PrefPassword);
-    p.windowsStart = ReadFlag(keys::PrefWindowsStart);
+    loadFields(f.modem, kModemFields);
+    loadFields(f.prefs, kPreferenceFields);
     return f;
 }
 
@@ -113,54 +149,20 @@ ConfirmOutcome ConfirmSettingsForm(const SettingsForm& f) {
     save(keys::UpdateHour, t.fixedDate.time().hour());
     save(keys::UpdateMinute, t.fixedDate.time().minute());
     save(keys::UpdateSecond, t.fixedDate.time().second());
-    save(keys::UpdatePartI, t.partI);
-    save(keys::UpdateUnitI, t.unitI);
-    save(keys::UpdatePartII, t.partII);
-    save(keys::UpdateUnitII, t.unitII);
+    confirmFields(t, kTimerFields);
 
-    const ImageValues& i = f.image;
-    SaveSetting(keys::ImageFileName, i.fileName);
-    save(keys::ImageCompression, i.compression);
-    SaveSetting(keys::ImageSaveCopy, flag(i.saveCopy));
-    SaveSetting(keys::ImagePath, i.archivePath);
-    SaveSetting(keys::ImageTime, flag(i.time));
-    SaveSetting(keys::ImageDate, flag(i.date));
-    SaveSetting(keys::ImageText, flag(i.text));
-    save(keys::ImageTimeColor, i.timeColor);
-    save(keys::ImageDateColor, i.dateColor);
-    save(keys::ImageTextColor, i.textColor);
-    save(keys::ImageBack, i.backColor);
-    SaveSetting(keys::ImageTrans, flag(i.transparent));
-    SaveSetting(keys::ImageTextString, i.textString);
-    save(keys::ImageTimePos, i.timePos);
-    save(keys::ImageDatePos, i.datePos);
-    save(keys::ImageTextPos, i.textPos);
-    save(keys::ImageKeepDays, i.keepDays);
-    save(keys::ImageKeepMb, i.keepMb);
+    confirmFields(f.image, kImageFields);
+    SaveSetting(keys::ImagePath, f.image.archivePath);
+    SaveSetting(keys::ImageTextString, f.image.textString);
 
     SaveSetting(keys::FtpUploadAtDialog, flag(f.upload));
-
-    const ModemValues& m = f.modem;
-    save(keys::ModemCom, m.com);
-    save(keys::ModemSpeed, m.speed);
-    save(keys::ModemParity, m.parity);
-    save(keys::ModemStopBits, m.stopBits);
-    save(keys::ModemDataBits, m.dataBits);
-    save(keys::ModemDialMode, m.dialMode);
-    SaveSetting(keys::ModemAutoAnswer, flag(m.autoAnswer));
-    save(keys::ModemRings, m.rings);
-    SaveSetting(keys::ModemAskForPassword, flag(m.askForPassword));
+    confirmFields(f.modem, kModemFields);
 
     const PreferenceValues& p = f.prefs;
     if (p.usePassword && p.password.isEmpty())
         return ConfirmOutcome::PasswordRefused;
-    SaveSetting(keys::PrefUsePassword, flag(p.usePassword));
-    SaveSetting(keys::PrefAutoRun, flag(p.autoRun));
-    SaveSetting(keys::PrefAutoHangUp, flag(p.autoHangUp));
-    SaveSetting(keys::PrefPassword, p.password);
-    SaveSetting(keys::PrefWindowsStart, flag(p.windowsStart));
-    save(keys::PrefPreviewRate, f.device.previewRate);
-    save(keys::VfwWarmUp, f.device.warmUpMs);
+    confirmFields(p, kPreferenceFields);
+    confirmFields(f.device, kDeviceFields);
     return ConfirmOutcome::Stored;
 }
 
