@@ -296,15 +296,12 @@ void Master::layoutWindow() {
     MasterLayoutInput in;
     in.outer = size();
     in.captionButtonHeight = CaptionRow::kButtonSize.height();
-    in.masterToolbarHeight = masterToolbar_->sizeHint().height();
-    in.otherToolbarHeight = otherToolbar_->sizeHint().height();
     in.statusHeight = status_->sizeHint().height();
-    MasterLayout l = ComputeMasterLayout(in);
-    // The toolbars' width does not depend on their height: fit their style, then lay out again with it.
-    fitToolbars({masterToolbar_, otherToolbar_}, l.masterToolbar.width());
+    // The toolbars' width does not depend on their heights: fit their style to it first.
+    fitToolbars({masterToolbar_, otherToolbar_}, ComputeMasterLayout(in).masterToolbar.width());
     in.masterToolbarHeight = masterToolbar_->sizeHint().height();
     in.otherToolbarHeight = otherToolbar_->sizeHint().height();
-    l = ComputeMasterLayout(in);
+    const MasterLayout l = ComputeMasterLayout(in);
     caption_->setGeometry(l.captionRow);
     controls_->setGeometry(l.controls);
     masterToolbar_->setGeometry(l.masterToolbar);
