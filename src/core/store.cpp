@@ -1,6 +1,7 @@
 #include "core/store.h"
 
 #include "core/leading_number.h"
+#include "core/private_folder.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -10,7 +11,6 @@
 #include <QStandardPaths>
 #include <QStringList>
 #include <cstdio>
-#include <sys/stat.h>
 
 namespace zantrel {
 
@@ -40,19 +40,6 @@ QString asText(const QVariant& v, const QString& path, const QString& section, c
         }
     }
     return v.toStringList().join(QLatin1Char(','));
-}
-
-// Creates the missing folders up to `folder` readable by their owner only, whatever the umask: the
-// settings hold passwords.
-void makePrivateFolder(const QString& folder) {
-    QStringList missing;
-    for (QFileInfo f(folder); !f.exists() && !f.isRoot(); f = QFileInfo(f.absolutePath()))
-        missing.prepend(f.absoluteFilePath());
-    for (const QString& path : missing) {
-        const QByteArray name = QFile::encodeName(path);
-        if (::mkdir(name.constData(), 0700) == 0)
-            ::chmod(name.constData(), 0700);
-    }
 }
 
 // The entry number of a server entry key ("PORT00012" is 12), 0 for any other key.
@@ -123,7 +110,7 @@ void SettingsStore::openLocked(const QString& path) {
     path_ = path;
     reportedWriteFailure_ = false;
     const QFileInfo info(path);
-    makePrivateFolder(info.absolutePath());
+    MakePrivateFolder(info.absolutePath()); // the settings hold passwords
 
     if (info.exists()) {
         QFile probe(path);
