@@ -10,6 +10,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStringList>
+#include <algorithm>
 #include <cstdio>
 
 namespace zantrel {
@@ -156,6 +157,17 @@ bool SettingsStore::setValue(const QString& section, const QString& key, const Q
     std::lock_guard lock(mutex_);
     ensureOpenLocked();
     settings_->setValue(section + QLatin1Char('/') + key, value);
+    return syncLocked();
+}
+
+bool SettingsStore::remove(const QString& section, const QString& key) {
+    std::lock_guard lock(mutex_);
+    ensureOpenLocked();
+    settings_->remove(section + QLatin1Char('/') + key);
+    return syncLocked();
+}
+
+bool SettingsStore::syncLocked() {
     settings_->sync();
     const bool ok = settings_->status() == QSettings::NoError;
     QFile::setPermissions(path_, kOwnerOnly);
@@ -174,6 +186,10 @@ QString GetSetting(const QString& section, const QString& key, const QString& fa
 
 bool SaveSetting(const QString& section, const QString& key, const QString& value) {
     return SettingsStore::instance().setValue(section, key, value);
+}
+
+bool RemoveSetting(const QString& section, const QString& key) {
+    return SettingsStore::instance().remove(section, key);
 }
 
 QString GetSetting(const keys::SettingKey& key) {
@@ -242,7 +258,7 @@ FtpServerEntry ReadServerEntry(std::int64_t entry) {
 }
 
 std::int32_t ServerEntryCount() {
-    const std::int32_t stored = ReadInt32(keys::FtpServers);
+    const std::int32_t stored = std::min(ReadInt32(keys::FtpServers), kMaxServerEntries);
     std::int64_t last = 0;
     for (const QString& key : SettingsStore::instance().keys(QString::fromLatin1(keys::FtpServers.section))) {
         const std::int64_t n = serverEntryNumber(key);
