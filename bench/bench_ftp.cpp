@@ -74,9 +74,10 @@ int runFtp() {
                     e.port = port;
                     e.login = QStringLiteral("cam");
                     e.password = QStringLiteral("secret");
-                    ok =
-                        zantrel::UploadToServer(ftp, sink, e, local, QStringLiteral("atomic.jpg")).uploaded &&
-                        ok;
+                    ok = zantrel::UploadToServer(ftp, sink, e, QByteArray(size, 'x'),
+                                                 QStringLiteral("atomic.jpg"))
+                             .uploaded &&
+                         ok;
                 });
                 job.join();
             }));

@@ -1,3 +1,4 @@
+#include "core/own_process.h"
 #include "core/setting_keys.h"
 #include "core/startup.h"
 #include "core/store.h"
@@ -39,6 +40,7 @@ void printUsage() {
 } // namespace
 
 int main(int argc, char** argv) {
+    HardenProcess();
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
@@ -59,10 +61,13 @@ int main(int argc, char** argv) {
     }
 
     if (args == QStringList{QStringLiteral("--headless")}) {
-        const auto instanceLock = AcquireInstanceLock();
+        QString failure;
+        const auto instanceLock = AcquireInstanceLock(failure);
         if (!instanceLock) {
-            std::fprintf(stderr, "webcam-zantrel: another instance is running; this one ends.\n");
-            return 0;
+            std::fprintf(stderr, "webcam-zantrel: %s\n",
+                         failure.isEmpty() ? "another instance is running; this one ends."
+                                           : qPrintable(failure));
+            return failure.isEmpty() ? 0 : 1; // a lock that cannot be taken is a failure: restart applies
         }
         qputenv("QT_QPA_PLATFORM", "offscreen");
         QApplication app(argc, argv);
@@ -71,9 +76,13 @@ int main(int argc, char** argv) {
 
     if (BootStartRefused(ArgumentText(args)))
         return 0;
-    const auto instanceLock = AcquireInstanceLock();
-    if (!instanceLock)
-        return 0;
+    QString failure;
+    const auto instanceLock = AcquireInstanceLock(failure);
+    if (!instanceLock) {
+        if (!failure.isEmpty())
+            std::fprintf(stderr, "webcam-zantrel: %s\n", qPrintable(failure));
+        return failure.isEmpty() ? 0 : 1;
+    }
     if (!DisplayAvailable()) {
         std::fprintf(stderr, "webcam-zantrel: no display to open the window on (DISPLAY is not set).\n");
         return 1;

@@ -1,6 +1,7 @@
 #include "core/store.h"
 
 #include "core/leading_number.h"
+#include "core/private_folder.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -9,8 +10,8 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStringList>
+#include <algorithm>
 #include <cstdio>
-#include <sys/stat.h>
 
 namespace zantrel {
 
@@ -40,19 +41,6 @@ QString asText(const QVariant& v, const QString& path, const QString& section, c
         }
     }
     return v.toStringList().join(QLatin1Char(','));
-}
-
-// Creates the missing folders up to `folder` readable by their owner only, whatever the umask: the
-// settings hold passwords.
-void makePrivateFolder(const QString& folder) {
-    QStringList missing;
-    for (QFileInfo f(folder); !f.exists() && !f.isRoot(); f = QFileInfo(f.absolutePath()))
-        missing.prepend(f.absoluteFilePath());
-    for (const QString& path : missing) {
-        const QByteArray name = QFile::encodeName(path);
-        if (::mkdir(name.constData(), 0700) == 0)
-            ::chmod(name.constData(), 0700);
-    }
 }
 
 // The entry number of a server entry key ("PORT00012" is 12), 0 for any other key.
@@ -123,7 +111,7 @@ void SettingsStore::openLocked(const QString& path) {
     path_ = path;
     reportedWriteFailure_ = false;
     const QFileInfo info(path);
-    makePrivateFolder(info.absolutePath());
+    MakePrivateFolder(info.absolutePath()); // the settings hold passwords
 
     if (info.exists()) {
         QFile probe(path);
@@ -169,6 +157,17 @@ bool SettingsStore::setValue(const QString& section, const QString& key, const Q
     std::lock_guard lock(mutex_);
     ensureOpenLocked();
     settings_->setValue(section + QLatin1Char('/') + key, value);
+    return syncLocked();
+}
+
+bool SettingsStore::remove(const QString& section, const QString& key) {
+    std::lock_guard lock(mutex_);
+    ensureOpenLocked();
+    settings_->remove(section + QLatin1Char('/') + key);
+    return syncLocked();
+}
+
+bool SettingsStore::syncLocked() {
     settings_->sync();
     const bool ok = settings_->status() == QSettings::NoError;
     QFile::setPermissions(path_, kOwnerOnly);
@@ -187,6 +186,10 @@ QString GetSetting(const QString& section, const QString& key, const QString& fa
 
 bool SaveSetting(const QString& section, const QString& key, const QString& value) {
     return SettingsStore::instance().setValue(section, key, value);
+}
+
+bool RemoveSetting(const QString& section, const QString& key) {
+    return SettingsStore::instance().remove(section, key);
 }
 
 QString GetSetting(const keys::SettingKey& key) {
@@ -255,7 +258,7 @@ FtpServerEntry ReadServerEntry(std::int64_t entry) {
 }
 
 std::int32_t ServerEntryCount() {
-    const std::int32_t stored = ReadInt32(keys::FtpServers);
+    const std::int32_t stored = std::min(ReadInt32(keys::FtpServers), kMaxServerEntries);
     std::int64_t last = 0;
     for (const QString& key : SettingsStore::instance().keys(QString::fromLatin1(keys::FtpServers.section))) {
         const std::int64_t n = serverEntryNumber(key);

@@ -30,6 +30,8 @@ class SettingsStore {
     QStringList keys(const QString& section);
     // True when the value is on disk when this returns.
     bool setValue(const QString& section, const QString& key, const QString& value);
+    // Takes the key out of the file; true when that is on disk when this returns.
+    bool remove(const QString& section, const QString& key);
 
     ~SettingsStore();
 
@@ -38,6 +40,7 @@ class SettingsStore {
     void openLocked(const QString& path);
     void ensureOpenLocked();
     void setAsideUnusableFile(const QString& path, const QString& reason);
+    bool syncLocked();
 
     std::mutex mutex_;
     std::unique_ptr<QSettings> settings_;
@@ -48,6 +51,7 @@ class SettingsStore {
 // The program-wide reads and writes. A read with no default yields "".
 QString GetSetting(const QString& section, const QString& key, const QString& fallback = {});
 bool SaveSetting(const QString& section, const QString& key, const QString& value);
+bool RemoveSetting(const QString& section, const QString& key);
 
 // Reads through the key table. For keys whose default is computed at the moment of reading, pass it.
 QString GetSetting(const keys::SettingKey& key);
@@ -82,8 +86,11 @@ struct FtpServerEntry {
     QString keyFile;    // SFTP: private key file
 };
 FtpServerEntry ReadServerEntry(std::int64_t entry);
-// How many entries to walk: FTP/SERVERS, but no further than the last entry that has any key in the file,
-// so a damaged count (2147483647) does not walk billions of empty entries. 0 for no number or below 1.
+// The most server entries the program reads, lists or adds.
+inline constexpr std::int32_t kMaxServerEntries = 1000;
+// How many entries to walk or list: FTP/SERVERS, but no further than the last entry that has any key in
+// the file nor beyond kMaxServerEntries, so a damaged count (2147483647) or a far-numbered key
+// (ADDRESS2000000000) does not walk billions of empty entries. 0 for no number or below 1.
 std::int32_t ServerEntryCount();
 
 // Decimal text of a number as stored: no leading zeros, no plus sign.

@@ -7,6 +7,7 @@
 #include "ftp/secure_channel.h"
 #include "ftp/server_address.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QFile>
 #include <QThread>
@@ -42,9 +43,9 @@ size_t discard(char*, size_t size, size_t count, void*) {
     return size * count;
 }
 
-// The file being uploaded, handed to libcurl in whole 100-byte blocks.
+// What is being uploaded (a file, or bytes in memory), handed to libcurl in whole 100-byte blocks.
 struct Upload {
-    QFile file;
+    QIODevice* source = nullptr;
     qint64 size = 0;
     qint64 sent = 0;
     bool started = false;
@@ -74,9 +75,9 @@ size_t readBlocks(char* buffer, size_t size, size_t count, void* data) {
         want = std::min(left, room); // a buffer smaller than a block (never seen)
     if (want <= 0)
         return 0;
-    const qint64 got = up.file.read(buffer, want);
+    const qint64 got = up.source->read(buffer, want);
     if (got != want) {
-        up.localError = got < 0 ? up.file.errorString() : QStringLiteral("the file became shorter");
+        up.localError = got < 0 ? up.source->errorString() : QStringLiteral("the file became shorter");
         return CURL_READFUNC_ABORT;
     }
     up.sent += got;
@@ -299,7 +300,10 @@ bool FtpClient::FtpSetCurrentDirectory(const QString& directory) {
     return ok;
 }
 
-bool FtpClient::transfer(const QString& localFile, const QString& remoteName) {
+bool FtpClient::transfer(QIODevice& source, const QString& remoteName) {
+    // Only a file can fail to open or to read; its name says which.
+    const auto* file = qobject_cast<QFile*>(&source);
+    const QString localFile = file ? file->fileName() : QString();
     if (!session_ || !connected_) {
         status_.setStatus(QStringLiteral("Error:Not connected to an FTP server"));
         lastError_ = CURLE_COULDNT_CONNECT;
@@ -311,13 +315,13 @@ bool FtpClient::transfer(const QString& localFile, const QString& remoteName) {
         return false;
     }
     Upload up;
-    up.file.setFileName(localFile);
-    if (!up.file.open(QIODevice::ReadOnly)) {
+    up.source = &source;
+    if (!source.open(QIODevice::ReadOnly)) {
         status_.setStatus(QStringLiteral("Error:Cannot open the file ") + localFile + QStringLiteral(": ") +
-                          up.file.errorString());
+                          source.errorString());
         return false;
     }
-    up.size = up.file.size();
+    up.size = source.size();
     up.beep = beepWanted();
     up.abort = &abort_;
     up.status = &status_;
@@ -334,7 +338,7 @@ bool FtpClient::transfer(const QString& localFile, const QString& remoteName) {
     curl_easy_setopt(h, CURLOPT_UPLOAD, 0L);
     curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
     curl_easy_setopt(h, CURLOPT_READDATA, nullptr);
-    up.file.close();
+    source.close();
     lastError_ = code;
 
     if (code == CURLE_OK) {
@@ -349,17 +353,30 @@ bool FtpClient::transfer(const QString& localFile, const QString& remoteName) {
     return false;
 }
 
-bool FtpClient::sendFile(const QString& localFile, const QString& remoteName) {
+bool FtpClient::upload(QIODevice& source, const QString& remoteName) {
     Operation op(*this);
-    return transfer(localFile, remoteName);
-}
-
-bool FtpClient::FtpUploadFile(const QString& localFile, const QString& remoteName) {
-    Operation op(*this);
-    if (!transfer(localFile, remoteName))
+    if (!transfer(source, remoteName))
         return false;
     status_.setStatus(QStringLiteral("File Transfered."));
     return true;
+}
+
+bool FtpClient::FtpUploadFile(const QString& localFile, const QString& remoteName) {
+    QFile file(localFile);
+    return upload(file, remoteName);
+}
+
+bool FtpClient::uploadBytes(const QByteArray& contents, const QString& remoteName) {
+    QBuffer buffer;
+    buffer.setData(contents);
+    return upload(buffer, remoteName);
+}
+
+bool FtpClient::sendBytes(const QByteArray& contents, const QString& remoteName) {
+    Operation op(*this);
+    QBuffer buffer;
+    buffer.setData(contents);
+    return transfer(buffer, remoteName);
 }
 
 // FTP sends the commands after changing into the current folder; SFTP commands carry whole paths.

@@ -3,6 +3,7 @@
 #include "core/sinks.h"
 #include "core/store.h"
 
+#include <QByteArray>
 #include <QString>
 #include <atomic>
 #include <chrono>
@@ -10,6 +11,8 @@
 #include <memory>
 #include <mutex>
 #include <set>
+
+class QIODevice;
 
 namespace zantrel {
 
@@ -59,8 +62,11 @@ class FtpClient {
     // one always shown), then the total alone, then "File Transfered."; or "Error:" + the reason. A
     // local file that cannot be opened is reported before anything is sent.
     bool FtpUploadFile(const QString& localFile, const QString& remoteName);
-    // The same without the closing "File Transfered.": the file is not yet where it belongs.
-    bool sendFile(const QString& localFile, const QString& remoteName);
+    // The same from bytes in memory: what is sent is exactly what the caller holds, whatever happens to
+    // files on the disk meanwhile.
+    bool uploadBytes(const QByteArray& contents, const QString& remoteName);
+    // uploadBytes without the closing "File Transfered.": the file is not yet where it belongs.
+    bool sendBytes(const QByteArray& contents, const QString& remoteName);
     // Renames a file of the current remote directory, replacing the target where the server allows.
     // Writes no text; false when the server refused.
     bool renameFile(const QString& from, const QString& to);
@@ -97,7 +103,8 @@ class FtpClient {
     std::unique_ptr<Session> openSession(const FtpServerEntry& server, QString& refusal);
     void reportConnectFailure(int code, const QString& reason);
     bool runAfterCwd(const QStringList& commands);
-    bool transfer(const QString& localFile, const QString& remoteName);
+    bool transfer(QIODevice& source, const QString& remoteName);
+    bool upload(QIODevice& source, const QString& remoteName);
 
     StatusSink& status_;
     std::mutex operationMutex_; // held by a running routine; guards session_ and directory_

@@ -31,8 +31,8 @@ struct Attempt {
     int failure = 0; // libcurl code of the first failed step
 };
 
-Attempt attemptOnce(FtpClient& ftp, StatusSink& status, const FtpServerEntry& server,
-                    const QString& localFile, const QString& remoteName) {
+Attempt attemptOnce(FtpClient& ftp, StatusSink& status, const FtpServerEntry& server, const QByteArray& image,
+                    const QString& remoteName) {
     Attempt a;
     const auto note = [&] {
         if (!a.failure)
@@ -47,10 +47,10 @@ Attempt attemptOnce(FtpClient& ftp, StatusSink& status, const FtpServerEntry& se
     const QString serverKey =
         server.address + QLatin1Char(':') + QString::number(server.port) + QLatin1Char(':') + server.login;
     if (!server.atomic || ftp.renamesRefused(serverKey)) {
-        a.result.uploaded = ftp.FtpUploadFile(localFile, remoteName);
+        a.result.uploaded = ftp.uploadBytes(image, remoteName);
     } else {
         const QString part = remoteName + QStringLiteral(".part");
-        if (ftp.sendFile(localFile, part)) {
+        if (ftp.sendBytes(image, part)) {
             const bool placed = ftp.renameFile(part, remoteName) ||
                                 (ftp.deleteFile(remoteName) && ftp.renameFile(part, remoteName));
             if (placed) {
@@ -61,7 +61,7 @@ Attempt attemptOnce(FtpClient& ftp, StatusSink& status, const FtpServerEntry& se
                 status.setStatus(
                     QStringLiteral("The server refuses renames: uploading directly from now on"));
                 ftp.deleteFile(part);
-                a.result.uploaded = ftp.FtpUploadFile(localFile, remoteName);
+                a.result.uploaded = ftp.uploadBytes(image, remoteName);
             }
         } else {
             note();
@@ -78,7 +78,7 @@ Attempt attemptOnce(FtpClient& ftp, StatusSink& status, const FtpServerEntry& se
 } // namespace
 
 ServerUploadResult UploadToServer(FtpClient& ftp, StatusSink& status, const FtpServerEntry& server,
-                                  const QString& localFile, const QString& remoteName,
+                                  const QByteArray& image, const QString& remoteName,
                                   const std::function<bool()>& cancelled) {
     const unsigned stops = ftp.stops();
     const FtpLimits limits = ftp.limits();
@@ -89,7 +89,7 @@ ServerUploadResult UploadToServer(FtpClient& ftp, StatusSink& status, const FtpS
             if (ftp.waitForStop(limits.retryPauses[attempt - 1], stops) || (cancelled && cancelled()))
                 break;
         }
-        a = attemptOnce(ftp, status, server, localFile, remoteName);
+        a = attemptOnce(ftp, status, server, image, remoteName);
         const bool stopped = ftp.stops() != stops || (cancelled && cancelled());
         if (a.result.uploaded || stopped || !worthRetrying(a.failure))
             break;

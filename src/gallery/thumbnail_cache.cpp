@@ -1,14 +1,15 @@
 #include "gallery/thumbnail_cache.h"
 
+#include "core/private_folder.h"
 #include "gallery/png_text.h"
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFileInfo>
 #include <QImageWriter>
 #include <QTemporaryFile>
 #include <QUrl>
 #include <cstdio>
-#include <sys/stat.h>
 
 namespace zantrel {
 
@@ -20,14 +21,6 @@ const QString kSize = QStringLiteral("Thumb::Size");
 
 QByteArray uriOf(const QString& picture) {
     return QUrl::fromLocalFile(QDir::cleanPath(QDir(picture).absolutePath())).toEncoded();
-}
-
-bool ensureFolder(const QString& path) {
-    if (QDir().mkpath(path)) {
-        ::chmod(QFile::encodeName(path).constData(), 0700);
-        return true;
-    }
-    return false;
 }
 
 } // namespace
@@ -77,13 +70,12 @@ bool ThumbnailCache::store(const QString& picture, const ImageFile& file, const 
     stamped.setText(kMTime, QString::number(file.mtime));
     stamped.setText(kSize, QString::number(file.size));
     const QString target = entryPath(picture);
+    // Thumbnails show what the pictures hold: their folders are the user's alone.
+    if (!MakePrivateFolder(QFileInfo(normal_).path()) || !MakePrivateFolder(normal_))
+        return false;
     QTemporaryFile temp(target + QStringLiteral(".XXXXXX")); // created 0600
-    if (!temp.open()) {
-        // The first entry of this cache: make its folders, private to the user.
-        if (!ensureFolder(QDir(normal_).filePath(QStringLiteral(".."))) || !ensureFolder(normal_) ||
-            !temp.open())
-            return false;
-    }
+    if (!temp.open())
+        return false;
     QImageWriter writer(&temp, "PNG");
     writer.setQuality(80); // light compression: these are small and written by the thousand
     if (!writer.write(stamped) || !temp.flush())

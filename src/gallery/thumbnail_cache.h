@@ -27,7 +27,8 @@ class ThumbnailCache {
     bool isFresh(const QString& picture, const ImageFile& file) const;
     // The cached thumbnail, or a null image when there is none, it is stale or it cannot be read.
     QImage load(const QString& picture, const ImageFile& file) const;
-    // Writes the entry (folders 0700, file 0600) through a temporary file renamed over the old entry.
+    // Writes the entry (file 0600) through a temporary file renamed over the old entry. Its folders are
+    // made 0700, or narrowed to 0700 when wider; nothing is written into a folder of another user.
     bool store(const QString& picture, const ImageFile& file, const QImage& thumbnail) const;
 
   private:

@@ -1,5 +1,7 @@
 #include "imaging/file_replace.h"
 
+#include "core/own_process.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -50,18 +52,9 @@ bool writeAll(int fd, QByteArrayView data) {
 
 // The process's umask, read without changing it (umask() itself would, for every thread).
 mode_t currentUmask() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (status.open(QIODevice::ReadOnly))
-        while (!status.atEnd()) {
-            const QByteArray line = status.readLine();
-            if (line.startsWith("Umask:")) {
-                bool ok = false;
-                const uint mask = line.mid(6).trimmed().toUInt(&ok, 8);
-                if (ok)
-                    return mode_t(mask & 0777);
-            }
-        }
-    return 022;
+    bool ok = false;
+    const uint mask = OwnStatusField("Umask").toUInt(&ok, 8);
+    return ok ? mode_t(mask & 0777) : mode_t(022);
 }
 
 struct Target {

@@ -49,7 +49,8 @@ QByteArray EncodeJpeg(const cDIBSection& image, int quality) {
     return jpeg ? QByteArray(reinterpret_cast<const char*>(jpeg.get()), qsizetype(size)) : QByteArray();
 }
 
-bool WriteJpegFile(const cDIBSection& image, const QString& file, int quality, MessageSink& messages) {
+bool WriteJpegFile(const cDIBSection& image, const QString& file, int quality, MessageSink& messages,
+                   QByteArray* written) {
     Encoder encoder(tjInitCompress());
     if (!encoder) {
         qWarning("JPEG encoder unavailable: %s", tjGetErrorStr2(nullptr));
@@ -60,27 +61,28 @@ bool WriteJpegFile(const cDIBSection& image, const QString& file, int quality, M
     }
     unsigned long size = 0;
     const JpegBuffer jpeg = encode(encoder.get(), image, quality, size);
-    const ReplaceResult result =
-        jpeg ? ReplaceFileContents(file,
-                                   QByteArrayView(reinterpret_cast<const char*>(jpeg.get()), qsizetype(size)))
-             : ReplaceResult{};
+    const QByteArrayView bytes(reinterpret_cast<const char*>(jpeg.get()), jpeg ? qsizetype(size) : 0);
+    const ReplaceResult result = jpeg ? ReplaceFileContents(file, bytes) : ReplaceResult{};
     if (!result.replaced)
         messages.showMessage(result.refusal.isEmpty() ? QStringLiteral("Failed to save to JPG")
                                                       : result.refusal,
                              MessageIcon::Exclamation);
+    else if (written)
+        *written = bytes.toByteArray();
     return result.replaced;
 }
 
-bool SavePictureAsJpeg(const QImage& surface, const QString& file, int quality, MessageSink& messages) {
+bool SavePictureAsJpeg(const QImage& surface, const QString& file, int quality, MessageSink& messages,
+                       QByteArray* written) {
     // The surface already holds the frame with its stamps; its copy in the image is what gets encoded.
     cDIBSection image;
     image.ClearUp();
     image.CreateFromPicture(surface);
-    const bool written = WriteJpegFile(image, file, quality, messages);
-    if (!written)
+    const bool ok = WriteJpegFile(image, file, quality, messages, written);
+    if (!ok)
         messages.showMessage(QStringLiteral("Error writing ") + file + QStringLiteral("JPEG File."),
                              MessageIcon::Critical);
-    return written;
+    return ok;
 }
 
 } // namespace zantrel

@@ -49,24 +49,27 @@ StampParams JobStampParams(const LiveValues::Values& live) {
 
 namespace {
 
-void uploadToServers(const PublishServices& s, PublishOutcome& outcome) {
+// Only the image this job wrote goes out, from the bytes it wrote: never whatever stands at the working
+// file's path by then (a file that could not be replaced, another user's link or file).
+void uploadToServers(const PublishServices& s, const QString& file, const QByteArray& image,
+                     PublishOutcome& outcome) {
     // Zero, a negative count or no number at all: nobody is contacted.
     const std::int32_t count = ServerEntryCount();
     for (std::int32_t n = 1; n <= count; ++n) {
         if (s.cancelled && s.cancelled())
             return;
         const FtpServerEntry server = ReadServerEntry(n);
-        const QString file = GetSetting(keys::ImageFileName);
+        if (server.address.trimmed().isEmpty())
+            continue; // a gap in the list, no server
         ++outcome.serversTried;
-        if (!QFileInfo(file).isFile()) {
-            // The working file was never written: there is nothing to send to this server.
+        if (!outcome.workingFileWritten) {
             s.status->setStatus(QStringLiteral("Error:") +
-                                QStringLiteral("%1 does not exist; nothing was uploaded").arg(file));
+                                QStringLiteral("%1 was not written; nothing was uploaded").arg(file));
             continue;
         }
         // The remote file takes the working file's name, without the local folders it lives in.
         const ServerUploadResult r =
-            UploadToServer(*s.ftp, *s.status, server, file, QFileInfo(file).fileName(), s.cancelled);
+            UploadToServer(*s.ftp, *s.status, server, image, QFileInfo(file).fileName(), s.cancelled);
         // A file that went to the login folder instead of the server's folder is not where it belongs.
         if (r.uploaded && r.folderChanged)
             ++outcome.serversUploaded;
@@ -85,8 +88,9 @@ PublishOutcome RunPublishJob(const PublishServices& s) {
     StampFrame(target, JobStampParams(live));
 
     const int quality = 100 - live.compression;
-    outcome.workingFileWritten =
-        SavePictureAsJpeg(target, GetSetting(keys::ImageFileName), quality, *s.messages);
+    const QString file = GetSetting(keys::ImageFileName);
+    QByteArray image;
+    outcome.workingFileWritten = SavePictureAsJpeg(target, file, quality, *s.messages, &image);
 
     if (ReadFlag(keys::ImageSaveCopy)) {
         const QString archive =
@@ -98,7 +102,7 @@ PublishOutcome RunPublishJob(const PublishServices& s) {
 
     outcome.uploadsOn = ReadFlag(keys::FtpUploadAtJob);
     if (outcome.uploadsOn) {
-        uploadToServers(s, outcome);
+        uploadToServers(s, file, image, outcome);
         if (ReadFlag(keys::PrefAutoHangUp) && s.hangUp && !(s.cancelled && s.cancelled())) {
             s.hangUp();
             outcome.hungUp = true;

@@ -44,7 +44,9 @@ PublishServices ProgramServices(const CaptureWindow& capture, FtpClient& ftp, St
 StampParams JobStampParams(const LiveValues::Values& live);
 
 // One pass of grab, stamp, working file, archive copy, uploads and hang-up. Every setting is read afresh;
-// each step runs on whatever the previous one achieved. Plain sequential code: run it off the UI thread.
+// each step runs on whatever the previous one achieved. The servers (entries without an address are
+// skipped) get the bytes just written as the working file; when it could not be written, none is sent.
+// Plain sequential code: run it off the UI thread.
 PublishOutcome RunPublishJob(const PublishServices& services);
 
 // Folder (the current one when empty) + "/" (unless the folder already ends with one) + DDMMYYYY +

@@ -52,7 +52,7 @@ void storeEntryValue(ServerField field, int n, const QString& text) {
 } // namespace
 
 std::vector<ServerRow> ServerListEditor::rebuild() {
-    count_ = std::max(0, ReadInt32(keys::FtpServers));
+    count_ = ServerEntryCount();
     std::vector<ServerRow> rows;
     rows.reserve(std::size_t(count_));
     for (int n = 1; n <= count_; ++n)
@@ -79,6 +79,8 @@ bool ServerListEditor::edit(ServerField field, const QString& text) {
 }
 
 void ServerListEditor::add() {
+    if (count_ >= kMaxServerEntries)
+        return;
     const int n = count_ + 1;
     SaveSetting(keys::FtpServers, NumberText(n));
     for (ServerField field : kAllFields)
@@ -93,6 +95,9 @@ void ServerListEditor::remove() {
     for (int n = current_ + 1; n <= count_; ++n)
         for (ServerField field : kAllFields)
             storeEntryValue(field, n - 1, entryValue(field, n));
+    // The last entry moved up: its keys (its password among them) must not stay behind in the file.
+    for (ServerField field : kAllFields)
+        RemoveSetting(QString::fromLatin1(keyOf(field).section), serverEntryKey(keyOf(field), count_));
     SaveSetting(keys::FtpServers, NumberText(count_ - 1));
     const int next = current_;
     rebuild();

@@ -19,8 +19,8 @@ struct ServerRow {
 // it; no edit can land in an entry the fields do not show.
 class ServerListEditor {
   public:
-    // Reads the list from the settings (FTP/SERVERS entries); keeps the current entry when it still
-    // exists, else the first one.
+    // Reads the list from the settings (the entries ServerEntryCount counts); keeps the current entry when
+    // it still exists, else the first one.
     std::vector<ServerRow> rebuild();
     int count() const { return count_; }
     int current() const { return current_; }
@@ -32,10 +32,10 @@ class ServerListEditor {
     // Stores the text under the current entry's key for the field. False without a current entry.
     bool edit(ServerField field, const QString& text);
 
-    // Appends an entry with empty fields and port 21 and makes it current.
+    // Appends an entry with empty fields and port 21 and makes it current (none beyond kMaxServerEntries).
     void add();
-    // Removes the current entry, moving later entries up; the entry that took its place (or the new last
-    // one) becomes current. Nothing happens without a current entry.
+    // Removes the current entry, moving later entries up and deleting the keys of the last one; the entry
+    // that took its place (or the new last one) becomes current. Nothing happens without a current entry.
     void remove();
 
   private:

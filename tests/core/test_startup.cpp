@@ -1,10 +1,15 @@
 // The built program run as a process: the start-up checks before any window opens.
+#include "core/own_process.h"
 #include "support/temp_store.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTest>
 #include <csignal>
+#include <sys/prctl.h>
+#include <sys/stat.h>
 
 using zantrel::test::ProgramHome;
 
@@ -32,7 +37,9 @@ class TestStartup : public QObject {
     void startUp_data() {
         QTest::addColumn<QByteArray>("ini");
         QTest::addColumn<QString>("argument");
-        QTest::addColumn<QString>("before"); // "", "running", "headless", "crashed"
+        // "", "running", "headless", "crashed", or blocked: the settings "folder" is a file, the "lock" a
+        // folder
+        QTest::addColumn<QString>("before");
         QTest::addColumn<bool>("runs");
         QTest::addColumn<QByteArray>("written"); // in the settings once it has ended
         QTest::newRow("boot refused") << QByteArray() << "/BOOT" << QString() << false << QByteArray();
@@ -48,6 +55,10 @@ class TestStartup : public QObject {
             << QByteArray(kStarted) << QString() << "headless" << false << QByteArray();
         QTest::newRow("stale lock of a crashed instance")
             << QByteArray(kStarted) << QString() << "crashed" << true << QByteArray();
+        QTest::newRow("no settings folder is a failure") << QByteArray() << "--headless"
+                                                         << "folder" << false << QByteArray();
+        QTest::newRow("a lock that cannot be taken is a failure")
+            << QByteArray(kStarted) << QString() << "lock" << false << QByteArray();
         QTest::newRow("first start is offered once")
             << QByteArray() << QString() << QString() << true << QByteArray("FIRSTTIME=NO");
         QTest::newRow("close saves geometry in twips and overlay as NO")
@@ -62,9 +73,20 @@ class TestStartup : public QObject {
         QFETCH(bool, runs);
         QFETCH(QByteArray, written);
         ProgramHome home;
-        home.writeSettings(ini);
+        // Under umask 000 the settings folder is still the user's alone, made so by the program or
+        // narrowed by it.
+        const mode_t umask = ::umask(0);
+        const auto restoreUmask = qScopeGuard([umask] { ::umask(umask); });
+        const QString folder = home.path() + QStringLiteral("/KALDOR");
+        if (!ini.isEmpty())
+            home.writeSettings(ini);
         QProcess first;
-        if (!before.isEmpty()) {
+        const bool blocked = before == QLatin1String("folder") || before == QLatin1String("lock");
+        if (before == QLatin1String("folder"))
+            QVERIFY(QFile(folder).open(QIODevice::WriteOnly));
+        else if (before == QLatin1String("lock"))
+            QVERIFY(QDir().mkpath(folder + QStringLiteral("/webcam-zantrel.lock")));
+        else if (!before.isEmpty()) {
             home.prepare(first);
             if (before == QLatin1String("headless"))
                 first.setArguments({QStringLiteral("--headless")});
@@ -86,16 +108,45 @@ class TestStartup : public QObject {
             stop(p);
         } else {
             QVERIFY(p.waitForFinished(10000));
+            const QByteArray said = p.readAllStandardOutput() + p.readAllStandardError();
+            if (blocked) { // a failure, so that the service's restart applies
+                QCOMPARE(p.exitCode(), 1);
+                QVERIFY2(said.contains(" cannot be "), said.constData());
+                return;
+            }
             QCOMPARE(p.exitCode(), 0);
             if (argument != QLatin1String("--headless")) // which says why on its console
-                QCOMPARE(p.readAllStandardOutput() + p.readAllStandardError(), QByteArray());
+                QCOMPARE(said, QByteArray());
         }
+        QCOMPARE(QFile::permissions(folder) & 0x0777, QFile::ReadUser | QFile::WriteUser | QFile::ExeUser);
         for (const QByteArray& line : written.split('\n'))
             QVERIFY2(home.settings().contains(line), home.settings().constData());
         if (!runs && ini.isEmpty())
             QVERIFY(!home.settings().contains("FIRSTTIME")); // nothing written: the first start is pending
         if (first.state() == QProcess::Running)
             stop(first); // the second start left it running
+    }
+
+    // Outside debugging the process cannot be dumped (nor attached to), so no core file holds the
+    // passwords; WEBCAM_ZANTREL_DEBUG=1 keeps it dumpable.
+    void coreDumpsOnlyWhileDebugging_data() {
+        QTest::addColumn<QByteArray>("debug");
+        QTest::addColumn<int>("dumpable");
+        QTest::newRow("by default") << QByteArray() << 0;
+        QTest::newRow("debugging") << QByteArray("1") << 1;
+    }
+    void coreDumpsOnlyWhileDebugging() {
+        QFETCH(QByteArray, debug);
+        QFETCH(int, dumpable);
+#ifdef __SANITIZE_ADDRESS__
+        QSKIP("the leak check of a sanitizer build attaches to the process: it stays dumpable");
+#endif
+        qputenv("WEBCAM_ZANTREL_DEBUG", debug);
+        zantrel::HardenProcess();
+        const int now = ::prctl(PR_GET_DUMPABLE);
+        ::prctl(PR_SET_DUMPABLE, 1);
+        qunsetenv("WEBCAM_ZANTREL_DEBUG");
+        QCOMPARE(now, dumpable);
     }
 
     void noDisplayFailsWithAMessage() {

@@ -57,7 +57,7 @@ class TestStore : public QObject {
             QCOMPARE(GetSetting(QStringLiteral("IMAGE"), QStringLiteral("K%1").arg(i), "absent"), values[i]);
     }
 
-    // The count of servers stops at the last entry that has any key.
+    // The count of servers stops at the last entry that has any key, and at 1000.
     void serverCountIsBounded_data() {
         QTest::addColumn<QString>("servers");
         QTest::addColumn<QStringList>("keys");
@@ -70,7 +70,9 @@ class TestStore : public QObject {
         QTest::newRow("no entries") << "3" << QStringList{} << 0;
         QTest::newRow("negative") << "-1" << two << 0;
         QTest::newRow("unpadded keys are no entry") << "9" << QStringList{"ADDRESS1", "PORT0002"} << 0;
-        QTest::newRow("six digits") << "100000" << QStringList{"PASSWORD100000"} << 100000;
+        QTest::newRow("far keys") << "2147483647"
+                                  << QStringList{"ADDRESS01000", "PASSWORD01001", "ADDRESS2000000000"}
+                                  << 1000;
     }
     void serverCountIsBounded() {
         QFETCH(QString, servers);

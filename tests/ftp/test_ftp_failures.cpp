@@ -77,7 +77,7 @@ class TestFtpFailures : public QObject {
         ServerUploadResult r;
         QElapsedTimer clock;
         clock.start();
-        onWorker([&] { r = UploadToServer(ftp, status, e, kJpg, kJpg); });
+        onWorker([&] { r = UploadToServer(ftp, status, e, readFile(kJpg), kJpg); });
         QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
         QVERIFY(!r.uploaded && !ftp.isConnected());
         const QStringList events = status.events();

@@ -31,7 +31,7 @@ FtpServerEntry entryFor(const FtpServerFixture& server, const QString& folder = 
 
 ServerUploadResult upload(FtpClient& ftp, StatusRecorder& status, const FtpServerEntry& e) {
     ServerUploadResult r;
-    onWorker([&] { r = UploadToServer(ftp, status, e, kJpg, kJpg); });
+    onWorker([&] { r = UploadToServer(ftp, status, e, readFile(kJpg), kJpg); });
     return r;
 }
 
@@ -108,7 +108,8 @@ class TestServerUpload : public QObject {
         QVERIFY(r.uploaded && !r.folderChanged);
         FtpServerEntry e = entryFor(server);
         e.port = closedPort(); // refused: tried again after the usual pauses
-        auto job = std::async(std::launch::async, [&] { r = UploadToServer(ftp, status, e, kJpg, kJpg); });
+        auto job =
+            std::async(std::launch::async, [&] { r = UploadToServer(ftp, status, e, readFile(kJpg), kJpg); });
         QTRY_COMPARE_WITH_TIMEOUT(status.texts().count(QStringLiteral("Retrying... 127.0.0.1")), 1, 3000);
         QElapsedTimer clock;
         clock.start();

@@ -188,6 +188,10 @@ class TestGallery : public QObject {
         writePicture(rig.dir(), QStringLiteral("new.jpg"), 0); // may still be being written
         ThumbnailCache cache(rig.cache.path());
         const QString entry = cache.entryPath(path);
+        // A folder left open to others (by another program, or an older version) is narrowed, a missing
+        // one made private.
+        const QString folders[] = {rig.cache.path(), QFileInfo(entry).path()};
+        QVERIFY(QFile::setPermissions(folders[0], QFile::Permissions(0x7755)));
         const auto fill = [&] {
             auto gallery = rig.open();
             waitForFill(*gallery);
@@ -196,6 +200,9 @@ class TestGallery : public QObject {
         QCOMPARE(fill(), 2);
         QVERIFY(!QFile::exists(cache.entryPath(rig.dir().filePath(QStringLiteral("new.jpg")))));
         QCOMPARE(QFile::permissions(entry) & 0x0777, QFile::ReadUser | QFile::WriteUser);
+        for (const QString& folder : folders)
+            QCOMPARE(QFile::permissions(folder) & 0x0777,
+                     QFile::ReadUser | QFile::WriteUser | QFile::ExeUser);
         QCOMPARE(QFileInfo(entry).dir().entryList(QDir::Files).size(), 1); // no temporary left
         QCOMPARE(ReadPngText(entry).value(QStringLiteral("Thumb::URI")),
                  QUrl::fromLocalFile(path).toString());

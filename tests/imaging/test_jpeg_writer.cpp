@@ -148,10 +148,10 @@ class TestJpegWriter : public QObject {
         QCOMPARE(QImage(file).size(), QSize(64, 48));
         QVERIFY(QFileInfo(link).isSymLink());
         QCOMPARE(modeOf(file), mode_t(0640));
-        const mode_t previous = ::umask(022);
+        const mode_t previous = ::umask(027);
         QVERIFY(SavePictureAsJpeg(scene(8, 8), path(QStringLiteral("new.jpg")), 50, messages));
         ::umask(previous);
-        QCOMPARE(modeOf(path(QStringLiteral("new.jpg"))), mode_t(0644));
+        QCOMPARE(modeOf(path(QStringLiteral("new.jpg"))), mode_t(0640));
     }
 
     // Every failure gives two messages, the reason and "Error writing …", and leaves everything in the folder

@@ -18,6 +18,10 @@
 #include <QFile>
 #include <QPainter>
 #include <QTest>
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace zantrel;
 using namespace zantrel::test;
@@ -157,21 +161,73 @@ class TestPublishJob : public QObject {
         QCOMPARE(job.hangUps, 1); // the hang-up defaults to on
     }
 
+    // Only the image the job wrote goes out, from the bytes it wrote: when the working file cannot be
+    // replaced, neither another user's file behind a link nor the previous picture is sent. An entry
+    // without an address is no server.
+    void onlyTheImageWrittenIsUploaded_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("sizeLimit"); // bytes a file may grow to: a full disk
+        QTest::newRow("written") << "webcam.jpg" << 0;
+        QTest::newRow("another user's link in a shared folder") << "shared/webcam.jpg" << 0;
+        QTest::newRow("disk full, the previous picture in place") << "webcam.jpg" << 200;
+    }
+    void onlyTheImageWrittenIsUploaded() {
+        QFETCH(QString, file);
+        QFETCH(int, sizeLimit);
+        TempStore store;
+        PyFtpServer server;
+        VERIFY_FTP_SERVER(server);
+        QVERIFY(writeFile(QStringLiteral("private"), "private") &&
+                writeFile(QStringLiteral("webcam.jpg"), "previous"));
+        QVERIFY(QDir().mkdir(QStringLiteral("shared")) && ::chmod("shared", 01777) == 0 &&
+                ::symlink("../private", "shared/webcam.jpg") == 0 &&
+                ::lchown("shared/webcam.jpg", 65534, 65534) == 0);
+        SaveSetting(keys::ImageFileName, file);
+        store.useFtpServers(QStringLiteral("3"), {server.port(), server.port(), server.port()});
+        store.set("FTP", QStringLiteral("ADDRESS00002"), QString());
+
+        Job job;
+        rlimit previous{};
+        QVERIFY(getrlimit(RLIMIT_FSIZE, &previous) == 0);
+        if (sizeLimit) {
+            std::signal(SIGXFSZ, SIG_IGN); // the write then fails with EFBIG, as on a full disk
+            const rlimit limit{rlim_t(sizeLimit), previous.rlim_max};
+            QVERIFY(setrlimit(RLIMIT_FSIZE, &limit) == 0);
+        }
+        const PublishOutcome outcome = job.run();
+        QVERIFY(setrlimit(RLIMIT_FSIZE, &previous) == 0);
+
+        const QByteArray remote = readFile(QDir(server.root()).filePath(QStringLiteral("webcam.jpg")));
+        QCOMPARE(outcome.serversTried, 2);
+        if (outcome.workingFileWritten) {
+            QCOMPARE(server.count(QStringLiteral("STOR")), 2);
+            QCOMPARE(remote, readFile(file));
+            QVERIFY(!QImage::fromData(remote).isNull());
+        } else {
+            QCOMPARE(server.count(QStringLiteral("STOR")), 0);
+            QVERIFY(job.status.texts().contains("Error:" + file + " was not written; nothing was uploaded"));
+        }
+        QCOMPARE(outcome.workingFileWritten, QTest::currentDataTag() == QLatin1String("written"));
+    }
+
     // A job with an archive copy, over a folder the test fills; the working file is in the same folder.
     void jobDeletesTheOldestCopiesBeyondTheLimits_data() {
         QTest::addColumn<int>("keepDays");
         QTest::addColumn<int>("keepMb");
-        QTest::addColumn<int>("deleted"); // the oldest n of kCopies
-        QTest::newRow("no limits") << 0 << 0 << 0;
-        QTest::newRow("age") << 20 << 0 << 1;
-        QTest::newRow("size") << 0 << 1 << 2;
-        QTest::newRow("both, age the stricter") << 3 << 1 << 3;
-        QTest::newRow("both, size the stricter") << 20 << 1 << 2;
+        QTest::addColumn<int>("deleted");   // the oldest n of kCopies
+        QTest::addColumn<int>("clockDays"); // the clock set back: the copy just written is the oldest
+        QTest::newRow("no limits") << 0 << 0 << 0 << 0;
+        QTest::newRow("age") << 20 << 0 << 1 << 0;
+        QTest::newRow("size") << 0 << 1 << 2 << 0;
+        QTest::newRow("both, age the stricter") << 3 << 1 << 3 << 0;
+        QTest::newRow("both, size the stricter") << 20 << 1 << 2 << 0;
+        QTest::newRow("size, the clock set back") << 0 << 1 << 2 << -40;
     }
     void jobDeletesTheOldestCopiesBeyondTheLimits() {
         QFETCH(int, keepDays);
         QFETCH(int, keepMb);
         QFETCH(int, deleted);
+        QFETCH(int, clockDays);
         TempStore store;
         const QDir dir(store.dir());
         for (int i = 0; i < kCopies.size(); ++i) // file times in the reverse order of the names' times
@@ -185,14 +241,14 @@ class TestPublishJob : public QObject {
                                          {"KEEPMB", QString::number(keepMb)}})
             store.set("IMAGE", QString::fromLatin1(key), value);
 
-        ManualClock at(kNow);
+        ManualClock at(kNow.addDays(clockDays));
         ScopedClock clockSet(at);
         QVERIFY(Job().run().archiveWritten);
 
         for (int i = 0; i < kCopies.size(); ++i)
             QVERIFY2(dir.exists(kCopies[i]) == (i >= deleted), qPrintable(kCopies[i]));
-        for (const QString& name :
-             kForeign + QStringList{"01011990000001.JPG", "webcam.jpg", "05012026120000.JPG"})
+        const QString written = QFileInfo(ArchiveFileName(store.dir(), at.now())).fileName();
+        for (const QString& name : kForeign + QStringList{"01011990000001.JPG", "webcam.jpg", written})
             QVERIFY2(dir.exists(name), qPrintable(name));
     }
 

@@ -12,6 +12,8 @@
 #include <QProcess>
 #include <QTest>
 #include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace zantrel::test;
 
@@ -160,31 +162,43 @@ class TestUnattended : public QObject {
             QVERIFY(QFile::exists(QDir(server.root()).filePath(QStringLiteral("webcam.jpg"))));
     }
 
-    // Left alone, with a message at every job or an upload that never ends: it goes on publishing,
-    // and a signal ends it within 2 s.
+    // Left alone, with a message at every job, an upload that never ends or nobody reading its output:
+    // it goes on publishing, and a signal ends it within 2 s.
     void keepsPublishingAndEndsOnASignal_data() {
         QTest::addColumn<Mode>("mode");
         QTest::addColumn<QString>("hangOn"); // "STOR": the upload never gets an answer
         QTest::addColumn<int>("signalNumber");
-        QTest::newRow("window, messages shown, SIGTERM") << Mode::Window << QString() << SIGTERM;
-        QTest::newRow("window, messages shown, SIGHUP") << Mode::Window << QString() << SIGHUP;
-        QTest::newRow("window, upload hung, SIGINT") << Mode::Window << QStringLiteral("STOR") << SIGINT;
+        QTest::addColumn<bool>("readerGone"); // standard output is a pipe nobody reads from
+        QTest::newRow("window, messages shown, SIGTERM") << Mode::Window << QString() << SIGTERM << false;
+        QTest::newRow("window, messages shown, SIGHUP") << Mode::Window << QString() << SIGHUP << false;
+        QTest::newRow("window, upload hung, SIGINT")
+            << Mode::Window << QStringLiteral("STOR") << SIGINT << false;
         QTest::newRow("headless, upload hung, SIGTERM")
-            << Mode::Headless << QStringLiteral("STOR") << SIGTERM;
-        QTest::newRow("headless, messages printed, SIGINT") << Mode::Headless << QString() << SIGINT;
+            << Mode::Headless << QStringLiteral("STOR") << SIGTERM << false;
+        QTest::newRow("headless, messages printed, SIGINT") << Mode::Headless << QString() << SIGINT << false;
+        QTest::newRow("headless, output reader gone, SIGTERM")
+            << Mode::Headless << QString() << SIGTERM << true;
     }
     void keepsPublishingAndEndsOnASignal() {
         QFETCH(Mode, mode);
         QFETCH(QString, hangOn);
         QFETCH(int, signalNumber);
+        QFETCH(bool, readerGone);
         PyFtpServer server(hangOn);
         VERIFY_FTP_SERVER(server);
         Program program;
         // Headless, the schedule starts hourly; SIGHUP has the changed interval taken.
-        program.settings(unattendedIni(server.port(),
-                                       mode == Mode::Headless ? "PARTI=1\nUNITI=1\n" : "PARTI=1\nUNITI=3\n"));
+        const bool hourly = mode == Mode::Headless && !readerGone;
+        program.settings(unattendedIni(server.port(), hourly ? "PARTI=1\nUNITI=1\n" : "PARTI=1\nUNITI=3\n"));
+        int output[2] = {-1, -1};
+        if (readerGone) {
+            QVERIFY(::pipe2(output, O_CLOEXEC) == 0);
+            program.process.setChildProcessModifier([out = output[1]] { ::dup2(out, STDOUT_FILENO); });
+        }
         program.start(mode);
-        if (mode == Mode::Headless) {
+        if (readerGone)
+            ::close(output[0]), ::close(output[1]); // the first line the program prints has no reader
+        if (hourly) {
             QTRY_VERIFY_WITH_TIMEOUT((program.read(), program.out.contains(" Next Update: ")), 10000);
             program.settings(unattendedIni(server.port()));
             ::kill(pid_t(program.process.processId()), SIGHUP);
@@ -196,7 +210,7 @@ class TestUnattended : public QObject {
         const qint64 ms = program.endBy(signalNumber);
         QVERIFY2(ms >= 0 && ms < 2000, qPrintable(QString::number(ms)));
         QVERIFY(program.process.exitStatus() == QProcess::NormalExit && program.process.exitCode() == 0);
-        if (mode == Mode::Headless && hangOn.isEmpty()) // messages and statuses printed, not waited on
+        if (mode == Mode::Headless && hangOn.isEmpty() && !readerGone) // printed, not waited on
             QVERIFY(program.err.contains("Error writing no/such/folder/") &&
                     program.out.contains("File Transfered.\n") && program.out.contains("\n Next Update: "));
     }
