@@ -62,13 +62,15 @@ bool WriteJpegFile(const cDIBSection& image, const QString& file, int quality, M
     unsigned long size = 0;
     const JpegBuffer jpeg = encode(encoder.get(), image, quality, size);
     const QByteArrayView bytes(reinterpret_cast<const char*>(jpeg.get()), jpeg ? qsizetype(size) : 0);
+    // The encoded picture is handed back even when the file cannot be replaced: it is this job's own
+    // image, and publishing it beats publishing nothing (the failed write is still reported).
+    if (written)
+        *written = bytes.toByteArray();
     const ReplaceResult result = jpeg ? ReplaceFileContents(file, bytes) : ReplaceResult{};
     if (!result.replaced)
         messages.showMessage(result.refusal.isEmpty() ? QStringLiteral("Failed to save to JPG")
                                                       : result.refusal,
                              MessageIcon::Exclamation);
-    else if (written)
-        *written = bytes.toByteArray();
     return result.replaced;
 }
 

@@ -49,8 +49,9 @@ StampParams JobStampParams(const LiveValues::Values& live) {
 
 namespace {
 
-// Only the image this job wrote goes out, from the bytes it wrote: never whatever stands at the working
-// file's path by then (a file that could not be replaced, another user's link or file).
+// Only the image this job encoded goes out, from its own bytes: never whatever stands at the working
+// file's path by then (a file that could not be replaced, another user's link or file). A working file
+// that could not be written still fails the job, but the fresh picture is published all the same.
 void uploadToServers(const PublishServices& s, const QString& file, const QByteArray& image,
                      PublishOutcome& outcome) {
     // Zero, a negative count or no number at all: nobody is contacted.
@@ -62,9 +63,9 @@ void uploadToServers(const PublishServices& s, const QString& file, const QByteA
         if (server.address.trimmed().isEmpty())
             continue; // a gap in the list, no server
         ++outcome.serversTried;
-        if (!outcome.workingFileWritten) {
+        if (image.isEmpty()) {
             s.status->setStatus(QStringLiteral("Error:") +
-                                QStringLiteral("%1 was not written; nothing was uploaded").arg(file));
+                                QStringLiteral("%1 was not encoded; nothing was uploaded").arg(file));
             continue;
         }
         // The remote file takes the working file's name, without the local folders it lives in.
