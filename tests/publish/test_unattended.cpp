@@ -128,7 +128,7 @@ class TestUnattended : public QObject {
 
     // Whatever keeps the image from where it belongs exits with 1: a server that cannot be reached, a
     // remote folder that cannot be entered (the file lands in the login folder), an image that cannot be
-    // written (no server is contacted). Every status and message naming the image stays one line though
+    // written (the picture is still sent). Every status and message naming the image stays one line though
     // the name holds a line break and an escape.
     void onceFailuresExitWithOne_data() {
         QTest::addColumn<bool>("live");
@@ -157,7 +157,6 @@ class TestUnattended : public QObject {
         const QString stream = QString::fromLocal8Bit(message ? program.err : program.out);
         QVERIFY2(stream.split(QLatin1Char('\n')).contains(line), qPrintable(all));
         QVERIFY2(!all.contains(QLatin1Char('\x1b')) && !all.contains(QLatin1Char('\r')), qPrintable(all));
-        QCOMPARE(program.out.contains("Connecting"), !message);
         if (live)
             QVERIFY(QFile::exists(QDir(server.root()).filePath(QStringLiteral("webcam.jpg"))));
     }
