@@ -46,6 +46,8 @@ SettingsDialog::SettingsDialog(CaptureWindow& capture, QWidget* parent, OverlayS
             tabs_->addTab(style()->standardIcon(tab.icon), QLatin1String(tab.caption));
     }
     tabs_->setTabData(kReservedTab, QStringLiteral("modem"));
+    // The switched-off feature's tab would only open an empty page.
+    tabs_->setTabVisible(kReservedTab, false);
 
     // Panel k belongs to tab k (counted from 1); panel 0, and the modem feature's panel 5, stay empty.
     panels_->setObjectName(QStringLiteral("FolderPix"));
@@ -92,12 +94,6 @@ SettingsDialog::SettingsDialog(CaptureWindow& capture, QWidget* parent, OverlayS
     modem_->load(loaded.modem);
     prefs_->load(loaded.prefs);
     switchTab(tabs_->currentIndex());
-
-    // One size for every page, so the dialog keeps its size from tab to tab.
-    QSize pageSize;
-    for (int i = 0; i < panels_->count(); ++i)
-        pageSize = pageSize.expandedTo(panels_->widget(i)->sizeHint());
-    panels_->setFixedSize(pageSize);
 }
 
 SettingsDialog::~SettingsDialog() {
@@ -118,6 +114,15 @@ SettingsForm SettingsDialog::form() const {
 void SettingsDialog::switchTab(int index) {
     const int k = index + 1;
     panels_->setCurrentIndex(index == kReservedTab ? 0 : k);
+    // The dialog fits the page on show: the others claim no room.
+    for (int i = 0; i < panels_->count(); ++i) {
+        QWidget* page = panels_->widget(i);
+        const auto policy = page == panels_->currentWidget() ? QSizePolicy::Preferred : QSizePolicy::Ignored;
+        page->setSizePolicy(policy, policy);
+    }
+    panels_->updateGeometry();
+    if (layout())
+        layout()->activate();
 }
 
 void SettingsDialog::accept() {

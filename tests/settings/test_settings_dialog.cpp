@@ -176,6 +176,25 @@ class TestSettingsDialog : public QObject {
                     .contains(QStringLiteral("Exec=\"/opt/my cam/\\\\\"x\\\\\"\\\\$HOME%%1\" /BOOT\n")));
     }
 
+    // The switched-off feature's tab does not show; every page gets the height it needs, no more.
+    void eachPageFitsItsContent() {
+        Rig rig;
+        rig.open();
+        auto* tabs = rig.find<QTabBar>("MasterFolder");
+        auto* panels = rig.find<QStackedWidget>("FolderPix");
+        QVERIFY(!tabs->isTabVisible(SettingsDialog::kReservedTab));
+        for (int i = 0; i < tabs->count(); ++i) {
+            if (!tabs->isTabVisible(i))
+                continue;
+            tabs->setCurrentIndex(i);
+            QWidget* page = panels->currentWidget();
+            // Wrapping text takes fewer lines when the tabs make the page wider than it asks.
+            QVERIFY2(page->height() >= page->minimumSizeHint().height() &&
+                         page->height() <= page->sizeHint().height(),
+                     qPrintable(tabs->tabText(i)));
+        }
+    }
+
     // Controls that follow others: the interval units, the value labels, the archive folder's controls.
     void controlsFollowEachOther_data() {
         QTest::addColumn<QString>("set");
