@@ -195,6 +195,29 @@ class TestSettingsDialog : public QObject {
         }
     }
 
+    // Uploading shows off without a server, whatever is stored; the first server added switches it
+    // on, removing the last one off again. With a server the stored choice shows.
+    void uploadNeedsAServer() {
+        Rig rig;
+        rig.store.set("FTP", QStringLiteral("UPLOAD"), QStringLiteral("1"));
+        rig.open();
+        rig.expectShown(QStringLiteral("UpFTP=false;UpFTP.enabled=false"));
+        rig.click("AddServer");
+        rig.expectShown(QStringLiteral("UpFTP=true;UpFTP.enabled=true"));
+        rig.set(QStringLiteral("UpFTP=false"));
+        rig.click("AddServer");
+        rig.expectShown(QStringLiteral("UpFTP=false"));
+        rig.click("RemoveServer");
+        rig.click("RemoveServer");
+        rig.expectShown(QStringLiteral("UpFTP=false;UpFTP.enabled=false"));
+        rig.click("AddServer");
+        rig.click("OK_Button");
+        expectStored("FTP/UPLOAD=1");
+        rig.store.set("FTP", QStringLiteral("UPLOAD"), QStringLiteral("0"));
+        rig.open();
+        rig.expectShown(QStringLiteral("UpFTP=false;UpFTP.enabled=true"));
+    }
+
     // Controls that follow others: the interval units, the value labels, the archive folder's controls.
     void controlsFollowEachOther_data() {
         QTest::addColumn<QString>("set");
