@@ -86,13 +86,14 @@ SettingsDialog::SettingsDialog(CaptureWindow& capture, QWidget* parent, OverlayS
             [this] { LiveValues::instance().set(LiveValuesOf(image_->values())); });
 
     // Loading. The server list filled itself when it was made.
-    const SettingsForm loaded = LoadSettingsForm();
-    device_->load(loaded.device);
-    timer_->load(loaded.timer);
-    image_->load(loaded.image);
-    internet_->load(loaded.upload);
-    modem_->load(loaded.modem);
-    prefs_->load(loaded.prefs);
+    loaded_ = LoadSettingsForm();
+    device_->load(loaded_.device);
+    timer_->load(loaded_.timer);
+    image_->load(loaded_.image);
+    internet_->load(loaded_.upload);
+    modem_->load(loaded_.modem);
+    prefs_->load(loaded_.prefs);
+    shown_ = form();
     switchTab(tabs_->currentIndex());
 }
 
@@ -126,7 +127,7 @@ void SettingsDialog::switchTab(int index) {
 }
 
 void SettingsDialog::accept() {
-    const SettingsForm f = form();
+    const SettingsForm f = KeepUntouched(form(), shown_, loaded_);
     if (ConfirmSettingsForm(f) == ConfirmOutcome::PasswordRefused) {
         QMessageBox::warning(this, applicationTitle(), QStringLiteral("Please enter a valid password."));
         return;
