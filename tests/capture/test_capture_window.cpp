@@ -105,7 +105,9 @@ class TestCaptureWindow : public QObject {
         QVERIFY(timer.elapsed() < 100);
         QCOMPARE(grab, MiraTestCard());
         QCOMPARE(rig.capture->CountDrivers(), drivers);
+        QSignalSpy noCamera(rig.capture.get(), &CaptureWindow::noCamera);
         QVERIFY(!rig.capture->Init_Video(0));
+        QCOMPARE(noCamera.size(), drivers == 0 ? 1 : 0); // a camera that fails is not "no camera"
         QCOMPARE(rig.capture->driverCaps(), DriverCaps{});
         QCOMPARE(rig.messages.taken(), QStringList{"Lanthor: Cannot set preview mode."});
         rig.capture->Resize_Video();

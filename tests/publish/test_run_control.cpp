@@ -1,4 +1,5 @@
 // Run control over a job finished by hand, then over real jobs on the worker thread.
+#include "capture/capture_window.h"
 #include "core/clock.h"
 #include "core/setting_keys.h"
 #include "core/store.h"
@@ -184,6 +185,8 @@ class TestRunControl : public QObject {
         limits.reply = std::chrono::seconds(20); // the stop ends the wait, not a limit
         core.ftp().setLimits(limits);
         RunControl& rc = core.runControl();
+        core.capture().Init_Video(0); // no camera here: the status line says what goes out instead
+        QCOMPARE(status.last(), NoCameraText());
 
         rc.FTPRun();
         QVERIFY(server.waitFor(QStringLiteral("STOR"), 1, 10000));
