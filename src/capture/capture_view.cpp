@@ -7,6 +7,14 @@
 
 namespace zantrel {
 
+QRect LetterboxRect(const QSize& picture, const QRect& area) {
+    if (picture.isEmpty())
+        return area;
+    QRect fitted(QPoint(), picture.scaled(area.size(), Qt::KeepAspectRatio));
+    fitted.moveCenter(area.center());
+    return fitted;
+}
+
 CaptureView::CaptureView(std::shared_ptr<FrameStore> frames, QWidget* parent)
     : QWidget(parent), frames_(std::move(frames)) {
     setObjectName(QStringLiteral("CaptureView"));
@@ -51,18 +59,18 @@ void CaptureView::resizeEvent(QResizeEvent* event) {
 
 void CaptureView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
+    painter.fillRect(rect(), Qt::black);
     const QImage frame = frames_->takeForPaint();
     if (frame.isNull()) {
-        painter.drawImage(rect(), MiraTestCard());
+        const QImage card = MiraTestCard();
+        painter.drawImage(LetterboxRect(card.size(), rect()), card);
         return;
     }
     ++framesPainted_;
-    if (scaled_) {
-        painter.drawImage(rect(), frame);
-    } else {
-        painter.fillRect(rect(), Qt::black);
+    if (scaled_)
+        painter.drawImage(LetterboxRect(frame.size(), rect()), frame);
+    else
         painter.drawImage(QPoint(0, 0), frame);
-    }
 }
 
 } // namespace zantrel

@@ -8,9 +8,14 @@
 
 namespace zantrel {
 
-// The camera picture inside the video area. In preview mode it paints the newest frame (stretched to
-// its size when scaling is on, at its own size from the top left otherwise), or the test card while
-// there is none. In overlay mode a native child window covers it for the video sink to draw into.
+// Where a picture of the given size goes inside area: as large as fits with its own aspect ratio,
+// centred, the rest left for black bars.
+QRect LetterboxRect(const QSize& picture, const QRect& area);
+
+// The camera picture inside the video area. In preview mode it paints the newest frame (scaled to fit
+// its size, aspect ratio kept, when scaling is on; at its own size from the top left otherwise), or the
+// test card while there is none. In overlay mode a native child window covers it for the video sink to draw
+// into.
 class CaptureView : public QWidget {
     Q_OBJECT
   public:

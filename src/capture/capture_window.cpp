@@ -43,6 +43,10 @@ class BusyPointer {
 
 } // namespace
 
+QString NoCameraText() {
+    return QStringLiteral("No camera: publishing the test card");
+}
+
 CaptureWindow::CaptureWindow(MessageSink& messages, VideoWindow* videoWindow, QObject* parent)
     : QObject(parent), messages_(messages), videoWindow_(videoWindow),
       devices_(std::make_unique<DeviceList>()), frames_(std::make_shared<FrameStore>()) {
@@ -82,6 +86,8 @@ bool CaptureWindow::Init_Video(int index) {
     const bool ok = connectDevice(index);
     if (!ok)
         destroyView();
+    if (devices_->count() == 0)
+        Q_EMIT noCamera();
     updateCaps();
     Resize_Video();
     SaveSetting(keys::VfwIndex, NumberText(index));

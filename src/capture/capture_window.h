@@ -20,6 +20,9 @@ class FrameStore;
 class MessageSink;
 class VideoWindow;
 
+// What the program says when it has no camera at all.
+QString NoCameraText();
+
 // The live camera of the main window: connects a camera by its place in the device list, shows its
 // picture in the video area in preview or overlay mode, opens the camera's format and source dialogs
 // and hands out frames for publishing. Lives on the UI thread; only GrabFrame may be called from other
@@ -42,7 +45,8 @@ class CaptureWindow : public QObject {
     QString GetDriverName(int index) const;
 
     // Connects the camera at index, reads what it offers, fits it to the video area and starts the
-    // live picture; stores the index in VFW/INDEX. True when the camera connected.
+    // live picture; stores the index in VFW/INDEX. True when the camera connected. With no camera
+    // listed at all it says so through noCamera().
     bool Init_Video(int index);
     // Fits the picture to the video area and (re)starts preview or overlay as OverlayMode says.
     void Resize_Video();
@@ -93,6 +97,8 @@ class CaptureWindow : public QObject {
     CaptureView* captureView() const;
 
   Q_SIGNALS:
+    // Init_Video found no camera at all: grabs give the test card.
+    void noCamera();
     // The four flags changed (connect, disconnect, camera lost or back).
     void driverCapsChanged();
     // The device list changed (a camera plugged in or out).

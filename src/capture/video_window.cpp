@@ -1,5 +1,6 @@
 #include "capture/video_window.h"
 
+#include "capture/capture_view.h"
 #include "capture/mira.h"
 
 #include <QPainter>
@@ -17,7 +18,9 @@ QSize VideoWindow::sizeHint() const {
 
 void VideoWindow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.drawImage(rect(), MiraTestCard());
+    painter.fillRect(rect(), Qt::black);
+    const QImage card = MiraTestCard();
+    painter.drawImage(LetterboxRect(card.size(), rect()), card);
 }
 
 void VideoWindow::resizeEvent(QResizeEvent* event) {

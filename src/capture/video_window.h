@@ -4,7 +4,7 @@
 
 namespace zantrel {
 
-// The video area of the main window. It shows the test card stretched over its whole size; the camera
+// The video area of the main window. It shows the test card as large as fits, between black bars; the camera
 // picture is drawn by a capture view (see capture_view.h) that the capture window places inside it.
 class VideoWindow : public QWidget {
     Q_OBJECT

@@ -6,6 +6,7 @@
 
 #include <QDate>
 #include <QTime>
+#include <algorithm>
 #include <tuple>
 
 namespace zantrel {
@@ -131,13 +132,60 @@ NextUpdate ComputeNextUpdate(const QDateTime& present) {
                       narrow(f.hour), narrow(f.minute), narrow(f.second)};
 }
 
-QString NextUpdateStatusText(const NextUpdate& n) {
-    const auto pad = [](int v, int width) {
-        return QStringLiteral("%1").arg(v, width, 10, QLatin1Char('0'));
-    };
-    return QStringLiteral(" Next Update: ") + pad(n.month, 2) + QLatin1Char('-') + pad(n.day, 2) +
-           QLatin1Char('-') + pad(n.year, 4) + QStringLiteral(" at ") + pad(n.hour, 2) + QLatin1Char(':') +
-           pad(n.minute, 2) + QLatin1Char(':') + pad(n.second, 2);
+namespace {
+
+QString padded(int v, int width) {
+    return QStringLiteral("%1").arg(v, width, 10, QLatin1Char('0'));
+}
+
+// Day, month and year as numbers, in the order and with the separator of the locale's short date format.
+QString localeDate(const NextUpdate& n, const QLocale& locale) {
+    const QString fallbackSeparator = QStringLiteral("-");
+    if (locale.language() == QLocale::C)
+        return padded(n.month, 2) + fallbackSeparator + padded(n.day, 2) + fallbackSeparator +
+               padded(n.year, 4);
+    const QString format = locale.dateFormat(QLocale::ShortFormat);
+    QString order;     // "d", "M" and "y" as they first appear
+    QString separator; // what stands between the first two of them
+    for (qsizetype i = 0; i < format.size(); ++i) {
+        const QChar c = format.at(i);
+        if (c == QLatin1Char('d') || c == QLatin1Char('M') || c == QLatin1Char('y')) {
+            if (!order.contains(c))
+                order += c;
+        } else if (order.size() == 1 && !c.isLetter() && c != QLatin1Char('\'')) {
+            separator += c;
+        }
+    }
+    if (order.size() != 3)
+        order = QStringLiteral("Mdy");
+    if (separator.isEmpty())
+        separator = fallbackSeparator;
+    QStringList parts;
+    for (const QChar c : order)
+        parts << (c == QLatin1Char('d')   ? padded(n.day, 2)
+                  : c == QLatin1Char('M') ? padded(n.month, 2)
+                                          : padded(n.year, 4));
+    return parts.join(separator);
+}
+
+} // namespace
+
+QString NextUpdateStatusText(const NextUpdate& n, const QLocale& locale) {
+    return QStringLiteral(" Next Update: ") + localeDate(n, locale) + QStringLiteral(" at ") +
+           padded(n.hour, 2) + QLatin1Char(':') + padded(n.minute, 2) + QLatin1Char(':') +
+           padded(n.second, 2);
+}
+
+QString NextUpdateStatusText(const NextUpdate& n, const QDateTime& present, const QLocale& locale) {
+    const QString text = NextUpdateStatusText(n, locale);
+    const QDate date(n.year, n.month, n.day);
+    const QTime time(n.hour, n.minute, n.second);
+    if (!date.isValid() || !time.isValid())
+        return text;
+    // Whole seconds, rounded up, so that the count reaches 0 when the update is due.
+    const qint64 left = std::max<qint64>(0, (present.msecsTo(QDateTime(date, time)) + 999) / 1000);
+    return text + QStringLiteral(" (in ") + padded(int(left / 3600), 2) + QLatin1Char(':') +
+           padded(int(left / 60 % 60), 2) + QLatin1Char(':') + padded(int(left % 60), 2) + QLatin1Char(')');
 }
 
 QString NextUpdateStampText(const NextUpdate& n) {

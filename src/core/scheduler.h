@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QLocale>
 #include <QString>
 #include <cstdint>
 
@@ -23,8 +24,12 @@ struct NextUpdate {
 NextUpdate ComputeNextUpdate();
 NextUpdate ComputeNextUpdate(const QDateTime& present);
 
-// " Next Update: MM-DD-YYYY at hh:mm:ss" as the status line shows it.
-QString NextUpdateStatusText(const NextUpdate& next);
+// " Next Update: " with the date in the order of the locale's short date format (two-digit day and
+// month, four-digit year; MM-DD-YYYY in the C locale) and " at hh:mm:ss". Given the present moment, the
+// time left follows: " (in hh:mm:ss)", hours counted on past a day; nothing for a date that does not exist.
+QString NextUpdateStatusText(const NextUpdate& next, const QLocale& locale = QLocale());
+QString NextUpdateStatusText(const NextUpdate& next, const QDateTime& present,
+                             const QLocale& locale = QLocale());
 
 // "MM-DD-YYYY at hh:mm:ss", every field at least two digits, as the stamp's "&NEXT" shows it.
 QString NextUpdateStampText(const NextUpdate& next);

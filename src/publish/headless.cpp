@@ -25,7 +25,7 @@ int RunHeadless() {
     QObject::connect(&signals, &SignalWatch::received, &core, [&core](int signalNumber) {
         if (signalNumber == SIGHUP) {
             // Settings are read afresh at every use: only the next update needs computing again.
-            core.runControl().FTPRun();
+            core.runControl().reschedule();
             return;
         }
         core.shutdown(std::chrono::milliseconds(0));
@@ -35,6 +35,8 @@ int RunHeadless() {
     // No waiting for the camera's first picture here: grabs wait for it themselves, and a signal is
     // answered at once.
     core.connectStoredCamera(0);
+    // Each line printed is a change of the status: the date of the next update, not a count each second.
+    core.runControl().setCountdown(false);
     core.runControl().FTPRun();
     QCoreApplication::exec();
     if (!core.shutdown(std::chrono::milliseconds(kCloseBoundMs)))

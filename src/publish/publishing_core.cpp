@@ -11,7 +11,7 @@ namespace zantrel {
 
 PublishingCore::PublishingCore(StatusSink& status, MessageSink& messages, VideoWindow* videoWindow,
                                QObject* parent)
-    : QObject(parent), capture_(std::make_unique<CaptureWindow>(messages, videoWindow)),
+    : QObject(parent), messages_(messages), capture_(std::make_unique<CaptureWindow>(messages, videoWindow)),
       ftp_(std::make_unique<FtpClient>(status)),
       jobs_(std::make_unique<JobRunner>(ProgramServices(*capture_, *ftp_, status, messages))),
       runControl_(std::make_unique<RunControl>(status)) {
@@ -20,13 +20,16 @@ PublishingCore::PublishingCore(StatusSink& status, MessageSink& messages, VideoW
             return jobs_->start([done = std::move(done)](const PublishOutcome&) { done(); });
         },
         [this] { jobs_->stopUpload(); });
+    connect(capture_.get(), &CaptureWindow::noCamera, this, [&status] { status.setStatus(NoCameraText()); });
 }
 
 PublishingCore::~PublishingCore() = default;
 
 void PublishingCore::connectStoredCamera(int firstFrameWaitMs) {
-    // Without any camera the test card is published; there is nothing to complain about.
-    if (capture_->CountDrivers() > 0 && capture_->Init_Video(ReadInt32(keys::VfwIndex)))
+    // Without any camera the test card is published; connecting would only add that preview fails.
+    if (capture_->CountDrivers() == 0)
+        messages_.showMessage(NoCameraText());
+    else if (capture_->Init_Video(ReadInt32(keys::VfwIndex)))
         capture_->waitForFrame(firstFrameWaitMs);
 }
 

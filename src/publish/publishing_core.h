@@ -30,7 +30,8 @@ class PublishingCore : public QObject {
     RunControl& runControl() { return *runControl_; }
 
     // Connects the camera stored in the settings, when there is any, and waits up to firstFrameWaitMs
-    // for its first picture. Without a window to show it in, grabs still get its frames.
+    // for its first picture. Without a window to show it in, grabs still get its frames. With no camera
+    // at all it tells the messages that the test card is published.
     void connectStoredCamera(int firstFrameWaitMs);
 
     // The program is closing: the schedule stops, a running upload is cut short, no further server is
@@ -39,6 +40,7 @@ class PublishingCore : public QObject {
     bool shutdown(std::chrono::milliseconds bound);
 
   private:
+    MessageSink& messages_;
     // Declared in the order they depend on each other: destroyed the other way round.
     std::unique_ptr<CaptureWindow> capture_;
     std::unique_ptr<FtpClient> ftp_;

@@ -24,16 +24,30 @@ void RunControl::setButtons(Buttons b) {
 }
 
 void RunControl::FTPRun() {
+    reschedule();
+    // The first image goes out at once in periodic mode (unless a job already runs, which then counts
+    // as the first); the interval counts from its end. A fixed date waits for its moment.
+    if (jobRunning_ || ReadNumber(keys::UpdateType) == 0.0)
+        return;
+    timer_.stop();
+    const quint64 generation = generation_;
+    runJob([this, generation] { scheduleAfterJob(generation); });
+}
+
+void RunControl::reschedule() {
     ++generation_;
+    idleText_ = QStringLiteral("Ready");
     setButtons({false, false, true, false});
     next_ = ComputeNextUpdate();
     timer_.start();
+    showState();
 }
 
 void RunControl::FTPNow() {
     if (jobRunning_)
         return;
     setButtons({false, false, true, false});
+    idleText_ = QStringLiteral("Ready");
     Q_EMIT trayImageChanged(NowIcon);
     const quint64 generation = generation_;
     runJob([this, generation] {
@@ -48,12 +62,12 @@ void RunControl::FTPStop() {
     ++generation_;
     setButtons({true, true, false, true});
     timer_.stop();
-    status_.setStatus(QStringLiteral("Stopped"));
     Q_EMIT trayImageChanged(MasterIcon);
     if (stopJob_)
         stopJob_();
-    else
-        status_.setStatus(QStringLiteral("End Transfering"));
+    // The closed connection says so first; what stays is that publishing stopped.
+    idleText_ = QStringLiteral("Stopped");
+    showState();
 }
 
 void RunControl::tick() {
@@ -64,21 +78,34 @@ void RunControl::tick() {
         Q_EMIT trayImageChanged(NowIcon);
         blinkPhase_ = 2;
     }
-    status_.setStatus(NextUpdateStatusText(next_));
+    showState();
 
     if (jobRunning_ || !IsDue(next_, clock().now()))
         return;
     timer_.stop();
     const quint64 generation = generation_;
     runJob([this, generation] {
-        // Publishing goes on only if nobody pressed stop (or run again) while the job ran.
-        if (generation != generation_)
-            return;
-        if (ReadNumber(keys::UpdateType) != 0.0) {
-            next_ = ComputeNextUpdate();
-            timer_.start();
-        }
+        if (ReadNumber(keys::UpdateType) != 0.0)
+            scheduleAfterJob(generation);
     });
+}
+
+void RunControl::scheduleAfterJob(quint64 generation) {
+    // Publishing goes on only if nobody pressed stop (or run again) while the job ran.
+    if (generation != generation_)
+        return;
+    next_ = ComputeNextUpdate();
+    timer_.start();
+}
+
+QString RunControl::stateText() const {
+    if (!timer_.isActive())
+        return idleText_;
+    return countdown_ ? NextUpdateStatusText(next_, clock().now()) : NextUpdateStatusText(next_);
+}
+
+void RunControl::showState() {
+    status_.setStatus(stateText());
 }
 
 void RunControl::runJob(std::function<void()> after) {
@@ -86,6 +113,8 @@ void RunControl::runJob(std::function<void()> after) {
     auto finish = [this, after = std::move(after)] {
         jobRunning_ = false;
         after();
+        // The job's last words (the closed connection) give way to what publishing does now.
+        showState();
         Q_EMIT jobFinished();
     };
     // A refused job ends at once, so the buttons and the schedule never wait for a job that never runs.

@@ -35,9 +35,19 @@ class RunControl : public QObject {
 
     void setJob(JobStarter start, JobStopper stop);
 
+    // Publishing on the schedule: in periodic mode the first job runs at once.
     void FTPRun();
     void FTPNow();
     void FTPStop();
+    // Publishing on the schedule from the next update computed now, with no job at once (the settings
+    // changed under a running schedule).
+    void reschedule();
+    // Whether the status line counts the time left down (on by default; a console that prints every
+    // change of the text turns it off).
+    void setCountdown(bool on) { countdown_ = on; }
+    // What the status line shows between jobs: the next update while publishing, else "Ready" or,
+    // after Stop, "Stopped".
+    QString stateText() const;
 
     // One tick of the update timer; public so tests can drive the schedule with a set clock.
     void tick();
@@ -57,6 +67,8 @@ class RunControl : public QObject {
   private:
     void setButtons(Buttons b);
     void runJob(std::function<void()> after);
+    void scheduleAfterJob(quint64 generation);
+    void showState();
 
     StatusSink& status_;
     QTimer timer_;
@@ -64,6 +76,8 @@ class RunControl : public QObject {
     NextUpdate next_;
     int blinkPhase_ = 0;
     bool jobRunning_ = false;
+    bool countdown_ = true;
+    QString idleText_ = QStringLiteral("Ready");
     // Bumped by every stop and run: a job that ends finds out whether publishing was stopped meanwhile.
     quint64 generation_ = 0;
     JobStarter startJob_;

@@ -65,6 +65,7 @@ ServerEditor::ServerEditor(QWidget* parent)
     outcome_->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     auto* group = new QGroupBox(QStringLiteral("Server"), this);
+    fields_ = group;
     auto* form = new QFormLayout(group);
     const auto text = [&](ServerField field, const char* name, const QString& caption,
                           const QString& tip = {}) {
@@ -151,6 +152,7 @@ void ServerEditor::showCurrent() {
     // The current entry is set before the fields are filled: the write-back of each filled field goes
     // to the entry being shown.
     const bool any = editor_.current() != 0;
+    fields_->setEnabled(any);
     for (const auto& [field, edit] : texts_)
         edit->setText(any ? editor_.text(field) : blankText(field));
     for (const auto& [field, box] : checks_)
@@ -175,11 +177,13 @@ void ServerEditor::fieldEdited(ServerField field, const QString& text) {
 void ServerEditor::add() {
     editor_.add();
     reload();
+    Q_EMIT countChanged(editor_.count());
 }
 
 void ServerEditor::remove() {
     editor_.remove();
     reload();
+    Q_EMIT countChanged(editor_.count());
 }
 
 void ServerEditor::showProtocol() {

@@ -19,7 +19,8 @@ struct ServerCheckResult;
 // The FTP server list with its fields: every keystroke is stored at once in the entry the fields show,
 // and the list row follows. After Add the new entry is shown; after Remove the entry that took the
 // removed one's place (or the new last one); with no entries the fields show their blank texts and
-// edits go nowhere. "Test" checks the shown entry off the UI thread and shows the outcome beside it.
+// stay disabled until Add, so nothing is typed that could not be kept. "Test" checks the shown entry off the
+// UI thread and shows the outcome beside it.
 class ServerEditor : public QWidget {
     Q_OBJECT
   public:
@@ -27,8 +28,11 @@ class ServerEditor : public QWidget {
 
     // Rebuilds the list from the settings and shows the current entry.
     void reload();
+    int count() const { return editor_.count(); }
 
   Q_SIGNALS:
+    // Add or Remove changed the number of entries.
+    void countChanged(int count);
     // The outcome of a server check is on show (tests wait for it).
     void checkFinished();
 
@@ -45,6 +49,7 @@ class ServerEditor : public QWidget {
     QTreeWidget* list_;
     std::map<ServerField, QLineEdit*> texts_;
     std::map<ServerField, QCheckBox*> checks_;
+    QWidget* fields_;
     QLabel* protocol_;
     QPushButton* remove_;
     QPushButton* test_;

@@ -46,6 +46,8 @@ SettingsDialog::SettingsDialog(CaptureWindow& capture, QWidget* parent, OverlayS
             tabs_->addTab(style()->standardIcon(tab.icon), QLatin1String(tab.caption));
     }
     tabs_->setTabData(kReservedTab, QStringLiteral("modem"));
+    // The switched-off feature's tab would only open an empty page.
+    tabs_->setTabVisible(kReservedTab, false);
 
     // Panel k belongs to tab k (counted from 1); panel 0, and the modem feature's panel 5, stay empty.
     panels_->setObjectName(QStringLiteral("FolderPix"));
@@ -84,20 +86,15 @@ SettingsDialog::SettingsDialog(CaptureWindow& capture, QWidget* parent, OverlayS
             [this] { LiveValues::instance().set(LiveValuesOf(image_->values())); });
 
     // Loading. The server list filled itself when it was made.
-    const SettingsForm loaded = LoadSettingsForm();
-    device_->load(loaded.device);
-    timer_->load(loaded.timer);
-    image_->load(loaded.image);
-    internet_->load(loaded.upload);
-    modem_->load(loaded.modem);
-    prefs_->load(loaded.prefs);
+    loaded_ = LoadSettingsForm();
+    device_->load(loaded_.device);
+    timer_->load(loaded_.timer);
+    image_->load(loaded_.image);
+    internet_->load(loaded_.upload);
+    modem_->load(loaded_.modem);
+    prefs_->load(loaded_.prefs);
+    shown_ = form();
     switchTab(tabs_->currentIndex());
-
-    // One size for every page, so the dialog keeps its size from tab to tab.
-    QSize pageSize;
-    for (int i = 0; i < panels_->count(); ++i)
-        pageSize = pageSize.expandedTo(panels_->widget(i)->sizeHint());
-    panels_->setFixedSize(pageSize);
 }
 
 SettingsDialog::~SettingsDialog() {
@@ -118,10 +115,19 @@ SettingsForm SettingsDialog::form() const {
 void SettingsDialog::switchTab(int index) {
     const int k = index + 1;
     panels_->setCurrentIndex(index == kReservedTab ? 0 : k);
+    // The dialog fits the page on show: the others claim no room.
+    for (int i = 0; i < panels_->count(); ++i) {
+        QWidget* page = panels_->widget(i);
+        const auto policy = page == panels_->currentWidget() ? QSizePolicy::Preferred : QSizePolicy::Ignored;
+        page->setSizePolicy(policy, policy);
+    }
+    panels_->updateGeometry();
+    if (layout())
+        layout()->activate();
 }
 
 void SettingsDialog::accept() {
-    const SettingsForm f = form();
+    const SettingsForm f = KeepUntouched(form(), shown_, loaded_);
     if (ConfirmSettingsForm(f) == ConfirmOutcome::PasswordRefused) {
         QMessageBox::warning(this, applicationTitle(), QStringLiteral("Please enter a valid password."));
         return;

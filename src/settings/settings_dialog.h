@@ -45,6 +45,8 @@ class SettingsDialog : public QDialog {
     void showPreview();
 
     CaptureWindow& capture_;
+    SettingsForm loaded_; // as read from the settings
+    SettingsForm shown_;  // as the controls showed it then
     QTabBar* tabs_;
     QStackedWidget* panels_;
     DevicePage* device_;

@@ -166,6 +166,24 @@ ConfirmOutcome ConfirmSettingsForm(const SettingsForm& f) {
     return ConfirmOutcome::Stored;
 }
 
+SettingsForm KeepUntouched(SettingsForm f, const SettingsForm& shown, const SettingsForm& loaded) {
+    const auto keep = [](int& now, int shownValue, int loadedValue, bool untouched = true) {
+        if (untouched && now == shownValue)
+            now = loadedValue;
+    };
+    keep(f.device.previewRate, shown.device.previewRate, loaded.device.previewRate);
+    keep(f.device.warmUpMs, shown.device.warmUpMs, loaded.device.warmUpMs);
+    const bool sameUnit = f.timer.unitI == shown.timer.unitI;
+    keep(f.timer.partI, shown.timer.partI, loaded.timer.partI, sameUnit);
+    keep(f.timer.partII, shown.timer.partII, loaded.timer.partII,
+         sameUnit && f.timer.unitII == shown.timer.unitII);
+    keep(f.image.compression, shown.image.compression, loaded.image.compression);
+    keep(f.image.keepDays, shown.image.keepDays, loaded.image.keepDays);
+    keep(f.image.keepMb, shown.image.keepMb, loaded.image.keepMb);
+    keep(f.modem.rings, shown.modem.rings, loaded.modem.rings);
+    return f;
+}
+
 LiveValues::Values LiveValuesOf(const ImageValues& i) {
     LiveValues::Values v;
     v.stamp.timePos = i.timePos;

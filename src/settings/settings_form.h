@@ -73,6 +73,11 @@ enum class ConfirmOutcome {
     PasswordRefused,
 };
 
+// The form to confirm: a count or slider value the user left as it showed after loading keeps the value
+// loaded, so a stored value beyond its control's range (PARTI=30 with hours shows 24) is written back
+// as it was, and only a change writes the control's value. A count whose unit changed counts as changed.
+SettingsForm KeepUntouched(SettingsForm now, const SettingsForm& shown, const SettingsForm& loaded);
+
 // Writes the values in order: timer, image, upload, modem, then (unless refused) the preferences.
 ConfirmOutcome ConfirmSettingsForm(const SettingsForm& form);
 

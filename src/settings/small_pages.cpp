@@ -54,10 +54,17 @@ InternetPage::InternetPage(QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(upload_);
     layout->addWidget(servers_);
+    // Uploading needs a server: the first one added switches it on, removing the last one off.
+    connect(servers_, &ServerEditor::countChanged, this, [this](int count) {
+        if (count == 0 || !upload_->isEnabledTo(this))
+            upload_->setChecked(count > 0);
+        upload_->setEnabled(count > 0);
+    });
 }
 
 void InternetPage::load(bool upload) {
-    upload_->setChecked(upload);
+    upload_->setChecked(upload && servers_->count() > 0);
+    upload_->setEnabled(servers_->count() > 0);
 }
 
 bool InternetPage::upload() const {

@@ -29,7 +29,8 @@ class PreferencesPage : public QWidget {
 
 class ServerEditor;
 
-// The "Internet" page: the upload switch and the server list editor (which stores as it goes).
+// The "Internet" page: the upload switch and the server list editor (which stores as it goes). Without
+// a server the switch is off and cannot be turned on.
 class InternetPage : public QWidget {
     Q_OBJECT
   public:

@@ -32,8 +32,8 @@ TimerPage::TimerPage(QWidget* parent)
       partI_(count(this, "PartIControl", "PartIDisplay", QStringLiteral("Interval"))),
       unitI_(page::list(this, "PartIUnit", QStringLiteral("Interval unit"), {})),
       colon_(page::label(this, "DoisPontos", QStringLiteral(":"))),
-      partII_(count(this, "PartIIControl", "PartIIDisplay", QStringLiteral("Second interval"))),
-      unitII_(page::list(this, "PartIIUnit", QStringLiteral("Second interval unit"), {})) {
+      partII_(count(this, "PartIIControl", "PartIIDisplay", QStringLiteral("Finer interval"))),
+      unitII_(page::list(this, "PartIIUnit", QStringLiteral("Finer interval unit"), {})) {
     updateType_->setObjectName(QStringLiteral("UpdateType"));
     const QString captions[] = {QStringLiteral("Fixed Date and Time:"), QStringLiteral("Every:")};
     for (int i = 0; i < 2; ++i) {

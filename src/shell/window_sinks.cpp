@@ -3,6 +3,7 @@
 #include "core/version.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <utility>
@@ -16,6 +17,27 @@ QMessageBox::Icon boxIcon(MessageIcon icon) {
            : icon == MessageIcon::Information ? QMessageBox::Information
                                               : QMessageBox::Warning;
 }
+
+// Shows a box once its window has come on screen: a box opened for a window that is still being set
+// up (a camera failing while the main window loads) would otherwise end up behind it.
+class ShowWhenWindowShows final : public QObject {
+  public:
+    ShowWhenWindowShows(QWidget* window, QWidget* box) : QObject(box), box_(box) {
+        window->installEventFilter(this);
+    }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show) {
+            watched->removeEventFilter(this);
+            // After the window's own show has run through, so the box is stacked above it.
+            QMetaObject::invokeMethod(box_, &QWidget::show, Qt::QueuedConnection);
+            deleteLater();
+        }
+        return false;
+    }
+
+  private:
+    QWidget* box_;
+};
 
 } // namespace
 
@@ -63,7 +85,12 @@ void WindowMessageSink::showWithoutWaiting(const QString& text, MessageIcon icon
     box->setWindowModality(Qt::NonModal);
     connect(box, &QObject::destroyed, this, [this, text] { shown_.erase(text); });
     shown_[text] = Shown{box, 0};
-    box->show();
+    // A window hidden after it was shown (in the tray) gets its box at once, as before.
+    QWidget* window = parent_ ? parent_->window() : nullptr;
+    if (window && !window->isVisible() && !window->testAttribute(Qt::WA_WState_ExplicitShowHide))
+        new ShowWhenWindowShows(window, box); // owned by the box
+    else
+        box->show();
 }
 
 } // namespace zantrel

@@ -105,7 +105,9 @@ class TestCaptureWindow : public QObject {
         QVERIFY(timer.elapsed() < 100);
         QCOMPARE(grab, MiraTestCard());
         QCOMPARE(rig.capture->CountDrivers(), drivers);
+        QSignalSpy noCamera(rig.capture.get(), &CaptureWindow::noCamera);
         QVERIFY(!rig.capture->Init_Video(0));
+        QCOMPARE(noCamera.size(), drivers == 0 ? 1 : 0); // a camera that fails is not "no camera"
         QCOMPARE(rig.capture->driverCaps(), DriverCaps{});
         QCOMPARE(rig.messages.taken(), QStringList{"Lanthor: Cannot set preview mode."});
         rig.capture->Resize_Video();
@@ -171,6 +173,12 @@ class TestCaptureWindow : public QObject {
         rig.video.resize(200, 150);
         rig.capture->Resize_Video();
         QCOMPARE(view->geometry(), QRect(0, 0, 200, 150));
+        // A 4:3 picture in a wide area keeps its shape between black bars.
+        rig.video.resize(218, 101);
+        rig.capture->Resize_Video();
+        const QImage shown = view->grab().toImage();
+        QVERIFY(isColour(shown.pixel(10, 50), 0, 0, 0) && isColour(shown.pixel(109, 50), 255, 0, 0) &&
+                isColour(shown.pixel(207, 50), 0, 0, 0));
 
         // An index past the end (in preview mode): nothing connected, the index is stored anyway.
         rig.capture->setOverlayMode(false);
@@ -221,8 +229,10 @@ class TestCaptureWindow : public QObject {
         QImage grab;
         rig.capture->GrabFrame(grab);
         QCOMPARE(grab, MiraTestCard());
+        // The 320 x 200 card in the 320 x 240 area, between bars.
         const QImage shown = rig.capture->captureView()->grab().toImage();
-        QCOMPARE(shown.pixel(10, 5), MiraTestCard().scaled(shown.size()).pixel(10, 5));
+        QCOMPARE(shown.pixel(300, 230), qRgb(0, 0, 0));
+        QCOMPARE(shown.pixel(10, 65), MiraTestCard().pixel(10, 45));
         // Resizing while the camera is away is quiet.
         rig.capture->Resize_Video();
         QVERIFY(rig.messages.taken().isEmpty());

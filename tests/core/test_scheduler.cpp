@@ -85,9 +85,39 @@ class TestScheduler : public QObject {
         QVERIFY(!IsDue(n, at(2030, 1, 1, 0, 0, 0)));
     }
 
-    void statusTextPadsEveryField() {
-        QCOMPARE(NextUpdateStatusText(nu(999, 3, 5, 7, 4, 9)),
-                 QStringLiteral(" Next Update: 03-05-0999 at 07:04:09"));
+    // Every field padded; the date in the locale's order (month first without one); the time left
+    // rounded up to whole seconds, hours counted past a day, none for a date that does not exist.
+    void statusText_data() {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<NextUpdate>("next");
+        QTest::addColumn<QDateTime>("present"); // invalid: no countdown asked for
+        QTest::addColumn<QString>("expected");
+        const NextUpdate n = nu(999, 3, 5, 7, 4, 9);
+        QTest::newRow("C") << "C" << n << QDateTime() << " Next Update: 03-05-0999 at 07:04:09";
+        QTest::newRow("en_US") << "en_US" << n << QDateTime() << " Next Update: 03/05/0999 at 07:04:09";
+        QTest::newRow("de_DE") << "de_DE" << n << QDateTime() << " Next Update: 05.03.0999 at 07:04:09";
+        QTest::newRow("ja_JP") << "ja_JP" << n << QDateTime() << " Next Update: 0999/03/05 at 07:04:09";
+        const NextUpdate soon = nu(2026, 12, 6, 10, 15, 50);
+        QTest::newRow("27 seconds left") << "C" << soon << at(2026, 12, 6, 10, 15, 23).addMSecs(400)
+                                         << " Next Update: 12-06-2026 at 10:15:50 (in 00:00:27)";
+        QTest::newRow("more than a day") << "en_GB" << soon << at(2026, 12, 5, 8, 14, 40)
+                                         << " Next Update: 06/12/2026 at 10:15:50 (in 26:01:10)";
+        QTest::newRow("passed") << "C" << soon << at(2026, 12, 6, 11, 0, 0)
+                                << " Next Update: 12-06-2026 at 10:15:50 (in 00:00:00)";
+        QTest::newRow("no such date") << "C" << nu(2026, 2, 30, 25, 8, 9) << at(2026, 1, 1, 0, 0, 0)
+                                      << " Next Update: 02-30-2026 at 25:08:09";
+    }
+    void statusText() {
+        QFETCH(QString, locale);
+        QFETCH(NextUpdate, next);
+        QFETCH(QDateTime, present);
+        QFETCH(QString, expected);
+        const QLocale l(locale);
+        QCOMPARE(present.isValid() ? NextUpdateStatusText(next, present, l) : NextUpdateStatusText(next, l),
+                 expected);
+    }
+
+    void stampTextPadsToTwoDigits() {
         // The stamp's "&NEXT" pads to two digits only and keeps a sign.
         QCOMPARE(NextUpdateStampText(nu(999, 3, -5, 7, 4, 9)), QStringLiteral("03--05-999 at 07:04:09"));
     }

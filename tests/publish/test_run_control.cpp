@@ -1,4 +1,5 @@
 // Run control over a job finished by hand, then over real jobs on the worker thread.
+#include "capture/capture_window.h"
 #include "core/clock.h"
 #include "core/setting_keys.h"
 #include "core/store.h"
@@ -59,33 +60,40 @@ struct Rig {
 class TestRunControl : public QObject {
     Q_OBJECT
   private Q_SLOTS:
-    void runTicksAndRunsThePeriodicJob() {
+    // Run publishes at once, then counts down to the next update from the end of that job.
+    void runPublishesThenTicksAndRunsThePeriodicJob() {
         Rig rig(at(10, 15, 20));
         QSignalSpy tray(&rig.rc, &RunControl::trayImageChanged);
         rig.rc.FTPRun();
-        QVERIFY(rig.rc.buttons() == kBusy);
+        QVERIFY(rig.rc.buttons() == kBusy && !rig.rc.timerActive());
+        QCOMPARE(rig.started, 1);
+        rig.finish();
+        QVERIFY(rig.rc.timerActive());
+        QCOMPARE(rig.status.last(), QStringLiteral(" Next Update: 12-06-2026 at 10:15:50 (in 00:00:30)"));
+        rig.clock.set(at(10, 15, 23));
         for (int i = 0; i < 3; ++i)
             rig.rc.tick();
-        QCOMPARE(rig.status.last(), QStringLiteral(" Next Update: 12-06-2026 at 10:15:50"));
+        QCOMPARE(rig.status.last(), QStringLiteral(" Next Update: 12-06-2026 at 10:15:50 (in 00:00:27)"));
         QCOMPARE(tray.size(), 3); // the tray blinks: 1, 2, 1
         QVERIFY(tray.at(1).at(0).toInt() == 2 && tray.at(2).at(0).toInt() == 1);
-        QCOMPARE(rig.started, 0);
+        QCOMPARE(rig.started, 1);
 
         rig.tickAt(at(11, 40, 0)); // long overdue, as after the machine slept
-        QCOMPARE(rig.started, 1);
+        QCOMPARE(rig.started, 2);
         QVERIFY(!rig.rc.timerActive());
         rig.rc.tick(); // a stray tick during the job starts nothing
-        QCOMPARE(rig.started, 1);
+        QCOMPARE(rig.started, 2);
 
         // The next interval counts from the end of the job.
         rig.clock.set(at(11, 40, 5));
+        rig.status.setStatus(QStringLiteral("End Transfering"));
         rig.finish();
         QVERIFY(rig.rc.timerActive() && rig.rc.buttons() == kBusy);
-        rig.rc.tick();
-        QCOMPARE(rig.status.last(), QStringLiteral(" Next Update: 12-06-2026 at 11:40:35"));
+        QCOMPARE(rig.status.last(), QStringLiteral(" Next Update: 12-06-2026 at 11:40:35 (in 00:00:30)"));
     }
 
-    // A fixed date runs once and leaves publishing on until Stop.
+    // A fixed date waits for its moment, runs once and leaves publishing on until Stop; the status
+    // line then says what is (the job's last words do not stay).
     void fixedDateRunsOnce() {
         Rig rig(at(9, 0, 0));
         for (const auto& [key, value] : {std::pair{keys::UpdateType, "0"},
@@ -98,39 +106,49 @@ class TestRunControl : public QObject {
         QCOMPARE(rig.started, 0);
         rig.tickAt(at(9, 30, 1));
         QCOMPARE(rig.started, 1);
+        rig.status.setStatus(QStringLiteral("End Transfering"));
         rig.finish();
         QVERIFY(!rig.rc.timerActive() && rig.rc.buttons() == kBusy);
+        QCOMPARE(rig.status.last(), QStringLiteral("Ready"));
         rig.rc.FTPStop();
         QVERIFY(rig.rc.buttons() == kIdle);
+        QCOMPARE(rig.status.last(), QStringLiteral("Stopped"));
     }
 
-    // Stop before a job, and during one: a job ending after Stop does not switch publishing on again.
-    // Now runs one job (pressed again meanwhile, nothing); Stop then Run during it keeps publishing on.
+    // Stop before a job, and during one: a job ending after Stop does not switch publishing on again,
+    // and the line says "Stopped" after it. Now runs one job (pressed again meanwhile, nothing) and
+    // leaves "Ready"; Stop then Run during it keeps publishing on.
     void stopAndNowAcrossAJob() {
         Rig rig;
         rig.rc.FTPRun();
+        rig.finish();
         rig.rc.FTPStop();
-        QCOMPARE(rig.status.texts(), (QStringList{"Stopped", "End Transfering"}));
+        QCOMPARE(rig.status.texts().mid(rig.status.texts().size() - 2),
+                 (QStringList{"End Transfering", "Stopped"}));
         rig.rc.FTPRun();
-        rig.tickAt(at(10, 0, 30));
         rig.rc.FTPStop();
         QCOMPARE(rig.stopped, 2);
+        rig.status.setStatus(QStringLiteral("End Transfering"));
         rig.finish();
         QVERIFY(!rig.rc.timerActive() && rig.rc.buttons() == kIdle);
+        QCOMPARE(rig.status.last(), QStringLiteral("Stopped"));
 
         rig.rc.FTPNow();
         QVERIFY(rig.rc.buttons() == kBusy);
         rig.rc.FTPNow();
-        QCOMPARE(rig.started, 2);
+        QCOMPARE(rig.started, 3);
+        rig.status.setStatus(QStringLiteral("End Transfering"));
         rig.finish();
         QVERIFY(rig.rc.buttons() == kIdle && !rig.rc.timerActive());
+        QCOMPARE(rig.status.last(), QStringLiteral("Ready"));
         rig.rc.FTPNow();
         rig.rc.FTPStop();
-        rig.rc.FTPRun();
+        rig.rc.FTPRun(); // the job still running is the first one
+        QCOMPARE(rig.started, 4);
         rig.finish();
         QVERIFY(rig.rc.buttons() == kBusy && rig.rc.timerActive());
         rig.tickAt(at(10, 1, 0));
-        QCOMPARE(rig.started, 4);
+        QCOMPARE(rig.started, 5);
     }
 
     void aRefusedJobDoesNotStall() {
@@ -139,19 +157,19 @@ class TestRunControl : public QObject {
         rig.rc.FTPNow();
         QVERIFY(!rig.rc.jobRunning() && rig.rc.buttons() == kIdle);
         rig.rc.FTPRun();
-        rig.tickAt(at(10, 0, 30));
         QVERIFY(!rig.rc.jobRunning());
         QVERIFY(rig.rc.timerActive()); // the schedule goes on to the next update
+        rig.tickAt(at(10, 0, 30));
         rig.refuse = false;
         rig.tickAt(at(10, 1, 0));
-        QCOMPARE(rig.started, 3);
+        QCOMPARE(rig.started, 4);
         QVERIFY(rig.rc.jobRunning());
     }
 
     // The wiring the window, --once and --headless share, with a server that takes the upload and
-    // never answers: a second job is refused, and Stop ends the job and publishing at once. Closing
-    // during an upload cuts the connection, contacts no further server, hangs nobody up and starts no job
-    // afterwards.
+    // never answers: Run uploads at once, a second job is refused, and Stop ends the job and publishing at
+    // once. Closing during an upload cuts the connection, contacts no further server, hangs nobody up and
+    // starts no job afterwards.
     void stopOrCloseDuringAHungUpload() {
         TempStore store;
         PyFtpServer server(QStringLiteral("STOR"));
@@ -167,10 +185,10 @@ class TestRunControl : public QObject {
         limits.reply = std::chrono::seconds(20); // the stop ends the wait, not a limit
         core.ftp().setLimits(limits);
         RunControl& rc = core.runControl();
+        core.capture().Init_Video(0); // no camera here: the status line says what goes out instead
+        QCOMPARE(status.last(), NoCameraText());
 
         rc.FTPRun();
-        clock.set(at(12, 0, 30));
-        rc.tick();
         QVERIFY(server.waitFor(QStringLiteral("STOR"), 1, 10000));
         QVERIFY(!core.jobs().start([](const PublishOutcome&) {}));
         QElapsedTimer stopTime;
@@ -179,8 +197,8 @@ class TestRunControl : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(!rc.jobRunning(), 5000);
         QVERIFY2(stopTime.elapsed() < 2000, qPrintable(QString::number(stopTime.elapsed())));
         QVERIFY(!rc.timerActive() && rc.buttons() == kIdle);
-        QTRY_COMPARE(status.last(), QStringLiteral("End Transfering"));
-        QVERIFY(status.texts().contains(QStringLiteral("Stopped")));
+        QTRY_COMPARE(status.last(), QStringLiteral("Stopped"));
+        QVERIFY(status.texts().contains(QStringLiteral("End Transfering")));
 
         store.useFtpServers(QStringLiteral("2"), {server.port(), server.port()});
         SaveSetting(keys::PrefAutoHangUp, QStringLiteral("1")); // and FTP/BEEP is on by default

@@ -60,13 +60,15 @@ struct Rig {
 class TestServerEditor : public QObject {
     Q_OBJECT
   private Q_SLOTS:
-    // With no servers the fields store nothing until Add makes entry 1, which then takes every edit.
+    // With no servers the fields take nothing until Add makes entry 1, which then takes every edit.
     void emptyListThenAdd() {
         Rig rig;
+        QVERIFY(!rig.find("FTPAddress")->isEnabled() && !rig.find("FTPAtomic")->isEnabled());
         rig.type("FTPAddress", QStringLiteral("ftp.example.org"));
         QCOMPARE(entry(keys::FtpEntryAddress, 1) + GetSetting(keys::FtpServers, QStringLiteral("<absent>")),
                  QStringLiteral("<absent><absent>"));
         rig.click("AddServer");
+        QVERIFY(rig.find("FTPAddress")->isEnabled());
         QCOMPARE(GetSetting(keys::FtpServers), QStringLiteral("1"));
         QCOMPARE(entry(keys::FtpEntryPort, 1) + entry(keys::FtpEntryAtomic, 1), QStringLiteral("211"));
         QCOMPARE(rig.rows(0) + rig.rows(1), QStringLiteral("21"));
@@ -117,6 +119,7 @@ class TestServerEditor : public QObject {
         rig.click("RemoveServer");
         rig.click("RemoveServer");
         QCOMPARE(rig.field("FTPAddress"), QStringLiteral("ftp."));
+        QVERIFY(!rig.find("FTPLogin")->isEnabled());
         rig.type("FTPLogin", QStringLiteral("nobody"));
         QCOMPARE(SettingsStore::instance().keys(QStringLiteral("FTP")),
                  QStringList{QStringLiteral("SERVERS")});

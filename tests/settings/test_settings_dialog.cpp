@@ -176,6 +176,86 @@ class TestSettingsDialog : public QObject {
                     .contains(QStringLiteral("Exec=\"/opt/my cam/\\\\\"x\\\\\"\\\\$HOME%%1\" /BOOT\n")));
     }
 
+    // The switched-off feature's tab does not show; every page gets the height it needs, no more.
+    void eachPageFitsItsContent() {
+        Rig rig;
+        rig.open();
+        auto* tabs = rig.find<QTabBar>("MasterFolder");
+        auto* panels = rig.find<QStackedWidget>("FolderPix");
+        QVERIFY(!tabs->isTabVisible(SettingsDialog::kReservedTab));
+        for (int i = 0; i < tabs->count(); ++i) {
+            if (!tabs->isTabVisible(i))
+                continue;
+            tabs->setCurrentIndex(i);
+            QWidget* page = panels->currentWidget();
+            // Wrapping text takes fewer lines when the tabs make the page wider than it asks.
+            QVERIFY2(page->height() >= page->minimumSizeHint().height() &&
+                         page->height() <= page->sizeHint().height(),
+                     qPrintable(tabs->tabText(i)));
+        }
+    }
+
+    // Uploading shows off without a server, whatever is stored; the first server added switches it
+    // on, removing the last one off again. With a server the stored choice shows.
+    void uploadNeedsAServer() {
+        Rig rig;
+        rig.store.set("FTP", QStringLiteral("UPLOAD"), QStringLiteral("1"));
+        rig.open();
+        rig.expectShown(QStringLiteral("UpFTP=false;UpFTP.enabled=false"));
+        rig.click("AddServer");
+        rig.expectShown(QStringLiteral("UpFTP=true;UpFTP.enabled=true"));
+        rig.set(QStringLiteral("UpFTP=false"));
+        rig.click("AddServer");
+        rig.expectShown(QStringLiteral("UpFTP=false"));
+        rig.click("RemoveServer");
+        rig.click("RemoveServer");
+        rig.expectShown(QStringLiteral("UpFTP=false;UpFTP.enabled=false"));
+        rig.click("AddServer");
+        rig.click("OK_Button");
+        expectStored("FTP/UPLOAD=1");
+        rig.store.set("FTP", QStringLiteral("UPLOAD"), QStringLiteral("0"));
+        rig.open();
+        rig.expectShown(QStringLiteral("UpFTP=false;UpFTP.enabled=true"));
+    }
+
+    // A stored value beyond its control's range shows clamped and goes back as it was, unless the user
+    // changes the value or, for an interval count, its unit.
+    void outOfRangeValuesStayUntilChanged_data() {
+        QTest::addColumn<QString>("stored"); // SECTION/KEY=text;…, also what OK leaves unless "after" says
+        QTest::addColumn<QString>("set");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("after");
+        const QString hours = QStringLiteral("UPDATE/PARTI=30;UPDATE/UNITI=1");
+        QTest::newRow("30 hours") << hours << QString() << "PartIControl=24" << QString();
+        QTest::newRow("30 hours, count changed") << hours << "PartIControl=20"
+                                                 << "PartIControl=20"
+                                                 << "UPDATE/PARTI=20";
+        QTest::newRow("30 hours, unit changed") << hours << "PartIUnit=0"
+                                                << "PartIControl=24"
+                                                << "UPDATE/PARTI=24;UPDATE/UNITI=0";
+        QTest::newRow("finer part") << "UPDATE/UNITI=0;UPDATE/UNITII=0;UPDATE/PARTII=50" << QString()
+                                    << "PartIIControl=23" << QString();
+        QTest::newRow("sliders") << "IMAGE/COMPRESSION=150;PREF/PFR=45;MODEM/RINGS=0" << QString()
+                                 << "Compression=100;PFR=30" << QString();
+    }
+    void outOfRangeValuesStayUntilChanged() {
+        QFETCH(QString, stored);
+        QFETCH(QString, set);
+        QFETCH(QString, shown);
+        QFETCH(QString, after);
+        Rig rig;
+        for (const QString& pair : stored.split(QLatin1Char(';')))
+            rig.store.set(qPrintable(pair.section(QLatin1Char('/'), 0, 0)),
+                          pair.section(QLatin1Char('/'), 1).section(QLatin1Char('='), 0, 0),
+                          pair.section(QLatin1Char('='), 1));
+        rig.open();
+        if (!set.isEmpty())
+            rig.set(set);
+        rig.expectShown(shown);
+        rig.click("OK_Button");
+        expectStored(after.isEmpty() ? stored : after);
+    }
+
     // Controls that follow others: the interval units, the value labels, the archive folder's controls.
     void controlsFollowEachOther_data() {
         QTest::addColumn<QString>("set");

@@ -101,7 +101,7 @@ class TestMaster : public QObject {
         key == "run" ? m.otherToolbarClicked(key) : m.masterToolbarClicked(key);
         QCOMPARE(opened, key == "about" ? "frmAbout" : "frmPassword");
         if (key != "about")
-            QCOMPARE(key == "run" ? m.runControl().timerActive() : asked.size() == 1,
+            QCOMPARE(key == "run" ? m.runControl().buttons().stop : asked.size() == 1,
                      answer == Qt::Key_Return);
     }
 

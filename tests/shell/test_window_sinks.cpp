@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QTest>
+#include <QWindow>
 
 using namespace zantrel;
 using namespace zantrel::test;
@@ -49,6 +50,26 @@ class TestWindowSinks : public QObject {
         onWorker([&] { sink.showMessage(again); });
         QTRY_COMPARE(boxesOn(window).size(), 2);
         QCOMPARE(status.texts().size(), 2);
+    }
+
+    // A message while the window is still being set up opens once the window shows, on top of it; a
+    // window hidden after it showed (in the tray) gets its box at once.
+    void aBoxWaitsForItsWindowToShow() {
+        QWidget window;
+        StatusRecorder status;
+        WindowMessageSink sink(&window, status);
+        sink.showMessage(QStringLiteral("Lanthor: Cannot set preview mode."), MessageIcon::Critical);
+        QTest::qWait(50);
+        QVERIFY(boxesOn(window).isEmpty());
+        window.show();
+        QTRY_COMPARE(boxesOn(window).size(), 1);
+        QCOMPARE(boxesOn(window).first()->windowHandle()->transientParent(), window.windowHandle());
+        window.hide();
+        sink.showMessage(QStringLiteral("Failed to save to JPG"));
+        const QList<QMessageBox*> boxes = boxesOn(window);
+        QVERIFY(std::any_of(boxes.cbegin(), boxes.cend(), [](const QMessageBox* box) {
+            return box->text() == QLatin1String("Failed to save to JPG");
+        }));
     }
 
     void statusTextsReachTheLabelAsOneLine() {
