@@ -95,14 +95,19 @@ class TestStamp : public QObject {
         items.time = false;
         QCOMPARE(printedItems(items), (QStringList{" 03-07-2000 @0,0#00ff00", "  @0,16#ff0000"}));
         // None covers another: the time continuing from the corner takes the text's slot, so the text
-        // moves below the date; at the bottom an item moves up.
+        // moves below the date; at the bottom an item moves up, staying on the frame.
         items.time = true;
         items.timePos = 7;
         items.datePos = items.textPos = 0;
         QCOMPARE(printedItems(items),
                  (QStringList{" 14:05:09 @0,0#ffffff", " 03-07-2000 @0,16#00ff00", "  @0,32#ff0000"}));
-        items.time = items.text = false;
-        QCOMPARE(printedItems(items), QStringList{" 03-07-2000 @0,16#00ff00"}); // slots are kept
+        items.timePos = 0;
+        items.datePos = 7;
+        items.textPos = 4;
+        FakeSurface fourLines(320, 64);
+        StampItems(fourLines, items);
+        QCOMPARE(fourLines.printed,
+                 (QStringList{" 14:05:09 @0,32#ffffff", " 03-07-2000 @0,48#00ff00", "  @0,16#ff0000"}));
     }
 
     // Letters without a box read on a picture of their own colour, thanks to a rim of the other kind;
