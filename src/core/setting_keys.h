@@ -105,6 +105,9 @@ inline constexpr SettingKey ModemAutoAnswer{"MODEM", "AUTOANSWER", "0"};
 inline constexpr SettingKey ModemRings{"MODEM", "RINGS", "3"};
 inline constexpr SettingKey ModemAskForPassword{"MODEM", "ASKFORPASSWORD", "0"};
 
+// GALLERY: 1 shows the newest archive copy first, 0 the oldest; chosen in the gallery itself.
+inline constexpr SettingKey GalleryNewestFirst{"GALLERY", "NEWESTFIRST", "0"};
+
 // FT: first start.
 inline constexpr SettingKey FirstTime{"FT", "FIRSTTIME", "YES"};
 

@@ -9,6 +9,7 @@
 #include "shell/drag_window.h"
 
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDir>
 #include <QEvent>
 #include <QLabel>
@@ -87,7 +88,17 @@ Gallery::Gallery(Options options, QWidget* parent)
     footNote_ = new QLabel(this);
     footNote_->setObjectName(QStringLiteral("FootNote"));
     footNote_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    body->addWidget(footNote_);
+    order_ = new QComboBox(this);
+    order_->setObjectName(QStringLiteral("GalleryOrder"));
+    order_->setAccessibleName(QStringLiteral("Order"));
+    order_->addItems(
+        {QStringLiteral("Oldest first"), QStringLiteral("Newest first")}); // index = the key's value
+    order_->setCurrentIndex(ReadFlag(keys::GalleryNewestFirst) ? 1 : 0);
+    connect(order_, &QComboBox::activated, this, &Gallery::orderChosen);
+    auto* foot = new QHBoxLayout;
+    foot->addWidget(footNote_, 1);
+    foot->addWidget(order_);
+    body->addLayout(foot);
 
     ThumbnailCache cache(options.cacheRoot.isEmpty() ? ThumbnailCache::defaultRoot() : options.cacheRoot);
     loader_ = std::make_unique<ThumbnailLoader>(*model_, std::move(cache), std::move(options.decoder));
@@ -126,8 +137,22 @@ Gallery* Gallery::open(QWidget* owner) {
 
 void Gallery::showFolder(const QString& folder) {
     show();
+    fill(QDir(folder).absolutePath());
+}
+
+void Gallery::fill(const QString& folder) {
     grid_->setCursor(Qt::BusyCursor);
-    loader_->start(QDir(folder).absolutePath());
+    loader_->start(folder, imageOrder());
+}
+
+ImageOrder Gallery::imageOrder() const {
+    return order_->currentIndex() == 1 ? ImageOrder::NewestFirst : ImageOrder::OldestFirst;
+}
+
+void Gallery::orderChosen(int index) {
+    SaveSetting(keys::GalleryNewestFirst, QString::number(index == 1 ? 1 : 0));
+    if (!model_->folder().isEmpty())
+        fill(model_->folder()); // the folder as it is now, in the new order
 }
 
 bool Gallery::loading() const {

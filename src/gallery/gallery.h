@@ -5,6 +5,7 @@
 #include <QWidget>
 #include <memory>
 
+class QComboBox;
 class QLabel;
 class QListView;
 class QModelIndex;
@@ -20,7 +21,8 @@ class ThumbnailLoader;
 // The gallery of the archive folder: a frameless window with its caption row (" Image Gallery",
 // "maxres", "close"), the grid of thumbnails `MasterControls` and the progress line `FootNote`. The
 // grid fills from the folder's current files each time the window opens; "close" during the fill only
-// stops it. A double click opens the picture in the viewer.
+// stops it. A double click opens the picture in the viewer. The list `GalleryOrder` puts the newest or
+// the oldest archive copy first (remembered as GALLERY/NEWESTFIRST) and fills the grid again.
 class Gallery : public QWidget {
     Q_OBJECT
   public:
@@ -47,8 +49,10 @@ class Gallery : public QWidget {
     void openItem(const QModelIndex& index);
 
     bool loading() const;
+    ImageOrder imageOrder() const;
     QListView* grid() const { return grid_; }
     QLabel* footNote() const { return footNote_; }
+    QComboBox* order() const { return order_; }
     CaptionRow* caption() const { return caption_; }
     GalleryModel& model() const { return *model_; }
     ImageView* viewer() const { return viewer_; }
@@ -65,10 +69,13 @@ class Gallery : public QWidget {
     void setFootNote(const QString& text);
     void fillFinished();
     void updateVisibleRows();
+    void orderChosen(int index);
+    void fill(const QString& folder);
 
     CaptionRow* caption_ = nullptr;
     QListView* grid_ = nullptr;
     QLabel* footNote_ = nullptr;
+    QComboBox* order_ = nullptr;
     ImageView* viewer_ = nullptr;
     QTimer* scrollSettle_ = nullptr;
     std::unique_ptr<GalleryModel> model_;

@@ -33,6 +33,16 @@ QPixmap brokenSign() {
 
 } // namespace
 
+QDateTime PictureTime(const ImageFile& file) {
+    if (file.nameTime == 0)
+        return QDateTime::fromSecsSinceEpoch(file.mtime);
+    const auto digits = [&file](std::int64_t unit) { return int(file.nameTime / unit % 100); };
+    const QDate date(int(file.nameTime / 10'000'000'000), digits(100'000'000), digits(1'000'000));
+    const QTime time(digits(10'000), digits(100), digits(1));
+    const QDateTime local(date, time);
+    return local.isValid() ? local : QDateTime(date, time, Qt::UTC); // a local time the clock skipped
+}
+
 GalleryModel::GalleryModel(QObject* parent)
     : QAbstractListModel(parent), thumbnails_(kCacheBytes), blank_(blankPicture()),
       brokenPicture_(brokenSign()) {}
@@ -110,10 +120,8 @@ QVariant GalleryModel::data(const QModelIndex& index, int role) const {
     const int row = index.row();
     const ImageFile& file = files_[std::size_t(row)];
     switch (role) {
-    case Qt::DisplayRole: {
-        const QDateTime when = QDateTime::fromSecsSinceEpoch(file.mtime);
-        return file.name + QLatin1Char('\n') + QLocale().toString(when, QLocale::ShortFormat);
-    }
+    case Qt::DisplayRole:
+        return file.name + QLatin1Char('\n') + QLocale().toString(PictureTime(file), QLocale::ShortFormat);
     case Qt::DecorationRole:
         if (broken_[std::size_t(row)])
             return brokenPicture_;

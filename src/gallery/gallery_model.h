@@ -4,15 +4,20 @@
 
 #include <QAbstractListModel>
 #include <QCache>
+#include <QDateTime>
 #include <QPixmap>
 #include <vector>
 
 namespace zantrel {
 
+// When a picture was taken: for an archive copy the date and time its name holds (its file time may be
+// that of a later copy or restore), for any other file its last modification.
+QDateTime PictureTime(const ImageFile& file);
+
 // The items of the gallery grid: one per picture file, its text the file name and, on a second line,
-// the file's date and time; its icon the thumbnail when one is in memory, a blank picture while none
-// is, and a "broken picture" sign for a file that cannot be decoded. Thumbnails are held in a cache of
-// bounded size, so that any number of files costs little more memory than the files' names.
+// the picture's date and time (PictureTime); its icon the thumbnail when one is in memory, a blank picture
+// while none is, and a "broken picture" sign for a file that cannot be decoded. Thumbnails are held in a
+// cache of bounded size, so that any number of files costs little more memory than the files' names.
 class GalleryModel : public QAbstractListModel {
     Q_OBJECT
   public:

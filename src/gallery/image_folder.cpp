@@ -1,5 +1,7 @@
 #include "gallery/image_folder.h"
 
+#include "publish/archive_retention.h"
+
 #include <QFile>
 #include <algorithm>
 #include <cstring>
@@ -26,7 +28,7 @@ struct DirCloser {
 
 } // namespace
 
-std::vector<ImageFile> ListImageFolder(const QString& folder) {
+std::vector<ImageFile> ListImageFolder(const QString& folder, ImageOrder order) {
     std::vector<ImageFile> files;
     const std::unique_ptr<DIR, DirCloser> dir(opendir(QFile::encodeName(folder).constData()));
     if (!dir)
@@ -40,10 +42,16 @@ std::vector<ImageFile> ListImageFolder(const QString& folder) {
         struct stat st {};
         if (fstatat(fd, entry->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode))
             continue;
-        files.push_back(
-            {QFile::decodeName(entry->d_name), std::int64_t(st.st_mtime), std::int64_t(st.st_size)});
+        const QString name = QFile::decodeName(entry->d_name);
+        const std::int64_t nameTime = ArchiveNameTime(name).value_or(0);
+        files.push_back({name, std::int64_t(st.st_mtime), std::int64_t(st.st_size), nameTime});
     }
-    std::sort(files.begin(), files.end(), [](const ImageFile& a, const ImageFile& b) {
+    const bool newestFirst = order == ImageOrder::NewestFirst;
+    std::sort(files.begin(), files.end(), [newestFirst](const ImageFile& a, const ImageFile& b) {
+        if ((a.nameTime != 0) != (b.nameTime != 0))
+            return a.nameTime != 0;
+        if (a.nameTime != b.nameTime)
+            return newestFirst ? a.nameTime > b.nameTime : a.nameTime < b.nameTime;
         const int c = a.name.compare(b.name, Qt::CaseInsensitive);
         return c != 0 ? c < 0 : a.name < b.name;
     });

@@ -14,6 +14,7 @@ namespace zantrel {
 // uses it, so closing the gallery never pulls it from under a running decoder.
 struct FillJob {
     QString folder;
+    ImageOrder order = ImageOrder::OldestFirst;
     std::mutex mutex;
     std::optional<std::vector<ImageFile>> listing; // set once by the listing thread
     std::shared_ptr<const std::vector<ImageFile>> files;
@@ -47,11 +48,12 @@ ThumbnailLoader::~ThumbnailLoader() {
     pool_.waitForDone();
 }
 
-void ThumbnailLoader::start(const QString& folder) {
+void ThumbnailLoader::start(const QString& folder, ImageOrder order) {
     if (job_ && job_->queue)
         job_->queue->stopAll();
     job_ = std::make_shared<FillJob>();
     job_->folder = folder;
+    job_->order = order;
     model_.setFiles(folder, {});
     processed_.clear();
     prefix_ = 0;
@@ -60,7 +62,7 @@ void ThumbnailLoader::start(const QString& folder) {
     Q_EMIT footNoteChanged(QStringLiteral("Loading Images..."));
     pool_.start([job = job_] {
         lowerThreadPriority();
-        auto files = ListImageFolder(job->folder);
+        auto files = ListImageFolder(job->folder, job->order);
         std::lock_guard lock(job->mutex);
         job->listing = std::move(files);
     });

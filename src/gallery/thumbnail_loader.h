@@ -17,7 +17,7 @@ struct FillJob;
 // Fills a GalleryModel from a folder without holding up the user-interface thread: the folder is
 // listed and the thumbnails are made on a small pool of low-priority threads, and their results are
 // applied in batches a few dozen times a second. Rows on screen get their pictures first; the fill
-// then goes through every file in name order so that the thumbnail cache holds them all, and reports
+// then goes through every file in the gallery's order so that the thumbnail cache holds them all, and reports
 // its progress in that order. Only pictures near the screen are kept in memory.
 class ThumbnailLoader : public QObject {
     Q_OBJECT
@@ -30,8 +30,8 @@ class ThumbnailLoader : public QObject {
                     QObject* parent = nullptr);
     ~ThumbnailLoader() override;
 
-    // Lists `folder` and fills the model from it.
-    void start(const QString& folder);
+    // Lists `folder` in that order and fills the model from it.
+    void start(const QString& folder, ImageOrder order = ImageOrder::OldestFirst);
     // Ends the fill early: the items finished in order so far stay, the rest are removed.
     void cancel();
     bool loading() const { return loading_; }

@@ -2,6 +2,10 @@
 
 #include "core/clock.h"
 
+#include <QRectF>
+#include <algorithm>
+#include <vector>
+
 namespace zantrel {
 
 namespace {
@@ -26,42 +30,65 @@ QString StampDateText(const QDateTime& moment) {
            QStringLiteral("%1").arg(d.year(), 4, 10, QLatin1Char('0'));
 }
 
-void DrawStamp(StampSurface& surface, int slot, int position, quint32 colour, QString& text) {
-    text = QLatin1Char(' ') + text + QLatin1Char(' ');
-    const float tw = surface.textWidth(text);
-    const float th = surface.textHeight(text);
+namespace {
+
+// The box an item's padded text takes: where the position table puts it for its line slot, or where
+// the last print left the position for an index outside the list.
+QRectF stampBox(const StampSurface& surface, int slot, int position, const QString& padded) {
+    const float tw = surface.textWidth(padded);
+    const float th = surface.textHeight(padded);
     const float line = surface.textHeight(QStringLiteral("AAA"));
     const float w = surface.width();
     const float h = surface.height();
     const float n = float(slot);
+    const float top = line * n;
+    const float middle = (h - th) / 2 + line * n;
+    const float bottom = h - (line * n + th);
 
+    QPointF at(surface.printX(), surface.printY());
     switch (position) {
     case 0:
-        surface.setPrintPosition(0, line * n);
+        at = {0, top};
         break;
     case 1:
-        surface.setPrintPosition((w - tw) / 2, line * n);
+        at = {(w - tw) / 2, top};
         break;
     case 2:
-        surface.setPrintPosition(w - tw, line * n);
+        at = {w - tw, top};
         break;
     case 3:
-        surface.setPrintPosition((w - tw) / 2, (h - th) / 2 + line * n);
+        at = {(w - tw) / 2, middle};
         break;
     case 4:
-        surface.setPrintPosition(0, h - (line * n + th));
+        at = {0, bottom};
         break;
     case 5:
-        surface.setPrintPosition((w - tw) / 2, h - (line * n + th));
+        at = {(w - tw) / 2, bottom};
         break;
     case 6:
-        surface.setPrintPosition(w - tw, h - (line * n + th));
+        at = {w - tw, bottom};
         break;
     default:
         break; // printed where the last print ended
     }
+    return {at, QSizeF(tw, th)};
+}
+
+void printAt(StampSurface& surface, const QRectF& box, quint32 colour, const QString& padded) {
+    surface.setPrintPosition(float(box.x()), float(box.y()));
     surface.setForeColor(colour);
-    surface.print(text);
+    surface.print(padded);
+}
+
+bool isBottomPosition(int position) {
+    return position >= 4 && position <= 6;
+}
+
+} // namespace
+
+void DrawStamp(StampSurface& surface, int slot, int position, quint32 colour, QString& text) {
+    text = QLatin1Char(' ') + text + QLatin1Char(' ');
+    printAt(surface, stampBox(surface, slot, position, text), colour, text);
 }
 
 QString ExpandStampText(const QString& text, const QString& nextUpdate) {
@@ -99,18 +126,30 @@ void StampFrame(QImage& frame, const StampParams& params) {
 void StampItems(StampSurface& surface, const StampParams& params) {
     surface.setBackColor(params.backColor);
     surface.setTransparent(params.transparent);
-    if (params.time) {
-        QString time = StampTimeText(clock().now());
-        DrawStamp(surface, kTimeSlot, params.timePos, params.timeColor, time);
-    }
-    if (params.date) {
-        QString date = StampDateText(clock().now());
-        DrawStamp(surface, kDateSlot, params.datePos, params.dateColor, date);
-    }
-    if (params.text) {
-        QString text = ExpandStampText(params.freeText, params.nextUpdate);
-        DrawStamp(surface, kTextSlot, params.textPos, params.textColor, text);
-    }
+    const float line = surface.textHeight(QStringLiteral("AAA"));
+    std::vector<QRectF> printed;
+    const auto draw = [&](int slot, int position, quint32 colour, const QString& text) {
+        const QString padded = QLatin1Char(' ') + text + QLatin1Char(' ');
+        QRectF box = stampBox(surface, slot, position, padded);
+        // An item never covers one printed before it (an index outside the list continues where the
+        // last print ended, which may be another item's line): it moves a line at a time away from
+        // its edge of the frame until it is clear. With every box one line high, each earlier box
+        // blocks at most two of these steps.
+        const qreal step = isBottomPosition(position) ? -line : line;
+        const auto covers = [&box](const QRectF& other) { return other.intersects(box); };
+        for (std::size_t moves = 0;
+             moves <= 2 * printed.size() && std::any_of(printed.begin(), printed.end(), covers); ++moves)
+            box.translate(0, step);
+        printed.push_back(box);
+        printAt(surface, box, colour, padded);
+    };
+    if (params.time)
+        draw(kTimeSlot, params.timePos, params.timeColor, StampTimeText(clock().now()));
+    if (params.date)
+        draw(kDateSlot, params.datePos, params.dateColor, StampDateText(clock().now()));
+    if (params.text)
+        draw(kTextSlot, params.textPos, params.textColor,
+             ExpandStampText(params.freeText, params.nextUpdate));
 }
 
 } // namespace zantrel

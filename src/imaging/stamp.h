@@ -45,8 +45,9 @@ void DrawStamp(StampSurface& surface, int slot, int position, quint32 colour, QS
 QString ExpandStampText(const QString& text, const QString& nextUpdate);
 
 // Prints the switched-on items on the frame: the time, then the date, then the expanded free text, each
-// reading the clock afresh. Any thread, while a QGuiApplication exists.
-// Each frame starts printing at the top-left corner.
+// reading the clock afresh. Items land where DrawStamp puts them, except that none covers another: an
+// item that would is moved line by line away from its edge of the frame until it is clear. Any thread,
+// while a QGuiApplication exists. Each frame starts printing at the top-left corner.
 void StampFrame(QImage& frame, const StampParams& params);
 // The same onto any surface, from its current print position.
 void StampItems(StampSurface& surface, const StampParams& params);

@@ -1,5 +1,6 @@
 #include "imaging/stamp_surface.h"
 
+#include <QPainterPath>
 #include <algorithm>
 
 namespace zantrel {
@@ -22,10 +23,16 @@ QFont stampFont(int frameHeight) {
     return font;
 }
 
+QColor stampOutline(quint32 foreBgr) {
+    // Only near-black letters get a light rim; every other colour reads best against a dark one.
+    return qGray(colourFromBgr(foreBgr).rgb()) < 64 ? QColor(255, 255, 255, 200) : QColor(0, 0, 0, 200);
+}
+
 ImageStampSurface::ImageStampSurface(QImage& image, const QFont& font)
-    : width_(float(image.width())), height_(float(image.height())), painter_(&image), metrics_(font, &image) {
+    : width_(float(image.width())), height_(float(image.height())), painter_(&image), font_(font),
+      metrics_(font, &image), outlineWidth_(std::max(1.0, metrics_.height() / 14)) {
     painter_.setFont(font);
-    painter_.setRenderHint(QPainter::TextAntialiasing);
+    painter_.setRenderHints(QPainter::TextAntialiasing | QPainter::Antialiasing);
 }
 
 float ImageStampSurface::textWidth(const QString& text) const {
@@ -39,10 +46,18 @@ float ImageStampSurface::textHeight(const QString&) const {
 void ImageStampSurface::drawText(float x, float y, const QString& text) {
     if (!painter_.isActive())
         return;
-    if (!transparent())
+    const QPointF baseline(x, y + metrics_.ascent());
+    if (!transparent()) {
         painter_.fillRect(QRectF(x, y, textWidth(text), textHeight(text)), colourFromBgr(backColor()));
+    } else {
+        // Letters alone would vanish on a scene of their own colour: a thin rim keeps them readable.
+        QPainterPath letters;
+        letters.addText(baseline, font_, text);
+        painter_.strokePath(letters, QPen(stampOutline(foreColor()), 2 * outlineWidth_, Qt::SolidLine,
+                                          Qt::RoundCap, Qt::RoundJoin));
+    }
     painter_.setPen(colourFromBgr(foreColor()));
-    painter_.drawText(QPointF(x, y + metrics_.ascent()), text);
+    painter_.drawText(baseline, text);
 }
 
 } // namespace zantrel

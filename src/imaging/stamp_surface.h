@@ -51,11 +51,15 @@ class StampSurface {
 // A colour laid out 0x00BBGGRR.
 QColor colourFromBgr(quint32 bgr);
 
+// The rim drawn round letters printed without a background box: dark, or light for near-black letters.
+QColor stampOutline(quint32 foreBgr);
+
 // The stamp font for a frame of the given height: a bold sans face whose size follows the frame, so
 // that stamps stay legible from 320 × 200 to 1920 × 1080.
 QFont stampFont(int frameHeight);
 
-// Prints on a QImage with QPainter, in pixels. The image must outlive the surface and must not be
+// Prints on a QImage with QPainter, in pixels; letters without a background box get a thin rim in
+// the outline colour, so that they read on any picture. The image must outlive the surface and must not be
 // painted on by anyone else meanwhile. Usable on any thread while a QGuiApplication exists.
 class ImageStampSurface final : public StampSurface {
   public:
@@ -73,7 +77,9 @@ class ImageStampSurface final : public StampSurface {
     float width_;
     float height_;
     QPainter painter_;
+    QFont font_;
     QFontMetricsF metrics_;
+    qreal outlineWidth_; // of the rim outside the letters, in pixels
 };
 
 } // namespace zantrel

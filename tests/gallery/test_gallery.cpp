@@ -60,6 +60,10 @@ struct Rig {
     }
 };
 
+// Archive copies, oldest first; the first is in the hour that summer time skips in Berlin.
+const QStringList kArchiveByAge{"29032026023000.JPG", "20112026083000.JPG", "01122026083000.JPG",
+                                "01122026173015.JPG"};
+
 void waitForFill(const Gallery& gallery) {
     QTRY_VERIFY_WITH_TIMEOUT(!gallery.loading(), 20000);
 }
@@ -69,7 +73,10 @@ void waitForFill(const Gallery& gallery) {
 class TestGallery : public QObject {
     Q_OBJECT
   private Q_SLOTS:
-    void initTestCase() { qputenv("XDG_CACHE_HOME", QDir(cacheHome_.path()).absolutePath().toUtf8()); }
+    void initTestCase() {
+        qputenv("XDG_CACHE_HOME", QDir(cacheHome_.path()).absolutePath().toUtf8());
+        qputenv("TZ", "Europe/Berlin"); // summer time: 29 March 2026 has no 02:30
+    }
 
     void listsPicturesByNameWhateverTheCase() {
         QTemporaryDir folder;
@@ -142,6 +149,54 @@ class TestGallery : public QObject {
             QTRY_VERIFY(!gallery);
             writePicture(QDir(folder.path()), QStringLiteral("06122026100030.JPG"));
         }
+    }
+
+    // Archive copies are captioned with the date and time in their names, not their file times, and go
+    // by it in the order picked in the gallery, which later openings keep; other files follow by name
+    // with their file times.
+    void archiveCopiesGoByTheTimeInTheirNames_data() {
+        QTest::addColumn<bool>("newestFirst");
+        QTest::addColumn<QStringList>("names");
+        QStringList newest = kArchiveByAge;
+        std::reverse(newest.begin(), newest.end());
+        QTest::newRow("oldest first") << false << kArchiveByAge + QStringList{"a.bmp", "b.jpg"};
+        QTest::newRow("newest first") << true << newest + QStringList{"a.bmp", "b.jpg"};
+    }
+    void archiveCopiesGoByTheTimeInTheirNames() {
+        QFETCH(bool, newestFirst);
+        QFETCH(QStringList, names);
+        test::TempStore store;
+        SaveSetting(keys::GalleryNewestFirst, newestFirst ? QStringLiteral("0") : QStringLiteral("1"));
+        Rig rig;
+        for (int i = 0; i < kArchiveByAge.size(); ++i) // the older the name, the newer the file
+            writePicture(rig.dir(), kArchiveByAge[i], 3600 * (i + 1));
+        writePicture(rig.dir(), QStringLiteral("b.jpg"), 60);
+        writePicture(rig.dir(), QStringLiteral("a.bmp"), 7200);
+        {
+            auto gallery = rig.open();
+            waitForFill(*gallery);
+            QCOMPARE(gallery->order()->accessibleName(), QStringLiteral("Order"));
+            QCOMPARE(gallery->order()->currentIndex(), newestFirst ? 0 : 1);
+            QTest::keyClick(gallery->order(), newestFirst ? Qt::Key_End : Qt::Key_Home);
+            waitForFill(*gallery);
+            QCOMPARE(gallery->model().index(0).data().toString().section(QLatin1Char('\n'), 0, 0), names[0]);
+        }
+        auto gallery = rig.open();
+        waitForFill(*gallery);
+        QStringList shown, times;
+        for (int row = 0; row < gallery->model().rowCount(); ++row) {
+            const QString caption = gallery->model().index(row).data().toString();
+            shown << caption.section(QLatin1Char('\n'), 0, 0);
+            times << caption.section(QLatin1Char('\n'), 1);
+        }
+        QCOMPARE(shown, names);
+        const auto text = [](const QDateTime& t) { return QLocale().toString(t, QLocale::ShortFormat); };
+        QCOMPARE(times[names.indexOf("20112026083000.JPG")],
+                 text(QDateTime(QDate(2026, 11, 20), QTime(8, 30))));
+        QCOMPARE(times[names.indexOf("29032026023000.JPG")],
+                 text(QDateTime(QDate(2026, 3, 29), QTime(2, 30), Qt::UTC))); // the clock skipped it
+        const QFileInfo other(rig.dir().filePath(QStringLiteral("b.jpg")));
+        QCOMPARE(times.last(), text(QDateTime::fromSecsSinceEpoch(other.lastModified().toSecsSinceEpoch())));
     }
 
     void maxresToggles() {

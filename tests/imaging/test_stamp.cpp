@@ -94,6 +94,50 @@ class TestStamp : public QObject {
         QCOMPARE(printedItems(items), (QStringList{time, " 03-07-2000 @0,208#00ff00", "  @0,224#ff0000"}));
         items.time = false;
         QCOMPARE(printedItems(items), (QStringList{" 03-07-2000 @0,0#00ff00", "  @0,16#ff0000"}));
+        // None covers another: the time continuing from the corner takes the text's slot, so the text
+        // moves below the date; at the bottom an item moves up, staying on the frame.
+        items.time = true;
+        items.timePos = 7;
+        items.datePos = items.textPos = 0;
+        QCOMPARE(printedItems(items),
+                 (QStringList{" 14:05:09 @0,0#ffffff", " 03-07-2000 @0,16#00ff00", "  @0,32#ff0000"}));
+        items.timePos = 0;
+        items.datePos = 7;
+        items.textPos = 4;
+        FakeSurface fourLines(320, 64);
+        StampItems(fourLines, items);
+        QCOMPARE(fourLines.printed,
+                 (QStringList{" 14:05:09 @0,32#ffffff", " 03-07-2000 @0,48#00ff00", "  @0,16#ff0000"}));
+    }
+
+    // Letters without a box read on a picture of their own colour, thanks to a rim of the other kind;
+    // the letters grow with the frame.
+    void stampReadsOnAnyPicture_data() {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<quint32>("colour"); // of the frame and of the letters alike
+        QTest::addColumn<int>("lineAtLeast");
+        QTest::newRow("white on white, 1080p") << QSize(1920, 1080) << quint32(0xFFFFFF) << 34;
+        QTest::newRow("white on white, 320x200") << QSize(320, 200) << quint32(0xFFFFFF) << 12;
+        QTest::newRow("black on black") << QSize(320, 240) << quint32(0) << 12;
+    }
+    void stampReadsOnAnyPicture() {
+        QFETCH(QSize, size);
+        QFETCH(quint32, colour);
+        QFETCH(int, lineAtLeast);
+        QImage frame(size, QImage::Format_RGB32);
+        frame.fill(colourFromBgr(colour));
+        StampParams params;
+        params.time = true;
+        params.timeColor = colour;
+        StampFrame(frame, params);
+        const float line = ImageStampSurface(frame, stampFont(size.height())).textHeight(QString());
+        QVERIFY2(line >= float(lineAtLeast), qPrintable(QString::number(line)));
+        int contrast = 0; // the largest difference from the frame's colour on the time's line
+        for (int y = int(2 * line); y < int(3 * line); ++y)
+            for (int x = 0; x < size.width(); ++x)
+                contrast =
+                    qMax(contrast, qAbs(qGray(frame.pixel(x, y)) - qGray(colourFromBgr(colour).rgb())));
+        QVERIFY2(contrast > 128, qPrintable(QString::number(contrast)));
     }
 
     void expandsPlaceholders_data() {
