@@ -2,6 +2,7 @@
 // a stop ends everything at once; FTPS (vsftpd with a certificate made here) and SFTP (sshd with a host
 // key made here) send nothing to a peer that is not trusted; and the settings dialog's check of a server.
 #include "ftp/ftp_client.h"
+#include "ftp/secure_channel.h"
 #include "ftp/server_check.h"
 #include "ftp/server_upload.h"
 #include "support/ftp_test_files.h"
@@ -154,6 +155,21 @@ class TestServerUpload : public QObject {
             QVERIFY2(result.message.contains(QStringLiteral("server said: 5")), qPrintable(result.message));
         for (const char* verb : {"STOR", "MKD", "DELE"})
             QCOMPARE(server.count(QString::fromLatin1(verb)), 0);
+    }
+
+    // The pin of an awkwardly encoded certificate is that of the key in its canonical encoding,
+    // as openssl computes it); a key outside the certificate's body is no key.
+    void certificatePin_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("pin");
+        QTest::newRow("key length in long form") << "certificate_long_length.pem"
+                                                 << "sha256//+FDzNMePm3G9FGMPIDwojd2cmcxYp9P7Q0jnjs43EQw=";
+        QTest::newRow("body shorter than its fields") << "certificate_short_body.pem" << QString();
+    }
+    void certificatePin() {
+        QFETCH(QString, file);
+        QFETCH(QString, pin);
+        QCOMPARE(CertificatePin(readFile(QStringLiteral(ZANTREL_TEST_DATA_DIR "/") + file)), pin);
     }
 
     // FTPS: a self-signed certificate is refused before the login with its pin in the message; the same
