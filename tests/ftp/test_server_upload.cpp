@@ -158,7 +158,7 @@ class TestServerUpload : public QObject {
     }
 
     // The pin of an awkwardly encoded certificate is that of the key in its canonical encoding,
-    // as openssl computes it); a key outside the certificate's body is no key.
+    // as openssl computes it; a key outside the certificate's body is no key.
     void certificatePin_data() {
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("pin");
