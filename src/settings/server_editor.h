@@ -46,6 +46,7 @@ class ServerEditor : public QWidget {
     std::map<ServerField, QLineEdit*> texts_;
     std::map<ServerField, QCheckBox*> checks_;
     QLabel* protocol_;
+    QLabel* passiveHint_; // FTPS in active mode: passive mode is what works
     QPushButton* remove_;
     QPushButton* test_;
     QLabel* outcome_;
