@@ -24,8 +24,10 @@ QString serverReplyText(const QByteArray& reply) {
     line = line.simplified();
     static const QRegularExpression tls(QStringLiteral("\\b(TLS|SSL|encrypt|cleartext)"),
                                         QRegularExpression::CaseInsensitiveOption);
-    const bool refusal = line.startsWith(u'4') || line.startsWith(u'5');
-    if (refusal && line.contains(tls))
+    // Refusals of a login or command; not 522 and the like, which a TLS connection gets for a failed
+    // handshake on its data connection.
+    static const QRegularExpression refusal(QStringLiteral("^(421|530|534|550)\\b"));
+    if (line.contains(refusal) && line.contains(tls))
         return QStringLiteral("The server demands TLS (it said \"%1\"): begin the address with ftps://")
             .arg(line);
     if (line.startsWith(QLatin1String("421")))
