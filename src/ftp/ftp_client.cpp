@@ -108,10 +108,17 @@ struct FtpClient::Session {
 
     QString errorText(CURLcode code) const { return InternetErrorText(code, errorBuffer, lastReply); }
 
-    // The data connections of the following transfers are opened by the client (passive mode).
-    void usePassive() {
+    // Goes on in passive mode (the client opens the data connections) on a handle of its own: after a
+    // failed active-mode data connection the control connection may be out of step; it is closed.
+    bool restartPassive() {
+        std::unique_ptr<CURL, CurlDeleter> fresh(curl_easy_duphandle(h()));
+        if (!fresh)
+            return false;
+        prepareClose();
+        handle = std::move(fresh);
         curl_easy_setopt(h(), CURLOPT_FTPPORT, nullptr);
         active = false;
+        return true;
     }
 
     // Runs one request on the connection; returns the libcurl code.
@@ -389,8 +396,7 @@ bool FtpClient::transfer(const QString& localFile, const QString& remoteName) {
             passiveOverTls_.insert(session_->key);
         }
         status_.setStatus(QStringLiteral("Active mode failed over TLS: using passive mode"));
-        session_->usePassive();
-        if (up.file.seek(0)) {
+        if (session_->restartPassive() && up.file.seek(0)) {
             up.sent = 0;
             up.started = false;
             code = sendOnce(*session_, up, url);

@@ -227,7 +227,7 @@ class TestServerUpload : public QObject {
         StatusRecorder status;
         FtpClient ftp(status);
         for (int round = 0; round < (!sftp && trust == 1 ? 2 : 1); ++round)
-            QCOMPARE(upload(ftp, status, e).uploaded, trust == 1);
+            QVERIFY2(upload(ftp, status, e).uploaded == (trust == 1), qPrintable(status.texts().join(u'|')));
         QCOMPARE(readFile(landed), trust == 1 ? picture : QByteArray());
         QVERIFY(!QFile::exists(landed + QStringLiteral(".part")));
         const ServerCheckResult check = CheckServer(e);
