@@ -5,6 +5,7 @@
 #include <QtEndian>
 #include <algorithm>
 #include <memory>
+#include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
@@ -89,8 +90,10 @@ QString CertificatePin(const QByteArray& pem) {
         PEM_read_bio_X509(in.get(), nullptr, nullptr, nullptr), &X509_free);
     EVP_PKEY* key = cert ? X509_get0_pubkey(cert.get()) : nullptr; // owned by the certificate
     const int length = key ? i2d_PUBKEY(key, nullptr) : 0;
-    if (length <= 0)
+    if (length <= 0) {
+        ERR_clear_error(); // libcurl reads this thread's OpenSSL errors after its own calls
         return {};
+    }
     QByteArray spki(length, Qt::Uninitialized);
     auto* out = reinterpret_cast<unsigned char*>(spki.data());
     if (i2d_PUBKEY(key, &out) != length)
