@@ -9,7 +9,7 @@ packages=(
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-x gstreamer1.0-gl gstreamer1.0-tools
   libturbojpeg0-dev libjpeg-turbo-progs
-  libcurl4-openssl-dev curl
+  libcurl4-openssl-dev libssl-dev curl
   python3 python3-pyftpdlib vsftpd
   openssl openssh-server openssh-client
   python3-dbusmock dbus dbus-daemon

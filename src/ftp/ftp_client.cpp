@@ -100,13 +100,32 @@ struct FtpClient::Session {
     std::unique_ptr<SecureChannel> channel;
     Transport transport = Transport::Ftp;
     QByteArray baseUrl; // scheme://host:port/
+    QString key;        // the server entry, as the client remembers what it learnt about it
+    bool active = false;
     char errorBuffer[CURL_ERROR_SIZE] = {};
+    QByteArray lastReply; // the server's last reply line
 
     CURL* h() const { return handle.get(); }
+
+    QString errorText(CURLcode code) const { return InternetErrorText(code, errorBuffer, lastReply); }
+
+    // Goes on in passive mode (the client opens the data connections) on a handle of its own: after a
+    // failed active-mode data connection the control connection may be out of step; it is closed.
+    bool restartPassive() {
+        std::unique_ptr<CURL, CurlDeleter> fresh(curl_easy_duphandle(h()));
+        if (!fresh)
+            return false;
+        prepareClose();
+        handle = std::move(fresh);
+        curl_easy_setopt(h(), CURLOPT_FTPPORT, nullptr);
+        active = false;
+        return true;
+    }
 
     // Runs one request on the connection; returns the libcurl code.
     CURLcode perform(const QByteArray& url) {
         errorBuffer[0] = '\0';
+        lastReply.clear();
         curl_easy_setopt(h(), CURLOPT_URL, url.constData());
         return curl_easy_perform(h());
     }
@@ -120,6 +139,46 @@ struct FtpClient::Session {
         curl_easy_setopt(h(), CURLOPT_SERVER_RESPONSE_TIMEOUT, static_cast<long>(kQuitReplyLimit.count()));
     }
 };
+
+namespace {
+
+// One upload on the session's connection, with block texts from the start of the file.
+CURLcode sendOnce(FtpClient::Session& session, Upload& up, const QByteArray& url) {
+    ProgressThrottle progress(*up.status);
+    up.progress = &progress;
+    CURL* h = session.h();
+    curl_easy_setopt(h, CURLOPT_NOBODY, 0L);
+    curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(h, CURLOPT_READDATA, &up);
+    curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(up.size));
+    const CURLcode code = session.perform(url);
+    curl_easy_setopt(h, CURLOPT_UPLOAD, 0L);
+    curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
+    curl_easy_setopt(h, CURLOPT_READDATA, nullptr);
+    up.progress = nullptr;
+    return code;
+}
+
+// A failure of the data connection of an active-mode FTPS upload, rather than of the file or the server's
+// answer to it.
+bool activeFailedOverTls(const FtpClient::Session& session, CURLcode code, const Upload& up) {
+    if (!session.active || session.transport != Transport::Ftps || !up.localError.isEmpty() ||
+        up.abort->load())
+        return false;
+    switch (code) {
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_FTP_PORT_FAILED:
+    case CURLE_FTP_ACCEPT_FAILED:
+    case CURLE_FTP_ACCEPT_TIMEOUT:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
 
 // One routine on the connection: excludes the others and carries out a disconnect that was asked for
 // before or while it ran.
@@ -183,6 +242,8 @@ std::unique_ptr<FtpClient::Session> FtpClient::openSession(const FtpServerEntry&
     const ServerAddress address = ParseServerAddress(server.address, server.port);
     auto s = std::make_unique<Session>();
     s->transport = address.transport;
+    s->key =
+        server.address + QLatin1Char(':') + QString::number(server.port) + QLatin1Char(':') + server.login;
     s->baseUrl = BaseUrl(address, refusal);
     if (!refusal.isEmpty())
         return nullptr;
@@ -213,7 +274,9 @@ std::unique_ptr<FtpClient::Session> FtpClient::openSession(const FtpServerEntry&
     curl_easy_setopt(h, CURLOPT_XFERINFODATA, &abort_);
     curl_easy_setopt(h, CURLOPT_READFUNCTION, &readBlocks);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &discard);
-    if (!server.passive && address.transport != Transport::Sftp)
+    NoteServerReplies(h, &s->lastReply);
+    s->active = !server.passive && address.transport != Transport::Sftp && !passiveOverTls(s->key);
+    if (s->active)
         curl_easy_setopt(h, CURLOPT_FTPPORT, "-");
     s->channel = std::make_unique<SecureChannel>(address, server);
     s->channel->apply(h);
@@ -263,7 +326,7 @@ bool FtpClient::FtpConnect(const FtpServerEntry& server) {
         const FtpLimits lim = limits();
         const QString why = s->channel->refusal(code, lim.connect);
         s->prepareClose();
-        reportConnectFailure(code, why.isEmpty() ? InternetErrorText(code, s->errorBuffer) : why);
+        reportConnectFailure(code, why.isEmpty() ? s->errorText(code) : why);
         return false;
     }
     session_ = std::move(s);
@@ -325,19 +388,24 @@ bool FtpClient::transfer(QIODevice& source, const QString& remoteName) {
     up.beep = beepWanted();
     up.abort = &abort_;
     up.status = &status_;
-    ProgressThrottle progress(status_);
-    up.progress = &progress;
-
-    CURL* h = session_->h();
-    curl_easy_setopt(h, CURLOPT_NOBODY, 0L);
-    curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
-    curl_easy_setopt(h, CURLOPT_READDATA, &up);
-    curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(up.size));
-    const CURLcode code = session_->perform(session_->baseUrl + FolderPath(session_->transport, folder_) +
-                                            QUrl::toPercentEncoding(remoteName));
-    curl_easy_setopt(h, CURLOPT_UPLOAD, 0L);
-    curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
-    curl_easy_setopt(h, CURLOPT_READDATA, nullptr);
+    const QByteArray url =
+        session_->baseUrl + FolderPath(session_->transport, folder_) + QUrl::toPercentEncoding(remoteName);
+    CURLcode code = sendOnce(*session_, up, url);
+    if (activeFailedOverTls(*session_, code, up)) {
+        // FTPS servers commonly cannot reach back to a client over TLS (and this libcurl's active-mode
+        // data connection never speaks TLS): the same upload again at once, in passive mode, which the
+        // entry keeps for the rest of the program's run.
+        {
+            std::lock_guard lock(limitsMutex_);
+            passiveOverTls_.insert(session_->key);
+        }
+        status_.setStatus(QStringLiteral("Active mode failed over TLS: using passive mode"));
+        if (session_->restartPassive() && up.source->seek(0)) {
+            up.sent = 0;
+            up.started = false;
+            code = sendOnce(*session_, up, url);
+        }
+    }
     source.close();
     lastError_ = code;
 
@@ -349,8 +417,13 @@ bool FtpClient::transfer(QIODevice& source, const QString& remoteName) {
         status_.setStatus(QStringLiteral("Error:Cannot read the file ") + localFile + QStringLiteral(": ") +
                           up.localError);
     else
-        ShowInternetError(code, session_->errorBuffer);
+        status_.setStatus(QStringLiteral("Error:") + session_->errorText(code));
     return false;
+}
+
+bool FtpClient::passiveOverTls(const QString& server) const {
+    std::lock_guard lock(limitsMutex_);
+    return passiveOverTls_.count(server) > 0;
 }
 
 bool FtpClient::upload(QIODevice& source, const QString& remoteName) {

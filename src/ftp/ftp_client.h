@@ -88,6 +88,8 @@ class FtpClient {
     bool waitForStop(std::chrono::milliseconds pause, unsigned seenStops);
 
     // Servers that refused renames; they get direct uploads for the rest of the program's run.
+    // (An FTPS entry whose active-mode upload failed is likewise sent again at once in passive mode and
+    // stays passive, said once: "Active mode failed over TLS: using passive mode".)
     bool renamesRefused(const QString& server) const;
     void markRenamesRefused(const QString& server);
 
@@ -102,6 +104,7 @@ class FtpClient {
     void dropSession();
     std::unique_ptr<Session> openSession(const FtpServerEntry& server, QString& refusal);
     void reportConnectFailure(int code, const QString& reason);
+    bool passiveOverTls(const QString& server) const;
     bool runAfterCwd(const QStringList& commands);
     bool transfer(QIODevice& source, const QString& remoteName);
     bool upload(QIODevice& source, const QString& remoteName);
@@ -121,6 +124,7 @@ class FtpClient {
     mutable std::mutex limitsMutex_;
     FtpLimits limits_;
     std::set<QString> noRenames_;
+    std::set<QString> passiveOverTls_; // FTPS entries whose active mode failed: passive from then on
 };
 
 } // namespace zantrel

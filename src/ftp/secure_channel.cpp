@@ -2,55 +2,28 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QtEndian>
+#include <algorithm>
 #include <memory>
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
 
 namespace zantrel {
 
 namespace {
 
-// One DER element at pos: its tag, and where its content starts and ends. False when malformed.
-bool readElement(const QByteArray& der, int pos, int& tag, int& content, int& end) {
-    if (pos + 2 > der.size())
-        return false;
-    tag = static_cast<quint8>(der[pos]);
-    int length = static_cast<quint8>(der[pos + 1]);
-    content = pos + 2;
-    if (length & 0x80) {
-        const int bytes = length & 0x7f;
-        if (bytes < 1 || bytes > 3 || content + bytes > der.size())
-            return false;
-        length = 0;
-        for (int i = 0; i < bytes; ++i)
-            length = (length << 8) | static_cast<quint8>(der[content++]);
+// The key's own type name, which its blob starts with (a length and the name); libcurl reports every
+// ECDSA curve as one type.
+QString sshKeyType(const QByteArray& blob, curl_khtype type) {
+    if (blob.size() > 4) {
+        const quint32 length = qFromBigEndian<quint32>(blob.constData());
+        if (length > 0 && length <= 64 && length <= static_cast<quint32>(blob.size() - 4)) {
+            const QByteArray name = blob.mid(4, static_cast<int>(length));
+            if (std::all_of(name.begin(), name.end(), [](char c) { return c > 0x20 && c < 0x7f; }))
+                return QString::fromLatin1(name);
+        }
     }
-    end = content + length;
-    return end <= der.size();
-}
-
-QByteArray subjectPublicKeyInfo(const QByteArray& der) {
-    int tag = 0, content = 0, end = 0;
-    // Certificate ::= SEQUENCE { tbsCertificate SEQUENCE { [0] version?, serial, signature, issuer,
-    // validity, subject, subjectPublicKeyInfo, ... }, ... }
-    if (!readElement(der, 0, tag, content, end) || tag != 0x30)
-        return {};
-    if (!readElement(der, content, tag, content, end) || tag != 0x30)
-        return {};
-    int pos = content;
-    if (!readElement(der, pos, tag, content, end))
-        return {};
-    if (tag == 0xa0)
-        pos = end;
-    for (int skip = 0; skip < 5; ++skip) { // serial, signature, issuer, validity, subject
-        if (!readElement(der, pos, tag, content, end))
-            return {};
-        pos = end;
-    }
-    if (!readElement(der, pos, tag, content, end) || tag != 0x30)
-        return {};
-    return der.mid(pos, end - pos);
-}
-
-QString sshKeyType(curl_khtype type) {
     switch (type) {
     case CURLKHTYPE_RSA1:
     case CURLKHTYPE_RSA:
@@ -58,7 +31,7 @@ QString sshKeyType(curl_khtype type) {
     case CURLKHTYPE_DSS:
         return QStringLiteral("ssh-dss");
     case CURLKHTYPE_ECDSA:
-        return QStringLiteral("ecdsa-sha2-nistp256");
+        return QStringLiteral("ecdsa");
     case CURLKHTYPE_ED25519:
         return QStringLiteral("ssh-ed25519");
     default:
@@ -66,18 +39,35 @@ QString sshKeyType(curl_khtype type) {
     }
 }
 
+// TLS on the control and the data connections, from the greeting on when the address says so; only the
+// one protocol the address names, and no redirects.
+void requireTls(CURL* h, const ServerAddress& address) {
+    const char* protocol = ImplicitTls(address) ? "ftps" : "ftp";
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, protocol);
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, protocol);
+    curl_easy_setopt(h, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+    // At most TLS 1.2: under TLS 1.3 the server's session tickets are still unread when the data
+    // connection of an upload closes, so it closes with a reset that can beat the last data to the
+    // server, which then fails the upload (vsftpd: "426 Failure reading network stream").
+    curl_easy_setopt(h, CURLOPT_SSLVERSION,
+                     static_cast<long>(CURL_SSLVERSION_TLSv1_2) |
+                         static_cast<long>(CURL_SSLVERSION_MAX_TLSv1_2));
+    curl_easy_setopt(h, CURLOPT_CERTINFO, 1L);
+}
+
 // Opens a TLS session without trusting it and without logging in, to read the certificate's pin.
-QString peekCertificatePin(const QByteArray& url, std::chrono::milliseconds connectLimit) {
+QString peekCertificatePin(const ServerAddress& address, std::chrono::milliseconds connectLimit) {
+    QString error;
+    const QByteArray url = BaseUrl(address, error);
     std::unique_ptr<CURL, void (*)(CURL*)> h(curl_easy_init(), &curl_easy_cleanup);
-    if (!h)
+    if (!h || url.isEmpty())
         return {};
     curl_easy_setopt(h.get(), CURLOPT_URL, url.constData());
     curl_easy_setopt(h.get(), CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h.get(), CURLOPT_NOBODY, 1L);
-    curl_easy_setopt(h.get(), CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+    requireTls(h.get(), address);
     curl_easy_setopt(h.get(), CURLOPT_SSL_VERIFYPEER, 0L);
     curl_easy_setopt(h.get(), CURLOPT_SSL_VERIFYHOST, 0L);
-    curl_easy_setopt(h.get(), CURLOPT_CERTINFO, 1L);
     // A pin nothing matches: the session ends right after the handshake, before any login.
     curl_easy_setopt(h.get(), CURLOPT_PINNEDPUBLICKEY,
                      "sha256//AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=");
@@ -92,14 +82,21 @@ QString peekCertificatePin(const QByteArray& url, std::chrono::milliseconds conn
 } // namespace
 
 QString CertificatePin(const QByteArray& pem) {
-    QByteArray body = pem;
-    const int begin = body.indexOf("-----BEGIN CERTIFICATE-----");
-    const int stop = body.indexOf("-----END CERTIFICATE-----");
-    if (begin < 0 || stop < begin)
+    const std::unique_ptr<BIO, decltype(&BIO_free)> in(
+        BIO_new_mem_buf(pem.constData(), static_cast<int>(pem.size())), &BIO_free);
+    if (!in)
         return {};
-    body = body.mid(begin + 27, stop - begin - 27);
-    const QByteArray spki = subjectPublicKeyInfo(QByteArray::fromBase64(body));
-    if (spki.isEmpty())
+    const std::unique_ptr<X509, decltype(&X509_free)> cert(
+        PEM_read_bio_X509(in.get(), nullptr, nullptr, nullptr), &X509_free);
+    EVP_PKEY* key = cert ? X509_get0_pubkey(cert.get()) : nullptr; // owned by the certificate
+    const int length = key ? i2d_PUBKEY(key, nullptr) : 0;
+    if (length <= 0) {
+        ERR_clear_error(); // libcurl reads this thread's OpenSSL errors after its own calls
+        return {};
+    }
+    QByteArray spki(length, Qt::Uninitialized);
+    auto* out = reinterpret_cast<unsigned char*>(spki.data());
+    if (i2d_PUBKEY(key, &out) != length)
         return {};
     return QStringLiteral("sha256//") +
            QString::fromLatin1(QCryptographicHash::hash(spki, QCryptographicHash::Sha256).toBase64());
@@ -118,8 +115,7 @@ void SecureChannel::apply(CURL* h) {
     case Transport::Ftp:
         break;
     case Transport::Ftps:
-        curl_easy_setopt(h, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
-        curl_easy_setopt(h, CURLOPT_CERTINFO, 1L);
+        requireTls(h, address_);
         if (!pinned_.isEmpty()) {
             // Trust exactly the stored key, whoever signed it.
             curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
@@ -167,7 +163,7 @@ int SecureChannel::checkHostKey(CURL*, const curl_khkey*, const curl_khkey* foun
         while (hash.endsWith('='))
             hash.chop(1);
         me.fingerprint_ = QStringLiteral("SHA256:") + QString::fromLatin1(hash);
-        me.keyType_ = sshKeyType(found->keytype);
+        me.keyType_ = sshKeyType(raw, found->keytype);
     }
     me.hostKeyMatch_ = match;
     return match == CURLKHMATCH_OK ? CURLKHSTAT_FINE : CURLKHSTAT_REJECT;
@@ -188,8 +184,7 @@ QString SecureChannel::refusal(CURLcode code, std::chrono::milliseconds connectL
     if (address_.transport != Transport::Ftps)
         return {};
     if (code == CURLE_PEER_FAILED_VERIFICATION) {
-        QString error;
-        const QString pin = peekCertificatePin(BaseUrl(address_, error), connectLimit);
+        const QString pin = peekCertificatePin(address_, connectLimit);
         if (!pin.isEmpty())
             fingerprint_ = pin;
         return QStringLiteral("The certificate of %1 is not trusted by this system. To trust exactly this "

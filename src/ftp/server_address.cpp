@@ -37,9 +37,18 @@ bool HasControlCharacter(const QString& text) {
 QByteArray BaseUrl(const ServerAddress& address, QString& error) {
     static const char* const schemes[] = {"ftp", "ftps", "sftp"};
     // ftps:// in libcurl means implicit TLS; explicit TLS is ftp:// with TLS required on the handle.
-    const char* scheme = address.transport == Transport::Sftp ? schemes[2] : schemes[0];
+    const char* scheme = address.transport == Transport::Sftp ? schemes[2]
+                         : ImplicitTls(address)               ? schemes[1]
+                                                              : schemes[0];
     if (HasControlCharacter(address.host)) {
         error = QStringLiteral("The server address holds a control character");
+        return {};
+    }
+    if (address.transport == Transport::Ftp && address.port == kImplicitTlsPort) {
+        error = QStringLiteral("Port %1 is for FTP over TLS from the first byte (implicit FTPS): write the "
+                               "address as ftps://%2")
+                    .arg(kImplicitTlsPort)
+                    .arg(address.host);
         return {};
     }
     // A literal IPv6 address needs brackets in a URL.

@@ -7,9 +7,9 @@ namespace zantrel {
 
 enum class Transport { Ftp, Ftps, Sftp };
 
-// Where a server entry points: "host" and "ftp://host" are plain FTP, "ftps://host" FTP with explicit
-// TLS, "sftp://host" SFTP over SSH. The port comes from the entry; an SFTP entry left at FTP's 21
-// means SSH's 22.
+// Where a server entry points: "host" and "ftp://host" are plain FTP, "ftps://host" FTP over TLS
+// (see ImplicitTls), "sftp://host" SFTP over SSH. The port comes from the entry; an SFTP entry left at FTP's
+// 21 means SSH's 22.
 struct ServerAddress {
     Transport transport = Transport::Ftp;
     QString host;
@@ -21,7 +21,15 @@ ServerAddress ParseServerAddress(const QString& address, int port);
 // commands or break a status line.
 bool HasControlCharacter(const QString& text);
 
-// "scheme://host:port/" for libcurl, or an empty array with the reason in error.
+// FTPS on port 990 speaks TLS from the first byte (implicit TLS), as FTP clients take it; FTPS on any
+// other port starts in plain text and asks for TLS before the login (explicit TLS).
+constexpr int kImplicitTlsPort = 990;
+inline bool ImplicitTls(const ServerAddress& address) {
+    return address.transport == Transport::Ftps && address.port == kImplicitTlsPort;
+}
+
+// "scheme://host:port/" for libcurl, or an empty array with the reason in error (also for plain FTP on
+// the implicit TLS port, where the server would wait for a TLS handshake that never comes).
 QByteArray BaseUrl(const ServerAddress& address, QString& error);
 
 } // namespace zantrel

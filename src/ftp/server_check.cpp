@@ -81,7 +81,9 @@ ServerCheckResult CheckServer(const FtpServerEntry& server) {
     curl_easy_setopt(h, CURLOPT_FTP_RESPONSE_TIMEOUT, kReplyLimitSeconds);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, kReplyLimitSeconds);
-    if (!server.passive && address.transport != Transport::Sftp)
+    // An FTPS listing in active mode hangs until the reply limit (the data connection libcurl accepts
+    // never starts TLS); uploads fall back to passive mode, and so the check lists in passive mode.
+    if (!server.passive && address.transport == Transport::Ftp)
         curl_easy_setopt(h, CURLOPT_FTPPORT, "-");
 
     const CURLcode code = curl_easy_perform(h);

@@ -49,6 +49,11 @@ QString blankText(ServerField field) {
 
 ServerEditor::ServerEditor(QWidget* parent)
     : QWidget(parent), list_(new QTreeWidget(this)), protocol_(page::label(this, "ServerProtocol", {})),
+      passiveHint_(
+          page::label(this, "PassiveHint",
+                      QStringLiteral("FTPS wants passive mode: over TLS, active mode fails with most "
+                                     "servers (the first upload then switches to passive)"),
+                      true)),
       remove_(new QPushButton(QStringLiteral("Remove"), this)),
       test_(new QPushButton(QStringLiteral("Test"), this)),
       outcome_(page::label(this, "TestOutcome", {}, true)) {
@@ -101,6 +106,7 @@ ServerEditor::ServerEditor(QWidget* parent)
         page::check(group, "FTPAtomic", QStringLiteral("Upload under a temporary name, then rename"),
                     QStringLiteral("Viewers never see a half-uploaded picture"));
     form->addRow(checks_[ServerField::Passive]);
+    form->addRow(passiveHint_);
     form->addRow(checks_[ServerField::Atomic]);
 
     auto* buttons = new QHBoxLayout;
@@ -123,6 +129,7 @@ ServerEditor::ServerEditor(QWidget* parent)
     for (const auto& [field, box] : checks_)
         connect(box, &QCheckBox::toggled, this, [this, f = field](bool on) {
             fieldEdited(f, on ? QStringLiteral("1") : QStringLiteral("0"));
+            showProtocol();
         });
     connect(list_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
         if (rebuilding_)
@@ -193,6 +200,8 @@ void ServerEditor::showProtocol() {
     texts_[ServerField::Pinned]->setEnabled(protocol.startsWith(QLatin1String("FTPS")));
     texts_[ServerField::KeyFile]->setEnabled(protocol.startsWith(QLatin1String("SFTP")));
     checks_[ServerField::Passive]->setEnabled(!protocol.startsWith(QLatin1String("SFTP")));
+    passiveHint_->setVisible(protocol.startsWith(QLatin1String("FTPS")) &&
+                             !checks_[ServerField::Passive]->isChecked());
 }
 
 void ServerEditor::test() {

@@ -51,6 +51,7 @@ class ServerEditor : public QWidget {
     std::map<ServerField, QCheckBox*> checks_;
     QWidget* fields_;
     QLabel* protocol_;
+    QLabel* passiveHint_; // FTPS in active mode: passive mode is what works
     QPushButton* remove_;
     QPushButton* test_;
     QLabel* outcome_;

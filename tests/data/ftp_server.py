@@ -17,9 +17,11 @@ parser.add_argument("--log", default=os.devnull)
 parser.add_argument("--hang-on", default="")  # a command never answered
 # no-connect-back: accepts active mode, never connects; stall-data: passive, stops reading after the first
 # bytes; no-rename: refuses RNFR; no-rename-over: refuses RNTO onto an existing file; drop-first-upload:
-# resets the first upload's data connection; slow: reads uploads at 32 KB/s; silent: never says a word.
+# resets the first upload's data connection; slow: reads uploads at 32 KB/s; silent: never says a word;
+# cleartext-refused: answers USER with a 421 asking for TLS and hangs up.
 parser.add_argument("--fault", default="", choices=["", "no-connect-back", "stall-data", "no-rename",
-                                                    "no-rename-over", "drop-first-upload", "slow", "silent"])
+                                                    "no-rename-over", "drop-first-upload", "slow", "silent",
+                                                    "cleartext-refused"])
 args = parser.parse_args()
 
 logging.basicConfig(level=logging.CRITICAL)
@@ -46,6 +48,12 @@ class Handler(FTPHandler):
     if args.fault == "silent":
         def handle(self):
             pass  # no greeting
+
+    if args.fault == "cleartext-refused":
+        def ftp_USER(self, line):
+            self.respond("421 Sorry, cleartext sessions are not accepted on this server. "
+                         "Please reconnect using TLS security mechanisms.")
+            self.close_when_done()
 
     if args.fault == "no-connect-back":
         def ftp_PORT(self, line):

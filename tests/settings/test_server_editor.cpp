@@ -79,6 +79,9 @@ class TestServerEditor : public QObject {
                  QStringLiteral("ftps://cam.example.org").repeated(2));
         QCOMPARE(rig.find<QLabel>("ServerProtocol")->text(), QStringLiteral("FTPS (FTP over TLS)"));
         QVERIFY(rig.find("FTPPinned")->isEnabled() && !rig.find("FTPKeyFile")->isEnabled());
+        QVERIFY(rig.find("PassiveHint")->isVisible()); // until passive mode is ticked
+        rig.find<QCheckBox>("FTPPassive")->setChecked(true);
+        QVERIFY(!rig.find("PassiveHint")->isVisible() && entry(keys::FtpEntryPassive, 1) == u"1");
         rig.type("URL", QStringLiteral("/htdocs/cam"));
         QCOMPARE(rig.rows(3), QStringLiteral("/htdocs/cam"));
         rig.find<QCheckBox>("FTPAtomic")->setChecked(false);

@@ -70,6 +70,10 @@ QStringList FtpServerFixture::commands() const {
     return out;
 }
 
+QString FtpServerFixture::log() const {
+    return QString::fromUtf8(readFile(dir_.filePath(QStringLiteral("log"))));
+}
+
 int FtpServerFixture::count(const QString& verb) const {
     return commands()
         .filter(QRegularExpression(QStringLiteral("^%1( |$)").arg(verb),
@@ -104,7 +108,7 @@ PyFtpServer::PyFtpServer(const QString& hangOn, const QString& fault) {
         failure_ = QStringLiteral("pyftpdlib did not start: ") + process_.errorString();
 }
 
-VsftpdServer::VsftpdServer(bool tls) {
+VsftpdServer::VsftpdServer(bool tls, bool implicitTls) {
     user_ = QStringLiteral("anonymous");
     password_ = QStringLiteral("cam@example.com");
     writableDir_ = QStringLiteral("upload");
@@ -122,7 +126,10 @@ VsftpdServer::VsftpdServer(bool tls) {
     // vsftpd works as the user "ftp", who must reach the folders; only "upload" is his.
     for (const QString& d : {dir_.path(), root(), root() + QStringLiteral("/readonly")})
         QFile::setPermissions(d, QFile::Permissions(0x7755));
-    const quint16 port = closedPort();
+    quint16 port = implicitTls ? 990 : closedPort();
+    // Port 990 is the same for every run on this machine: wait for another run's server to go.
+    for (QDeadlineTimer deadline(20000); implicitTls && loopback(port) && !deadline.hasExpired();)
+        QThread::msleep(100);
     QString conf =
         QStringLiteral("listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=%1\nbackground=NO\n"
                        "seccomp_sandbox=NO\nisolate=NO\nisolate_network=NO\nconnect_from_port_20=NO\n"
@@ -147,8 +154,8 @@ VsftpdServer::VsftpdServer(bool tls) {
         pin_ = QStringLiteral("sha256//") + QString::fromLatin1(pin.trimmed());
         conf += QStringLiteral("ssl_enable=YES\nallow_anon_ssl=YES\nforce_anon_logins_ssl=YES\n"
                                "force_anon_data_ssl=YES\nrequire_ssl_reuse=NO\nrsa_cert_file=%1\n"
-                               "rsa_private_key_file=%2\n")
-                    .arg(cert, key);
+                               "rsa_private_key_file=%2\ndebug_ssl=YES\nimplicit_ssl=%3\n")
+                    .arg(cert, key, QLatin1String(implicitTls ? "YES" : "NO"));
     }
     const QString confFile = base.filePath(QStringLiteral("vsftpd.conf"));
     if (chown(QFile::encodeName(root() + QStringLiteral("/upload")).constData(), ftp->pw_uid, ftp->pw_gid) !=
@@ -163,7 +170,7 @@ VsftpdServer::VsftpdServer(bool tls) {
         failure_ = QStringLiteral("vsftpd did not start");
 }
 
-SshServer::SshServer() {
+SshServer::SshServer(const QString& hostKeyType) {
     const passwd* me = getpwuid(geteuid());
     user_ = me ? QString::fromLocal8Bit(me->pw_name) : QString();
     const QDir base(dir_.path());
@@ -175,8 +182,8 @@ SshServer::SshServer() {
     const quint16 port = closedPort();
     if (!QFile::exists(QStringLiteral("/usr/sbin/sshd")) ||
         sh(QStringLiteral(
-               "ssh-keygen -q -t ed25519 -N '' -f %1 && ssh-keygen -q -t ed25519 -N '' -f %2 && cp %2.pub %3")
-               .arg(hostKey, keyFile(), keys))
+               "ssh-keygen -q %4 -N '' -f %1 && ssh-keygen -q -t ed25519 -N '' -f %2 && cp %2.pub %3")
+               .arg(hostKey, keyFile(), keys, hostKeyType))
             .isNull() ||
         !writeFile(conf,
                    QStringLiteral("Port %1\nListenAddress 127.0.0.1\nHostKey %2\nAuthorizedKeysFile %3\n"

@@ -30,6 +30,7 @@ class FtpServerFixture {
     // The commands the server received so far ("USER cam", "STOR ..."), in order; how many had verb;
     // polling until verb was seen n times.
     QStringList commands() const;
+    QString log() const; // the server's whole log
     int count(const QString& verb) const;
     bool waitFor(const QString& verb, int n, int timeoutMs = 3000) const;
 
@@ -60,10 +61,12 @@ class PyFtpServer final : public FtpServerFixture {
 
 // vsftpd, standalone and anonymous only (any password); uploads go to "upload", owned by the system user
 // "ftp". Needs root, /usr/sbin/vsftpd and that user. With tls, logins and data must use TLS with a
-// self-signed certificate made here; pin() is its public-key pin as openssl computes it.
+// self-signed certificate made here; pin() is its public-key pin as openssl computes it; the log names
+// the TLS version of each connection. With implicitTls the server listens on port 990 and speaks TLS
+// from the first byte.
 class VsftpdServer final : public FtpServerFixture {
   public:
-    explicit VsftpdServer(bool tls = false);
+    explicit VsftpdServer(bool tls = false, bool implicitTls = false);
     QString pin() const { return pin_; }
 
   private:
@@ -72,10 +75,10 @@ class VsftpdServer final : public FtpServerFixture {
 
 // OpenSSH's sshd on a free port of 127.0.0.1 with a host key of its own, taking SFTP logins of the
 // current user (user()) with the key in keyFile(); root() is an empty folder, commands() stays empty.
-// knownHostsLine() is what ssh-keyscan prints for it.
+// knownHostsLine() is what ssh-keyscan prints for it. hostKeyType: ssh-keygen's arguments for the host key.
 class SshServer final : public FtpServerFixture {
   public:
-    SshServer();
+    explicit SshServer(const QString& hostKeyType = QStringLiteral("-t ed25519"));
     QString keyFile() const { return dir_.filePath(QStringLiteral("client_key")); }
     QString knownHostsLine() const { return knownHosts_; }
 
