@@ -17,9 +17,11 @@ parser.add_argument("--log", default=os.devnull)
 parser.add_argument("--hang-on", default="")  # a command never answered
 # no-connect-back: accepts active mode, never connects; stall-data: passive, stops reading after the first
 # bytes; no-rename: refuses RNFR; no-rename-over: refuses RNTO onto an existing file; drop-first-upload:
-# resets the first upload's data connection; slow: reads uploads at 32 KB/s; silent: never says a word.
+# resets the first upload's data connection; slow: reads uploads at 32 KB/s; silent: never says a word;
+# pasv-elsewhere: refuses EPSV and names an unreachable address in its PASV replies.
 parser.add_argument("--fault", default="", choices=["", "no-connect-back", "stall-data", "no-rename",
-                                                    "no-rename-over", "drop-first-upload", "slow", "silent"])
+                                                    "no-rename-over", "drop-first-upload", "slow", "silent",
+                                                    "pasv-elsewhere"])
 args = parser.parse_args()
 
 logging.basicConfig(level=logging.CRITICAL)
@@ -52,6 +54,12 @@ class Handler(FTPHandler):
             self.respond("200 Active data connection established.")
 
         ftp_EPRT = ftp_PORT
+
+    if args.fault == "pasv-elsewhere":
+        masquerade_address = "192.0.2.1"
+
+        def ftp_EPSV(self, line):
+            self.respond("500 EPSV not understood.")
 
     if args.fault == "no-rename":
         def ftp_RNFR(self, path):
