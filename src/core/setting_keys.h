@@ -93,6 +93,9 @@ inline constexpr SettingKey FtpEntryAtomic{"FTP", "ATOMIC", "1"};
 inline constexpr SettingKey FtpEntryPinned{"FTP", "PINNED", ""};
 // A private key file for SFTP login.
 inline constexpr SettingKey FtpEntryKeyFile{"FTP", "KEYFILE", ""};
+// Written by the program, not the dialog: the server (address:port:login) that refused to rename the
+// uploaded file, so later runs upload to it directly. Another server under the entry tries renames again.
+inline constexpr SettingKey FtpEntryNoRename{"FTP", "NORENAME", ""};
 
 // MODEM: carried through the settings dialog only.
 inline constexpr SettingKey ModemCom{"MODEM", "COM", "3"};

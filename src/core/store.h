@@ -81,9 +81,10 @@ struct FtpServerEntry {
     QString password;
     QString directory;
     bool passive = false;
-    bool atomic = true; // upload to a temporary name, then rename
-    QString pinnedKey;  // FTPS: "sha256//…" trusted public key
-    QString keyFile;    // SFTP: private key file
+    bool atomic = true;      // upload to a temporary name, then rename
+    QString pinnedKey;       // FTPS: "sha256//…" trusted public key
+    QString keyFile;         // SFTP: private key file
+    std::int64_t number = 0; // the entry's number in the store; 0 for one not read from it
 };
 FtpServerEntry ReadServerEntry(std::int64_t entry);
 // The most server entries the program reads, lists or adds.

@@ -3,6 +3,7 @@
 #include "core/setting_keys.h"
 #include "ftp/curl_global.h"
 #include "ftp/ftp_error_text.h"
+#include "ftp/key_file.h"
 #include "ftp/progress_throttle.h"
 #include "ftp/secure_channel.h"
 #include "ftp/server_address.h"
@@ -22,6 +23,8 @@ namespace {
 constexpr qint64 kBlockSize = 100;
 // Waiting for the reply to QUIT when a connection is closed: a healthy server answers at once.
 constexpr std::chrono::seconds kQuitReplyLimit{1};
+// Each wait of the connection that deletes what a stopped upload left.
+constexpr std::chrono::seconds kLeftoverLimit{3};
 
 struct CurlDeleter {
     void operator()(CURL* h) const { curl_easy_cleanup(h); }
@@ -238,7 +241,8 @@ void FtpClient::dropSession() {
     session_.reset();
 }
 
-std::unique_ptr<FtpClient::Session> FtpClient::openSession(const FtpServerEntry& server, QString& refusal) {
+std::unique_ptr<FtpClient::Session> FtpClient::openSession(const FtpServerEntry& server, QString& refusal,
+                                                           const FtpLimits& lim) {
     const ServerAddress address = ParseServerAddress(server.address, server.port);
     auto s = std::make_unique<Session>();
     s->transport = address.transport;
@@ -252,14 +256,18 @@ std::unique_ptr<FtpClient::Session> FtpClient::openSession(const FtpServerEntry&
         refusal = QStringLiteral("The user name or password holds a line break or another control character");
         return nullptr;
     }
+    if (address.transport == Transport::Sftp && !server.keyFile.isEmpty()) {
+        refusal = KeyFileUnusable(server.keyFile);
+        if (!refusal.isEmpty())
+            return nullptr;
+    }
     s->handle.reset(curl_easy_init());
     if (!EnsureCurlGlobalInit() || !s->h())
         return nullptr;
-    const FtpLimits lim = limits();
     CURL* h = s->h();
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, s->errorBuffer);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "ftp,sftp");
+    AllowOnlyScheme(h, s->baseUrl);
     curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
     curl_easy_setopt(h, CURLOPT_TRANSFERTEXT, 0L);
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(lim.connect.count()));
@@ -278,6 +286,8 @@ std::unique_ptr<FtpClient::Session> FtpClient::openSession(const FtpServerEntry&
     s->active = !server.passive && address.transport != Transport::Sftp && !passiveOverTls(s->key);
     if (s->active)
         curl_easy_setopt(h, CURLOPT_FTPPORT, "-");
+    // Passive data goes to the server's own address, whatever address its PASV reply names.
+    curl_easy_setopt(h, CURLOPT_FTP_SKIP_PASV_IP, 1L);
     s->channel = std::make_unique<SecureChannel>(address, server);
     s->channel->apply(h);
     return s;
@@ -303,17 +313,13 @@ bool FtpClient::FtpConnect(const QString& host, int port, const QString& user, c
 }
 
 bool FtpClient::FtpConnect(const FtpServerEntry& server) {
-    QString shown = server.address;
-    for (QChar& c : shown)
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-            c = QLatin1Char(' '); // one status, one line
-    status_.setStatus(QStringLiteral("Connecting... ") + shown);
+    status_.setStatus(QStringLiteral("Connecting... ") + ShownAddress(server.address));
     Operation op(*this);
     dropSession();
     abort_ = false; // a stop asked for before this connection belongs to the one it closed
 
     QString refusal;
-    std::unique_ptr<Session> s = openSession(server, refusal);
+    std::unique_ptr<Session> s = openSession(server, refusal, limits());
     if (!s) {
         reportConnectFailure(CURLE_FAILED_INIT,
                              refusal.isEmpty() ? InternetErrorText(CURLE_FAILED_INIT) : refusal);
@@ -324,7 +330,9 @@ bool FtpClient::FtpConnect(const FtpServerEntry& server) {
     s->channel->collect(s->h());
     if (code != CURLE_OK) {
         const FtpLimits lim = limits();
-        const QString why = s->channel->refusal(code, lim.connect);
+        QString why = s->channel->refusal(code, lim.connect);
+        if (why.isEmpty() && code == CURLE_LOGIN_DENIED && s->transport == Transport::Sftp)
+            why = KeyFileRefusal(server.keyFile);
         s->prepareClose();
         reportConnectFailure(code, why.isEmpty() ? s->errorText(code) : why);
         return false;
@@ -483,11 +491,36 @@ bool FtpClient::renameFile(const QString& from, const QString& to) {
 
 bool FtpClient::deleteFile(const QString& name) {
     Operation op(*this);
+    return deleteHere(name);
+}
+
+bool FtpClient::deleteHere(const QString& name) {
     if (session_ && session_->transport == Transport::Sftp) {
         const QString dir = folder_.isEmpty() ? QString() : folder_ + QLatin1Char('/');
         return runAfterCwd({QString::fromUtf8("rm " + sftpQuoted(dir + name))});
     }
     return runAfterCwd({QStringLiteral("DELE ") + name});
+}
+
+bool FtpClient::deleteLeftover(const FtpServerEntry& server, const QString& name) {
+    Operation op(*this);
+    if (session_ && connected_)
+        return deleteHere(name);
+    // The stop closed the job's connection: a short one of its own, given up at the next stop.
+    dropSession();
+    abort_ = false;
+    FtpLimits lim = limits();
+    lim.connect = std::min<std::chrono::milliseconds>(lim.connect, kLeftoverLimit);
+    lim.reply = std::min<std::chrono::seconds>(lim.reply, kLeftoverLimit);
+    QString refusal;
+    session_ = openSession(server, refusal, lim);
+    if (!session_)
+        return false;
+    connected_ = true;
+    folder_ = server.directory;
+    const bool ok = !HasControlCharacter(folder_) && deleteHere(name);
+    dropSession();
+    return ok;
 }
 
 void FtpClient::FtpDisconnect() {

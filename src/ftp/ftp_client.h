@@ -72,6 +72,9 @@ class FtpClient {
     bool renameFile(const QString& from, const QString& to);
     // Deletes a file of the current remote directory. Writes no text.
     bool deleteFile(const QString& name);
+    // The same for what a failed or stopped upload left in the server's folder; after a stop, on a
+    // short connection of its own (a few seconds at most, given up at the next stop). Writes no text.
+    bool deleteLeftover(const FtpServerEntry& server, const QString& name);
 
     // Closes the connection (aborting a running routine first) and writes "End Transfering".
     void FtpDisconnect();
@@ -102,7 +105,9 @@ class FtpClient {
     class Operation;
     bool beepWanted() const;
     void dropSession();
-    std::unique_ptr<Session> openSession(const FtpServerEntry& server, QString& refusal);
+    std::unique_ptr<Session> openSession(const FtpServerEntry& server, QString& refusal,
+                                         const FtpLimits& lim);
+    bool deleteHere(const QString& name);
     void reportConnectFailure(int code, const QString& reason);
     bool passiveOverTls(const QString& server) const;
     bool runAfterCwd(const QStringList& commands);

@@ -16,10 +16,12 @@ class ProgressThrottle {
     using Clock = std::chrono::steady_clock;
     static constexpr std::size_t kPerSecond = 25;
 
-    explicit ProgressThrottle(StatusSink& sink) : sink_(sink) {}
+    using Now = Clock::time_point (*)();
+
+    explicit ProgressThrottle(StatusSink& sink, Now now = &Clock::now) : sink_(sink), clockNow_(now) {}
 
     void offer(const QString& text, bool final) {
-        const auto now = Clock::now();
+        const auto now = clockNow_();
         // sent_[next_] is the oldest of the last kPerSecond texts passed.
         if (!final && count_ == kPerSecond && now - sent_[next_] < std::chrono::seconds(1))
             return;
@@ -32,6 +34,7 @@ class ProgressThrottle {
 
   private:
     StatusSink& sink_;
+    Now clockNow_;
     std::array<Clock::time_point, kPerSecond> sent_{};
     std::size_t next_ = 0;
     std::size_t count_ = 0;

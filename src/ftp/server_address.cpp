@@ -1,5 +1,6 @@
 #include "ftp/server_address.h"
 
+#include <QRegularExpression>
 #include <curl/curl.h>
 #include <memory>
 
@@ -27,6 +28,35 @@ ServerAddress ParseServerAddress(const QString& address, int port) {
     return out;
 }
 
+namespace {
+
+// "user:pass@host" → "host": what comes before the last "@" of the host part is a login.
+QString withoutLogin(const QString& host) {
+    const qsizetype at = host.lastIndexOf(QLatin1Char('@'));
+    return at < 0 ? host : host.mid(at + 1);
+}
+
+} // namespace
+
+QString ShownAddress(const QString& address) {
+    QString shown = address.trimmed();
+    const qsizetype start =
+        shown.indexOf(QLatin1String("://")) < 0 ? 0 : shown.indexOf(QLatin1String("://")) + 3;
+    const qsizetype end = shown.indexOf(QLatin1Char('/'), start);
+    const QString host = shown.mid(start, end < 0 ? -1 : end - start);
+    shown.replace(start, host.size(), withoutLogin(host));
+    for (QChar& c : shown)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            c = QLatin1Char(' '); // one status, one line
+    return shown;
+}
+
+void AllowOnlyScheme(CURL* h, const QByteArray& url) {
+    const QByteArray scheme = url.left(url.indexOf("://"));
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, scheme.constData());
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, scheme.constData());
+}
+
 bool HasControlCharacter(const QString& text) {
     for (const QChar c : text)
         if (c.unicode() < 0x20 || c.unicode() == 0x7f)
@@ -42,6 +72,19 @@ QByteArray BaseUrl(const ServerAddress& address, QString& error) {
                                                               : schemes[0];
     if (HasControlCharacter(address.host)) {
         error = QStringLiteral("The server address holds a control character");
+        return {};
+    }
+    static const QRegularExpression otherScheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*:/"));
+    if (otherScheme.match(address.host).hasMatch()) {
+        error = QStringLiteral("Unknown kind of server address %1: use ftp://, ftps:// or sftp:// (or the "
+                               "host name alone for FTP)")
+                    .arg(ShownAddress(address.host));
+        return {};
+    }
+    if (address.host.contains(QLatin1Char('@'))) {
+        error = QStringLiteral("Bad server address %1: write the user name and password in their own "
+                               "fields, not in the address")
+                    .arg(withoutLogin(address.host));
         return {};
     }
     if (address.transport == Transport::Ftp && address.port == kImplicitTlsPort) {

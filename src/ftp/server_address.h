@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <curl/curl.h>
 
 namespace zantrel {
 
@@ -28,9 +29,17 @@ inline bool ImplicitTls(const ServerAddress& address) {
     return address.transport == Transport::Ftps && address.port == kImplicitTlsPort;
 }
 
-// "scheme://host:port/" for libcurl, or an empty array with the reason in error (also for plain FTP on
-// the implicit TLS port, where the server would wait for a TLS handshake that never comes).
+// "scheme://host:port/" for libcurl, or an empty array with the reason in error: a scheme other than
+// ftp://, ftps:// and sftp://, a host libcurl does not take, plain FTP on the implicit TLS port (where the
+// server would wait for a TLS handshake that never comes). A user name and password written into the
+// address ("user:pass@host") never show in the reason.
 QByteArray BaseUrl(const ServerAddress& address, QString& error);
+
+// Lets the handle use only the scheme the URL starts with, for requests and redirects alike.
+void AllowOnlyScheme(CURL* h, const QByteArray& url);
+
+// The address as a status line may show it: one line, without a user name or password written into it.
+QString ShownAddress(const QString& address);
 
 } // namespace zantrel
 

@@ -2,6 +2,7 @@
 
 #include "ftp/curl_global.h"
 #include "ftp/ftp_error_text.h"
+#include "ftp/key_file.h"
 #include "ftp/secure_channel.h"
 
 #include <memory>
@@ -52,6 +53,8 @@ ServerCheckResult CheckServer(const FtpServerEntry& server) {
     if (HasControlCharacter(server.login) || HasControlCharacter(server.password) ||
         HasControlCharacter(server.directory))
         error = QStringLiteral("The user name, password or folder holds a control character");
+    if (error.isEmpty() && address.transport == Transport::Sftp && !server.keyFile.isEmpty())
+        error = KeyFileUnusable(server.keyFile);
     if (!error.isEmpty() || !EnsureCurlGlobalInit()) {
         result.message = error.isEmpty() ? QStringLiteral("libcurl could not be started") : error;
         return result;
@@ -69,6 +72,7 @@ ServerCheckResult CheckServer(const FtpServerEntry& server) {
     channel.apply(h);
     const QByteArray url = base + FolderPath(address.transport, server.directory);
     curl_easy_setopt(h, CURLOPT_URL, url.constData());
+    AllowOnlyScheme(h, url);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(h, CURLOPT_DIRLISTONLY, 1L);
@@ -85,10 +89,13 @@ ServerCheckResult CheckServer(const FtpServerEntry& server) {
     // never starts TLS); uploads fall back to passive mode, and so the check lists in passive mode.
     if (!server.passive && address.transport == Transport::Ftp)
         curl_easy_setopt(h, CURLOPT_FTPPORT, "-");
+    curl_easy_setopt(h, CURLOPT_FTP_SKIP_PASV_IP, 1L);
 
     const CURLcode code = curl_easy_perform(h);
     channel.collect(h);
-    const QString refusal = channel.refusal(code, kConnectLimit);
+    QString refusal = channel.refusal(code, kConnectLimit);
+    if (refusal.isEmpty() && code == CURLE_LOGIN_DENIED && address.transport == Transport::Sftp)
+        refusal = KeyFileRefusal(server.keyFile);
     result.fingerprint = channel.fingerprint();
     if (code == CURLE_OK) {
         result.ok = true;

@@ -49,6 +49,15 @@ void storeEntryValue(ServerField field, int n, const QString& text) {
     SaveSetting(QString::fromLatin1(key.section), serverEntryKey(key, n), text);
 }
 
+// What the program itself remembers for an entry: it goes with the entry, and a new entry starts without.
+void moveRemembered(int from, int to) {
+    const keys::SettingKey& key = keys::FtpEntryNoRename;
+    const QString section = QString::fromLatin1(key.section);
+    const QString value = from ? GetSetting(section, serverEntryKey(key, from)) : QString();
+    if (value != GetSetting(section, serverEntryKey(key, to)))
+        SaveSetting(section, serverEntryKey(key, to), value);
+}
+
 } // namespace
 
 std::vector<ServerRow> ServerListEditor::rebuild() {
@@ -85,6 +94,7 @@ void ServerListEditor::add() {
     SaveSetting(keys::FtpServers, NumberText(n));
     for (ServerField field : kAllFields)
         storeEntryValue(field, n, QString::fromLatin1(keyOf(field).fallback));
+    moveRemembered(0, n);
     rebuild();
     select(n);
 }
@@ -92,12 +102,16 @@ void ServerListEditor::add() {
 void ServerListEditor::remove() {
     if (!current_)
         return;
-    for (int n = current_ + 1; n <= count_; ++n)
+    for (int n = current_ + 1; n <= count_; ++n) {
         for (ServerField field : kAllFields)
             storeEntryValue(field, n - 1, entryValue(field, n));
+        moveRemembered(n, n - 1);
+    }
     // The last entry moved up: its keys (its password among them) must not stay behind in the file.
     for (ServerField field : kAllFields)
         RemoveSetting(QString::fromLatin1(keyOf(field).section), serverEntryKey(keyOf(field), count_));
+    RemoveSetting(QString::fromLatin1(keys::FtpEntryNoRename.section),
+                  serverEntryKey(keys::FtpEntryNoRename, count_));
     SaveSetting(keys::FtpServers, NumberText(count_ - 1));
     const int next = current_;
     rebuild();

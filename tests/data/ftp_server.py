@@ -18,10 +18,11 @@ parser.add_argument("--hang-on", default="")  # a command never answered
 # no-connect-back: accepts active mode, never connects; stall-data: passive, stops reading after the first
 # bytes; no-rename: refuses RNFR; no-rename-over: refuses RNTO onto an existing file; drop-first-upload:
 # resets the first upload's data connection; slow: reads uploads at 32 KB/s; silent: never says a word;
-# cleartext-refused: answers USER with a 421 asking for TLS and hangs up.
+# cleartext-refused: answers USER with a 421 asking for TLS and hangs up; pasv-elsewhere: refuses EPSV
+# and names an unreachable address in its PASV replies.
 parser.add_argument("--fault", default="", choices=["", "no-connect-back", "stall-data", "no-rename",
                                                     "no-rename-over", "drop-first-upload", "slow", "silent",
-                                                    "cleartext-refused"])
+                                                    "cleartext-refused", "pasv-elsewhere"])
 args = parser.parse_args()
 
 logging.basicConfig(level=logging.CRITICAL)
@@ -60,6 +61,12 @@ class Handler(FTPHandler):
             self.respond("200 Active data connection established.")
 
         ftp_EPRT = ftp_PORT
+
+    if args.fault == "pasv-elsewhere":
+        masquerade_address = "192.0.2.1"
+
+        def ftp_EPSV(self, line):
+            self.respond("500 EPSV not understood.")
 
     if args.fault == "no-rename":
         def ftp_RNFR(self, path):

@@ -1,6 +1,7 @@
 // Uploads against real servers, in active and passive mode: what arrives, the status texts on the way,
 // folders, failures on one connection.
 #include "ftp/ftp_client.h"
+#include "ftp/progress_throttle.h"
 #include "support/ftp_test_files.h"
 #include "support/ftp_test_servers.h"
 #include "support/status_recorder.h"
@@ -13,12 +14,38 @@
 using namespace zantrel;
 using namespace zantrel::test;
 
+namespace {
+ProgressThrottle::Clock::time_point fakeNow;
+}
+
 class TestFtpUpload : public QObject {
     Q_OBJECT
 
     TempStore store_; // no FTP/BEEP: beeps on
 
   private Q_SLOTS:
+    // Block texts offered at a steady pace (loopback never gets near it: libcurl takes 64 KB at a time
+    // there): at most 25 pass in any second, and the last one always passes.
+    void progressThrottle_data() {
+        QTest::addColumn<int>("stepMs");
+        QTest::addColumn<int>("shown"); // of 100 offered
+        QTest::newRow("all at once") << 0 << 26;
+        QTest::newRow("25 a second") << 40 << 100;
+        QTest::newRow("50 a second for two seconds") << 20 << 51;
+    }
+    void progressThrottle() {
+        QFETCH(int, stepMs);
+        QFETCH(int, shown);
+        StatusRecorder status;
+        ProgressThrottle throttle(status, [] { return fakeNow; });
+        for (int i = 0; i < 100; ++i) {
+            fakeNow = ProgressThrottle::Clock::time_point(std::chrono::milliseconds(i * stepMs));
+            throttle.offer(QString::number(i), i == 99);
+        }
+        QCOMPARE(status.texts().size(), shown);
+        QCOMPARE(status.texts().last(), QStringLiteral("99"));
+    }
+
     // One login through failures and folders: a local file that cannot be opened (named in the error,
     // nothing sent); a folder or file name with a line break (refused, never sent); a missing folder (the
     // current directory stays); a nested folder with awkward names, relative and absolute; ".."; a folder

@@ -89,13 +89,14 @@ class TestServerEditor : public QObject {
     }
 
     // After Add and Remove the fields show the entry that edits go to, never another one; every field of
-    // the later entries moves up, and no key of a removed place stays behind. A damaged count lists the
-    // entries the file holds.
+    // the later entries moves up with what the program remembered for them, and no key of a removed
+    // place stays behind. A damaged count lists the entries the file holds.
     void editsAfterAddAndRemoveStayInTheShownEntry() {
         Rig rig("a,b,c", QStringLiteral("2147483647"));
         for (const auto& [field, value] : {std::pair{keys::FtpEntryPassive, "1"},
                                            {keys::FtpEntryPinned, "sha256//pin"},
-                                           {keys::FtpEntryKeyFile, "/k/id"}})
+                                           {keys::FtpEntryKeyFile, "/k/id"},
+                                           {keys::FtpEntryNoRename, "c:21:user3"}})
             rig.store.set("FTP", serverEntryKey(field, 3), QString::fromLatin1(value));
         rig.pick(1);
         QCOMPARE(rig.field("FTPPort") + rig.field("FTPLogin"), QStringLiteral("21user1")); // no port stored
@@ -110,7 +111,9 @@ class TestServerEditor : public QObject {
         QCOMPARE(rig.field("FTPAddress") + rig.field("FTPLogin") + rig.field("FTPPinned") +
                      rig.field("FTPKeyFile"),
                  QStringLiteral("cuser3sha256//pin/k/id"));
-        QCOMPARE(entry(keys::FtpEntryPassive, 2) + entry(keys::FtpEntryKeyFile, 2), QStringLiteral("1/k/id"));
+        QCOMPARE(entry(keys::FtpEntryPassive, 2) + entry(keys::FtpEntryKeyFile, 2) +
+                     entry(keys::FtpEntryNoRename, 2),
+                 QStringLiteral("1/k/idc:21:user3"));
         QVERIFY(rig.find<QCheckBox>("FTPPassive")->isChecked());
         rig.type("FTPAddress", QStringLiteral("x"), false);
         QCOMPARE(entry(keys::FtpEntryAddress, 2), QStringLiteral("cx"));
