@@ -344,6 +344,10 @@ VideoWindow* CaptureWindow::videoWindow() const {
     return videoWindow_;
 }
 
+QImage CaptureWindow::liveFrame() const {
+    return frames_->newest();
+}
+
 bool CaptureWindow::waitForFrame(int timeoutMs) const {
     return !frames_->settled(warmUpMs(), timeoutMs).isNull();
 }

@@ -35,6 +35,7 @@ int RunHeadless() {
     // No waiting for the camera's first picture here: grabs wait for it themselves, and a signal is
     // answered at once.
     core.connectStoredCamera(0);
+    core.startLiveView();
     core.runControl().FTPRun();
     QCoreApplication::exec();
     if (!core.shutdown(std::chrono::milliseconds(kCloseBoundMs)))

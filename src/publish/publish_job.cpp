@@ -68,8 +68,10 @@ void uploadToServers(const PublishServices& s, PublishOutcome& outcome) {
         const ServerUploadResult r =
             UploadToServer(*s.ftp, *s.status, server, file, QFileInfo(file).fileName(), s.cancelled);
         // A file that went to the login folder instead of the server's folder is not where it belongs.
-        if (r.uploaded && r.folderChanged)
+        if (r.uploaded && r.folderChanged) {
             ++outcome.serversUploaded;
+            outcome.uploadedEntries.push_back(n);
+        }
     }
 }
 
@@ -85,8 +87,10 @@ PublishOutcome RunPublishJob(const PublishServices& s) {
     StampFrame(target, JobStampParams(live));
 
     const int quality = 100 - live.compression;
-    outcome.workingFileWritten =
-        SavePictureAsJpeg(target, GetSetting(keys::ImageFileName), quality, *s.messages);
+    const QString workingFile = GetSetting(keys::ImageFileName);
+    outcome.workingFileWritten = SavePictureAsJpeg(target, workingFile, quality, *s.messages);
+    if (outcome.workingFileWritten)
+        outcome.workingFile = workingFile;
 
     if (ReadFlag(keys::ImageSaveCopy)) {
         const QString archive =

@@ -5,7 +5,9 @@
 #include <QDateTime>
 #include <QImage>
 #include <QString>
+#include <cstdint>
 #include <functional>
+#include <vector>
 
 namespace zantrel {
 
@@ -32,6 +34,8 @@ struct PublishOutcome {
     int serversUploaded = 0;
     bool uploadsOn = false;
     bool hungUp = false;
+    QString workingFile;                       // the file written, when it was
+    std::vector<std::int32_t> uploadedEntries; // server entries (from 1) that received the image
     // The working file written and every server that was tried received it.
     bool complete() const { return workingFileWritten && serversUploaded == serversTried; }
 };

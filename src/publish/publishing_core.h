@@ -9,6 +9,7 @@ namespace zantrel {
 class CaptureWindow;
 class FtpClient;
 class JobRunner;
+class LiveView;
 class MessageSink;
 class RunControl;
 class StatusSink;
@@ -38,12 +39,16 @@ class PublishingCore : public QObject {
     // thread; true when it has ended.
     bool shutdown(std::chrono::milliseconds bound);
 
+    // Starts the live view service (window and `--headless`); it serves while HTTP/ENABLE is 1.
+    void startLiveView();
+
   private:
     // Declared in the order they depend on each other: destroyed the other way round.
     std::unique_ptr<CaptureWindow> capture_;
     std::unique_ptr<FtpClient> ftp_;
     std::unique_ptr<JobRunner> jobs_;
     std::unique_ptr<RunControl> runControl_;
+    std::unique_ptr<LiveView> liveView_;
 };
 
 } // namespace zantrel
