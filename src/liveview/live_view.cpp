@@ -110,6 +110,8 @@ void LiveView::pushProgramState() {
         cameraState_ = QStringLiteral("none");
     state_.setCamera(cameraState_,
                      capture_.connected() ? capture_.GetDriverName(ReadInt32(keys::VfwIndex)) : QString());
+    if (run_.jobRunning())
+        return; // the schedule's timer rests while a job runs; the next update is known after it
     std::optional<QDateTime> next;
     if (run_.timerActive()) {
         const NextUpdate n = run_.nextUpdate();
