@@ -89,6 +89,8 @@ LiveView::LiveView(CaptureWindow& capture, JobRunner& jobs, RunControl& run, QOb
     connect(&capture, &CaptureWindow::cameraRestored, this,
             [this] { cameraState_ = QStringLiteral("connected"); });
     connect(&stateTimer_, &QTimer::timeout, this, &LiveView::pushProgramState);
+    connect(&run, &RunControl::jobFinished, this, &LiveView::pushProgramState);
+    connect(&run, &RunControl::buttonsChanged, this, &LiveView::pushProgramState, Qt::QueuedConnection);
     stateTimer_.start(1000);
     pushProgramState();
     worker_ = std::thread([this] { work(); });

@@ -1,12 +1,17 @@
 // The live view of a running `--headless` with the test camera: every endpoint, bad requests, the
 // stream, the client limit with stalled clients, the login, and the page in a real browser.
+#include "core/store.h"
+#include "settings/live_view_page.h"
 #include "support/temp_store.h"
 
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTcpServer>
@@ -259,6 +264,43 @@ class TestLiveView : public QObject {
         QVERIFY2(yellow > 1000, QByteArray::number(yellow).constData());
     }
 
+    // The page shows where to look, warns when the network can watch without a login, and stores.
+    void settingsPage_data() {
+        QTest::addColumn<QString>("bind");
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<bool>("warned");
+        QTest::newRow("loopback") << "127.0.0.1"
+                                  << ""
+                                  << "http://127.0.0.1:8080/" << false;
+        QTest::newRow("one address, no login") << "192.168.1.20"
+                                               << ""
+                                               << "http://192.168.1.20:8080/" << true;
+        QTest::newRow("every address, login") << "0.0.0.0"
+                                              << "cam"
+                                              << "http://127.0.0.1:8080/" << false;
+        QTest::newRow("every address, no login") << "0.0.0.0"
+                                                 << ""
+                                                 << "http://127.0.0.1:8080/" << true;
+    }
+    void settingsPage() {
+        QFETCH(QString, bind);
+        QFETCH(QString, user);
+        QFETCH(QString, shown);
+        QFETCH(bool, warned);
+        TempStore store;
+        store.set("HTTP", QStringLiteral("ENABLE"), QStringLiteral("1"));
+        zantrel::LiveViewPage page;
+        page.load();
+        page.findChild<QLineEdit*>(QStringLiteral("HttpBind"))->setText(bind);
+        page.findChild<QLineEdit*>(QStringLiteral("HttpUser"))->setText(user);
+        QVERIFY(page.findChild<QLabel*>(QStringLiteral("HttpAddresses"))->text().contains(shown));
+        QCOMPARE(!page.findChild<QLabel*>(QStringLiteral("HttpOpenWarning"))->isHidden(), warned);
+        page.store();
+        QCOMPARE(zantrel::GetSetting(zantrel::keys::HttpBind), bind);
+        QCOMPARE(zantrel::GetSetting(zantrel::keys::HttpPort), QStringLiteral("8080"));
+    }
+
     void login_data() {
         QTest::addColumn<QByteArray>("login");
         QTest::addColumn<long>("code");
@@ -288,5 +330,5 @@ class TestLiveView : public QObject {
     }
 };
 
-QTEST_GUILESS_MAIN(TestLiveView)
+QTEST_MAIN(TestLiveView)
 #include "test_live_view.moc"
