@@ -139,7 +139,7 @@ void LiveView::encodeFrame() {
     lastFrameKey_ = frame.cacheKey();
     cDIBSection image;
     image.CreateFromPicture(frame);
-    const QByteArray jpeg = EncodeJpeg(image, 100 - ReadInt32(keys::ImageCompression));
+    const QByteArray jpeg = EncodeJpeg(image, quality_);
     if (!jpeg.isEmpty())
         feed_.publish(jpeg);
 }
@@ -149,6 +149,7 @@ void LiveView::work() {
     LiveHttpServer server(state_, feed_);
     std::optional<HttpServerConfig> asked; // what the settings asked for when last read
     bool serving = false;
+    std::chrono::milliseconds frameInterval{83};
     auto settingsDue = Clock::now();
     auto frameDue = Clock::now();
     std::unique_lock lock(mutex_);
@@ -172,6 +173,10 @@ void LiveView::work() {
             if (ReadFlag(keys::HttpEnable))
                 wanted = ReadHttpServerConfig();
             // A server that failed to start is tried again once the settings change.
+            // The stream's rate and quality follow the settings at the same pace; no reads per frame.
+            // Without a preview limit: the camera's own rate, up to 30 frames a second.
+            frameInterval = std::chrono::milliseconds(std::max(PreviewIntervalMs(ReadPreviewRate()), 33));
+            quality_ = 100 - ReadInt32(keys::ImageCompression);
             if (wanted != asked) {
                 asked = wanted;
                 server.stop();
@@ -183,9 +188,7 @@ void LiveView::work() {
         }
         if (serving && feed_.clients() > 0 && now >= frameDue) {
             encodeFrame();
-            // No preview limit: the camera's own rate, up to 30 frames a second.
-            const int interval = std::max(PreviewIntervalMs(ReadPreviewRate()), 33);
-            frameDue = std::max(frameDue + std::chrono::milliseconds(interval), now);
+            frameDue = std::max(frameDue + frameInterval, now);
         }
         lock.lock();
     }

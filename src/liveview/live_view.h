@@ -51,6 +51,7 @@ class LiveView : public QObject {
     QTimer stateTimer_;
     QString cameraState_ = QStringLiteral("none");
     qint64 lastFrameKey_ = 0; // worker thread
+    int quality_ = 50;        // worker thread
 
     std::mutex mutex_;
     std::condition_variable wake_;
