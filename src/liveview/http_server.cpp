@@ -134,7 +134,13 @@ bool LiveHttpServer::start(const HttpServerConfig& config, QString* error) {
         in4->sin_port = htons(config.port);
         in4->sin_addr.s_addr = htonl(config.bind.toIPv4Address());
     }
-    const bool tls = !config.certPem.isEmpty() && !config.keyPem.isEmpty();
+    const bool tls = config.tls;
+    if (tls && (config.certPem.isEmpty() || config.keyPem.isEmpty())) {
+        // Never plain HTTP in place of the HTTPS asked for: the login would travel in clear.
+        if (error)
+            *error = QStringLiteral("The live view cannot read its certificate or key file");
+        return false;
+    }
     if (tls)
         flags |= MHD_USE_TLS;
     const unsigned int connections = static_cast<unsigned int>(config.streamClients + kOtherConnections);

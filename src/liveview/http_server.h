@@ -25,6 +25,7 @@ struct HttpServerConfig {
     QString password;
     QByteArray certPem; // both set: HTTPS only
     QByteArray keyPem;
+    bool tls = false; // asked for: a certificate or key file is set
     friend bool operator==(const HttpServerConfig&, const HttpServerConfig&) = default;
     bool loginRequired() const { return !user.isEmpty() || !password.isEmpty(); }
 };

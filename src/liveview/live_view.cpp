@@ -48,6 +48,7 @@ HttpServerConfig ReadHttpServerConfig() {
     c.password = GetSetting(keys::HttpPassword);
     c.certPem = readPem(GetSetting(keys::HttpCert));
     c.keyPem = readPem(GetSetting(keys::HttpKey));
+    c.tls = !GetSetting(keys::HttpCert).trimmed().isEmpty() || !GetSetting(keys::HttpKey).trimmed().isEmpty();
     return c;
 }
 

@@ -334,6 +334,14 @@ class TestLiveView : public QObject {
         if (QByteArray(QTest::currentDataTag()) == "right")
             keep.reset();
     }
+
+    // HTTPS asked for with a file that cannot be read: nothing is served, least of all plain HTTP.
+    void unreadableCertificate() {
+        LiveProgram tls("CERT=/nonexistent/cert.pem\nKEY=/nonexistent/key.pem\n");
+        QTest::qWait(3000);
+        QCOMPARE(tls.process.state(), QProcess::Running);
+        QCOMPARE(fetch(tls.port, "/current.jpg", "GET", {}, {}, 2000).code, 0L);
+    }
 };
 
 QTEST_MAIN(TestLiveView)
