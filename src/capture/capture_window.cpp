@@ -22,8 +22,10 @@ namespace zantrel {
 
 namespace {
 
-// How long a grab waits for the first frame of a camera just started.
-constexpr int kGrabWaitMs = 100;
+// How long a grab waits for the first frame of a camera just started. Publishing starts with a job at
+// once, often while the camera is still coming up: the first image must be the camera's, not the test
+// card. A camera that is not running costs no wait at all.
+constexpr int kGrabWaitMs = 5000;
 // The longest settling time taken from the settings: a grab must not wait for ever.
 constexpr int kMaxWarmUpMs = 60000;
 
@@ -348,6 +350,10 @@ void CaptureWindow::ShowDisplayDialog(QWidget*) {
 
 VideoWindow* CaptureWindow::videoWindow() const {
     return videoWindow_;
+}
+
+QImage CaptureWindow::liveFrame() const {
+    return frames_->newest();
 }
 
 bool CaptureWindow::waitForFrame(int timeoutMs) const {

@@ -90,6 +90,8 @@ class CaptureWindow : public QObject {
     // Any thread: waits up to timeoutMs for the connected camera's first frame, then for the rest of
     // its warm-up time; false without a frame.
     bool waitForFrame(int timeoutMs) const;
+    // Any thread: the live picture as it is now, unstamped and without waiting; null without a camera.
+    QImage liveFrame() const;
 
     // The cameras listed; it tells of cameras plugged in or out.
     DeviceList& deviceList() const { return *devices_; }

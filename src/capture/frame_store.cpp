@@ -54,6 +54,11 @@ QImage FrameStore::settled(int settleMs, int firstFrameMs) const {
     return frame_;
 }
 
+QImage FrameStore::newest() const {
+    std::lock_guard lock(mutex_);
+    return frame_;
+}
+
 QSize FrameStore::frameSize() const {
     std::lock_guard lock(mutex_);
     return frame_.size();

@@ -31,6 +31,8 @@ class FrameStore : public QObject {
     // the settling time; null when the camera gives nothing or stops meanwhile.
     QImage settled(int settleMs, int firstFrameMs) const;
     QSize frameSize() const;
+    // Any thread: the newest frame as it is, without waiting (null when none).
+    QImage newest() const;
 
   Q_SIGNALS:
     // Emitted from the delivering thread; connect with a queued (or automatic) connection.

@@ -111,6 +111,17 @@ inline constexpr SettingKey ModemAskForPassword{"MODEM", "ASKFORPASSWORD", "0"};
 // GALLERY: 1 shows the newest archive copy first, 0 the oldest; chosen in the gallery itself.
 inline constexpr SettingKey GalleryNewestFirst{"GALLERY", "NEWESTFIRST", "0"};
 
+// HTTP: the live view server, off unless enabled. USER and PASSWORD both empty: no login asked for.
+// CERT and KEY: PEM files; with both set the server speaks HTTPS only.
+inline constexpr SettingKey HttpEnable{"HTTP", "ENABLE", "0"};
+inline constexpr SettingKey HttpBind{"HTTP", "BIND", "127.0.0.1"};
+inline constexpr SettingKey HttpPort{"HTTP", "PORT", "8080"};
+inline constexpr SettingKey HttpClients{"HTTP", "CLIENTS", "8"};
+inline constexpr SettingKey HttpUser{"HTTP", "USER", ""};
+inline constexpr SettingKey HttpPassword{"HTTP", "PASSWORD", ""};
+inline constexpr SettingKey HttpCert{"HTTP", "CERT", ""};
+inline constexpr SettingKey HttpKey{"HTTP", "KEY", ""};
+
 // FT: first start.
 inline constexpr SettingKey FirstTime{"FT", "FIRSTTIME", "YES"};
 

@@ -37,6 +37,7 @@ int RunHeadless() {
     core.connectStoredCamera(0);
     // Each line printed is a change of the status: the date of the next update, not a count each second.
     core.runControl().setCountdown(false);
+    core.startLiveView();
     core.runControl().FTPRun();
     QCoreApplication::exec();
     if (!core.shutdown(std::chrono::milliseconds(kCloseBoundMs)))

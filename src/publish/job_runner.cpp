@@ -26,6 +26,11 @@ bool JobRunner::start(std::function<void(const PublishOutcome&)> done) {
     workerEnded_ = ended.get_future();
     worker_ = std::thread([this, done = std::move(done), ended = std::move(ended)]() mutable {
         const PublishOutcome outcome = RunPublishJob(services_);
+        {
+            std::lock_guard lock(observersMutex_);
+            for (const auto& observe : observers_)
+                observe(outcome);
+        }
         // Queued to this object: dropped if the runner is gone by the time the event loop gets to it.
         QMetaObject::invokeMethod(this, [this, done, outcome] {
             running_ = false;
@@ -34,6 +39,11 @@ bool JobRunner::start(std::function<void(const PublishOutcome&)> done) {
         ended.set_value();
     });
     return true;
+}
+
+void JobRunner::observeOutcomes(OutcomeObserver observer) {
+    std::lock_guard lock(observersMutex_);
+    observers_.push_back(std::move(observer));
 }
 
 void JobRunner::cancel() {

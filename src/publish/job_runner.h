@@ -7,7 +7,9 @@
 #include <chrono>
 #include <functional>
 #include <future>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 namespace zantrel {
 
@@ -31,12 +33,20 @@ class JobRunner : public QObject {
     // Waits up to bound for the job's thread to end; true when no job thread is left.
     bool waitForEnd(std::chrono::milliseconds bound);
 
+    // Calls observer with every job's outcome, on the job's thread as soon as the job has ended and
+    // before done() is queued. An observer must return at once: it hands the outcome to a thread of its
+    // own. Any thread.
+    using OutcomeObserver = std::function<void(const PublishOutcome&)>;
+    void observeOutcomes(OutcomeObserver observer);
+
   private:
     PublishServices services_;
     std::thread worker_;
     std::future<void> workerEnded_;
     bool running_ = false;
     std::atomic<bool> cancelled_{false};
+    std::mutex observersMutex_;
+    std::vector<OutcomeObserver> observers_;
 };
 
 } // namespace zantrel

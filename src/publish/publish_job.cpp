@@ -72,8 +72,10 @@ void uploadToServers(const PublishServices& s, const QString& file, const QByteA
         const ServerUploadResult r =
             UploadToServer(*s.ftp, *s.status, server, image, QFileInfo(file).fileName(), s.cancelled);
         // A file that went to the login folder instead of the server's folder is not where it belongs.
-        if (r.uploaded && r.folderChanged)
+        if (r.uploaded && r.folderChanged) {
             ++outcome.serversUploaded;
+            outcome.uploadedEntries.push_back(n);
+        }
     }
 }
 
@@ -92,6 +94,7 @@ PublishOutcome RunPublishJob(const PublishServices& s) {
     const QString file = GetSetting(keys::ImageFileName);
     QByteArray image;
     outcome.workingFileWritten = SavePictureAsJpeg(target, file, quality, *s.messages, &image);
+    outcome.image = image;
 
     if (ReadFlag(keys::ImageSaveCopy)) {
         const QString archive =

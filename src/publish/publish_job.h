@@ -3,9 +3,12 @@
 #include "publish/live_values.h"
 
 #include <QDateTime>
+#include <QByteArray>
 #include <QImage>
 #include <QString>
+#include <cstdint>
 #include <functional>
+#include <vector>
 
 namespace zantrel {
 
@@ -32,6 +35,8 @@ struct PublishOutcome {
     int serversUploaded = 0;
     bool uploadsOn = false;
     bool hungUp = false;
+    QByteArray image; // the picture the job encoded, the one the servers were sent
+    std::vector<std::int32_t> uploadedEntries; // server entries (from 1) that received the image
     // The working file written and every server that was tried received it.
     bool complete() const { return workingFileWritten && serversUploaded == serversTried; }
 };
@@ -45,7 +50,7 @@ StampParams JobStampParams(const LiveValues::Values& live);
 
 // One pass of grab, stamp, working file, archive copy, uploads and hang-up. Every setting is read afresh;
 // each step runs on whatever the previous one achieved. The servers (entries without an address are
-// skipped) get the bytes just written as the working file; when it could not be written, none is sent.
+// skipped) get the bytes just encoded, also when the working file could not be written.
 // Plain sequential code: run it off the UI thread.
 PublishOutcome RunPublishJob(const PublishServices& services);
 

@@ -4,6 +4,7 @@
 #include "core/setting_keys.h"
 #include "core/store.h"
 #include "ftp/ftp_client.h"
+#include "liveview/live_view.h"
 #include "publish/job_runner.h"
 #include "publish/run_control.h"
 
@@ -33,7 +34,13 @@ void PublishingCore::connectStoredCamera(int firstFrameWaitMs) {
         capture_->waitForFrame(firstFrameWaitMs);
 }
 
+void PublishingCore::startLiveView() {
+    if (!liveView_)
+        liveView_ = std::make_unique<LiveView>(*capture_, *jobs_, *runControl_);
+}
+
 bool PublishingCore::shutdown(std::chrono::milliseconds bound) {
+    liveView_.reset();
     runControl_->masterTimer().stop();
     jobs_->cancel();
     capture_->DisconnectAndDestroy();

@@ -9,6 +9,7 @@ namespace zantrel {
 class CaptureWindow;
 class FtpClient;
 class JobRunner;
+class LiveView;
 class MessageSink;
 class RunControl;
 class StatusSink;
@@ -39,6 +40,9 @@ class PublishingCore : public QObject {
     // thread; true when it has ended.
     bool shutdown(std::chrono::milliseconds bound);
 
+    // Starts the live view service (window and `--headless`); it serves while HTTP/ENABLE is 1.
+    void startLiveView();
+
   private:
     MessageSink& messages_;
     // Declared in the order they depend on each other: destroyed the other way round.
@@ -46,6 +50,7 @@ class PublishingCore : public QObject {
     std::unique_ptr<FtpClient> ftp_;
     std::unique_ptr<JobRunner> jobs_;
     std::unique_ptr<RunControl> runControl_;
+    std::unique_ptr<LiveView> liveView_;
 };
 
 } // namespace zantrel

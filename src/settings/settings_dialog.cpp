@@ -7,6 +7,7 @@
 #include "settings/autostart.h"
 #include "settings/device_page.h"
 #include "settings/image_page.h"
+#include "settings/live_view_page.h"
 #include "settings/preview_window.h"
 #include "settings/small_pages.h"
 #include "settings/timer_page.h"
@@ -27,7 +28,8 @@ SettingsDialog::SettingsDialog(CaptureWindow& capture, QWidget* parent, OverlayS
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint), capture_(capture), tabs_(new QTabBar(this)),
       panels_(new QStackedWidget(this)), device_(new DevicePage(capture, std::move(setOverlay), panels_)),
       timer_(new TimerPage(panels_)), image_(new ImagePage(panels_)), internet_(new InternetPage(panels_)),
-      modem_(new ModemControls(this)), prefs_(new PreferencesPage(panels_)) {
+      modem_(new ModemControls(this)), prefs_(new PreferencesPage(panels_)),
+      liveView_(new LiveViewPage(panels_)) {
     setObjectName(QStringLiteral("frmAllSettings"));
     setWindowTitle(QStringLiteral("Settings"));
     setModal(true);
@@ -38,7 +40,8 @@ SettingsDialog::SettingsDialog(CaptureWindow& capture, QWidget* parent, OverlayS
         QStyle::StandardPixmap icon;
     } tabs[] = {{"Device", QStyle::SP_ComputerIcon}, {"Timer", QStyle::SP_BrowserReload},
                 {"Image", QStyle::SP_FileIcon},      {"Internet", QStyle::SP_DriveNetIcon},
-                {"Reserved", QStyle::SP_CustomBase}, {"Preferences", QStyle::SP_FileDialogDetailedView}};
+                {"Reserved", QStyle::SP_CustomBase}, {"Preferences", QStyle::SP_FileDialogDetailedView},
+                {"Live view", QStyle::SP_MediaPlay}};
     for (const auto& tab : tabs) {
         if (tab.icon == QStyle::SP_CustomBase)
             tabs_->addTab(QLatin1String(tab.caption));
@@ -58,6 +61,7 @@ SettingsDialog::SettingsDialog(CaptureWindow& capture, QWidget* parent, OverlayS
     panels_->addWidget(internet_);
     panels_->addWidget(new QWidget(panels_));
     panels_->addWidget(prefs_);
+    panels_->addWidget(liveView_);
 
     auto* preview = new QPushButton(QStringLiteral("Image Preview"), this);
     preview->setObjectName(QStringLiteral("Preview_button"));
@@ -93,6 +97,7 @@ SettingsDialog::SettingsDialog(CaptureWindow& capture, QWidget* parent, OverlayS
     internet_->load(loaded_.upload);
     modem_->load(loaded_.modem);
     prefs_->load(loaded_.prefs);
+    liveView_->load();
     shown_ = form();
     switchTab(tabs_->currentIndex());
 }
@@ -132,6 +137,7 @@ void SettingsDialog::accept() {
         QMessageBox::warning(this, applicationTitle(), QStringLiteral("Please enter a valid password."));
         return;
     }
+    liveView_->store();
     SetAutostart(f.prefs.windowsStart, QCoreApplication::applicationFilePath());
     capture_.Resize_Video();
     LiveValues::instance().reset();

@@ -13,6 +13,7 @@ namespace zantrel {
 class CaptureWindow;
 class ImagePage;
 class InternetPage;
+class LiveViewPage;
 class ModemControls;
 class PreferencesPage;
 class TimerPage;
@@ -55,6 +56,7 @@ class SettingsDialog : public QDialog {
     InternetPage* internet_;
     ModemControls* modem_;
     PreferencesPage* prefs_;
+    LiveViewPage* liveView_;
 };
 
 // Opens the settings dialog modally over parent; returns QDialog::Accepted or Rejected. Give the main

@@ -131,6 +131,7 @@ Master::Master(QWidget* parent) : QWidget(parent) {
     statusSink_ = std::make_unique<LabelStatusSink>(status_);
     messageSink_ = std::make_unique<WindowMessageSink>(this, *statusSink_);
     core_ = std::make_unique<PublishingCore>(*statusSink_, *messageSink_, videoWindow_);
+    core_->startLiveView();
     // The picture follows the video area; before the camera is set up there is nothing to fit.
     connect(videoWindow_, &VideoWindow::resized, this, [this] {
         if (loaded_)

@@ -1,0 +1,197 @@
+#include "liveview/live_view.h"
+
+#include "capture/capture_window.h"
+#include "capture/preview_rate.h"
+#include "core/setting_keys.h"
+#include "core/store.h"
+#include "imaging/dib_section.h"
+#include "imaging/jpeg_writer.h"
+#include "publish/job_runner.h"
+#include "publish/run_control.h"
+
+#include <QDate>
+#include <QFile>
+#include <QTime>
+#include <arpa/inet.h>
+#include <cstdio>
+#include <ifaddrs.h>
+#include <netinet/in.h>
+
+namespace zantrel {
+
+namespace {
+
+constexpr auto kSettingsCheck = std::chrono::seconds(1);
+
+QByteArray readPem(const QString& path) {
+    if (path.isEmpty())
+        return {};
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QByteArray pem = f.readAll();
+    pem.append('\0'); // the library reads it as a C string
+    return pem;
+}
+
+} // namespace
+
+HttpServerConfig ReadHttpServerConfig() {
+    HttpServerConfig c;
+    c.bind = QHostAddress(GetSetting(keys::HttpBind).trimmed());
+    if (c.bind.isNull())
+        c.bind = QHostAddress(QString::fromLatin1(keys::HttpBind.fallback));
+    const std::int32_t port = ReadInt32(keys::HttpPort);
+    c.port = port > 0 && port < 65536 ? static_cast<quint16>(port) : 8080;
+    c.streamClients = std::max(0, ReadInt32(keys::HttpClients));
+    c.user = GetSetting(keys::HttpUser);
+    c.password = GetSetting(keys::HttpPassword);
+    c.certPem = readPem(GetSetting(keys::HttpCert));
+    c.keyPem = readPem(GetSetting(keys::HttpKey));
+    c.tls = !GetSetting(keys::HttpCert).trimmed().isEmpty() || !GetSetting(keys::HttpKey).trimmed().isEmpty();
+    return c;
+}
+
+QStringList LiveViewAddresses(const QString& bind, int port, bool tls) {
+    const QString scheme = tls ? QStringLiteral("https://") : QStringLiteral("http://");
+    const auto url = [&](QString host) {
+        if (host.contains(QLatin1Char(':')))
+            host = QLatin1Char('[') + host + QLatin1Char(']');
+        return scheme + host + QLatin1Char(':') + QString::number(port) + QLatin1Char('/');
+    };
+    const QHostAddress address(bind.trimmed());
+    if (address != QHostAddress::AnyIPv4 && address != QHostAddress::AnyIPv6)
+        return {url(address.isNull() ? bind.trimmed() : address.toString())};
+    QStringList all;
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0)
+        return all;
+    for (const ifaddrs* i = list; i; i = i->ifa_next) {
+        if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET)
+            continue;
+        char text[INET_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr, text, sizeof text);
+        all << url(QString::fromLatin1(text));
+    }
+    freeifaddrs(list);
+    return all;
+}
+
+LiveView::LiveView(CaptureWindow& capture, JobRunner& jobs, RunControl& run, QObject* parent)
+    : QObject(parent), capture_(capture), run_(run) {
+    jobs.observeOutcomes([this](const PublishOutcome& outcome) {
+        {
+            std::lock_guard lock(mutex_);
+            pending_ = outcome;
+        }
+        wake_.notify_one();
+    });
+    connect(&capture, &CaptureWindow::cameraLost, this, [this] { cameraState_ = QStringLiteral("lost"); });
+    connect(&capture, &CaptureWindow::cameraRestored, this,
+            [this] { cameraState_ = QStringLiteral("connected"); });
+    connect(&stateTimer_, &QTimer::timeout, this, &LiveView::pushProgramState);
+    connect(&run, &RunControl::jobFinished, this, &LiveView::pushProgramState);
+    connect(&run, &RunControl::buttonsChanged, this, &LiveView::pushProgramState, Qt::QueuedConnection);
+    stateTimer_.start(1000);
+    pushProgramState();
+    worker_ = std::thread([this] { work(); });
+}
+
+LiveView::~LiveView() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_one();
+    worker_.join();
+}
+
+void LiveView::pushProgramState() {
+    if (capture_.connected())
+        cameraState_ = QStringLiteral("connected");
+    else if (cameraState_ != QStringLiteral("lost"))
+        cameraState_ = QStringLiteral("none");
+    state_.setCamera(cameraState_,
+                     capture_.connected() ? capture_.GetDriverName(ReadInt32(keys::VfwIndex)) : QString());
+    if (run_.jobRunning())
+        return; // the schedule's timer rests while a job runs; the next update is known after it
+    std::optional<QDateTime> next;
+    if (run_.timerActive()) {
+        const NextUpdate n = run_.nextUpdate();
+        next = QDateTime(QDate(n.year, n.month, n.day), QTime(n.hour, n.minute, n.second));
+    }
+    state_.setSchedule(next);
+}
+
+void LiveView::absorb(const PublishOutcome& outcome) {
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    if (!outcome.image.isEmpty())
+        state_.setImage(outcome.image, now);
+    state_.noteUploads(outcome.uploadedEntries, now);
+}
+
+void LiveView::encodeFrame() {
+    const QImage frame = capture_.liveFrame();
+    if (frame.isNull() || frame.cacheKey() == lastFrameKey_)
+        return; // nothing new: the clients keep the frame they have
+    lastFrameKey_ = frame.cacheKey();
+    cDIBSection image;
+    image.CreateFromPicture(frame);
+    const QByteArray jpeg = EncodeJpeg(image, quality_);
+    if (!jpeg.isEmpty())
+        feed_.publish(jpeg);
+}
+
+void LiveView::work() {
+    using Clock = std::chrono::steady_clock;
+    LiveHttpServer server(state_, feed_);
+    std::optional<HttpServerConfig> asked; // what the settings asked for when last read
+    bool serving = false;
+    std::chrono::milliseconds frameInterval{83};
+    auto settingsDue = Clock::now();
+    auto frameDue = Clock::now();
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+        auto until = settingsDue;
+        if (serving && feed_.clients() > 0)
+            until = std::min(until, frameDue);
+        wake_.wait_until(lock, until, [this] { return stopping_ || pending_; });
+        if (stopping_)
+            break;
+        std::optional<PublishOutcome> outcome;
+        outcome.swap(pending_);
+        lock.unlock();
+
+        if (outcome)
+            absorb(*outcome);
+        const auto now = Clock::now();
+        if (now >= settingsDue) {
+            settingsDue = now + kSettingsCheck;
+            std::optional<HttpServerConfig> wanted;
+            if (ReadFlag(keys::HttpEnable))
+                wanted = ReadHttpServerConfig();
+            // A server that failed to start is tried again once the settings change.
+            // The stream's rate and quality follow the settings at the same pace; no reads per frame.
+            // Without a preview limit: the camera's own rate, up to 30 frames a second.
+            frameInterval = std::chrono::milliseconds(std::max(PreviewIntervalMs(ReadPreviewRate()), 33));
+            quality_ = 100 - ReadInt32(keys::ImageCompression);
+            if (wanted != asked) {
+                asked = wanted;
+                server.stop();
+                serving = false;
+                QString error;
+                if (wanted && !(serving = server.start(*wanted, &error)))
+                    std::fprintf(stderr, "%s\n", qPrintable(error));
+            }
+        }
+        if (serving && feed_.clients() > 0 && now >= frameDue) {
+            encodeFrame();
+            frameDue = std::max(frameDue + frameInterval, now);
+        }
+        lock.lock();
+    }
+    lock.unlock();
+    server.stop();
+}
+
+} // namespace zantrel

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "liveview/http_server.h"
+#include "liveview/live_state.h"
+#include "liveview/mjpeg_feed.h"
+#include "publish/publish_job.h"
+
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace zantrel {
+
+class CaptureWindow;
+class JobRunner;
+class RunControl;
+
+// The live view settings as they are stored now.
+HttpServerConfig ReadHttpServerConfig();
+
+// The addresses to open for a server on bind and port: the one address, or every address of this
+// machine when bound to all of them.
+QStringList LiveViewAddresses(const QString& bind, int port, bool tls);
+
+// The live view service: while HTTP/ENABLE is 1, serves the published image, the live stream and the
+// state over HTTP. Its own thread runs the server, reads each published image and encodes the stream's
+// frames (only while someone watches); settings changes apply within a second. The UI thread only hands
+// it the schedule and the camera's state. The pieces given must outlive it.
+class LiveView : public QObject {
+    Q_OBJECT
+  public:
+    LiveView(CaptureWindow& capture, JobRunner& jobs, RunControl& run, QObject* parent = nullptr);
+    ~LiveView() override; // stops the server
+
+    LiveViewState& state() { return state_; }
+
+  private:
+    void work();
+    void absorb(const PublishOutcome& outcome);
+    void encodeFrame();
+    void pushProgramState();
+
+    CaptureWindow& capture_;
+    RunControl& run_;
+    LiveViewState state_;
+    MjpegFeed feed_;
+    QTimer stateTimer_;
+    QString cameraState_ = QStringLiteral("none");
+    qint64 lastFrameKey_ = 0; // worker thread
+    int quality_ = 50;        // worker thread
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stopping_ = false;
+    std::optional<PublishOutcome> pending_; // the newest outcome not yet absorbed
+    std::thread worker_;
+};
+
+} // namespace zantrel
