@@ -108,7 +108,7 @@ inline constexpr SettingKey ModemAutoAnswer{"MODEM", "AUTOANSWER", "0"};
 inline constexpr SettingKey ModemRings{"MODEM", "RINGS", "3"};
 inline constexpr SettingKey ModemAskForPassword{"MODEM", "ASKFORPASSWORD", "0"};
 
-// GALLERY: 1 shows the newest archive copy first, 0 the oldest; chosen in the gallery itself.
+// GALLERY: 1 shows the newest archive copy first, 0 the oldest; chosen in the gallery or on the Image page.
 inline constexpr SettingKey GalleryNewestFirst{"GALLERY", "NEWESTFIRST", "0"};
 
 // HTTP: the live view server, off unless enabled. USER and PASSWORD both empty: no login asked for.

@@ -50,6 +50,8 @@ ImagePage::ImagePage(QWidget* parent)
       archivePath_(page::label(this, "ArchivePath", {})),
       keepDays_(limit(this, "KeepDays", QStringLiteral("Delete copies older than"), QStringLiteral(" days"))),
       keepMb_(limit(this, "KeepMb", QStringLiteral("Keep the copies within"), QStringLiteral(" MB"))),
+      newestFirst_(
+          page::check(this, "GalleryNewestFirst", QStringLiteral("Gallery shows the newest copy first"))),
       time_(makeStamp("InsertTime", QStringLiteral("Insert Time:"), "TimePosition", "TimeSample",
                       "TimeForecolor")),
       date_(makeStamp("InsertDate", QStringLiteral("Insert Date:"), "DatePosition", "DateSample",
@@ -86,6 +88,7 @@ ImagePage::ImagePage(QWidget* parent)
     limits->addWidget(keepMb_);
     limits->addStretch();
     grid->addLayout(limits, row++, 0, 1, 4);
+    grid->addWidget(newestFirst_, row++, 0, 1, 4);
     for (Stamp* s : {&time_, &date_, &text_}) {
         grid->addWidget(s->insert, row, 0);
         grid->addWidget(s->position, row, 1);
@@ -139,6 +142,7 @@ void ImagePage::load(const ImageValues& v) {
     archivePath_->setText(v.archivePath);
     keepDays_->setValue(v.keepDays);
     keepMb_->setValue(v.keepMb);
+    newestFirst_->setChecked(v.galleryNewestFirst);
     time_.insert->setChecked(v.time);
     date_.insert->setChecked(v.date);
     text_.insert->setChecked(v.text);
@@ -162,6 +166,7 @@ ImageValues ImagePage::values() const {
     v.archivePath = archivePath_->text();
     v.keepDays = keepDays_->value();
     v.keepMb = keepMb_->value();
+    v.galleryNewestFirst = newestFirst_->isChecked();
     v.time = time_.insert->isChecked();
     v.date = date_.insert->isChecked();
     v.text = text_.insert->isChecked();

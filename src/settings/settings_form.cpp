@@ -94,7 +94,8 @@ const Field<ImageValues> kImageFields[] = {{&keys::ImageFileName, &ImageValues::
                                            {&keys::ImageDatePos, &ImageValues::datePos},
                                            {&keys::ImageTextPos, &ImageValues::textPos},
                                            {&keys::ImageKeepDays, &ImageValues::keepDays, true},
-                                           {&keys::ImageKeepMb, &ImageValues::keepMb, true}};
+                                           {&keys::ImageKeepMb, &ImageValues::keepMb, true},
+                                           {&keys::GalleryNewestFirst, &ImageValues::galleryNewestFirst}};
 
 const Field<ModemValues> kModemFields[] = {{&keys::ModemCom, &ModemValues::com},
                                            {&keys::ModemSpeed, &ModemValues::speed},

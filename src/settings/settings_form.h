@@ -32,6 +32,7 @@ struct ImageValues {
     bool saveCopy = false;
     QString archivePath; // always ends with "/"
     int keepDays = 0, keepMb = 0;
+    bool galleryNewestFirst = false; // the gallery's order, also chosen in the gallery itself
     bool time = false, date = false, text = false;
     std::int32_t timeColor = 0xFFFFFF, dateColor = 0xFFFFFF, textColor = 0xFFFFFF, backColor = 0;
     bool transparent = true;

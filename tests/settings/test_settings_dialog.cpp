@@ -137,7 +137,8 @@ class TestSettingsDialog : public QObject {
             "FixedDate.dateTime=2031-02-03T04:05:06.000;PartIUnit.currentIndex=1;PartIControl=7;"
             "PartIIUnit.currentIndex=1;PartIIControl=9;FTPFilename=cam.jpg;Compression=20;SaveaCopy=true;"
             "InsertDate=true;Transparent=false;TextPosition.currentIndex=6;TextString=&time, yard;"
-            "KeepDays=14;UpFTP=false;UsePassword=true;AutoRun=true;PFR=25;WindowsStart=true";
+            "KeepDays=14;GalleryNewestFirst=true;UpFTP=false;UsePassword=true;AutoRun=true;PFR=25;"
+            "WindowsStart=true";
         rig.set(edits);
         QString chosen = QStringLiteral("/media/cam"); // then a cancelled Browse, which keeps it
         SetFolderChooser([&chosen](QWidget*, const QString&) { return std::exchange(chosen, QString()); });
@@ -153,8 +154,8 @@ class TestSettingsDialog : public QObject {
                      "UPDATE/UNITI=1;UPDATE/PARTII=9;UPDATE/UNITII=1;IMAGE/FILENAME=cam.jpg;"
                      "IMAGE/COMPRESSION=20;IMAGE/SAVEACOPY=1;IMAGE/DATE=1;IMAGE/TIME=0;IMAGE/TRANS=0;"
                      "IMAGE/TEXTPOS=6;IMAGE/TEXTSTRING=&time, yard;IMAGE/TIMECOLOR=16777215;IMAGE/BACK=0;"
-                     "IMAGE/KEEPDAYS=14;IMAGE/KEEPMB=0;IMAGE/PATH=/media/cam/;FTP/UPLOAD=0;MODEM/SPEED=-1;"
-                     "MODEM/COM=3;PREF/USEPASS=<absent>;PREF/ARUN=<absent>");
+                     "IMAGE/KEEPDAYS=14;IMAGE/KEEPMB=0;IMAGE/PATH=/media/cam/;GALLERY/NEWESTFIRST=1;"
+                     "FTP/UPLOAD=0;MODEM/SPEED=-1;MODEM/COM=3;PREF/USEPASS=<absent>;PREF/ARUN=<absent>");
 
         rig.set("APassword=s3cret");
         rig.click("OK_Button");
