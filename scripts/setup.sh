@@ -16,6 +16,7 @@ packages=(
   xvfb xauth fonts-dejavu-core
   fswebcam
   libqt6svg6 trayer xdotool desktop-file-utils appstream
+  gstreamer1.0-plugins-ugly ffmpeg
 )
 
 missing=()

@@ -10,8 +10,10 @@
 #include "shell/master.h"
 #include "shell/quit_on_signal.h"
 #include "shell/splash.h"
+#include "timelapse/timelapse_command.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QMessageBox>
 #include <cstdio>
 #include <cstring>
@@ -28,6 +30,8 @@ void printUsage() {
                 "  --headless publish on the stored schedule without a window or display until\n"
                 "             SIGTERM or SIGINT; status on standard output, messages on standard\n"
                 "             error; SIGHUP reschedules from the settings as they are now\n"
+                "  --timelapse DDMMYYYY[-DDMMYYYY] [--fps N] [--width W] [--output FILE]\n"
+                "             write a video of the archive's pictures of those days and exit\n"
                 "  /BOOT      started by the session's start-up entry: runs only when the\n"
                 "             preference \"run when the computer starts\" is set\n"
                 "  --help     show this text\n"
@@ -49,6 +53,11 @@ int main(int argc, char** argv) {
     if (args == QStringList{QStringLiteral("--version")}) {
         std::printf("%s\n", qPrintable(applicationTitle()));
         return 0;
+    }
+
+    if (args.value(0) == QLatin1String("--timelapse")) {
+        QCoreApplication app(argc, argv);
+        return RunTimelapseCommand(args);
     }
 
     if (args == QStringList{QStringLiteral("--once")}) {
