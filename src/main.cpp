@@ -3,6 +3,7 @@
 #include "core/store.h"
 #include "core/version.h"
 #include "gallery/gallery.h"
+#include "publish/console_sinks.h"
 #include "publish/headless.h"
 #include "publish/one_shot.h"
 #include "publish/publishing_core.h"
@@ -10,6 +11,7 @@
 #include "shell/master.h"
 #include "shell/quit_on_signal.h"
 #include "shell/splash.h"
+#include "timelapse/daily_timelapse.h"
 #include "timelapse/timelapse_command.h"
 
 #include <QApplication>
@@ -75,6 +77,8 @@ int main(int argc, char** argv) {
         }
         qputenv("QT_QPA_PLATFORM", "offscreen");
         QApplication app(argc, argv);
+        StdoutStatusSink timelapseStatus;
+        DailyTimelapse dailyTimelapse(timelapseStatus);
         return RunHeadless();
     }
 
@@ -113,6 +117,7 @@ int main(int argc, char** argv) {
     QObject::connect(&master, &Master::settingsRequested, &master, openSettings);
     QObject::connect(&master, &Master::galleryRequested, &master, [&master] { Gallery::open(&master); });
     master.load();
+    DailyTimelapse dailyTimelapse(master.statusSink());
     if (QuitOnSignal::requested()) {
         master.close(); // asked to end before the main loop: still save the window state
         return end(0);

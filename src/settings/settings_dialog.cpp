@@ -9,6 +9,7 @@
 #include "settings/image_page.h"
 #include "settings/preview_window.h"
 #include "settings/small_pages.h"
+#include "settings/timelapse_page.h"
 #include "settings/timer_page.h"
 
 #include <QCoreApplication>
@@ -27,7 +28,8 @@ SettingsDialog::SettingsDialog(CaptureWindow& capture, QWidget* parent, OverlayS
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint), capture_(capture), tabs_(new QTabBar(this)),
       panels_(new QStackedWidget(this)), device_(new DevicePage(capture, std::move(setOverlay), panels_)),
       timer_(new TimerPage(panels_)), image_(new ImagePage(panels_)), internet_(new InternetPage(panels_)),
-      modem_(new ModemControls(this)), prefs_(new PreferencesPage(panels_)) {
+      modem_(new ModemControls(this)), prefs_(new PreferencesPage(panels_)),
+      timelapse_(new TimelapsePage(panels_)) {
     setObjectName(QStringLiteral("frmAllSettings"));
     setWindowTitle(QStringLiteral("Settings"));
     setModal(true);
@@ -45,6 +47,7 @@ SettingsDialog::SettingsDialog(CaptureWindow& capture, QWidget* parent, OverlayS
         else
             tabs_->addTab(style()->standardIcon(tab.icon), QLatin1String(tab.caption));
     }
+    tabs_->addTab(style()->standardIcon(QStyle::SP_MediaPlay), QStringLiteral("Time-lapse"));
     tabs_->setTabData(kReservedTab, QStringLiteral("modem"));
 
     // Panel k belongs to tab k (counted from 1); panel 0, and the modem feature's panel 5, stay empty.
@@ -56,6 +59,7 @@ SettingsDialog::SettingsDialog(CaptureWindow& capture, QWidget* parent, OverlayS
     panels_->addWidget(internet_);
     panels_->addWidget(new QWidget(panels_));
     panels_->addWidget(prefs_);
+    panels_->addWidget(timelapse_);
 
     auto* preview = new QPushButton(QStringLiteral("Image Preview"), this);
     preview->setObjectName(QStringLiteral("Preview_button"));
@@ -126,6 +130,7 @@ void SettingsDialog::accept() {
         QMessageBox::warning(this, applicationTitle(), QStringLiteral("Please enter a valid password."));
         return;
     }
+    timelapse_->store();
     SetAutostart(f.prefs.windowsStart, QCoreApplication::applicationFilePath());
     capture_.Resize_Video();
     LiveValues::instance().reset();

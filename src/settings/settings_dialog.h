@@ -15,6 +15,7 @@ class ImagePage;
 class InternetPage;
 class ModemControls;
 class PreferencesPage;
+class TimelapsePage;
 class TimerPage;
 
 // The settings dialog (frmAllSettings): every option on tabbed pages, loaded from the settings when it
@@ -53,6 +54,7 @@ class SettingsDialog : public QDialog {
     InternetPage* internet_;
     ModemControls* modem_;
     PreferencesPage* prefs_;
+    TimelapsePage* timelapse_;
 };
 
 // Opens the settings dialog modally over parent; returns QDialog::Accepted or Rejected. Give the main

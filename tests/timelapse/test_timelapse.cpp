@@ -1,4 +1,11 @@
+#include "core/clock.h"
+#include "core/setting_keys.h"
+#include "core/store.h"
+#include "settings/timelapse_page.h"
+#include "support/ftp_test_servers.h"
+#include "support/status_recorder.h"
 #include "support/temp_store.h"
+#include "timelapse/daily_timelapse.h"
 #include "timelapse/timelapse_command.h"
 #include "timelapse/timelapse_encoder.h"
 
@@ -6,7 +13,11 @@
 #include <QFile>
 #include <QImage>
 #include <QProcess>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QSpinBox>
 #include <QTemporaryDir>
+#include <QTimeEdit>
 #include <QtTest>
 
 using namespace zantrel;
@@ -205,6 +216,98 @@ class TestTimelapse : public QObject {
         QCOMPARE(got, parsed);
     }
 
+    void dailyDue_data() {
+        QTest::addColumn<QDateTime>("now");
+        QTest::addColumn<QDate>("lastDone");
+        QTest::addColumn<QDate>("due"); // invalid: nothing is due
+        const QDate today(2026, 12, 7);
+        const auto at = [today](int h, int m, int s = 0) { return QDateTime(today, QTime(h, m, s)); };
+        QTest::newRow("at the hour: yesterday") << at(0, 10) << today.addDays(-2) << today.addDays(-1);
+        QTest::newRow("before the hour: the day before")
+            << at(0, 9, 59) << today.addDays(-3) << today.addDays(-2);
+        QTest::newRow("before the hour, that day done") << at(0, 9, 59) << today.addDays(-2) << QDate();
+        QTest::newRow("yesterday done") << at(23, 0) << today.addDays(-1) << QDate();
+        QTest::newRow("clock set back") << at(12, 0) << today.addDays(2) << QDate();
+        QTest::newRow("never built, restarted at night") << at(3, 0) << QDate() << today.addDays(-1);
+    }
+    void dailyDue() {
+        QFETCH(QDateTime, now);
+        QFETCH(QDate, lastDone);
+        QFETCH(QDate, due);
+        QCOMPARE(
+            DailyTimelapseDue(now, DailyTimelapseTime(QStringLiteral("0:10")), lastDone).value_or(QDate()),
+            due);
+    }
+
+    // Built once a day into the archive and uploaded; neither a restart nor a removed video builds a day
+    // again.
+    void dailyRun() {
+        test::PyFtpServer server;
+        VERIFY_FTP_SERVER(server);
+        test::TempStore store;
+        ManualClock manual(QDateTime(QDate(2026, 12, 7), QTime(0, 10, 5)));
+        const ScopedClock scoped(manual);
+        const QString archive = store.dir() + QStringLiteral("/archive");
+        QDir().mkpath(archive);
+        store.set("IMAGE", QStringLiteral("PATH"), archive);
+        store.useFtpServers(QStringLiteral("1"), {server.port()}, server.writableDir());
+        for (const char* key : {"DAILY", "UPLOAD"})
+            store.set("TIMELAPSE", QLatin1String(key), QStringLiteral("1"));
+        store.set("TIMELAPSE", QStringLiteral("NAME"), QStringLiteral("day.mp4"));
+        store.set("TIMELAPSE", QStringLiteral("FPS"), QStringLiteral("5"));
+        for (int i = 0; i < 6; ++i)
+            writePicture(archive, QStringLiteral("06122026%1.JPG").arg(100000 + i), QSize(160, 120), i * 40);
+        writePicture(archive, QStringLiteral("07122026000100.JPG"), QSize(160, 120), 0);
+        const QString video = archive + QStringLiteral("/06122026.mp4");
+        const QString sixFrames = QStringLiteral("h264,160,120,yuv420p,6;1.200000");
+        test::StatusRecorder status;
+        {
+            DailyTimelapse daily(status);
+            QSignalSpy built(&daily, &DailyTimelapse::finished);
+            QVERIFY(built.wait(60000));
+            QCOMPARE(built.at(0).at(2).toInt(), 1);
+            QCOMPARE(probe(video), sixFrames);
+            const QString remoteDir = server.writableDir().isEmpty()
+                                          ? server.root()
+                                          : server.root() + QLatin1Char('/') + server.writableDir();
+            QCOMPARE(probe(remoteDir + QStringLiteral("/day.mp4")), sixFrames);
+            QCOMPARE(GetSetting(keys::TimelapseLastDay), QStringLiteral("06122026"));
+            QVERIFY(QFile::remove(video)); // as the archive's limits may remove it
+            daily.check();
+            QVERIFY(!daily.running());
+        }
+        manual.set(QDateTime(QDate(2026, 12, 7), QTime(3, 0)));
+        DailyTimelapse restarted(status);
+        QSignalSpy built(&restarted, &DailyTimelapse::finished);
+        QVERIFY(!built.wait(300));
+        QVERIFY(!QFile::exists(video));
+        manual.set(QDateTime(QDate(2026, 12, 8), QTime(0, 10)));
+        restarted.check();
+        QVERIFY(built.wait(60000));
+        QCOMPARE(probe(archive + QStringLiteral("/07122026.mp4")),
+                 QStringLiteral("h264,160,120,yuv420p,1;0.200000"));
+    }
+
+    // The settings page shows the stored values and writes back what it shows.
+    void settingsPage() {
+        test::TempStore store;
+        store.set("TIMELAPSE", QStringLiteral("AT"), QStringLiteral("7:05"));
+        store.set("TIMELAPSE", QStringLiteral("WIDTH"), QStringLiteral("1280"));
+        TimelapsePage page;
+        QCOMPARE(page.findChild<QTimeEdit*>(QStringLiteral("TimelapseAt"))->time(), QTime(7, 5));
+        QCOMPARE(page.findChild<QSpinBox*>(QStringLiteral("TimelapseWidth"))->value(), 1280);
+        QCOMPARE(page.findChild<QSpinBox*>(QStringLiteral("TimelapseFps"))->value(), 25);
+        page.findChild<QCheckBox*>(QStringLiteral("TimelapseDaily"))->setChecked(true);
+        page.findChild<QSpinBox*>(QStringLiteral("TimelapseFps"))->setValue(12);
+        page.findChild<QLineEdit*>(QStringLiteral("TimelapseName"))->setText(QStringLiteral(" "));
+        page.store();
+        QStringList stored;
+        for (const auto& key : {keys::TimelapseDaily, keys::TimelapseAt, keys::TimelapseFps,
+                                keys::TimelapseWidth, keys::TimelapseUpload, keys::TimelapseName})
+            stored << GetSetting(key);
+        QCOMPARE(stored.join(QLatin1Char(',')), QStringLiteral("1,07:05,12,1280,0,timelapse.mp4"));
+    }
+
     // The program itself: exit status, and the video where it was asked for.
     void program_data() {
         QTest::addColumn<QString>("days");
@@ -238,5 +341,5 @@ class TestTimelapse : public QObject {
     }
 };
 
-QTEST_GUILESS_MAIN(TestTimelapse)
+QTEST_MAIN(TestTimelapse)
 #include "test_timelapse.moc"
