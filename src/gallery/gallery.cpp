@@ -5,12 +5,14 @@
 #include "gallery/gallery_model.h"
 #include "gallery/image_view.h"
 #include "gallery/thumbnail_loader.h"
+#include "gallery/timelapse_dialog.h"
 #include "shell/caption_row.h"
 #include "shell/drag_window.h"
 
 #include <QCloseEvent>
 #include <QDir>
 #include <QEvent>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QListView>
 #include <QScrollBar>
@@ -87,7 +89,15 @@ Gallery::Gallery(Options options, QWidget* parent)
     footNote_ = new QLabel(this);
     footNote_->setObjectName(QStringLiteral("FootNote"));
     footNote_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    body->addWidget(footNote_);
+    auto* foot = new QHBoxLayout;
+    foot->addWidget(footNote_, 1);
+    auto* makeVideo = new QToolButton(this);
+    makeVideo->setObjectName(QStringLiteral("MakeTimelapse"));
+    makeVideo->setText(QStringLiteral("Make time-lapse..."));
+    makeVideo->setAccessibleName(QStringLiteral("Make time-lapse..."));
+    connect(makeVideo, &QToolButton::clicked, this, &Gallery::makeTimelapse);
+    foot->addWidget(makeVideo);
+    body->addLayout(foot);
 
     ThumbnailCache cache(options.cacheRoot.isEmpty() ? ThumbnailCache::defaultRoot() : options.cacheRoot);
     loader_ = std::make_unique<ThumbnailLoader>(*model_, std::move(cache), std::move(options.decoder));
@@ -158,6 +168,16 @@ void Gallery::openItem(const QModelIndex& index) {
     if (!viewer_)
         viewer_ = new ImageView(this);
     viewer_->showPath(path);
+}
+
+void Gallery::makeTimelapse() {
+    QStringList shown;
+    shown.reserve(model_->rowCount());
+    for (int row = 0; row < model_->rowCount(); ++row)
+        shown << model_->path(row);
+    const QString folder =
+        model_->folder().isEmpty() ? GetSetting(keys::ImagePath, QDir::currentPath()) : model_->folder();
+    TimelapseDialog::open(std::move(shown), folder, this);
 }
 
 void Gallery::setFootNote(const QString& text) {

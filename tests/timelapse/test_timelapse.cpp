@@ -1,6 +1,8 @@
 #include "core/clock.h"
 #include "core/setting_keys.h"
 #include "core/store.h"
+#include "gallery/gallery.h"
+#include "gallery/timelapse_dialog.h"
 #include "settings/timelapse_page.h"
 #include "support/ftp_test_servers.h"
 #include "support/status_recorder.h"
@@ -8,16 +10,22 @@
 #include "timelapse/daily_timelapse.h"
 #include "timelapse/timelapse_command.h"
 #include "timelapse/timelapse_encoder.h"
+#include "timelapse/timelapse_job.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
-#include <QProcess>
-#include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTimeEdit>
+#include <QToolButton>
 #include <QtTest>
 
 using namespace zantrel;
@@ -286,6 +294,55 @@ class TestTimelapse : public QObject {
         QVERIFY(built.wait(60000));
         QCOMPARE(probe(archive + QStringLiteral("/07122026.mp4")),
                  QStringLiteral("h264,160,120,yuv420p,1;0.200000"));
+    }
+
+    // From the gallery: the pictures shown become a video off the window's thread, which keeps
+    // answering; Cancel leaves no file.
+    void galleryDialog() {
+        test::TempStore store;
+        QTemporaryDir cache;
+        const QString archive = store.dir() + QStringLiteral("/archive");
+        QDir().mkpath(archive);
+        for (int i = 0; i < 30; ++i)
+            writePicture(archive, QStringLiteral("06122026%1.JPG").arg(100000 + i), QSize(320, 240), i * 8);
+        Gallery gallery({cache.path(), {}});
+        gallery.showFolder(archive);
+        QTRY_VERIFY_WITH_TIMEOUT(!gallery.loading(), 30000);
+        QTest::mouseClick(gallery.findChild<QToolButton*>(QStringLiteral("MakeTimelapse")), Qt::LeftButton);
+        auto* dialog = gallery.findChild<TimelapseDialog*>();
+        QVERIFY(dialog && dialog->isVisible());
+        QCOMPARE(dialog->findChild<QComboBox*>(QStringLiteral("TimelapseSource"))->currentText(),
+                 QStringLiteral("The 30 pictures shown"));
+        QCOMPARE(dialog->findChild<QSpinBox*>(QStringLiteral("TimelapseWidth"))->value(), 320);
+        const QString video = archive + QStringLiteral("/timelapse.mp4");
+        QCOMPARE(dialog->findChild<QLineEdit*>(QStringLiteral("TimelapseOutput"))->text(), video);
+        QSignalSpy finished(&dialog->job(), &TimelapseJob::finished);
+        auto* make = dialog->findChild<QPushButton*>(QStringLiteral("TimelapseMake"));
+        auto* state = dialog->findChild<QLabel*>(QStringLiteral("TimelapseState"));
+
+        // Cancelled at once: no file.
+        QTest::mouseClick(make, Qt::LeftButton);
+        QVERIFY(!make->isEnabled());
+        QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("TimelapseCancel")), Qt::LeftButton);
+        QVERIFY(finished.wait(30000));
+        QCOMPARE(state->text(), QStringLiteral("Cancelled: no video was written."));
+        QVERIFY(!QFile::exists(video));
+
+        // The window's thread never waits for the encoder: its longest pause stays short.
+        QTest::mouseClick(make, Qt::LeftButton);
+        QElapsedTimer sinceTick;
+        qint64 longestPause = 0;
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout,
+                         [&] { longestPause = std::max(longestPause, sinceTick.restart()); });
+        sinceTick.start();
+        tick.start(10);
+        QVERIFY(finished.wait(60000));
+        QVERIFY2(longestPause < 1000, qPrintable(QString::number(longestPause)));
+        QVERIFY2(state->text().startsWith(QStringLiteral("Written: timelapse.mp4 (30 frames, 320x240")),
+                 qPrintable(state->text()));
+        QCOMPARE(probe(video), QStringLiteral("h264,320,240,yuv420p,30;1.200000"));
+        QVERIFY(make->isEnabled());
     }
 
     // The settings page shows the stored values and writes back what it shows.
