@@ -3,6 +3,7 @@
 #include "core/store.h"
 #include "gallery/gallery.h"
 #include "gallery/timelapse_dialog.h"
+#include "publish/archive_retention.h"
 #include "settings/timelapse_page.h"
 #include "support/ftp_test_servers.h"
 #include "support/status_recorder.h"
@@ -222,6 +223,42 @@ class TestTimelapse : public QObject {
                                       .arg(c.output)
                                 : c.error.section(QLatin1Char(' '), 0, 0);
         QCOMPARE(got, parsed);
+    }
+
+    // The archive's limits count the daily videos as copies of the last moment of their day.
+    void retentionCountsVideos_data() {
+        QTest::addColumn<QString>("written");
+        QTest::addColumn<int>("keepDays");
+        QTest::addColumn<int>("keepMb");
+        QTest::addColumn<QString>("remaining"); // besides the files that are no copies
+        QTest::newRow("age: a video goes with its day")
+            << "05122025120000.JPG" << 3 << 0 << "02122025120000.JPG 04122025.mp4 05122025120000.JPG";
+        QTest::newRow("size: videos count, oldest first")
+            << "05122025120000.JPG" << 0 << 1 << "02122025120000.JPG 04122025.mp4 05122025120000.JPG";
+        QTest::newRow("the video just written stays")
+            << "01122025.mp4" << 0 << 1 << "01122025.mp4 05122025120000.JPG";
+    }
+    void retentionCountsVideos() {
+        QFETCH(QString, written);
+        QFETCH(int, keepDays);
+        QFETCH(int, keepMb);
+        QFETCH(QString, remaining);
+        QTemporaryDir dir;
+        const QStringList others{".01122025.mp4.x.part", "0112202.mp4", "01122025.mp4.part", "timelapse.mp4"};
+        for (const QString& name : QStringList{"01122025120000.JPG", "01122025.mp4", "02122025120000.JPG",
+                                               "04122025.mp4", "05122025120000.JPG"} +
+                                       others) {
+            QFile file(dir.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(QByteArray(name.endsWith(QLatin1String(".mp4")) ? 700'000 : 10'000, 'x'));
+        }
+        ArchiveRetention retention;
+        retention.afterCopy(dir.filePath(written), {keepDays, std::int64_t(keepMb) * 1024 * 1024},
+                            QDateTime(QDate(2025, 12, 5), QTime(12, 0)));
+        QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+        for (const QString& name : others)
+            QVERIFY2(left.removeOne(name), qPrintable(name));
+        QCOMPARE(left.join(QLatin1Char(' ')), remaining);
     }
 
     void dailyDue_data() {
