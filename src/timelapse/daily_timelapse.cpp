@@ -69,8 +69,13 @@ void DailyTimelapse::build(QDate day) {
     TimelapseRequest request;
     request.pictures = ArchivePicturesOfDays(folder, day, day);
     request.output = DailyTimelapseFile(folder, day);
-    request.fps = ReadInt32(keys::TimelapseFps);
-    request.maxWidth = ReadInt32(keys::TimelapseWidth);
+    // A value edited by hand into nothing usable means the default, not a video of two pixels.
+    const auto setting = [](const keys::SettingKey& key, int smallest) {
+        const int value = ReadInt32(key);
+        return value >= smallest ? value : QString::fromLatin1(key.fallback).toInt();
+    };
+    request.fps = setting(keys::TimelapseFps, 1);
+    request.maxWidth = setting(keys::TimelapseWidth, 16);
     const QString name = QFileInfo(request.output).fileName();
     status_.setStatus(QStringLiteral("Making time-lapse ") + name);
     const TimelapseResult result = EncodeTimelapse(request, {}, [this] { return cancelled_.load(); });

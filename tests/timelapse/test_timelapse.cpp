@@ -300,6 +300,7 @@ class TestTimelapse : public QObject {
             store.set("TIMELAPSE", QLatin1String(key), QStringLiteral("1"));
         store.set("TIMELAPSE", QStringLiteral("NAME"), QStringLiteral("day.mp4"));
         store.set("TIMELAPSE", QStringLiteral("FPS"), QStringLiteral("5"));
+        store.set("TIMELAPSE", QStringLiteral("WIDTH"), QStringLiteral("0")); // edited by hand: the default
         for (int i = 0; i < 6; ++i)
             writePicture(archive, QStringLiteral("06122026%1.JPG").arg(100000 + i), QSize(160, 120), i * 40);
         writePicture(archive, QStringLiteral("07122026000100.JPG"), QSize(160, 120), 0);
