@@ -17,6 +17,7 @@ packages=(
   fswebcam
   libqt6svg6 trayer xdotool desktop-file-utils appstream
   libmicrohttpd-dev chromium nginx-light
+  gstreamer1.0-plugins-ugly ffmpeg
 )
 
 missing=()

@@ -4,6 +4,7 @@
 #include "core/store.h"
 #include "core/version.h"
 #include "gallery/gallery.h"
+#include "publish/console_sinks.h"
 #include "publish/headless.h"
 #include "publish/one_shot.h"
 #include "publish/publishing_core.h"
@@ -11,8 +12,11 @@
 #include "shell/master.h"
 #include "shell/quit_on_signal.h"
 #include "shell/splash.h"
+#include "timelapse/daily_timelapse.h"
+#include "timelapse/timelapse_command.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QMessageBox>
 #include <cstdio>
 #include <cstring>
@@ -29,6 +33,8 @@ void printUsage() {
                 "  --headless publish on the stored schedule without a window or display until\n"
                 "             SIGTERM or SIGINT; status on standard output, messages on standard\n"
                 "             error; SIGHUP reschedules from the settings as they are now\n"
+                "  --timelapse DDMMYYYY[-DDMMYYYY] [--fps N] [--width W] [--output FILE]\n"
+                "             write a video of the archive's pictures of those days and exit\n"
                 "  /BOOT      started by the session's start-up entry: runs only when the\n"
                 "             preference \"run when the computer starts\" is set\n"
                 "  --help     show this text\n"
@@ -53,6 +59,11 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    if (args.value(0) == QLatin1String("--timelapse")) {
+        QCoreApplication app(argc, argv);
+        return RunTimelapseCommand(args);
+    }
+
     if (args == QStringList{QStringLiteral("--once")}) {
         // No window is opened: run on the offscreen platform, so no display is needed.
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -71,6 +82,8 @@ int main(int argc, char** argv) {
         }
         qputenv("QT_QPA_PLATFORM", "offscreen");
         QApplication app(argc, argv);
+        StdoutStatusSink timelapseStatus;
+        DailyTimelapse dailyTimelapse(timelapseStatus);
         return RunHeadless();
     }
 
@@ -113,6 +126,7 @@ int main(int argc, char** argv) {
     QObject::connect(&master, &Master::settingsRequested, &master, openSettings);
     QObject::connect(&master, &Master::galleryRequested, &master, [&master] { Gallery::open(&master); });
     master.load();
+    DailyTimelapse dailyTimelapse(master.statusSink());
     if (QuitOnSignal::requested()) {
         master.close(); // asked to end before the main loop: still save the window state
         return end(0);

@@ -1,7 +1,7 @@
 #pragma once
 
-// Owning handles for the GStreamer and GLib objects the capture code holds. Capture-private: only
-// src/capture/*.cpp include this file.
+// Owning handles for the GStreamer and GLib objects the capture code holds. Private to capture and
+// the time-lapse encoder: only src/capture/*.cpp and src/timelapse/*.cpp include this file.
 
 #include <QString>
 #include <gst/gst.h>

@@ -122,6 +122,17 @@ inline constexpr SettingKey HttpPassword{"HTTP", "PASSWORD", ""};
 inline constexpr SettingKey HttpCert{"HTTP", "CERT", ""};
 inline constexpr SettingKey HttpKey{"HTTP", "KEY", ""};
 
+// TIMELAPSE: videos of the archive. DAILY builds the previous day's video at AT (hh:mm) into the archive
+// folder; UPLOAD sends it to the servers under NAME. WIDTH is the largest width (never upscaled).
+// LASTDAY (DDMMYYYY) is the last day the daily run handled, so no day is built twice.
+inline constexpr SettingKey TimelapseDaily{"TIMELAPSE", "DAILY", "0"};
+inline constexpr SettingKey TimelapseAt{"TIMELAPSE", "AT", "00:10"};
+inline constexpr SettingKey TimelapseFps{"TIMELAPSE", "FPS", "25"};
+inline constexpr SettingKey TimelapseWidth{"TIMELAPSE", "WIDTH", "1920"};
+inline constexpr SettingKey TimelapseUpload{"TIMELAPSE", "UPLOAD", "0"};
+inline constexpr SettingKey TimelapseName{"TIMELAPSE", "NAME", "timelapse.mp4"};
+inline constexpr SettingKey TimelapseLastDay{"TIMELAPSE", "LASTDAY", ""};
+
 // FT: first start.
 inline constexpr SettingKey FirstTime{"FT", "FIRSTTIME", "YES"};
 

@@ -5,6 +5,7 @@
 #include "gallery/gallery_model.h"
 #include "gallery/image_view.h"
 #include "gallery/thumbnail_loader.h"
+#include "gallery/timelapse_dialog.h"
 #include "shell/caption_row.h"
 #include "shell/drag_window.h"
 
@@ -12,6 +13,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QEvent>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QListView>
 #include <QScrollBar>
@@ -98,6 +100,12 @@ Gallery::Gallery(Options options, QWidget* parent)
     auto* foot = new QHBoxLayout;
     foot->addWidget(footNote_, 1);
     foot->addWidget(order_);
+    auto* makeVideo = new QToolButton(this);
+    makeVideo->setObjectName(QStringLiteral("MakeTimelapse"));
+    makeVideo->setText(QStringLiteral("Make time-lapse..."));
+    makeVideo->setAccessibleName(QStringLiteral("Make time-lapse..."));
+    connect(makeVideo, &QToolButton::clicked, this, &Gallery::makeTimelapse);
+    foot->addWidget(makeVideo);
     body->addLayout(foot);
 
     ThumbnailCache cache(options.cacheRoot.isEmpty() ? ThumbnailCache::defaultRoot() : options.cacheRoot);
@@ -183,6 +191,16 @@ void Gallery::openItem(const QModelIndex& index) {
     if (!viewer_)
         viewer_ = new ImageView(this);
     viewer_->showPath(path);
+}
+
+void Gallery::makeTimelapse() {
+    QStringList shown;
+    shown.reserve(model_->rowCount());
+    for (int row = 0; row < model_->rowCount(); ++row)
+        shown << model_->path(row);
+    const QString folder =
+        model_->folder().isEmpty() ? GetSetting(keys::ImagePath, QDir::currentPath()) : model_->folder();
+    TimelapseDialog::open(std::move(shown), folder, this);
 }
 
 void Gallery::setFootNote(const QString& text) {

@@ -47,6 +47,8 @@ class Gallery : public QWidget {
 
     void captionClicked(const QString& key);
     void openItem(const QModelIndex& index);
+    // "Make time-lapse...": a video of the pictures shown, or of chosen days of the archive.
+    void makeTimelapse();
 
     bool loading() const;
     ImageOrder imageOrder() const;

@@ -78,8 +78,8 @@ QStringList LiveViewAddresses(const QString& bind, int port, bool tls) {
 }
 
 LiveView::LiveView(CaptureWindow& capture, JobRunner& jobs, RunControl& run, QObject* parent)
-    : QObject(parent), capture_(capture), run_(run) {
-    jobs.observeOutcomes([this](const PublishOutcome& outcome) {
+    : QObject(parent), capture_(capture), jobs_(jobs), run_(run) {
+    observer_ = jobs.observeOutcomes([this](const PublishOutcome& outcome) {
         {
             std::lock_guard lock(mutex_);
             pending_ = outcome;
@@ -98,6 +98,7 @@ LiveView::LiveView(CaptureWindow& capture, JobRunner& jobs, RunControl& run, QOb
 }
 
 LiveView::~LiveView() {
+    jobs_.forgetObserver(observer_); // a job still running must not hand its outcome to a view gone
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;

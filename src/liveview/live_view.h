@@ -45,6 +45,8 @@ class LiveView : public QObject {
     void pushProgramState();
 
     CaptureWindow& capture_;
+    JobRunner& jobs_;
+    int observer_ = 0; // this view's subscription to the jobs' outcomes
     RunControl& run_;
     LiveViewState state_;
     MjpegFeed feed_;

@@ -29,12 +29,6 @@ std::int64_t timeKey(const QDateTime& moment) {
            t.second();
 }
 
-QString nameOfKey(std::int64_t key) {
-    // key is YYYYMMDDhhmmss; the name is DDMMYYYYhhmmss.
-    const QString digits = QStringLiteral("%1").arg(key, 14, 10, QLatin1Char('0'));
-    return digits.mid(6, 2) + digits.mid(4, 2) + digits.left(4) + digits.mid(8) + QStringLiteral(".JPG");
-}
-
 } // namespace
 
 std::optional<std::int64_t> ArchiveNameTime(const QString& fileName) {
@@ -58,6 +52,12 @@ std::optional<std::int64_t> ArchiveNameTime(const QString& fileName) {
     return ((((std::int64_t(year) * 100 + month) * 100 + day) * 100 + hour) * 100 + minute) * 100 + second;
 }
 
+std::optional<std::int64_t> RetainedFileTime(const QString& fileName) {
+    if (fileName.size() == 12 && fileName.endsWith(QLatin1String(".mp4")))
+        return ArchiveNameTime(fileName.left(8) + QStringLiteral("235959.JPG"));
+    return ArchiveNameTime(fileName);
+}
+
 ArchiveRetention::ArchiveRetention(Lister lister) : lister_(std::move(lister)) {}
 
 std::vector<ArchiveRetention::Entry> ArchiveRetention::listFolder(const QString& folder) {
@@ -66,7 +66,7 @@ std::vector<ArchiveRetention::Entry> ArchiveRetention::listFolder(const QString&
     while (it.hasNext()) {
         it.next();
         // Only archive copies are worth the size lookup.
-        if (ArchiveNameTime(it.fileName()))
+        if (RetainedFileTime(it.fileName()))
             out.push_back({it.fileName(), it.fileInfo().size()});
     }
     return out;
@@ -77,20 +77,20 @@ void ArchiveRetention::scan(const QString& folder) {
     copies_.clear();
     totalBytes_ = 0;
     for (const Entry& entry : lister_(folder)) {
-        if (const auto time = ArchiveNameTime(entry.name))
-            note(*time, entry.size);
+        if (const auto time = RetainedFileTime(entry.name))
+            note(*time, entry.name, entry.size);
     }
     scannedAt_ = std::chrono::steady_clock::now();
     rescanNeeded_ = false;
 }
 
-void ArchiveRetention::note(std::int64_t time, std::int64_t size) {
-    auto [it, added] = copies_.try_emplace(time, 0);
+void ArchiveRetention::note(std::int64_t time, const QString& name, std::int64_t size) {
+    auto [it, added] = copies_.try_emplace({time, name}, 0);
     totalBytes_ += size - it->second;
     it->second = size;
 }
 
-void ArchiveRetention::forget(std::map<std::int64_t, std::int64_t>::iterator copy) {
+void ArchiveRetention::forget(Copies::iterator copy) {
     totalBytes_ -= copy->second;
     copies_.erase(copy);
 }
@@ -99,7 +99,7 @@ std::vector<QString> ArchiveRetention::afterCopy(const QString& path, const Limi
                                                  const QDateTime& now) {
     std::lock_guard lock(mutex_);
     const QFileInfo written(path);
-    const auto writtenTime = ArchiveNameTime(written.fileName());
+    const auto writtenTime = RetainedFileTime(written.fileName());
     if (!writtenTime)
         return {};
     if (limits.keepDays <= 0 && limits.keepBytes <= 0) {
@@ -111,7 +111,7 @@ std::vector<QString> ArchiveRetention::afterCopy(const QString& path, const Limi
     if (folder != folder_ || rescanNeeded_ || std::chrono::steady_clock::now() - scannedAt_ > kRescanAfter)
         scan(folder);
     else
-        note(*writtenTime, written.size());
+        note(*writtenTime, written.fileName(), written.size());
 
     const std::int64_t oldestKept = timeKey(now.addDays(-limits.keepDays));
     const auto overLimit = [&](std::int64_t time) {
@@ -120,12 +120,12 @@ std::vector<QString> ArchiveRetention::afterCopy(const QString& path, const Limi
     };
     const QDir dir(folder);
     std::vector<QString> deleted;
-    for (auto it = copies_.begin(); it != copies_.end() && overLimit(it->first);) {
-        if (it->first == *writtenTime) {
+    for (auto it = copies_.begin(); it != copies_.end() && overLimit(it->first.first);) {
+        if (it->first.second == written.fileName()) {
             ++it;
             continue;
         }
-        const QString name = nameOfKey(it->first);
+        const QString name = it->first.second;
         QFile file(dir.filePath(name));
         if (file.remove())
             deleted.push_back(name);

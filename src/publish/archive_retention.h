@@ -16,6 +16,11 @@ namespace zantrel {
 // YYYYMMDDhhmmss, which orders copies by age; nothing for any other name.
 std::optional<std::int64_t> ArchiveNameTime(const QString& fileName);
 
+// The files the archive's limits count and delete, with the age each has as YYYYMMDDhhmmss: the
+// archive copies, and the daily videos DDMMYYYY.mp4, which count as the last moment of their day (kept
+// as long as that day's last copies are). Nothing for any other name. Every limit goes by this one rule.
+std::optional<std::int64_t> RetainedFileTime(const QString& fileName);
+
 // Keeps the archive folder within its limits: after each archive copy, the oldest copies beyond the
 // age limit or the size budget are deleted. Only archive copies are counted or ever deleted; the copy
 // just written is always kept. The folder is read once and then followed copy by copy, so the cost of
@@ -44,14 +49,15 @@ class ArchiveRetention {
 
   private:
     void scan(const QString& folder);
-    void note(std::int64_t time, std::int64_t size);
-    void forget(std::map<std::int64_t, std::int64_t>::iterator copy);
+    using Copies = std::map<std::pair<std::int64_t, QString>, std::int64_t>; // (age, name) -> size
+    void note(std::int64_t time, const QString& name, std::int64_t size);
+    void forget(Copies::iterator copy);
 
     std::mutex mutex_;
     Lister lister_;
     QString folder_; // the folder followed; empty before the first copy
     std::chrono::steady_clock::time_point scannedAt_;
-    std::map<std::int64_t, std::int64_t> copies_; // name time -> size
+    Copies copies_;
     std::int64_t totalBytes_ = 0;
     bool rescanNeeded_ = false;
 };

@@ -28,7 +28,7 @@ bool JobRunner::start(std::function<void(const PublishOutcome&)> done) {
         const PublishOutcome outcome = RunPublishJob(services_);
         {
             std::lock_guard lock(observersMutex_);
-            for (const auto& observe : observers_)
+            for (const auto& [id, observe] : observers_)
                 observe(outcome);
         }
         // Queued to this object: dropped if the runner is gone by the time the event loop gets to it.
@@ -41,9 +41,15 @@ bool JobRunner::start(std::function<void(const PublishOutcome&)> done) {
     return true;
 }
 
-void JobRunner::observeOutcomes(OutcomeObserver observer) {
+int JobRunner::observeOutcomes(OutcomeObserver observer) {
     std::lock_guard lock(observersMutex_);
-    observers_.push_back(std::move(observer));
+    observers_.emplace_back(++lastObserverId_, std::move(observer));
+    return lastObserverId_;
+}
+
+void JobRunner::forgetObserver(int id) {
+    std::lock_guard lock(observersMutex_);
+    std::erase_if(observers_, [id](const auto& entry) { return entry.first == id; });
 }
 
 void JobRunner::cancel() {

@@ -9,6 +9,7 @@
 #include <future>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace zantrel {
@@ -35,9 +36,11 @@ class JobRunner : public QObject {
 
     // Calls observer with every job's outcome, on the job's thread as soon as the job has ended and
     // before done() is queued. An observer must return at once: it hands the outcome to a thread of its
-    // own. Any thread.
+    // own. Any thread. The number it returns ends the observing in forgetObserver, which waits for a
+    // call under way: an observer is never called once that has returned.
     using OutcomeObserver = std::function<void(const PublishOutcome&)>;
-    void observeOutcomes(OutcomeObserver observer);
+    int observeOutcomes(OutcomeObserver observer);
+    void forgetObserver(int id);
 
   private:
     PublishServices services_;
@@ -46,7 +49,8 @@ class JobRunner : public QObject {
     bool running_ = false;
     std::atomic<bool> cancelled_{false};
     std::mutex observersMutex_;
-    std::vector<OutcomeObserver> observers_;
+    std::vector<std::pair<int, OutcomeObserver>> observers_;
+    int lastObserverId_ = 0;
 };
 
 } // namespace zantrel

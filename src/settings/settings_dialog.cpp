@@ -10,6 +10,7 @@
 #include "settings/live_view_page.h"
 #include "settings/preview_window.h"
 #include "settings/small_pages.h"
+#include "settings/timelapse_page.h"
 #include "settings/timer_page.h"
 
 #include <QCoreApplication>
@@ -29,7 +30,7 @@ SettingsDialog::SettingsDialog(CaptureWindow& capture, QWidget* parent, OverlayS
       panels_(new QStackedWidget(this)), device_(new DevicePage(capture, std::move(setOverlay), panels_)),
       timer_(new TimerPage(panels_)), image_(new ImagePage(panels_)), internet_(new InternetPage(panels_)),
       modem_(new ModemControls(this)), prefs_(new PreferencesPage(panels_)),
-      liveView_(new LiveViewPage(panels_)) {
+      liveView_(new LiveViewPage(panels_)), timelapse_(new TimelapsePage(panels_)) {
     setObjectName(QStringLiteral("frmAllSettings"));
     setWindowTitle(QStringLiteral("Settings"));
     setModal(true);
@@ -41,7 +42,7 @@ SettingsDialog::SettingsDialog(CaptureWindow& capture, QWidget* parent, OverlayS
     } tabs[] = {{"Device", QStyle::SP_ComputerIcon}, {"Timer", QStyle::SP_BrowserReload},
                 {"Image", QStyle::SP_FileIcon},      {"Internet", QStyle::SP_DriveNetIcon},
                 {"Reserved", QStyle::SP_CustomBase}, {"Preferences", QStyle::SP_FileDialogDetailedView},
-                {"Live view", QStyle::SP_MediaPlay}};
+                {"Live view", QStyle::SP_MediaPlay}, {"Time-lapse", QStyle::SP_MediaSeekForward}};
     for (const auto& tab : tabs) {
         if (tab.icon == QStyle::SP_CustomBase)
             tabs_->addTab(QLatin1String(tab.caption));
@@ -62,6 +63,7 @@ SettingsDialog::SettingsDialog(CaptureWindow& capture, QWidget* parent, OverlayS
     panels_->addWidget(new QWidget(panels_));
     panels_->addWidget(prefs_);
     panels_->addWidget(liveView_);
+    panels_->addWidget(timelapse_);
 
     auto* preview = new QPushButton(QStringLiteral("Image Preview"), this);
     preview->setObjectName(QStringLiteral("Preview_button"));
@@ -138,6 +140,7 @@ void SettingsDialog::accept() {
         return;
     }
     liveView_->store();
+    timelapse_->store();
     SetAutostart(f.prefs.windowsStart, QCoreApplication::applicationFilePath());
     capture_.Resize_Video();
     LiveValues::instance().reset();

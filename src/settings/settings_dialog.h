@@ -16,6 +16,7 @@ class InternetPage;
 class LiveViewPage;
 class ModemControls;
 class PreferencesPage;
+class TimelapsePage;
 class TimerPage;
 
 // The settings dialog (frmAllSettings): every option on tabbed pages, loaded from the settings when it
@@ -57,6 +58,7 @@ class SettingsDialog : public QDialog {
     ModemControls* modem_;
     PreferencesPage* prefs_;
     LiveViewPage* liveView_;
+    TimelapsePage* timelapse_;
 };
 
 // Opens the settings dialog modally over parent; returns QDialog::Accepted or Rejected. Give the main
