@@ -46,6 +46,7 @@ struct Program {
         home.prepare(process);
         QProcessEnvironment e = process.processEnvironment();
         e.remove(QStringLiteral("DISPLAY")), e.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        e.remove(QStringLiteral("XDG_RUNTIME_DIR")); // as a session that names no runtime folder
         if (mode != Mode::Window)
             e.remove(QStringLiteral("QT_QPA_PLATFORM"));
         process.setProcessEnvironment(e);
@@ -215,6 +216,27 @@ class TestUnattended : public QObject {
             QVERIFY(program.err.contains("Error writing no/such/folder/") &&
                     program.out.contains("File Transfered.\n") && program.out.contains("\n Next Update: ") &&
                     !program.out.contains(" (in "));
+    }
+
+    // A second window program tells why it ends at once; the first goes on. Neither prints Qt's notice
+    // about the runtime folder.
+    void secondWindowStartSaysOneRuns() {
+        Program first;
+        first.settings("[FT]\nFIRSTTIME=NO\n");
+        first.start(Mode::Window);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(first.file("KALDOR/webcam-zantrel.lock")), 10000);
+        QProcess second;
+        first.home.prepare(second);
+        QProcessEnvironment e = second.processEnvironment();
+        e.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+        second.setProcessEnvironment(e);
+        second.start();
+        QVERIFY(second.waitForFinished(20000) && second.exitCode() == 0);
+        QCOMPARE(second.readAllStandardError(),
+                 "webcam-zantrel: another instance is running; this one ends.\n");
+        QCOMPARE(first.process.state(), QProcess::Running);
+        QVERIFY(first.endBy(SIGTERM) >= 0);
+        QVERIFY2(!first.err.contains("XDG_RUNTIME_DIR"), first.err.constData());
     }
 };
 
