@@ -89,7 +89,8 @@ class TestTrayHost : public QObject {
         trayHost_.waitForFinished();
     }
 
-    // Under openbox: the settings dialog has a title bar, its popups open at their controls, and the
+    // Under openbox, beside a tray: the settings dialog has a title bar, its lists and calendar open at
+    // their controls, and the
     // main window's edges do not size it below its minimum.
     void underAWindowManager() {
         if (qgetenv("ZANTREL_UNDER_XVFB").isEmpty() || QStandardPaths::findExecutable("xdotool").isEmpty() ||
@@ -102,6 +103,7 @@ class TestTrayHost : public QObject {
         QTest::qWait(1000);
         qputenv("WEBCAM_ZANTREL_TEST_CAMERA", "videotestsrc ! video/x-raw,width=320,height=240");
         zantrel::test::TempStore store;
+        SysTray::setAvailableForTesting(true); // the main window as it is beside a tray
         Master master;
         master.load();
         master.show();
@@ -122,6 +124,21 @@ class TestTrayHost : public QObject {
             QTRY_VERIFY(popup->isVisible());
             QCOMPARE(windowGeometry(popup->winId()).x(), at.x());
             combo->hidePopup();
+            auto* date = dialog.findChild<QDateTimeEdit*>(QStringLiteral("FixedDate"));
+            date->setEnabled(true);
+            QTest::mouseClick(date, Qt::LeftButton, {}, QPoint(date->width() - 5, date->height() / 2));
+            QWidget* calendar = nullptr;
+            QTRY_VERIFY((calendar = QApplication::activePopupWidget()));
+            const QPoint dateAt =
+                windowGeometry(dialog.winId()).topLeft() + date->mapTo(&dialog, QPoint(0, 0));
+            const QRect opened = windowGeometry(calendar->winId());
+            QVERIFY2(opened.x() == dateAt.x() && std::abs(opened.y() - dateAt.y() - date->height()) <= 2,
+                     qPrintable(QStringLiteral("%1,%2 for %3,%4")
+                                    .arg(opened.x())
+                                    .arg(opened.y())
+                                    .arg(dateAt.x())
+                                    .arg(dateAt.y())));
+            calendar->close();
         }
         master.resize(400, 300);
         QTRY_COMPARE(master.size(), QSize(400, 300));
@@ -138,6 +155,7 @@ class TestTrayHost : public QObject {
         QVERIFY2(during.width() >= Master::kMinimumWidth && during.height() >= Master::kMinimumHeight,
                  qPrintable(QStringLiteral("%1x%2").arg(during.width()).arg(during.height())));
         QCOMPARE(windowGeometry(master.winId()).size(), master.size());
+        SysTray::setAvailableForTesting({});
         wm.terminate();
         wm.waitForFinished();
     }
