@@ -15,7 +15,7 @@ packages=(
   python3-dbusmock dbus dbus-daemon
   xvfb xauth fonts-dejavu-core
   fswebcam
-  libqt6svg6 trayer xdotool desktop-file-utils appstream
+  libqt6svg6 trayer xdotool openbox x11-utils desktop-file-utils appstream
   libmicrohttpd-dev chromium nginx-light
   gstreamer1.0-plugins-ugly ffmpeg
 )

@@ -43,10 +43,22 @@ void printUsage() {
                 qPrintable(SettingsStore::defaultPath()));
 }
 
+// Qt falls back to a runtime folder of its own when the session names none, and says so on every start:
+// that notice is dropped; whatever else Qt reports about the folder is kept.
+QtMessageHandler previousHandler = nullptr;
+void quietRuntimeFolderNotice() {
+    previousHandler = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context,
+                                                const QString& message) {
+        if (!message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")) && previousHandler)
+            previousHandler(type, context, message);
+    });
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     HardenProcess();
+    quietRuntimeFolderNotice();
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
@@ -92,8 +104,8 @@ int main(int argc, char** argv) {
     QString failure;
     const auto instanceLock = AcquireInstanceLock(failure);
     if (!instanceLock) {
-        if (!failure.isEmpty())
-            std::fprintf(stderr, "webcam-zantrel: %s\n", qPrintable(failure));
+        std::fprintf(stderr, "webcam-zantrel: %s\n",
+                     failure.isEmpty() ? "another instance is running; this one ends." : qPrintable(failure));
         return failure.isEmpty() ? 0 : 1;
     }
     if (!DisplayAvailable()) {

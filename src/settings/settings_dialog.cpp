@@ -26,11 +26,12 @@
 namespace zantrel {
 
 SettingsDialog::SettingsDialog(CaptureWindow& capture, QWidget* parent, OverlaySwitch setOverlay)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint), capture_(capture), tabs_(new QTabBar(this)),
-      panels_(new QStackedWidget(this)), device_(new DevicePage(capture, std::move(setOverlay), panels_)),
-      timer_(new TimerPage(panels_)), image_(new ImagePage(panels_)), internet_(new InternetPage(panels_)),
-      modem_(new ModemControls(this)), prefs_(new PreferencesPage(panels_)),
-      liveView_(new LiveViewPage(panels_)), timelapse_(new TimelapsePage(panels_)) {
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint), capture_(capture),
+      tabs_(new QTabBar(this)), panels_(new QStackedWidget(this)),
+      device_(new DevicePage(capture, std::move(setOverlay), panels_)), timer_(new TimerPage(panels_)),
+      image_(new ImagePage(panels_)), internet_(new InternetPage(panels_)), modem_(new ModemControls(this)),
+      prefs_(new PreferencesPage(panels_)), liveView_(new LiveViewPage(panels_)),
+      timelapse_(new TimelapsePage(panels_)) {
     setObjectName(QStringLiteral("frmAllSettings"));
     setWindowTitle(QStringLiteral("Settings"));
     setModal(true);

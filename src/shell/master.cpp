@@ -143,6 +143,8 @@ Master::Master(QWidget* parent) : QWidget(parent) {
             TrayIcon(image == RunControl::NowIcon ? QStringLiteral("now") : QStringLiteral("mastericon")));
     });
     applyButtons(runControl().buttons());
+    // Also given to the window manager, which otherwise lets an edge drag shrink the window to nothing.
+    setMinimumSize(kMinimumWidth, kMinimumHeight);
     resize(349, 319);
 }
 

@@ -6,6 +6,7 @@
 #include "shell/caption_row.h"
 #include "shell/master.h"
 #include "shell/pictures.h"
+#include "shell/quit_on_signal.h"
 #include "shell/tray_icon.h"
 #include "support/temp_store.h"
 
@@ -17,6 +18,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <csignal>
 
 using namespace zantrel;
 using zantrel::test::TempStore;
@@ -131,6 +133,11 @@ class TestMaster : public QObject {
         m.captionRow().button(QStringLiteral("minimize"))->click();
         QVERIFY(!m.isVisible());
         QCOMPARE(m.tray().tip(), QStringLiteral("Webcam Zantrel 2.00,Minimized - Click to restore window"));
+        { // a session ending while the window is in the tray still stores where it was
+            QuitOnSignal quitOnSignal;
+            ::raise(SIGTERM);
+            QTRY_COMPARE(GetSetting(keys::LoadWidth), QString::number(m.width() * Master::kTwipsPerPixel));
+        }
 
         // No notification area: the window has to stay reachable from the task bar.
         SysTray::setAvailableForTesting(false);

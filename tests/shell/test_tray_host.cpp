@@ -1,14 +1,20 @@
-// The tray icon against a real notification area: the test runs itself again under an X server of its own
-// (xvfb-run) and starts the trayer tray host there. Skipped where a program is missing.
+// The tray icon against a real notification area, and the windows under a real window manager: the test
+// runs itself again under an X server of its own (xvfb-run) and starts trayer or openbox there. Skipped where
+// a program is missing.
+#include "settings/settings_dialog.h"
 #include "shell/caption_row.h"
 #include "shell/master.h"
 #include "shell/tray_icon.h"
 #include "support/temp_store.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
+#include <QDateEdit>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTabBar>
 #include <QTest>
 #include <QToolButton>
 #include <unistd.h>
@@ -28,6 +34,20 @@ QRect panelGeometry() {
     p.waitForFinished(5000);
     const auto m = QRegularExpression(QStringLiteral("Position: (\\d+),(\\d+).*\\n.*Geometry: (\\d+)x(\\d+)"))
                        .match(QString::fromLocal8Bit(p.readAllStandardOutput()));
+    return m.hasMatch() ? QRect(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt(),
+                                m.captured(4).toInt())
+                        : QRect();
+}
+
+// Where the X server has a window, in root coordinates.
+QRect windowGeometry(WId id) {
+    QProcess p;
+    p.start(QStringLiteral("xwininfo"), {"-id", QString::number(id)});
+    p.waitForFinished(5000);
+    const auto m =
+        QRegularExpression(QStringLiteral("Absolute upper-left X: +(-?\\d+)\\n +Absolute upper-left Y: "
+                                          "+(-?\\d+)\\n(?:.*\\n){2} +Width: (\\d+)\\n +Height: (\\d+)"))
+            .match(QString::fromLocal8Bit(p.readAllStandardOutput()));
     return m.hasMatch() ? QRect(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt(),
                                 m.captured(4).toInt())
                         : QRect();
@@ -67,6 +87,77 @@ class TestTrayHost : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(panelGeometry().width(), emptyWidth, 10000);
         trayHost_.terminate();
         trayHost_.waitForFinished();
+    }
+
+    // Under openbox, beside a tray: the settings dialog has a title bar, its lists and calendar open at
+    // their controls, and the
+    // main window's edges do not size it below its minimum.
+    void underAWindowManager() {
+        if (qgetenv("ZANTREL_UNDER_XVFB").isEmpty() || QStandardPaths::findExecutable("xdotool").isEmpty() ||
+            QStandardPaths::findExecutable("openbox").isEmpty() ||
+            QStandardPaths::findExecutable("xwininfo").isEmpty())
+            QSKIP("needs xvfb-run, openbox, xdotool and xwininfo");
+        QProcess wm;
+        wm.start("openbox", {});
+        QVERIFY(wm.waitForStarted());
+        QTest::qWait(1000);
+        qputenv("WEBCAM_ZANTREL_TEST_CAMERA", "videotestsrc ! video/x-raw,width=320,height=240");
+        zantrel::test::TempStore store;
+        SysTray::setAvailableForTesting(true); // the main window as it is beside a tray
+        Master master;
+        master.load();
+        master.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&master));
+        {
+            SettingsDialog dialog(master.captureWindow(), &master);
+            dialog.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+            QTRY_VERIFY(dialog.frameGeometry().top() < dialog.geometry().top() - 10); // a title bar
+            QTest::qWait(500);
+            dialog.findChild<QTabBar*>()->setCurrentIndex(1); // the timer page
+            auto* combo = dialog.findChild<QComboBox*>(QStringLiteral("PartIUnit"));
+            QTRY_VERIFY(combo->isVisible());
+            const QPoint at = windowGeometry(dialog.winId()).topLeft() + combo->mapTo(&dialog, QPoint(0, 0));
+            QCOMPARE(combo->mapToGlobal(QPoint(0, 0)), at);
+            combo->showPopup();
+            QWidget* popup = combo->view()->window();
+            QTRY_VERIFY(popup->isVisible());
+            QCOMPARE(windowGeometry(popup->winId()).x(), at.x());
+            combo->hidePopup();
+            auto* date = dialog.findChild<QDateTimeEdit*>(QStringLiteral("FixedDate"));
+            date->setEnabled(true);
+            QTest::mouseClick(date, Qt::LeftButton, {}, QPoint(date->width() - 5, date->height() / 2));
+            QWidget* calendar = nullptr;
+            QTRY_VERIFY((calendar = QApplication::activePopupWidget()));
+            const QPoint dateAt =
+                windowGeometry(dialog.winId()).topLeft() + date->mapTo(&dialog, QPoint(0, 0));
+            const QRect opened = windowGeometry(calendar->winId());
+            QVERIFY2(opened.x() == dateAt.x() && std::abs(opened.y() - dateAt.y() - date->height()) <= 2,
+                     qPrintable(QStringLiteral("%1,%2 for %3,%4")
+                                    .arg(opened.x())
+                                    .arg(opened.y())
+                                    .arg(dateAt.x())
+                                    .arg(dateAt.y())));
+            calendar->close();
+        }
+        master.resize(400, 300);
+        QTRY_COMPARE(master.size(), QSize(400, 300));
+        const QPoint corner = master.mapToGlobal(QPoint(master.width() - 2, master.height() - 2));
+        xdotool({"mousemove", QString::number(corner.x()), QString::number(corner.y())});
+        QTest::qWait(300);
+        xdotool({"mousedown", "1"});
+        QTest::qWait(300);
+        xdotool({"mousemove", "5", "5"});
+        QTest::qWait(300);
+        const QRect during = windowGeometry(master.winId()); // as the X server has it, mid-drag
+        xdotool({"mouseup", "1"});
+        QTest::qWait(500);
+        QVERIFY2(during.width() >= Master::kMinimumWidth && during.height() >= Master::kMinimumHeight,
+                 qPrintable(QStringLiteral("%1x%2").arg(during.width()).arg(during.height())));
+        QCOMPARE(windowGeometry(master.winId()).size(), master.size());
+        SysTray::setAvailableForTesting({});
+        wm.terminate();
+        wm.waitForFinished();
     }
 };
 
