@@ -232,8 +232,12 @@ void Master::setOverlayMode(bool on) {
 
 void Master::otherToolbarClicked(const QString& key) {
     // Every command, stop included, is guarded when the user has set a password.
-    if (PasswordRequired() && !frmPassword::Ask(*messageSink_, this))
-        return;
+    if (PasswordRequired())
+        return frmPassword::Ask(this, [this, key] { runCommand(key); });
+    runCommand(key);
+}
+
+void Master::runCommand(const QString& key) {
     if (key == QLatin1String("run"))
         runControl().FTPRun();
     else if (key == QLatin1String("now"))
@@ -244,11 +248,15 @@ void Master::otherToolbarClicked(const QString& key) {
 
 void Master::masterToolbarClicked(const QString& key) {
     // The about box is open to everyone; the gallery and the settings only past the password.
-    if (key != QLatin1String("about") && PasswordRequired() && !frmPassword::Ask(*messageSink_, this))
-        return;
     if (key == QLatin1String("about"))
-        showAbout();
-    else if (key == QLatin1String("gallery"))
+        return showAbout();
+    if (PasswordRequired())
+        return frmPassword::Ask(this, [this, key] { openWindow(key); });
+    openWindow(key);
+}
+
+void Master::openWindow(const QString& key) {
+    if (key == QLatin1String("gallery"))
         Q_EMIT galleryRequested();
     else if (key == QLatin1String("settings"))
         Q_EMIT settingsRequested();
@@ -277,8 +285,9 @@ void Master::setOnTop(bool onTop) {
 }
 
 void Master::showAbout() {
-    frmAbout about(this);
-    about.exec();
+    auto* about = new frmAbout(this);
+    about->setAttribute(Qt::WA_DeleteOnClose);
+    about->open();
 }
 
 void Master::resizeEvent(QResizeEvent*) {

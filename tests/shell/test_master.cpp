@@ -7,6 +7,7 @@
 #include "shell/master.h"
 #include "shell/pictures.h"
 #include "shell/tray_icon.h"
+#include "support/returns_at_once.h"
 #include "support/temp_store.h"
 
 #include <QApplication>
@@ -19,6 +20,7 @@
 #include <QToolButton>
 
 using namespace zantrel;
+using zantrel::test::ReturnsAtOnce;
 using zantrel::test::TempStore;
 
 class TestMaster : public QObject {
@@ -86,23 +88,20 @@ class TestMaster : public QObject {
         Master m;
         m.load();
         QSignalSpy asked(&m, key == "gallery" ? &Master::galleryRequested : &Master::settingsRequested);
-        QString opened;
-        QTimer::singleShot(0, [&] { // the prompt gets the right password and the key; About is closed
-            QWidget* modal = QApplication::activeModalWidget();
-            QVERIFY(modal);
-            opened = modal->objectName();
-            if (auto* box = modal->findChild<QLineEdit*>(QStringLiteral("Passw"))) {
-                QTest::keyClicks(box, QStringLiteral("Gate7"));
-                QTest::keyClick(box, Qt::Key(answer));
-            } else {
-                modal->close();
-            }
-        });
-        key == "run" ? m.otherToolbarClicked(key) : m.masterToolbarClicked(key);
-        QCOMPARE(opened, key == "about" ? "frmAbout" : "frmPassword");
-        if (key != "about")
+        const auto click = [&] { key == "run" ? m.otherToolbarClicked(key) : m.masterToolbarClicked(key); };
+        QVERIFY(ReturnsAtOnce(click));
+        QWidget* modal = QApplication::activeModalWidget(); // the prompt gets the password and the key
+        QVERIFY(modal);
+        QCOMPARE(modal->objectName(), key == "about" ? "frmAbout" : "frmPassword");
+        if (auto* box = modal->findChild<QLineEdit*>(QStringLiteral("Passw"))) {
+            QTest::keyClicks(box, QStringLiteral("Gate7"));
+            QTest::keyClick(box, Qt::Key(answer));
             QCOMPARE(key == "run" ? m.runControl().buttons().stop : asked.size() == 1,
                      answer == Qt::Key_Return);
+        } else {
+            modal->close();
+        }
+        QTRY_VERIFY(!QApplication::activeModalWidget());
     }
 
     void onTopPairAndMinimize() {
