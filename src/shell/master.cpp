@@ -37,6 +37,16 @@ QString pixelsToTwips(int pixels) {
     return NumberText(std::int64_t(pixels) * Master::kTwipsPerPixel);
 }
 
+// Swallows the tip requests of the widgets it watches.
+class NoTip : public QObject {
+  public:
+    static NoTip* instance() {
+        static NoTip filter;
+        return &filter;
+    }
+    bool eventFilter(QObject*, QEvent* event) override { return event->type() == QEvent::ToolTip; }
+};
+
 struct Button {
     const char* key;
     const char* caption;
@@ -59,6 +69,9 @@ QAction* addButton(QToolBar* bar, const Button& b) {
     action->setIconText(caption);
     action->setObjectName(QString::fromLatin1(b.key));
     action->setToolTip(QString::fromLatin1(b.tip));
+    // Without a tip of its own a button would show its caption as one: it shows none.
+    if (!*b.tip)
+        bar->widgetForAction(action)->installEventFilter(NoTip::instance());
     return action;
 }
 
@@ -113,7 +126,9 @@ Master::Master(QWidget* parent) : QWidget(parent) {
     status_ = new QLabel(this);
     status_->setObjectName(QStringLiteral("MasterStatus"));
     status_->setTextFormat(Qt::PlainText);
-    status_->setFont(QFont(QStringLiteral("Arial"), 8));
+    QFont small(QStringLiteral("Arial"));
+    small.setPointSizeF(8.25);
+    status_->setFont(small);
     QPalette light = status_->palette();
     light.setColor(QPalette::WindowText, Qt::white);
     status_->setPalette(light);

@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QToolTip>
 
 using namespace zantrel;
 using zantrel::test::ReturnsAtOnce;
@@ -43,6 +44,14 @@ class TestMaster : public QObject {
         QCOMPARE(m.size(), QSize(400, Master::kMinimumHeight));
         m.show();
         QVERIFY(QTest::qWaitForWindowExposed(&m));
+        QCOMPARE(m.statusLabel()->font().pointSizeF(), 8.25);
+        for (const char* key : {"about", "gallery"}) { // a button without a tip shows none, not its caption
+            QWidget* button = m.masterToolbar()->widgetForAction(m.masterToolbarAction(QLatin1String(key)));
+            QHelpEvent ask(QEvent::ToolTip, QPoint(4, 4), button->mapToGlobal(QPoint(4, 4)));
+            QApplication::sendEvent(button, &ask);
+            QCOMPARE(QToolTip::text(), key == QLatin1String("about") ? "" : "Captured Image Gallery");
+            QToolTip::hideText();
+        }
         m.resize(100, 300);
         QCOMPARE(m.size(), QSize(Master::kMinimumWidth, 300));
         auto* controls = m.findChild<QWidget*>(QStringLiteral("MasterControls"));

@@ -1,3 +1,4 @@
+#include "core/version.h"
 #include "shell/about_box.h"
 #include "shell/close_application.h"
 #include "shell/pictures.h"
@@ -20,6 +21,10 @@ class TestSmallWindows : public QObject {
   private Q_SLOTS:
     void aboutVersionLine() {
         QCOMPARE(AboutVersionLine(1, 5, 0), QStringLiteral("Version: 1.05 Build:")); // build 0 shows nothing
+        frmAbout about; // shows the revision it was built from
+        QVERIFY(BuildRevision() > 0);
+        QCOMPARE(about.findChild<QLabel*>(QStringLiteral("AppVersion"))->text(),
+                 AboutVersionLine(kVersionMajor, kVersionMinor, BuildRevision()));
     }
 
     void splashClosesItselfAndShowsOnlyItsEllipse() {
