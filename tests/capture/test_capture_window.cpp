@@ -136,7 +136,13 @@ class TestCaptureWindow : public QObject {
         QCOMPARE(rig.capture->GetDriverName(0), QStringLiteral("Test Camera"));
         QCOMPARE(rig.capture->GetDriverName(1), QStringLiteral("Error!"));
         QApplication::clipboard()->setText(QStringLiteral("copied by the user"));
+        bool busyWhileConnecting = false;
+        connect(rig.capture.get(), &CaptureWindow::driverCapsChanged, this, [&busyWhileConnecting] {
+            const QCursor* pointer = QGuiApplication::overrideCursor();
+            busyWhileConnecting = pointer && pointer->shape() == Qt::WaitCursor;
+        });
         QVERIFY(rig.capture->Init_Video(0));
+        QVERIFY(busyWhileConnecting && !QGuiApplication::overrideCursor());
         QVERIFY(!rig.waitForFrame().isNull());
         std::atomic<int> good{0};
         std::atomic<qint64> slowest{0};
