@@ -121,8 +121,8 @@ int main(int argc, char** argv) {
     app.setQuitOnLastWindowClosed(false);
 
     QuitOnSignal quitOnSignal;
-    if (Splash::wanted(args))
-        Splash::ShowAndWait();
+    // The main window shows once the splash has closed itself; both from the main loop.
+    Splash* splash = Splash::wanted(args) ? Splash::Show() : nullptr;
     Master master;
     // However the program ends, a job thread that does not stop in time (a camera or disk that does
     // not answer) must not keep the process alive.
@@ -132,30 +132,42 @@ int main(int argc, char** argv) {
         return exitCode;
     };
     const auto openSettings = [&master] {
-        ShowSettingsDialog(master.captureWindow(), &master,
-                           [&master](bool on) { master.setOverlayMode(on); });
+        return ShowSettingsDialog(master.captureWindow(), &master,
+                                  [&master](bool on) { master.setOverlayMode(on); });
     };
     QObject::connect(&master, &Master::settingsRequested, &master, openSettings);
     QObject::connect(&master, &Master::galleryRequested, &master, [&master] { Gallery::open(&master); });
-    master.load();
+    // Daily videos of the archive, made in the background while the window runs.
     DailyTimelapse dailyTimelapse(master.statusSink());
-    if (QuitOnSignal::requested()) {
-        master.close(); // asked to end before the main loop: still save the window state
-        return end(0);
-    }
-    master.show();
-
-    if (GetSetting(keys::FirstTime) == QLatin1String("YES")) {
-        QMessageBox::information(
-            &master, applicationTitle(),
-            QStringLiteral("Webcam Zantrel, now will configure all settings that is needed to work..."));
-        if (!QuitOnSignal::requested())
+    const auto start = [&master, openSettings] {
+        master.load();
+        if (QuitOnSignal::requested()) {
+            master.close(); // asked to end before the main window showed: still save the window state
+            return;
+        }
+        master.show();
+        if (GetSetting(keys::FirstTime) != QLatin1String("YES"))
+            return;
+        auto* box = new QMessageBox(
+            QMessageBox::Information, applicationTitle(),
+            QStringLiteral("Webcam Zantrel, now will configure all settings that is needed to work..."),
+            QMessageBox::Ok, &master);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        // Ended by a signal meanwhile, the first start stays pending: it is done once the settings showed.
+        QObject::connect(box, &QDialog::finished, &master, [openSettings] {
+            if (QuitOnSignal::requested())
+                return;
             openSettings();
-        SaveSetting(keys::FirstTime, QStringLiteral("NO"));
-    }
-    if (QuitOnSignal::requested()) {
-        master.close(); // asked to end before the main loop: still save the window state
-        return end(0);
+            SaveSetting(keys::FirstTime, QStringLiteral("NO"));
+        });
+        box->open();
+    };
+    if (splash) {
+        QObject::connect(splash, &QDialog::finished, &master, start);
+    } else {
+        start();
+        if (QuitOnSignal::requested())
+            return end(0);
     }
     return end(app.exec());
 }

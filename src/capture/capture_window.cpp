@@ -317,35 +317,40 @@ bool CaptureWindow::setControl(const QString& name, int value) {
     return session_ && session_->setControl(name, value);
 }
 
-void CaptureWindow::ShowFormatDialog(QWidget* parent) {
+QDialog* CaptureWindow::ShowFormatDialog(QWidget* parent) {
     auto list = formats();
     if (list.empty()) {
         messages_.showMessage(QStringLiteral("Lanthor: Cannot show Video Format Dialog."),
                               MessageIcon::Critical);
-        return;
+        return nullptr;
     }
-    FormatDialog dialog(
+    return openDialog(new FormatDialog(
         std::move(list), currentFormatCaps(), [this](const VideoFormat& f) { return applyFormat(f); },
-        parent);
-    dialog.exec();
+        parent));
 }
 
-void CaptureWindow::ShowSourceDialog(QWidget* parent) {
+QDialog* CaptureWindow::ShowSourceDialog(QWidget* parent) {
     const auto list = controls();
     if (list.empty()) {
         messages_.showMessage(QStringLiteral("Lanthor: Cannot show Video Source Dialog."),
                               MessageIcon::Critical);
-        return;
+        return nullptr;
     }
-    SourceDialog dialog(
-        list, [this](const QString& name, int value) { return setControl(name, value); }, parent);
-    dialog.exec();
+    return openDialog(new SourceDialog(
+        list, [this](const QString& name, int value) { return setControl(name, value); }, parent));
 }
 
-void CaptureWindow::ShowDisplayDialog(QWidget*) {
+QDialog* CaptureWindow::ShowDisplayDialog(QWidget*) {
     // Display settings belong to the video sink, which has no dialog of its own.
     messages_.showMessage(QStringLiteral("Lanthor: Cannot show Video Display Dialog."),
                           MessageIcon::Critical);
+    return nullptr;
+}
+
+QDialog* CaptureWindow::openDialog(QDialog* dialog) {
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
+    return dialog;
 }
 
 VideoWindow* CaptureWindow::videoWindow() const {

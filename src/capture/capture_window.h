@@ -9,6 +9,7 @@
 #include <QSize>
 #include <memory>
 
+class QDialog;
 class QWidget;
 
 namespace zantrel {
@@ -70,10 +71,11 @@ class CaptureWindow : public QObject {
     bool fHasDlgVideoSource() const { return caps_.fHasDlgVideoSource; }
     bool fHasDlgVideoDisplay() const { return caps_.fHasDlgVideoDisplay; }
 
-    // The camera's own dialogs, modal. Each shows its failure message when it cannot be shown.
-    void ShowFormatDialog(QWidget* parent = nullptr);
-    void ShowSourceDialog(QWidget* parent = nullptr);
-    void ShowDisplayDialog(QWidget* parent = nullptr);
+    // The camera's own dialogs, opened modal to parent: each returns at once with the dialog, which
+    // deletes itself when it closes, or shows its failure message and returns null.
+    QDialog* ShowFormatDialog(QWidget* parent = nullptr);
+    QDialog* ShowSourceDialog(QWidget* parent = nullptr);
+    QDialog* ShowDisplayDialog(QWidget* parent = nullptr);
 
     // What the dialogs work on.
     std::vector<VideoFormat> formats() const;
@@ -111,6 +113,7 @@ class CaptureWindow : public QObject {
     void cameraRestored();
 
   private:
+    static QDialog* openDialog(QDialog* dialog);
     bool connectDevice(int index);
     bool openSession(bool overlay);
     void updateCaps();

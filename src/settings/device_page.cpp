@@ -4,6 +4,7 @@
 #include "settings/control_rules.h"
 #include "settings/page_widgets.h"
 
+#include <QDialog>
 #include <QHeaderView>
 #include <QSpinBox>
 #include <QStyle>
@@ -124,13 +125,18 @@ void DevicePage::chooseMode(bool overlay) {
 }
 
 void DevicePage::openDriverDialog(const QString& key) {
+    QDialog* dialog = nullptr;
     if (key == QLatin1String("videosource"))
-        capture_.ShowSourceDialog(window());
+        dialog = capture_.ShowSourceDialog(window());
     else if (key == QLatin1String("videodisplay"))
-        capture_.ShowDisplayDialog(window());
+        dialog = capture_.ShowDisplayDialog(window());
     else if (key == QLatin1String("videoformat"))
-        capture_.ShowFormatDialog(window());
-    capture_.Resize_Video();
+        dialog = capture_.ShowFormatDialog(window());
+    // The picture is refitted to what the dialog changed once it closes.
+    if (dialog)
+        connect(dialog, &QDialog::finished, this, [this] { capture_.Resize_Video(); });
+    else
+        capture_.Resize_Video();
 }
 
 } // namespace zantrel

@@ -172,13 +172,16 @@ void SettingsDialog::showPreview() {
     stamps.nextUpdate = NextUpdateStampText(ComputeNextUpdate());
     QImage frame;
     capture_.GrabFrame(frame);
-    PreviewWindow preview(PreparePreview(frame, stamps, live.compression), this);
-    preview.exec();
+    auto* preview = new PreviewWindow(PreparePreview(frame, stamps, live.compression), this);
+    preview->setAttribute(Qt::WA_DeleteOnClose);
+    preview->open();
 }
 
-int ShowSettingsDialog(CaptureWindow& capture, QWidget* parent, OverlaySwitch setOverlay) {
-    SettingsDialog dialog(capture, parent, std::move(setOverlay));
-    return dialog.exec();
+SettingsDialog* ShowSettingsDialog(CaptureWindow& capture, QWidget* parent, OverlaySwitch setOverlay) {
+    auto* dialog = new SettingsDialog(capture, parent, std::move(setOverlay));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
+    return dialog;
 }
 
 } // namespace zantrel

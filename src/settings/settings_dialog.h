@@ -61,8 +61,10 @@ class SettingsDialog : public QDialog {
     TimelapsePage* timelapse_;
 };
 
-// Opens the settings dialog modally over parent; returns QDialog::Accepted or Rejected. Give the main
-// window's mode switch as setOverlay, so that the mode it saves at close is the one chosen here.
-int ShowSettingsDialog(CaptureWindow& capture, QWidget* parent = nullptr, OverlaySwitch setOverlay = {});
+// Opens the settings dialog modal to parent and returns it at once, shown; it deletes itself when it
+// closes (its finished signal tells how). Give the main window's mode switch as setOverlay, so that
+// the mode it saves at close is the one chosen here.
+SettingsDialog* ShowSettingsDialog(CaptureWindow& capture, QWidget* parent = nullptr,
+                                   OverlaySwitch setOverlay = {});
 
 } // namespace zantrel

@@ -49,7 +49,7 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent) {
     auto* title = new QLabel(applicationTitle(), this);
     title->setFont(QFont(QStringLiteral("Arial"), 14, QFont::Bold));
     title->setGeometry(150, 16, 340, 28);
-    auto* version = new QLabel(AboutVersionLine(kVersionMajor, kVersionMinor, 0), this);
+    auto* version = new QLabel(AboutVersionLine(kVersionMajor, kVersionMinor, BuildRevision()), this);
     version->setObjectName(QStringLiteral("AppVersion"));
     version->setGeometry(150, 46, 340, 20);
 

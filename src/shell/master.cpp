@@ -37,6 +37,16 @@ QString pixelsToTwips(int pixels) {
     return NumberText(std::int64_t(pixels) * Master::kTwipsPerPixel);
 }
 
+// Swallows the tip requests of the widgets it watches.
+class NoTip : public QObject {
+  public:
+    static NoTip* instance() {
+        static NoTip filter;
+        return &filter;
+    }
+    bool eventFilter(QObject*, QEvent* event) override { return event->type() == QEvent::ToolTip; }
+};
+
 struct Button {
     const char* key;
     const char* caption;
@@ -59,6 +69,9 @@ QAction* addButton(QToolBar* bar, const Button& b) {
     action->setIconText(caption);
     action->setObjectName(QString::fromLatin1(b.key));
     action->setToolTip(QString::fromLatin1(b.tip));
+    // Without a tip of its own a button would show its caption as one: it shows none.
+    if (!*b.tip)
+        bar->widgetForAction(action)->installEventFilter(NoTip::instance());
     return action;
 }
 
@@ -113,7 +126,9 @@ Master::Master(QWidget* parent) : QWidget(parent) {
     status_ = new QLabel(this);
     status_->setObjectName(QStringLiteral("MasterStatus"));
     status_->setTextFormat(Qt::PlainText);
-    status_->setFont(QFont(QStringLiteral("Arial"), 8));
+    QFont small(QStringLiteral("Arial"));
+    small.setPointSizeF(8.25);
+    status_->setFont(small);
     QPalette light = status_->palette();
     light.setColor(QPalette::WindowText, Qt::white);
     status_->setPalette(light);
@@ -235,8 +250,12 @@ void Master::setOverlayMode(bool on) {
 
 void Master::otherToolbarClicked(const QString& key) {
     // Every command, stop included, is guarded when the user has set a password.
-    if (PasswordRequired() && !frmPassword::Ask(*messageSink_, this))
-        return;
+    if (PasswordRequired())
+        return frmPassword::Ask(this, [this, key] { runCommand(key); });
+    runCommand(key);
+}
+
+void Master::runCommand(const QString& key) {
     if (key == QLatin1String("run"))
         runControl().FTPRun();
     else if (key == QLatin1String("now"))
@@ -247,11 +266,15 @@ void Master::otherToolbarClicked(const QString& key) {
 
 void Master::masterToolbarClicked(const QString& key) {
     // The about box is open to everyone; the gallery and the settings only past the password.
-    if (key != QLatin1String("about") && PasswordRequired() && !frmPassword::Ask(*messageSink_, this))
-        return;
     if (key == QLatin1String("about"))
-        showAbout();
-    else if (key == QLatin1String("gallery"))
+        return showAbout();
+    if (PasswordRequired())
+        return frmPassword::Ask(this, [this, key] { openWindow(key); });
+    openWindow(key);
+}
+
+void Master::openWindow(const QString& key) {
+    if (key == QLatin1String("gallery"))
         Q_EMIT galleryRequested();
     else if (key == QLatin1String("settings"))
         Q_EMIT settingsRequested();
@@ -280,8 +303,9 @@ void Master::setOnTop(bool onTop) {
 }
 
 void Master::showAbout() {
-    frmAbout about(this);
-    about.exec();
+    auto* about = new frmAbout(this);
+    about->setAttribute(Qt::WA_DeleteOnClose);
+    about->open();
 }
 
 void Master::resizeEvent(QResizeEvent*) {

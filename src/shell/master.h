@@ -76,6 +76,9 @@ class Master : public QWidget {
     void layoutWindow();
     void setOnTop(bool onTop);
     void showAbout();
+    // Past the password, when one is asked for.
+    void runCommand(const QString& key);
+    void openWindow(const QString& key);
     void applyButtons(RunControl::Buttons b);
     void saveWindowState();
 

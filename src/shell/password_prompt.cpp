@@ -1,7 +1,6 @@
 #include "shell/password_prompt.h"
 
 #include "core/setting_keys.h"
-#include "core/sinks.h"
 #include "core/store.h"
 #include "core/version.h"
 #include "shell/drag_window.h"
@@ -9,11 +8,12 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QVBoxLayout>
 
 namespace zantrel {
 
-frmPassword::frmPassword(MessageSink& messages, QWidget* parent) : QDialog(parent), messages_(messages) {
+frmPassword::frmPassword(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("frmPassword"));
     setWindowTitle(applicationTitle());
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
@@ -40,8 +40,14 @@ void frmPassword::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
-        if (!accepted_)
-            messages_.showMessage(QStringLiteral("Incorrect Password."), MessageIcon::Critical);
+        if (!accepted_) {
+            // Over the prompt's parent, which stays when the prompt closes.
+            auto* box =
+                new QMessageBox(QMessageBox::Critical, applicationTitle(),
+                                QStringLiteral("Incorrect Password."), QMessageBox::Ok, parentWidget());
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->open();
+        }
         done(accepted_ ? Accepted : Rejected);
         return;
     case Qt::Key_Escape:
@@ -53,10 +59,15 @@ void frmPassword::keyPressEvent(QKeyEvent* event) {
     }
 }
 
-bool frmPassword::Ask(MessageSink& messages, QWidget* parent) {
-    frmPassword prompt(messages, parent);
+void frmPassword::Ask(QWidget* parent, std::function<void()> onAccepted) {
+    auto* prompt = new frmPassword(parent);
+    prompt->setAttribute(Qt::WA_DeleteOnClose);
     // Closed any other way than by Enter (the window manager's close, for instance): a refusal.
-    return prompt.exec() == Accepted && prompt.PasswordAccepted();
+    connect(prompt, &QDialog::finished, prompt, [prompt, onAccepted = std::move(onAccepted)](int result) {
+        if (result == Accepted && prompt->PasswordAccepted())
+            onAccepted();
+    });
+    prompt->open();
 }
 
 bool PasswordRequired() {

@@ -1,30 +1,30 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
 
 class QLineEdit;
 
 namespace zantrel {
 
-class MessageSink;
-
 // The access password prompt. The answer counts as accepted only when the text in the box equals the
-// stored password at the moment Enter is pressed after a change; Escape always refuses.
+// stored password at the moment Enter is pressed after a change; Escape always refuses. A wrong one
+// shows "Incorrect Password." in a box of its own each time.
 class frmPassword : public QDialog {
     Q_OBJECT
   public:
-    explicit frmPassword(MessageSink& messages, QWidget* parent = nullptr);
+    explicit frmPassword(QWidget* parent = nullptr);
 
     bool PasswordAccepted() const { return accepted_; }
 
-    // Shows the prompt modally and returns whether the right password was given.
-    static bool Ask(MessageSink& messages, QWidget* parent);
+    // Opens the prompt modal to parent and returns at once; onAccepted runs once the right password
+    // was given. The prompt deletes itself when it closes.
+    static void Ask(QWidget* parent, std::function<void()> onAccepted);
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
 
   private:
-    MessageSink& messages_;
     QLineEdit* passw_ = nullptr;
     bool accepted_ = false;
 };

@@ -35,9 +35,11 @@ bool Splash::wanted(const QStringList& args) {
            QGuiApplication::platformName() != QLatin1String("minimal");
 }
 
-void Splash::ShowAndWait() {
-    Splash splash;
-    splash.exec();
+Splash* Splash::Show(int showMilliseconds) {
+    auto* splash = new Splash(showMilliseconds);
+    splash->setAttribute(Qt::WA_DeleteOnClose);
+    splash->show();
+    return splash;
 }
 
 QPixmap Splash::drawPicture() {

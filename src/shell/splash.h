@@ -15,8 +15,9 @@ class Splash : public QDialog {
 
     // Whether start-up shows it: not for a one-shot run, not without a screen anyone looks at.
     static bool wanted(const QStringList& args);
-    // Shows the splash and returns once it has closed itself.
-    static void ShowAndWait();
+    // Shows the splash and returns it at once; its finished signal tells when it has closed (itself,
+    // or as every window closes). It deletes itself.
+    static Splash* Show(int showMilliseconds = kShowMilliseconds);
 
     static QPixmap drawPicture();
 

@@ -8,6 +8,7 @@
 #include "capture/video_window.h"
 #include "core/store.h"
 #include "support/message_recorder.h"
+#include "support/returns_at_once.h"
 #include "support/temp_store.h"
 
 #include <QApplication>
@@ -20,6 +21,7 @@
 
 using namespace zantrel;
 using zantrel::test::MessageRecorder;
+using zantrel::test::ReturnsAtOnce;
 
 namespace {
 
@@ -134,7 +136,13 @@ class TestCaptureWindow : public QObject {
         QCOMPARE(rig.capture->GetDriverName(0), QStringLiteral("Test Camera"));
         QCOMPARE(rig.capture->GetDriverName(1), QStringLiteral("Error!"));
         QApplication::clipboard()->setText(QStringLiteral("copied by the user"));
+        bool busyWhileConnecting = false;
+        connect(rig.capture.get(), &CaptureWindow::driverCapsChanged, this, [&busyWhileConnecting] {
+            const QCursor* pointer = QGuiApplication::overrideCursor();
+            busyWhileConnecting = pointer && pointer->shape() == Qt::WaitCursor;
+        });
         QVERIFY(rig.capture->Init_Video(0));
+        QVERIFY(busyWhileConnecting && !QGuiApplication::overrideCursor());
         QVERIFY(!rig.waitForFrame().isNull());
         std::atomic<int> good{0};
         std::atomic<qint64> slowest{0};
@@ -346,15 +354,18 @@ class TestCaptureWindow : public QObject {
         QVERIFY2(slow >= 1 && slow <= 4, qPrintable(QString::number(slow)));
 
         QVERIFY(rig.capture->fHasDlgVideoSource());
-        QTimer::singleShot(0, [] {
-            auto* dialog = qobject_cast<SourceDialog*>(QApplication::activeModalWidget());
-            QVERIFY(dialog);
-            QSlider* slider = dialog->slider(QStringLiteral("BRIGHTNESS"));
-            QVERIFY(slider);
-            slider->setValue(slider->minimum());
-            dialog->accept();
-        });
-        rig.capture->ShowSourceDialog();
+        QDialog* format = nullptr;
+        QVERIFY(ReturnsAtOnce([&] { format = rig.capture->ShowFormatDialog(); }));
+        QVERIFY(format && format->isVisible());
+        format->reject();
+        QDialog* source = nullptr;
+        QVERIFY(ReturnsAtOnce([&] { source = rig.capture->ShowSourceDialog(); }));
+        auto* dialog = qobject_cast<SourceDialog*>(source);
+        QVERIFY(dialog && dialog->isVisible());
+        QSlider* slider = dialog->slider(QStringLiteral("BRIGHTNESS"));
+        QVERIFY(slider);
+        slider->setValue(slider->minimum());
+        dialog->accept();
         QImage frame;
         QTRY_VERIFY_WITH_TIMEOUT((rig.capture->GrabFrame(frame), qRed(frame.pixel(50, 50)) < 40), 3000);
     }

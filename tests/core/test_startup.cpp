@@ -59,8 +59,9 @@ class TestStartup : public QObject {
                                                          << "folder" << false << QByteArray();
         QTest::newRow("a lock that cannot be taken is a failure")
             << QByteArray(kStarted) << QString() << "lock" << false << QByteArray();
-        QTest::newRow("first start is offered once")
-            << QByteArray() << QString() << QString() << true << QByteArray("FIRSTTIME=NO");
+        // Ended while its message shows, before the settings dialog: still pending at the next start.
+        QTest::newRow("first start ended during its message")
+            << QByteArray() << QString() << QString() << true << QByteArray();
         QTest::newRow("close saves geometry in twips and overlay as NO")
             << QByteArray(kStarted + "[LOAD]\nWIDTH=4800\nHEIGHT=6000\nLEFT=150\nTOP=300\nOVERLAY=yes\n")
             << QString() << QString() << true
@@ -122,8 +123,8 @@ class TestStartup : public QObject {
         QCOMPARE(QFile::permissions(folder) & 0x0777, QFile::ReadUser | QFile::WriteUser | QFile::ExeUser);
         for (const QByteArray& line : written.split('\n'))
             QVERIFY2(home.settings().contains(line), home.settings().constData());
-        if (!runs && ini.isEmpty())
-            QVERIFY(!home.settings().contains("FIRSTTIME")); // nothing written: the first start is pending
+        if (ini.isEmpty()) // the first start is still pending
+            QVERIFY(!home.settings().contains(runs ? "FIRSTTIME=NO" : "FIRSTTIME"));
         if (first.state() == QProcess::Running)
             stop(first); // the second start left it running
     }

@@ -11,12 +11,14 @@
 #include "settings/settings_dialog.h"
 #include "shell/browse_for_folder.h"
 #include "support/message_recorder.h"
+#include "support/returns_at_once.h"
 #include "support/temp_store.h"
 
 #include <QtTest>
 #include <QtWidgets>
 
 using namespace zantrel;
+using zantrel::test::ReturnsAtOnce;
 
 namespace {
 
@@ -298,18 +300,21 @@ class TestSettingsDialog : public QObject {
         QVERIFY(redShare(publishOnce(), false) < 0.01);
         const qint64 sizeAtStored = QFileInfo(QStringLiteral("webcam.jpg")).size();
 
+        QPointer<SettingsDialog> opened;
+        QVERIFY(ReturnsAtOnce([&] { opened = ShowSettingsDialog(*rig.capture); }));
+        QVERIFY(opened && opened->isVisible());
+        opened->reject();
+        QTRY_VERIFY(!opened); // gone once closed
+
         rig.open();
         rig.set("Transparent=false;TimePosition=6;Compression=100;AutoRun=true");
         const QStringList before = QDir().entryList(QDir::AllEntries | QDir::Hidden); // the current folder
-        QImage shown;
-        QTimer::singleShot(0, [&shown] {
-            auto* preview = qobject_cast<PreviewWindow*>(QApplication::activeModalWidget());
-            QVERIFY(preview);
-            shown = preview->picture()->pixmap().toImage();
-            QTest::keyClick(preview, Qt::Key_Space);
-            QVERIFY(!preview->isVisible());
-        });
-        rig.click("Preview_button");
+        QVERIFY(ReturnsAtOnce([&] { rig.click("Preview_button"); }));
+        auto* preview = qobject_cast<PreviewWindow*>(QApplication::activeModalWidget());
+        QVERIFY(preview);
+        const QImage shown = preview->picture()->pixmap().toImage();
+        QTest::keyClick(preview, Qt::Key_Space);
+        QVERIFY(!preview->isVisible());
         QVERIFY(redShare(shown, true) > 0.05); // the time on its red box, bottom right
         QCOMPARE(QDir().entryList(QDir::AllEntries | QDir::Hidden), before);
         QVERIFY(redShare(publishOnce(), true) > 0.05);

@@ -8,6 +8,7 @@
 #include "shell/pictures.h"
 #include "shell/quit_on_signal.h"
 #include "shell/tray_icon.h"
+#include "support/returns_at_once.h"
 #include "support/temp_store.h"
 
 #include <QApplication>
@@ -18,9 +19,11 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QToolTip>
 #include <csignal>
 
 using namespace zantrel;
+using zantrel::test::ReturnsAtOnce;
 using zantrel::test::TempStore;
 
 class TestMaster : public QObject {
@@ -43,6 +46,14 @@ class TestMaster : public QObject {
         QCOMPARE(m.size(), QSize(400, Master::kMinimumHeight));
         m.show();
         QVERIFY(QTest::qWaitForWindowExposed(&m));
+        QCOMPARE(m.statusLabel()->font().pointSizeF(), 8.25);
+        for (const char* key : {"about", "gallery"}) { // a button without a tip shows none, not its caption
+            QWidget* button = m.masterToolbar()->widgetForAction(m.masterToolbarAction(QLatin1String(key)));
+            QHelpEvent ask(QEvent::ToolTip, QPoint(4, 4), button->mapToGlobal(QPoint(4, 4)));
+            QApplication::sendEvent(button, &ask);
+            QCOMPARE(QToolTip::text(), key == QLatin1String("about") ? "" : "Captured Image Gallery");
+            QToolTip::hideText();
+        }
         m.resize(100, 300);
         QCOMPARE(m.size(), QSize(Master::kMinimumWidth, 300));
         auto* controls = m.findChild<QWidget*>(QStringLiteral("MasterControls"));
@@ -88,23 +99,20 @@ class TestMaster : public QObject {
         Master m;
         m.load();
         QSignalSpy asked(&m, key == "gallery" ? &Master::galleryRequested : &Master::settingsRequested);
-        QString opened;
-        QTimer::singleShot(0, [&] { // the prompt gets the right password and the key; About is closed
-            QWidget* modal = QApplication::activeModalWidget();
-            QVERIFY(modal);
-            opened = modal->objectName();
-            if (auto* box = modal->findChild<QLineEdit*>(QStringLiteral("Passw"))) {
-                QTest::keyClicks(box, QStringLiteral("Gate7"));
-                QTest::keyClick(box, Qt::Key(answer));
-            } else {
-                modal->close();
-            }
-        });
-        key == "run" ? m.otherToolbarClicked(key) : m.masterToolbarClicked(key);
-        QCOMPARE(opened, key == "about" ? "frmAbout" : "frmPassword");
-        if (key != "about")
+        const auto click = [&] { key == "run" ? m.otherToolbarClicked(key) : m.masterToolbarClicked(key); };
+        QVERIFY(ReturnsAtOnce(click));
+        QWidget* modal = QApplication::activeModalWidget(); // the prompt gets the password and the key
+        QVERIFY(modal);
+        QCOMPARE(modal->objectName(), key == "about" ? "frmAbout" : "frmPassword");
+        if (auto* box = modal->findChild<QLineEdit*>(QStringLiteral("Passw"))) {
+            QTest::keyClicks(box, QStringLiteral("Gate7"));
+            QTest::keyClick(box, Qt::Key(answer));
             QCOMPARE(key == "run" ? m.runControl().buttons().stop : asked.size() == 1,
                      answer == Qt::Key_Return);
+        } else {
+            modal->close();
+        }
+        QTRY_VERIFY(!QApplication::activeModalWidget());
     }
 
     void onTopPairAndMinimize() {

@@ -1,17 +1,15 @@
 #include "core/setting_keys.h"
-#include "core/sinks.h"
 #include "core/store.h"
 #include "shell/password_prompt.h"
-#include "support/message_recorder.h"
+#include "support/returns_at_once.h"
 #include "support/temp_store.h"
 
-#include <QApplication>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QTest>
-#include <QTimer>
 
 using namespace zantrel;
-using zantrel::test::MessageRecorder;
+using zantrel::test::ReturnsAtOnce;
 using zantrel::test::TempStore;
 
 class TestPasswordPrompt : public QObject {
@@ -40,20 +38,28 @@ class TestPasswordPrompt : public QObject {
         QFETCH(bool, refusedWithMessage);
         TempStore store;
         SaveSetting(keys::PrefPassword, stored);
-        MessageRecorder messages;
-        QTimer::singleShot(0, [&] { // real key events into the prompt's box, which never shows the text
+        QWidget owner;
+        owner.show();
+        for (int attempt = 0; attempt < 2; ++attempt) { // every refusal says so in a box of its own
+            int accepts = 0;
+            QVERIFY(ReturnsAtOnce([&] { frmPassword::Ask(&owner, [&] { ++accepts; }); }));
+            // Real key events into the prompt's box, which never shows the text.
             QWidget* prompt = QApplication::activeModalWidget();
             auto* box = prompt ? prompt->findChild<QLineEdit*>(QStringLiteral("Passw")) : nullptr;
             QVERIFY(box && box->echoMode() == QLineEdit::Password);
             for (QChar c : typed)
                 c == u'\b' ? QTest::keyClick(box, Qt::Key_Backspace) : QTest::keyClicks(box, QString(c));
             QTest::keyClick(box, Qt::Key(key));
-        });
-        QCOMPARE(frmPassword::Ask(messages, nullptr), accepted);
-        QCOMPARE(messages.texts(),
-                 refusedWithMessage ? QStringList{QStringLiteral("Incorrect Password.")} : QStringList());
-        if (refusedWithMessage)
-            QCOMPARE(messages.icons().first(), MessageIcon::Critical);
+            QCOMPARE(accepts, accepted ? 1 : 0);
+            auto* said = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QCOMPARE(said != nullptr, refusedWithMessage);
+            if (said) {
+                QCOMPARE(said->text(), QStringLiteral("Incorrect Password."));
+                QCOMPARE(said->icon(), QMessageBox::Critical);
+                said->accept();
+            }
+            QTRY_VERIFY(!QApplication::activeModalWidget());
+        }
     }
 
     void onlyExactlyOneAsksForThePassword() { // 1 asks: see the main window's test
