@@ -11,25 +11,13 @@
 
 namespace zantrel {
 
-namespace {
-
-QSpinBox* number(QWidget* parent, const char* name, const QString& caption, int minimum, int maximum) {
-    auto* box = new QSpinBox(parent);
-    box->setObjectName(QLatin1String(name));
-    box->setAccessibleName(caption);
-    box->setRange(minimum, maximum);
-    return box;
-}
-
-} // namespace
-
 LiveViewPage::LiveViewPage(QWidget* parent)
     : QWidget(parent),
       enable_(page::check(this, "HttpEnable", QStringLiteral("Serve a live view over HTTP"))),
       bind_(page::field(this, "HttpBind", QStringLiteral("Address"),
                         QStringLiteral("127.0.0.1: this computer only; 0.0.0.0: every network it is on"))),
-      port_(number(this, "HttpPort", QStringLiteral("Port"), 1, 65535)),
-      clients_(number(this, "HttpClients", QStringLiteral("Live viewers at most"), 0, 100)),
+      port_(page::number(this, "HttpPort", QStringLiteral("Port"), 1, 65535)),
+      clients_(page::number(this, "HttpClients", QStringLiteral("Live viewers at most"), 0, 100)),
       user_(page::field(this, "HttpUser", QStringLiteral("User"))),
       password_(page::field(this, "HttpPassword", QStringLiteral("Password"))),
       cert_(page::field(this, "HttpCert", QStringLiteral("Certificate file"),

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSlider>
+#include <QSpinBox>
 #include <QString>
 #include <QStringList>
 
@@ -41,6 +42,14 @@ inline QSlider* slider(QWidget* parent, const char* name, const QString& caption
     s->setRange(minimum, maximum);
     s->setSingleStep(1);
     return s;
+}
+
+inline QSpinBox* number(QWidget* parent, const char* name, const QString& caption, int minimum, int maximum) {
+    auto* box = new QSpinBox(parent);
+    box->setObjectName(QLatin1String(name));
+    box->setAccessibleName(caption);
+    box->setRange(minimum, maximum);
+    return box;
 }
 
 inline QLabel* label(QWidget* parent, const char* name, const QString& text, bool wrap = false) {

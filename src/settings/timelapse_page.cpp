@@ -12,25 +12,13 @@
 
 namespace zantrel {
 
-namespace {
-
-QSpinBox* number(QWidget* parent, const char* name, const QString& caption, int minimum, int maximum) {
-    auto* box = new QSpinBox(parent);
-    box->setObjectName(QLatin1String(name));
-    box->setAccessibleName(caption);
-    box->setRange(minimum, maximum);
-    return box;
-}
-
-} // namespace
-
 TimelapsePage::TimelapsePage(QWidget* parent)
     : QWidget(parent),
       daily_(page::check(this, "TimelapseDaily", QStringLiteral("Make a time-lapse video of each day"),
                          QStringLiteral("Written into the archive folder as DDMMYYYY.mp4"))),
       at_(new QTimeEdit(this)),
-      fps_(number(this, "TimelapseFps", QStringLiteral("Frames per second:"), 1, 240)),
-      width_(number(this, "TimelapseWidth", QStringLiteral("Largest width:"), 16, 7680)),
+      fps_(page::number(this, "TimelapseFps", QStringLiteral("Frames per second:"), 1, 240)),
+      width_(page::number(this, "TimelapseWidth", QStringLiteral("Largest width:"), 16, 7680)),
       upload_(page::check(this, "TimelapseUpload", QStringLiteral("Upload the video to the FTP Servers"))),
       name_(page::field(this, "TimelapseName", QStringLiteral("Remote name:"))) {
     at_->setObjectName(QStringLiteral("TimelapseAt"));
