@@ -4,6 +4,7 @@
 #include "core/store.h"
 #include "core/version.h"
 #include "gallery/gallery.h"
+#include "liveview/live_view.h"
 #include "publish/console_sinks.h"
 #include "publish/headless.h"
 #include "publish/one_shot.h"
@@ -96,7 +97,9 @@ int main(int argc, char** argv) {
         QApplication app(argc, argv);
         StdoutStatusSink timelapseStatus;
         DailyTimelapse dailyTimelapse(timelapseStatus);
-        return RunHeadless();
+        return RunHeadless([](PublishingCore& core) {
+            core.attach(std::make_unique<LiveView>(core.capture(), core.jobs(), core.runControl()));
+        });
     }
 
     if (BootStartRefused(ArgumentText(args)))

@@ -17,7 +17,7 @@ void EndProcessNow(int exitCode) {
     std::_Exit(exitCode);
 }
 
-int RunHeadless() {
+int RunHeadless(const ServiceStarter& startServices) {
     StdoutStatusSink status(/*skipRepeats=*/true);
     StderrMessageSink messages;
     PublishingCore core(status, messages);
@@ -37,7 +37,8 @@ int RunHeadless() {
     core.connectStoredCamera(0);
     // Each line printed is a change of the status: the date of the next update, not a count each second.
     core.runControl().setCountdown(false);
-    core.startLiveView();
+    if (startServices)
+        startServices(core);
     core.runControl().FTPRun();
     QCoreApplication::exec();
     if (!core.shutdown(std::chrono::milliseconds(kCloseBoundMs)))

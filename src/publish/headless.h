@@ -1,5 +1,7 @@
 #pragma once
 
+#include "publish/publishing_core.h"
+
 namespace zantrel {
 
 // `webcam-zantrel --headless`: publishes on the stored schedule with no window, until SIGTERM or SIGINT.
@@ -7,7 +9,8 @@ namespace zantrel {
 // standard error. The schedule always runs, whatever the preference to run at start says. SIGHUP
 // recomputes the next update from the settings as they are now. A running upload is cut short at the
 // end; returns 0. Needs a QApplication (the offscreen platform will do) and the instance lock.
-int RunHeadless();
+// startServices attaches the services that run beside publishing.
+int RunHeadless(const ServiceStarter& startServices = {});
 
 // How long closing waits for a running job before the process ends regardless.
 inline constexpr int kCloseBoundMs = 1500;

@@ -2,8 +2,8 @@
 
 #include "publish/live_values.h"
 
-#include <QDateTime>
 #include <QByteArray>
+#include <QDateTime>
 #include <QImage>
 #include <QString>
 #include <cstdint>
@@ -35,7 +35,7 @@ struct PublishOutcome {
     int serversUploaded = 0;
     bool uploadsOn = false;
     bool hungUp = false;
-    QByteArray image; // the picture the job encoded, the one the servers were sent
+    QByteArray image;                          // the picture the job encoded, the one the servers were sent
     std::vector<std::int32_t> uploadedEntries; // server entries (from 1) that received the image
     // The working file written and every server that was tried received it.
     bool complete() const { return workingFileWritten && serversUploaded == serversTried; }

@@ -4,7 +4,6 @@
 #include "core/setting_keys.h"
 #include "core/store.h"
 #include "ftp/ftp_client.h"
-#include "liveview/live_view.h"
 #include "publish/job_runner.h"
 #include "publish/run_control.h"
 
@@ -24,7 +23,9 @@ PublishingCore::PublishingCore(StatusSink& status, MessageSink& messages, VideoW
     connect(capture_.get(), &CaptureWindow::noCamera, this, [&status] { status.setStatus(NoCameraText()); });
 }
 
-PublishingCore::~PublishingCore() = default;
+PublishingCore::~PublishingCore() {
+    services_.clear(); // they hold on to the pieces below
+}
 
 void PublishingCore::connectStoredCamera(int firstFrameWaitMs) {
     // Without any camera the test card is published; connecting would only add that preview fails.
@@ -34,13 +35,12 @@ void PublishingCore::connectStoredCamera(int firstFrameWaitMs) {
         capture_->waitForFrame(firstFrameWaitMs);
 }
 
-void PublishingCore::startLiveView() {
-    if (!liveView_)
-        liveView_ = std::make_unique<LiveView>(*capture_, *jobs_, *runControl_);
+void PublishingCore::attach(std::unique_ptr<QObject> service) {
+    services_.push_back(std::move(service));
 }
 
 bool PublishingCore::shutdown(std::chrono::milliseconds bound) {
-    liveView_.reset();
+    services_.clear();
     runControl_->masterTimer().stop();
     jobs_->cancel();
     capture_->DisconnectAndDestroy();

@@ -2,14 +2,15 @@
 
 #include <QObject>
 #include <chrono>
+#include <functional>
 #include <memory>
+#include <vector>
 
 namespace zantrel {
 
 class CaptureWindow;
 class FtpClient;
 class JobRunner;
-class LiveView;
 class MessageSink;
 class RunControl;
 class StatusSink;
@@ -40,8 +41,9 @@ class PublishingCore : public QObject {
     // thread; true when it has ended.
     bool shutdown(std::chrono::milliseconds bound);
 
-    // Starts the live view service (window and `--headless`); it serves while HTTP/ENABLE is 1.
-    void startLiveView();
+    // Keeps a service that watches or serves what publishing does (the live view): made by the layer
+    // above, on the pieces of this core, and ended first when the program closes.
+    void attach(std::unique_ptr<QObject> service);
 
   private:
     MessageSink& messages_;
@@ -50,7 +52,10 @@ class PublishingCore : public QObject {
     std::unique_ptr<FtpClient> ftp_;
     std::unique_ptr<JobRunner> jobs_;
     std::unique_ptr<RunControl> runControl_;
-    std::unique_ptr<LiveView> liveView_;
+    std::vector<std::unique_ptr<QObject>> services_;
 };
+
+// Makes the services a program runs beside publishing and attaches them to the core.
+using ServiceStarter = std::function<void(PublishingCore&)>;
 
 } // namespace zantrel

@@ -5,6 +5,7 @@
 #include "core/setting_keys.h"
 #include "core/store.h"
 #include "core/version.h"
+#include "liveview/live_view.h"
 #include "publish/publishing_core.h"
 #include "shell/about_box.h"
 #include "shell/caption_row.h"
@@ -146,7 +147,7 @@ Master::Master(QWidget* parent) : QWidget(parent) {
     statusSink_ = std::make_unique<LabelStatusSink>(status_);
     messageSink_ = std::make_unique<WindowMessageSink>(this, *statusSink_);
     core_ = std::make_unique<PublishingCore>(*statusSink_, *messageSink_, videoWindow_);
-    core_->startLiveView();
+    core_->attach(std::make_unique<LiveView>(core_->capture(), core_->jobs(), core_->runControl()));
     // The picture follows the video area; before the camera is set up there is nothing to fit.
     connect(videoWindow_, &VideoWindow::resized, this, [this] {
         if (loaded_)
