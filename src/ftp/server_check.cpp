@@ -25,15 +25,6 @@ size_t countLines(char* data, size_t size, size_t count, void* listing) {
     return size * count;
 }
 
-int noteReply(CURL*, curl_infotype type, char* data, size_t size, void* listing) {
-    if (type == CURLINFO_HEADER_IN) {
-        const QByteArray line = QByteArray(data, static_cast<int>(size)).trimmed();
-        if (!line.isEmpty())
-            static_cast<Listing*>(listing)->lastReply = line;
-    }
-    return 0;
-}
-
 QString oneLine(QString text) {
     for (QChar& c : text)
         if (c.unicode() < 0x20 || c.unicode() == 0x7f)
@@ -78,9 +69,7 @@ ServerCheckResult CheckServer(const FtpServerEntry& server) {
     curl_easy_setopt(h, CURLOPT_DIRLISTONLY, 1L);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &countLines);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &listing);
-    curl_easy_setopt(h, CURLOPT_VERBOSE, 1L);
-    curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, &noteReply);
-    curl_easy_setopt(h, CURLOPT_DEBUGDATA, &listing);
+    NoteServerReplies(h, &listing.lastReply);
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(kConnectLimit.count()));
     curl_easy_setopt(h, CURLOPT_FTP_RESPONSE_TIMEOUT, kReplyLimitSeconds);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
@@ -105,7 +94,8 @@ ServerCheckResult CheckServer(const FtpServerEntry& server) {
         return result;
     }
     const QString reply = oneLine(QString::fromUtf8(listing.lastReply));
-    const QString reason = refusal.isEmpty() ? oneLine(InternetErrorText(code, errorBuffer)) : refusal;
+    const QString reason =
+        refusal.isEmpty() ? oneLine(InternetErrorText(code, errorBuffer, listing.lastReply)) : refusal;
     const bool folderFailed = code == CURLE_REMOTE_ACCESS_DENIED || code == CURLE_REMOTE_FILE_NOT_FOUND;
     result.message = folderFailed ? QStringLiteral("Connected, but cannot open %1: %2").arg(folder, reason)
                                   : QStringLiteral("Cannot connect: ") + reason;
