@@ -116,6 +116,13 @@ class TestUploadTargets : public QObject {
         QVERIFY(!CheckTarget(entry).ok);
         entry.directory = QStringLiteral("../..");
         QVERIFY(!CheckTarget(entry).ok);
+        // Another user's link as the folder below the address.
+        QVERIFY(QDir(dir.path()).mkdir("elsewhere") &&
+                ::symlink("elsewhere", QFile::encodeName(dir.filePath("cams"))) == 0);
+        entry.directory = QStringLiteral("cams");
+        QVERIFY(CheckTarget(entry).ok);
+        if (::lchown(QFile::encodeName(dir.filePath("cams")), 65534, 65534) == 0)
+            QVERIFY(!CheckTarget(entry).ok);
         if (::geteuid() != 0) { // root writes anywhere
             QVERIFY(::chmod(QFile::encodeName(dir.path()), 0500) == 0);
             entry.directory.clear();
