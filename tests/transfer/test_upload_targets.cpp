@@ -1,4 +1,5 @@
 // Targets chosen by the address: a folder on this machine, written as a viewer must see it.
+#include "support/ftp_test_files.h"
 #include "support/status_recorder.h"
 #include "transfer/upload_target.h"
 
@@ -13,16 +14,6 @@ using namespace zantrel;
 using namespace zantrel::test;
 
 namespace {
-
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
 
 struct stat statOf(const QString& path) {
     struct stat st {};
@@ -84,7 +75,7 @@ class TestUploadTargets : public QObject {
         QString refusal;
         const std::unique_ptr<UploadTarget> target = MakeUploadTarget(entry, status, refusal);
         QVERIFY(target);
-        const QByteArray picture(300000, '\xd8');
+        const QByteArray picture = patternBytes(300000);
         const ServerUploadResult result = target->deliver(picture, QStringLiteral("cam.jpg"), {});
 
         QCOMPARE(readFile(victim), QByteArray("private"));
