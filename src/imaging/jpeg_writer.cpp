@@ -4,6 +4,7 @@
 #include "core/sinks.h"
 #include "imaging/dib_section.h"
 
+#include <QSysInfo>
 #include <QtDebug>
 #include <algorithm>
 #include <memory>
@@ -47,6 +48,41 @@ QByteArray EncodeJpeg(const cDIBSection& image, int quality) {
     unsigned long size = 0;
     const JpegBuffer jpeg = encoder ? encode(encoder.get(), image, quality, size) : nullptr;
     return jpeg ? QByteArray(reinterpret_cast<const char*>(jpeg.get()), qsizetype(size)) : QByteArray();
+}
+
+FrameJpegEncoder::FrameJpegEncoder() : encoder_(tjInitCompress(), &tjDestroy) {}
+
+FrameJpegEncoder::~FrameJpegEncoder() = default;
+
+QByteArray FrameJpegEncoder::encode(const QImage& picture, int quality) {
+    if (!encoder_ || picture.isNull())
+        return {};
+    // The camera's frames come as 32-bit pixels; anything else is brought to them first.
+    constexpr bool little = QSysInfo::ByteOrder == QSysInfo::LittleEndian;
+    QImage converted;
+    const QImage* pixels = &picture;
+    int format = little ? TJPF_BGRX : TJPF_XRGB;
+    if (picture.format() == QImage::Format_RGB888)
+        format = TJPF_RGB;
+    else if (picture.format() == QImage::Format_BGR888)
+        format = TJPF_BGR;
+    else if (picture.format() != QImage::Format_RGB32 && picture.format() != QImage::Format_ARGB32) {
+        converted = picture.convertToFormat(QImage::Format_RGB32);
+        pixels = &converted;
+    }
+    // A buffer the largest picture of this size fits in, so the encoder never reallocates it.
+    const unsigned long room = tjBufSize(pixels->width(), pixels->height(), TJSAMP_420);
+    if (out_.size() != room)
+        out_.assign(room, 0);
+    unsigned char* out = out_.data();
+    unsigned long size = room;
+    if (tjCompress2(encoder_.get(), pixels->constBits(), pixels->width(), int(pixels->bytesPerLine()),
+                    pixels->height(), format, &out, &size, TJSAMP_420, std::clamp(quality, 0, 100),
+                    TJFLAG_NOREALLOC) != 0) {
+        qWarning("JPEG encoding failed: %s", tjGetErrorStr2(encoder_.get()));
+        return {};
+    }
+    return QByteArray(reinterpret_cast<const char*>(out), qsizetype(size));
 }
 
 bool WriteJpegFile(const cDIBSection& image, const QString& file, int quality, MessageSink& messages,

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QImage>
 #include <QString>
+#include <memory>
+#include <vector>
 
 namespace zantrel {
 
@@ -21,6 +23,24 @@ bool WriteJpegFile(const cDIBSection& image, const QString& file, int quality, M
 // The image encoded as the writer encodes it (bottom-up rows as they are, quality clamped to 0 … 100);
 // empty when the encoder refused it. Safe on any thread.
 QByteArray EncodeJpeg(const cDIBSection& image, int quality);
+
+// Encodes pictures one after another with one encoder and one output buffer kept between them, for a
+// stream of frames. One thread at a time.
+class FrameJpegEncoder {
+  public:
+    FrameJpegEncoder();
+    ~FrameJpegEncoder();
+    FrameJpegEncoder(const FrameJpegEncoder&) = delete;
+    FrameJpegEncoder& operator=(const FrameJpegEncoder&) = delete;
+
+    // The picture straight from its pixels, the same bytes EncodeJpeg gives for its copy in an image;
+    // empty when the encoder refused it.
+    QByteArray encode(const QImage& picture, int quality);
+
+  private:
+    std::unique_ptr<void, int (*)(void*)> encoder_;
+    std::vector<unsigned char> out_;
+};
 
 // Writes what is drawn on the surface to `file` as a JPEG, telling the user when that failed. True when
 // the file was written; `written`, when given, then receives the bytes the file now holds. Safe on any

@@ -31,7 +31,8 @@ MHD_Result accessHandler(void* cls, MHD_Connection* connection, const char* url,
         *request = &seen;
         return MHD_YES;
     }
-    return static_cast<MHD_Result>(static_cast<LiveHttpServer*>(cls)->answer(connection, url, method));
+    return static_cast<MHD_Result>(
+        static_cast<LiveHttpServer*>(cls)->answer(connection, url, method, request));
 }
 
 MHD_Result queueText(MHD_Connection* connection, unsigned int code, const QByteArray& text,
@@ -42,8 +43,10 @@ MHD_Result queueText(MHD_Connection* connection, unsigned int code, const QByteA
     MHD_add_response_header(r, MHD_HTTP_HEADER_CACHE_CONTROL, "no-cache");
     if (code == MHD_HTTP_METHOD_NOT_ALLOWED)
         MHD_add_response_header(r, MHD_HTTP_HEADER_ALLOW, "GET, HEAD");
-    if (code == MHD_HTTP_SERVICE_UNAVAILABLE)
+    if (code == MHD_HTTP_SERVICE_UNAVAILABLE) {
         MHD_add_response_header(r, MHD_HTTP_HEADER_RETRY_AFTER, "5");
+        MHD_add_response_header(r, MHD_HTTP_HEADER_CONNECTION, "close"); // its place is free at once
+    }
     const MHD_Result result = MHD_queue_response(connection, code, r);
     MHD_destroy_response(r);
     return result;
@@ -73,6 +76,7 @@ void releaseImage(void* cls) {
 // One stream client: the part it is sending and how far it got.
 struct StreamReader {
     MjpegFeed& feed;
+    MHD_Connection* connection;
     std::shared_ptr<const QByteArray> part;
     qsizetype sent = 0;
     std::uint64_t seen = 0;
@@ -81,11 +85,17 @@ struct StreamReader {
 ssize_t readStream(void* cls, uint64_t, char* buf, size_t max) {
     auto& reader = *static_cast<StreamReader*>(cls);
     if (!reader.part || reader.sent == reader.part->size()) {
-        // Blocks this connection's thread only; the encoder never waits for a client.
         reader.part = reader.feed.next(reader.seen);
         reader.sent = 0;
-        if (!reader.part)
-            return MHD_CONTENT_READER_END_OF_STREAM;
+        if (!reader.part) {
+            if (reader.feed.closing())
+                return MHD_CONTENT_READER_END_OF_STREAM;
+            // Nothing new yet: the connection rests until the next frame; the encoder never waits for it.
+            MHD_Connection* connection = reader.connection;
+            MHD_suspend_connection(connection);
+            reader.feed.await(reader.seen, [connection] { MHD_resume_connection(connection); });
+            return 0;
+        }
     }
     const auto n = std::min<qsizetype>(static_cast<qsizetype>(max), reader.part->size() - reader.sent);
     std::memcpy(buf, reader.part->constData() + reader.sent, static_cast<size_t>(n));
@@ -120,7 +130,7 @@ bool LiveHttpServer::start(const HttpServerConfig& config, QString* error) {
     stop();
     config_ = config;
     sockaddr_storage address{};
-    unsigned int flags = MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD;
+    unsigned int flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME;
     if (config.bind.protocol() == QAbstractSocket::IPv6Protocol) {
         auto* in6 = reinterpret_cast<sockaddr_in6*>(&address);
         in6->sin6_family = AF_INET6;
@@ -149,7 +159,6 @@ bool LiveHttpServer::start(const HttpServerConfig& config, QString* error) {
         {MHD_OPTION_CONNECTION_LIMIT, connections, nullptr},
         {MHD_OPTION_CONNECTION_TIMEOUT, kIdleTimeoutS, nullptr},
         {MHD_OPTION_CONNECTION_MEMORY_LIMIT, 64 * 1024, nullptr},
-        {MHD_OPTION_THREAD_STACK_SIZE, 512 * 1024, nullptr},
         {MHD_OPTION_UNESCAPE_CALLBACK, reinterpret_cast<intptr_t>(&keepEscaped), nullptr},
         {tls ? MHD_OPTION_HTTPS_MEM_KEY : MHD_OPTION_END, 0, const_cast<char*>(config_.keyPem.constData())},
         {MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(config_.certPem.constData())},
@@ -167,13 +176,22 @@ bool LiveHttpServer::start(const HttpServerConfig& config, QString* error) {
     }
     const MHD_DaemonInfo* info = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_BIND_PORT);
     port_ = info ? info->port : config.port;
+    stopping_ = false;
+    refusals_ = std::thread([this] { releaseHeldBack(); });
     return true;
 }
 
 void LiveHttpServer::stop() {
     if (!daemon_)
         return;
-    feed_.close(); // waiting stream clients and delayed refusals end now
+    // Every connection set aside comes back, so that the library can close it.
+    feed_.close(); // waiting stream clients end now
+    {
+        std::lock_guard lock(heldMutex_);
+        stopping_ = true;
+    }
+    heldChanged_.notify_one();
+    refusals_.join(); // delayed refusals are answered now
     MHD_stop_daemon(daemon_);
     daemon_ = nullptr;
     std::lock_guard lock(imageMutex_);
@@ -194,13 +212,52 @@ bool LiveHttpServer::loggedIn(MHD_Connection* connection, bool* offered) const {
     return ok;
 }
 
-int LiveHttpServer::answer(MHD_Connection* connection, const char* url, const char* method) {
+void LiveHttpServer::holdBack(MHD_Connection* connection) {
+    MHD_suspend_connection(connection);
+    {
+        std::lock_guard lock(heldMutex_);
+        if (!stopping_) {
+            held_.emplace_back(std::chrono::steady_clock::now() +
+                                   std::chrono::milliseconds(kWrongPasswordDelayMs),
+                               connection);
+            heldChanged_.notify_one();
+            return;
+        }
+    }
+    MHD_resume_connection(connection); // stopping: refused at once
+}
+
+void LiveHttpServer::releaseHeldBack() {
+    std::unique_lock lock(heldMutex_);
+    while (!stopping_ || !held_.empty()) {
+        if (held_.empty()) {
+            heldChanged_.wait(lock);
+            continue;
+        }
+        const auto [due, connection] = held_.front();
+        if (!stopping_ && std::chrono::steady_clock::now() < due) {
+            heldChanged_.wait_until(lock, due);
+            continue;
+        }
+        held_.pop_front();
+        lock.unlock();
+        MHD_resume_connection(connection);
+        lock.lock();
+    }
+}
+
+int LiveHttpServer::answer(MHD_Connection* connection, const char* url, const char* method, void** request) {
     const QByteArray path(url);
     if (config_.loginRequired()) {
         bool offered = false;
         if (!loggedIn(connection, &offered)) {
-            if (offered)
-                feed_.pause(std::chrono::milliseconds(kWrongPasswordDelayMs)); // this client alone waits
+            // A wrong password is answered after a while; the library calls again for it then.
+            static int heldBack;
+            if (offered && *request != &heldBack) {
+                *request = &heldBack;
+                holdBack(connection);
+                return MHD_YES;
+            }
             static const QByteArray text = "Login required\n";
             MHD_Response* r =
                 MHD_create_response_from_buffer(static_cast<size_t>(text.size()),
@@ -262,7 +319,7 @@ int LiveHttpServer::answerStream(MHD_Connection* connection) {
     if (!feed_.join(config_.streamClients))
         return queueText(connection, MHD_HTTP_SERVICE_UNAVAILABLE,
                          "Too many live viewers, try again later\n");
-    auto reader = std::make_unique<StreamReader>(StreamReader{feed_, {}, 0, 0});
+    auto reader = std::make_unique<StreamReader>(StreamReader{feed_, connection, {}, 0, 0});
     MHD_Response* r =
         MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 32 * 1024, &readStream, reader.get(), &endStream);
     if (!r) {

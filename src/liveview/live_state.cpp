@@ -3,7 +3,6 @@
 #include "core/store.h"
 
 #include <QCryptographicHash>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -53,6 +52,11 @@ void LiveViewState::setCamera(const QString& state, const QString& name) {
     cameraName_ = name;
 }
 
+void LiveViewState::setEvents(QJsonArray events) {
+    std::lock_guard lock(mutex_);
+    events_ = std::move(events);
+}
+
 QByteArray LiveViewState::statusJson() const {
     // The server list as it is stored now; passwords never leave the settings.
     const std::int32_t count = ServerEntryCount();
@@ -82,7 +86,7 @@ QByteArray LiveViewState::statusJson() const {
                           {QStringLiteral("targets"), targets},
                           {QStringLiteral("publishing"), nextUpdate_.has_value()},
                           {QStringLiteral("nextUpdate"), isoTime(nextUpdate_)},
-                          {QStringLiteral("events"), QJsonArray()}};
+                          {QStringLiteral("events"), events_}};
     return QJsonDocument(all).toJson(QJsonDocument::Compact);
 }
 

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QJsonArray>
 #include <QString>
 #include <cstdint>
 #include <map>
@@ -34,6 +35,9 @@ class LiveViewState {
     // "connected", "lost" or "none", and the camera's name.
     void setCamera(const QString& state, const QString& name);
 
+    // The health events active now, as the state lists them; none until told.
+    void setEvents(QJsonArray events);
+
     // The state as JSON: camera, image, targets with their last success, next update and events.
     QByteArray statusJson() const;
 
@@ -48,6 +52,7 @@ class LiveViewState {
     std::optional<QDateTime> nextUpdate_;
     QString cameraState_ = QStringLiteral("none");
     QString cameraName_;
+    QJsonArray events_;
 };
 
 } // namespace zantrel

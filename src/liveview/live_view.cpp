@@ -4,7 +4,6 @@
 #include "capture/preview_rate.h"
 #include "core/setting_keys.h"
 #include "core/store.h"
-#include "imaging/dib_section.h"
 #include "imaging/jpeg_writer.h"
 #include "publish/job_runner.h"
 #include "publish/run_control.h"
@@ -136,9 +135,7 @@ void LiveView::encodeFrame() {
     if (frame.isNull() || frame.cacheKey() == lastFrameKey_)
         return; // nothing new: the clients keep the frame they have
     lastFrameKey_ = frame.cacheKey();
-    cDIBSection image;
-    image.CreateFromPicture(frame);
-    const QByteArray jpeg = EncodeJpeg(image, quality_);
+    const QByteArray jpeg = encoder_.encode(frame, quality_);
     if (!jpeg.isEmpty())
         feed_.publish(jpeg);
 }

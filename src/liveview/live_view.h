@@ -1,5 +1,6 @@
 #pragma once
 
+#include "imaging/jpeg_writer.h"
 #include "liveview/http_server.h"
 #include "liveview/live_state.h"
 #include "liveview/mjpeg_feed.h"
@@ -52,8 +53,9 @@ class LiveView : public QObject {
     MjpegFeed feed_;
     QTimer stateTimer_;
     QString cameraState_ = QStringLiteral("none");
-    qint64 lastFrameKey_ = 0; // worker thread
-    int quality_ = 50;        // worker thread
+    qint64 lastFrameKey_ = 0;  // worker thread
+    int quality_ = 50;         // worker thread
+    FrameJpegEncoder encoder_; // worker thread
 
     std::mutex mutex_;
     std::condition_variable wake_;

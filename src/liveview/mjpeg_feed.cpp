@@ -26,34 +26,50 @@ void MjpegFeed::publish(const QByteArray& jpeg) {
     part->reserve(jpeg.size() + 100);
     part->append("--").append(kBoundary).append("\r\nContent-Type: image/jpeg\r\nContent-Length: ");
     part->append(QByteArray::number(jpeg.size())).append("\r\n\r\n").append(jpeg).append("\r\n");
+    std::vector<std::function<void()>> woken;
     {
         std::lock_guard lock(mutex_);
         part_ = std::move(part);
         ++generation_;
+        woken.swap(waiting_);
     }
-    changed_.notify_all();
+    for (const auto& wake : woken)
+        wake();
 }
 
 std::shared_ptr<const QByteArray> MjpegFeed::next(std::uint64_t& seen) {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return closing_ || (part_ && generation_ != seen); });
-    if (closing_)
+    std::lock_guard lock(mutex_);
+    if (closing_ || !part_ || generation_ == seen)
         return {};
     seen = generation_;
     return part_;
 }
 
-void MjpegFeed::pause(std::chrono::milliseconds time) {
-    std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, time, [this] { return closing_; });
+bool MjpegFeed::closing() const {
+    std::lock_guard lock(mutex_);
+    return closing_;
+}
+
+void MjpegFeed::await(std::uint64_t seen, std::function<void()> wake) {
+    {
+        std::lock_guard lock(mutex_);
+        if (!closing_ && !(part_ && generation_ != seen)) {
+            waiting_.push_back(std::move(wake));
+            return;
+        }
+    }
+    wake();
 }
 
 void MjpegFeed::close() {
+    std::vector<std::function<void()>> woken;
     {
         std::lock_guard lock(mutex_);
         closing_ = true;
+        woken.swap(waiting_);
     }
-    changed_.notify_all();
+    for (const auto& wake : woken)
+        wake();
 }
 
 void MjpegFeed::open() {
