@@ -37,6 +37,7 @@ struct PublishOutcome {
     bool hungUp = false;
     QByteArray image;                          // the picture the job encoded, the one the servers were sent
     std::vector<std::int32_t> uploadedEntries; // server entries (from 1) that received the image
+    bool diskLow = false;                      // the archive's free-space floor could not be met
     // The working file written and every server that was tried received it.
     bool complete() const { return workingFileWritten && serversUploaded == serversTried; }
 };

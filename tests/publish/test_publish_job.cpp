@@ -17,8 +17,11 @@
 #include <QDir>
 #include <QFile>
 #include <QPainter>
+#include <QRandomGenerator>
+#include <QStorageInfo>
 #include <QTest>
 #include <csignal>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -44,13 +47,14 @@ struct Job {
     LiveValues live;
     int hangUps = 0;
     int grabs = 0;
+    QImage frame = testFrame();
 
     Job() {
         using namespace std::chrono;
         ftp.setLimits({milliseconds(3000), seconds(3), milliseconds(3000), seconds(3)});
     }
     PublishOutcome run() {
-        return RunPublishJob({[this](QImage& target) { ++grabs, target = testFrame(); },
+        return RunPublishJob({[this](QImage& target) { ++grabs, target = frame; },
                               &ftp,
                               &status,
                               &messages,
@@ -250,6 +254,48 @@ class TestPublishJob : public QObject {
         const QString written = QFileInfo(ArchiveFileName(store.dir(), at.now())).fileName();
         for (const QString& name : kForeign + QStringList{"01011990000001.JPG", "webcam.jpg", written})
             QVERIFY2(dir.exists(name), qPrintable(name));
+    }
+
+    // A 20 MB disk of its own for the archive: across 200 jobs the floor always holds, never by deleting
+    // a file that is not a copy; a floor that cannot be met writes no copy and says the disk is low, and
+    // the image is still published.
+    void archiveKeepsTheDiskFloor_data() {
+        QTest::addColumn<int>("keepFreeMb");
+        QTest::addColumn<int>("foreignMb"); // a file not the archive's on the same disk
+        QTest::newRow("10 MB free beside a foreign file") << 10 << 8;
+        QTest::newRow("10 MB free") << 10 << 0;
+        QTest::newRow("more free than the disk holds") << 25 << 0;
+    }
+    void archiveKeepsTheDiskFloor() {
+        QFETCH(int, keepFreeMb);
+        QFETCH(int, foreignMb);
+        TempStore store;
+        const QString disk = QDir(store.dir()).filePath(QStringLiteral("disk"));
+        QVERIFY(QDir().mkpath(disk));
+        if (::mount("tmpfs", QFile::encodeName(disk).constData(), "tmpfs", 0, "size=20m") != 0)
+            QSKIP("a file system cannot be mounted here");
+        const auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(disk).constData(), MNT_DETACH); });
+        writeFile(QDir(disk).filePath(QStringLiteral("foreign.bin")), foreignMb * 1024 * 1024, kNow);
+        store.set("IMAGE", QStringLiteral("SAVEACOPY"), QStringLiteral("1"));
+        store.set("IMAGE", QStringLiteral("PATH"), disk);
+        store.set("IMAGE", QStringLiteral("KEEPFREEMB"), QString::number(keepFreeMb));
+        const bool fits = keepFreeMb < 20;
+        ManualClock at(kNow);
+        ScopedClock clockSet(at);
+        Job job; // noise, which JPEG cannot squeeze: about 200 KB at the default quality
+        job.frame = QImage(800, 600, QImage::Format_RGB32);
+        QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(job.frame.bits()), 800 * 600);
+        for (int i = 0; i < 200; ++i) {
+            at.set(kNow.addSecs(i));
+            const PublishOutcome outcome = job.run();
+            QVERIFY2(outcome.workingFileWritten && outcome.image.size() > 150'000, qPrintable(QString::number(outcome.image.size())));
+            QVERIFY(outcome.archiveWritten == fits && outcome.diskLow == !fits);
+            QVERIFY2(!fits || QStorageInfo(disk).bytesAvailable() >= keepFreeMb * 1024 * 1024,
+                     qPrintable(QString::number(i)));
+        }
+        const QStringList left = filesIn(disk);
+        QVERIFY(left.contains(QStringLiteral("foreign.bin")) &&
+                left.contains(QFileInfo(ArchiveFileName(disk, at.now())).fileName()) == fits);
     }
 
     // The folder is read once, then followed copy by copy; it is read again when a copy proves to have
