@@ -262,24 +262,29 @@ class TestPublishJob : public QObject {
     void archiveKeepsTheDiskFloor_data() {
         QTest::addColumn<int>("keepFreeMb");
         QTest::addColumn<int>("foreignMb"); // a file not the archive's on the same disk
-        QTest::newRow("10 MB free beside a foreign file") << 10 << 8;
-        QTest::newRow("10 MB free") << 10 << 0;
-        QTest::newRow("more free than the disk holds") << 25 << 0;
+        QTest::addColumn<bool>("fits");
+        QTest::newRow("10 MB free") << 10 << 0 << true;
+        QTest::newRow("beside a foreign file") << 10 << 8 << true;
+        QTest::newRow("no room left for a copy") << 10 << 10 << false;
+        QTest::newRow("more free than the disk holds") << 25 << 0 << false;
     }
     void archiveKeepsTheDiskFloor() {
         QFETCH(int, keepFreeMb);
         QFETCH(int, foreignMb);
+        QFETCH(bool, fits);
         TempStore store;
         const QString disk = QDir(store.dir()).filePath(QStringLiteral("disk"));
         QVERIFY(QDir().mkpath(disk));
         if (::mount("tmpfs", QFile::encodeName(disk).constData(), "tmpfs", 0, "size=20m") != 0)
             QSKIP("a file system cannot be mounted here");
         const auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(disk).constData(), MNT_DETACH); });
-        writeFile(QDir(disk).filePath(QStringLiteral("foreign.bin")), foreignMb * 1024 * 1024, kNow);
+        QFile foreign(QDir(disk).filePath(QStringLiteral("foreign.bin"))); // written out, not sparse
+        QVERIFY(foreign.open(QIODevice::WriteOnly) && foreign.write(QByteArray(foreignMb << 20, 'x')) >= 0);
+        foreign.close();
+        writeFile(QDir(disk).filePath(kCopies[0]), 100'000, kNow); // the newest copy while none fits
         store.set("IMAGE", QStringLiteral("SAVEACOPY"), QStringLiteral("1"));
         store.set("IMAGE", QStringLiteral("PATH"), disk);
         store.set("IMAGE", QStringLiteral("KEEPFREEMB"), QString::number(keepFreeMb));
-        const bool fits = keepFreeMb < 20;
         ManualClock at(kNow);
         ScopedClock clockSet(at);
         Job job; // noise, which JPEG cannot squeeze: about 200 KB at the default quality
@@ -288,13 +293,14 @@ class TestPublishJob : public QObject {
         for (int i = 0; i < 200; ++i) {
             at.set(kNow.addSecs(i));
             const PublishOutcome outcome = job.run();
-            QVERIFY2(outcome.workingFileWritten && outcome.image.size() > 150'000, qPrintable(QString::number(outcome.image.size())));
+            QVERIFY2(outcome.workingFileWritten && outcome.image.size() > 150'000,
+                     qPrintable(QString::number(outcome.image.size())));
             QVERIFY(outcome.archiveWritten == fits && outcome.diskLow == !fits);
-            QVERIFY2(!fits || QStorageInfo(disk).bytesAvailable() >= keepFreeMb * 1024 * 1024,
+            QVERIFY2(keepFreeMb > 20 || QStorageInfo(disk).bytesAvailable() >= keepFreeMb * 1024 * 1024,
                      qPrintable(QString::number(i)));
         }
         const QStringList left = filesIn(disk);
-        QVERIFY(left.contains(QStringLiteral("foreign.bin")) &&
+        QVERIFY(left.contains(QStringLiteral("foreign.bin")) && left.contains(kCopies[0]) == !fits &&
                 left.contains(QFileInfo(ArchiveFileName(disk, at.now())).fileName()) == fits);
     }
 
