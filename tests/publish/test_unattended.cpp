@@ -177,7 +177,6 @@ class TestUnattended : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT((program.read(), program.out.contains(" at " + from + ":00")), 10000);
         QTest::qWait(3000);
         QVERIFY(program.endBy(SIGTERM) >= 0 && server.count(QStringLiteral("USER")) == 0);
-        QVERIFY2(!program.err.contains("Error writing"), program.err.constData()); // no job, no archive copy
     }
 
     // Left alone, with a message at every job, an upload that never ends or nobody reading its output:
