@@ -2,7 +2,9 @@
 
 #include "publish/run_control.h"
 
+#include <limits>
 #include <systemd/sd-daemon.h>
+#include <utility>
 
 namespace zantrel {
 
@@ -16,7 +18,20 @@ void notify(const QByteArray& state) {
 } // namespace
 
 void ServiceNotify::watch(RunControl& runControl) {
-    connect(&runControl, &RunControl::ticked, this, [] { notify("WATCHDOG=1"); });
+    connect(&runControl, &RunControl::ticked, this, [this] {
+        // A schedule that runs again (reloaded settings) is watched again, for the unit's time.
+        if (std::exchange(watchdogOff_, false) && qEnvironmentVariableIsSet("WATCHDOG_USEC"))
+            notify("WATCHDOG_USEC=" + qgetenv("WATCHDOG_USEC"));
+        notify("WATCHDOG=1");
+    });
+    // A fixed date's schedule ends with its one job while publishing stays on: the watchdog is told to
+    // wait no more, or the service would be restarted and the picture published again and again.
+    connect(&runControl, &RunControl::jobFinished, this, [this, &runControl] {
+        if (runControl.timerActive() || !runControl.buttons().stop)
+            return;
+        watchdogOff_ = true;
+        notify("WATCHDOG_USEC=" + QByteArray::number(std::numeric_limits<quint64>::max())); // for ever
+    });
 }
 
 void ServiceNotify::ready() {

@@ -29,6 +29,7 @@ class ServiceNotify final : public QObject, public StatusSink {
     StatusSink& inner_;
     std::mutex mutex_;
     QString last_;
+    bool watchdogOff_ = false;
 };
 
 } // namespace zantrel

@@ -203,6 +203,9 @@ class TestRunControl : public QObject {
         rig.rc.FTPStop(), receive();
         QTest::qWait(1500);
         QCOMPARE(receive(), QStringList{});
+        SaveSetting(keys::UpdateType, QStringLiteral("0")); // due now: its one job ends the schedule
+        rig.rc.FTPRun(), rig.rc.tick();
+        QVERIFY(receive().contains("WATCHDOG_USEC=18446744073709551615"));
     }
 
     void aRefusedJobDoesNotStall() {
