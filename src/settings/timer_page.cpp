@@ -91,6 +91,8 @@ TimerPage::TimerPage(QWidget* parent)
         edit->setMaxLength(5);
     }
     sunOffset_->setSuffix(QStringLiteral(" min"));
+    latitude_->setPrefix(QStringLiteral("lat. ")); // north and east count positive
+    longitude_->setPrefix(QStringLiteral("lon. "));
     refusal_->hide();
     auto* hours = new QHBoxLayout;
     hours->addWidget(page::label(this, nullptr, QStringLiteral("Publish only from")));
