@@ -17,6 +17,7 @@ packages=(
   fswebcam
   libqt6svg6 trayer xdotool openbox x11-utils desktop-file-utils appstream
   libmicrohttpd-dev chromium nginx-light
+  libsystemd-dev
   gstreamer1.0-plugins-ugly ffmpeg
 )
 

@@ -50,6 +50,12 @@ inline constexpr SettingKey UpdatePartI{"UPDATE", "PARTI", "30"};
 inline constexpr SettingKey UpdateUnitI{"UPDATE", "UNITI", "3"};
 inline constexpr SettingKey UpdatePartII{"UPDATE", "PARTII", "0"};
 inline constexpr SettingKey UpdateUnitII{"UPDATE", "UNITII", "0"};
+inline constexpr SettingKey UpdateFrom{"UPDATE", "FROM", ""};
+inline constexpr SettingKey UpdateTo{"UPDATE", "TO", ""};
+inline constexpr SettingKey UpdateSun{"UPDATE", "SUN", "0"};
+inline constexpr SettingKey UpdateLat{"UPDATE", "LAT", ""};
+inline constexpr SettingKey UpdateLon{"UPDATE", "LON", ""};
+inline constexpr SettingKey UpdateSunOffset{"UPDATE", "SUNOFFSET", "0"};
 
 // IMAGE: the published picture. PATH defaults to the current folder, TEXTSTRING to the title.
 inline constexpr SettingKey ImageFileName{"IMAGE", "FILENAME", "webcam.jpg"};
@@ -72,6 +78,7 @@ inline constexpr SettingKey ImageTextPos{"IMAGE", "TEXTPOS", "0"};
 // deleted oldest first. 0 switches the limit off.
 inline constexpr SettingKey ImageKeepDays{"IMAGE", "KEEPDAYS", "0"};
 inline constexpr SettingKey ImageKeepMb{"IMAGE", "KEEPMB", "0"};
+inline constexpr SettingKey ImageKeepFreeMb{"IMAGE", "KEEPFREEMB", "0"};
 
 // FTP: uploads. The job does not upload unless told to; the settings dialog shows the box ticked.
 inline constexpr SettingKey FtpUploadAtJob{"FTP", "UPLOAD", "0"};

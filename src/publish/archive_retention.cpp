@@ -11,6 +11,7 @@
 #include <QTime>
 #include <QtDebug>
 #include <algorithm>
+#include <sys/statvfs.h>
 
 namespace zantrel {
 
@@ -58,7 +59,15 @@ std::optional<std::int64_t> RetainedFileTime(const QString& fileName) {
     return ArchiveNameTime(fileName);
 }
 
-ArchiveRetention::ArchiveRetention(Lister lister) : lister_(std::move(lister)) {}
+ArchiveRetention::ArchiveRetention(Lister lister, FreeSpace freeSpace)
+    : lister_(std::move(lister)), freeSpace_(std::move(freeSpace)) {}
+
+std::optional<std::int64_t> ArchiveRetention::freeBytes(const QString& folder) {
+    struct statvfs fs {};
+    if (::statvfs(QFile::encodeName(folder).constData(), &fs) != 0)
+        return std::nullopt;
+    return std::int64_t(fs.f_bavail) * std::int64_t(fs.f_frsize);
+}
 
 std::vector<ArchiveRetention::Entry> ArchiveRetention::listFolder(const QString& folder) {
     std::vector<Entry> out;
@@ -95,36 +104,24 @@ void ArchiveRetention::forget(Copies::iterator copy) {
     copies_.erase(copy);
 }
 
-std::vector<QString> ArchiveRetention::afterCopy(const QString& path, const Limits& limits,
-                                                 const QDateTime& now) {
-    std::lock_guard lock(mutex_);
-    const QFileInfo written(path);
-    const auto writtenTime = RetainedFileTime(written.fileName());
-    if (!writtenTime)
-        return {};
-    if (limits.keepDays <= 0 && limits.keepBytes <= 0) {
-        // Nothing is followed while no limit is set: the folder is read afresh when one is.
-        rescanNeeded_ = true;
-        return {};
-    }
-    const QString folder = QDir::cleanPath(written.absolutePath());
+void ArchiveRetention::follow(const QString& folder) {
     if (folder != folder_ || rescanNeeded_ || std::chrono::steady_clock::now() - scannedAt_ > kRescanAfter)
         scan(folder);
-    else
-        note(*writtenTime, written.fileName(), written.size());
+}
 
-    const std::int64_t oldestKept = timeKey(now.addDays(-limits.keepDays));
-    const auto overLimit = [&](std::int64_t time) {
-        return (limits.keepDays > 0 && time < oldestKept) ||
-               (limits.keepBytes > 0 && totalBytes_ > limits.keepBytes);
-    };
-    const QDir dir(folder);
+std::vector<QString> ArchiveRetention::deleteOldest(const QString& keep,
+                                                    const std::function<bool(std::int64_t)>& tooMuch) {
+    const QDir dir(folder_);
     std::vector<QString> deleted;
-    for (auto it = copies_.begin(); it != copies_.end() && overLimit(it->first.first);) {
-        if (it->first.second == written.fileName()) {
+    int attempts = 0;
+    for (auto it = copies_.begin();
+         it != copies_.end() && attempts < kMaxDeletions && tooMuch(it->first.first);) {
+        // The newest copy stays, whatever the limits say.
+        if (it->first.second == keep || std::next(it) == copies_.end()) {
             ++it;
             continue;
         }
+        ++attempts;
         const QString name = it->first.second;
         QFile file(dir.filePath(name));
         if (file.remove())
@@ -141,12 +138,74 @@ std::vector<QString> ArchiveRetention::afterCopy(const QString& path, const Limi
     return deleted;
 }
 
-void KeepArchiveWithinLimits(const QString& archivePath, const QDateTime& now) {
+std::vector<QString> ArchiveRetention::afterCopy(const QString& path, const Limits& limits,
+                                                 const QDateTime& now) {
+    std::lock_guard lock(mutex_);
+    const QFileInfo written(path);
+    const auto writtenTime = RetainedFileTime(written.fileName());
+    if (!writtenTime)
+        return {};
+    if (limits.keepDays <= 0 && limits.keepBytes <= 0 && limits.keepFreeBytes <= 0) {
+        // Nothing is followed while no limit is set: the folder is read afresh when one is.
+        rescanNeeded_ = true;
+        return {};
+    }
+    const QString folder = QDir::cleanPath(written.absolutePath());
+    follow(folder);
+    note(*writtenTime, written.fileName(), written.size());
+
+    const std::int64_t oldestKept = timeKey(now.addDays(-limits.keepDays));
+    const auto overLimit = [&](std::int64_t time) {
+        if ((limits.keepDays > 0 && time < oldestKept) ||
+            (limits.keepBytes > 0 && totalBytes_ > limits.keepBytes))
+            return true;
+        if (limits.keepFreeBytes <= 0)
+            return false;
+        const auto free = freeSpace_(folder_);
+        return free && *free < limits.keepFreeBytes;
+    };
+    return deleteOldest(written.fileName(), overLimit);
+}
+
+bool ArchiveRetention::roomFor(const QString& path, std::int64_t size, std::int64_t keepFreeBytes) {
+    if (keepFreeBytes <= 0)
+        return true;
+    std::lock_guard lock(mutex_);
+    const QString folder = QDir::cleanPath(QFileInfo(path).absolutePath());
+    // A file system that cannot be asked (no such folder) leaves the write to fail on its own.
+    if (!freeSpace_(folder))
+        return true;
+    follow(folder);
+    // The copy takes whole blocks: one more page is counted for what its last block wastes.
+    const std::int64_t needed = keepFreeBytes + size + 4096;
+    const auto tooLittle = [&](std::int64_t) {
+        const auto free = freeSpace_(folder_);
+        return free && *free < needed;
+    };
+    deleteOldest({}, tooLittle);
+    return !tooLittle(0);
+}
+
+namespace {
+
+ArchiveRetention& programRetention() {
     static ArchiveRetention retention;
+    return retention;
+}
+
+} // namespace
+
+void KeepArchiveWithinLimits(const QString& archivePath, const QDateTime& now) {
     ArchiveRetention::Limits limits;
     limits.keepDays = std::max(0, ReadInt32(keys::ImageKeepDays));
     limits.keepBytes = std::max(0, ReadInt32(keys::ImageKeepMb)) * kBytesPerMb;
-    retention.afterCopy(archivePath, limits, now);
+    limits.keepFreeBytes = std::max(0, ReadInt32(keys::ImageKeepFreeMb)) * kBytesPerMb;
+    programRetention().afterCopy(archivePath, limits, now);
+}
+
+bool MakeRoomForArchiveCopy(const QString& archivePath, std::int64_t size) {
+    return programRetention().roomFor(archivePath, size,
+                                      std::max(0, ReadInt32(keys::ImageKeepFreeMb)) * kBytesPerMb);
 }
 
 } // namespace zantrel

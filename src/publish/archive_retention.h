@@ -22,10 +22,13 @@ std::optional<std::int64_t> ArchiveNameTime(const QString& fileName);
 std::optional<std::int64_t> RetainedFileTime(const QString& fileName);
 
 // Keeps the archive folder within its limits: after each archive copy, the oldest copies beyond the
-// age limit or the size budget are deleted. Only archive copies are counted or ever deleted; the copy
-// just written is always kept. The folder is read once and then followed copy by copy, so the cost of
-// a job does not grow with the folder. It is read again when the folder changes, when a copy turns
-// out to have been removed by someone else, and once a day (copies added by others).
+// age limit or the size budget, or while the file system has less free than its floor, are deleted.
+// Before a copy is written, the oldest are deleted until the copy fits above that floor. Only archive
+// copies are counted or ever deleted; the newest (the copy just written) is always kept, and one job
+// deletes at most kMaxDeletions, so a large backlog is worked off over several jobs. The folder is read once
+// and then followed copy by copy, so the cost of a job does not grow with the folder. It is read again when
+// the folder changes, when a copy turns out to have been removed by someone else, and once a day (copies
+// added by others).
 class ArchiveRetention {
   public:
     struct Entry {
@@ -35,19 +38,32 @@ class ArchiveRetention {
     // Lists the regular files of a folder with their sizes: the one place the folder is read.
     using Lister = std::function<std::vector<Entry>(const QString& folder)>;
     struct Limits {
-        int keepDays = 0;           // 0: no age limit
-        std::int64_t keepBytes = 0; // 0: no size budget
+        int keepDays = 0;               // 0: no age limit
+        std::int64_t keepBytes = 0;     // 0: no size budget
+        std::int64_t keepFreeBytes = 0; // 0: no floor for the file system's free space
     };
+    static constexpr int kMaxDeletions = 500;
+    // Bytes the folder's file system has free for this program; nothing when it cannot be asked.
+    using FreeSpace = std::function<std::optional<std::int64_t>(const QString& folder)>;
 
-    explicit ArchiveRetention(Lister lister = listFolder);
+    explicit ArchiveRetention(Lister lister = listFolder, FreeSpace freeSpace = freeBytes);
+
+    // A copy of about size bytes is to be written at path: deletes the oldest copies until it fits
+    // above the free-space floor. False when it cannot (the copy is then not to be written).
+    bool roomFor(const QString& path, std::int64_t size, std::int64_t keepFreeBytes);
 
     // The copy at path was just written; deletes what the limits no longer allow, measured at now.
     // Returns the names deleted.
     std::vector<QString> afterCopy(const QString& path, const Limits& limits, const QDateTime& now);
 
     static std::vector<Entry> listFolder(const QString& folder);
+    static std::optional<std::int64_t> freeBytes(const QString& folder);
 
   private:
+    // The folder's copies, read afresh when it is not the one followed or is due for reading.
+    void follow(const QString& folder);
+    // Deletes the oldest copies, except keep, while tooMuch(age) holds, at most kMaxDeletions.
+    std::vector<QString> deleteOldest(const QString& keep, const std::function<bool(std::int64_t)>& tooMuch);
     void scan(const QString& folder);
     using Copies = std::map<std::pair<std::int64_t, QString>, std::int64_t>; // (age, name) -> size
     void note(std::int64_t time, const QString& name, std::int64_t size);
@@ -55,6 +71,7 @@ class ArchiveRetention {
 
     std::mutex mutex_;
     Lister lister_;
+    FreeSpace freeSpace_;
     QString folder_; // the folder followed; empty before the first copy
     std::chrono::steady_clock::time_point scannedAt_;
     Copies copies_;
@@ -62,8 +79,10 @@ class ArchiveRetention {
     bool rescanNeeded_ = false;
 };
 
-// The program's retention, with the limits IMAGE/KEEPDAYS and IMAGE/KEEPMB read now. Call after each
-// archive copy written.
+// The program's retention, with the limits IMAGE/KEEPDAYS, IMAGE/KEEPMB and IMAGE/KEEPFREEMB read now.
+// Call after each archive copy written.
 void KeepArchiveWithinLimits(const QString& archivePath, const QDateTime& now);
+// Before an archive copy of size bytes is written: true when it fits above IMAGE/KEEPFREEMB.
+bool MakeRoomForArchiveCopy(const QString& archivePath, std::int64_t size);
 
 } // namespace zantrel

@@ -3,6 +3,7 @@
 #include "publish/console_sinks.h"
 #include "publish/publishing_core.h"
 #include "publish/run_control.h"
+#include "publish/service_notify.h"
 #include "publish/signal_watch.h"
 
 #include <QCoreApplication>
@@ -18,9 +19,12 @@ void EndProcessNow(int exitCode) {
 }
 
 int RunHeadless(const ServiceStarter& startServices) {
-    StdoutStatusSink status(/*skipRepeats=*/true);
+    StdoutStatusSink lines(/*skipRepeats=*/true);
+    // The service manager hears of every status line too, and of every tick of the schedule.
+    ServiceNotify status(lines);
     StderrMessageSink messages;
     PublishingCore core(status, messages);
+    status.watch(core.runControl());
     SignalWatch signals({SIGTERM, SIGINT, SIGHUP});
     QObject::connect(&signals, &SignalWatch::received, &core, [&core](int signalNumber) {
         if (signalNumber == SIGHUP) {
@@ -40,6 +44,7 @@ int RunHeadless(const ServiceStarter& startServices) {
     if (startServices)
         startServices(core);
     core.runControl().FTPRun();
+    status.ready();
     QCoreApplication::exec();
     if (!core.shutdown(std::chrono::milliseconds(kCloseBoundMs)))
         EndProcessNow(0);

@@ -112,7 +112,13 @@ PublishOutcome RunPublishJob(const PublishServices& s) {
     if (ReadFlag(keys::ImageSaveCopy)) {
         const QString archive =
             ArchiveFileName(GetSetting(keys::ImagePath, QDir::currentPath()), clock().now());
-        outcome.archiveWritten = SavePictureAsJpeg(target, archive, quality, *s.messages);
+        // The copy has the working file's bytes; with none encoded, the write is left to fail on its own.
+        outcome.diskLow = !MakeRoomForArchiveCopy(archive, image.size());
+        if (outcome.diskLow)
+            s.status->setStatus(QStringLiteral("Error:") +
+                                QStringLiteral("Too little free space for the archive copy %1").arg(archive));
+        else
+            outcome.archiveWritten = SavePictureAsJpeg(target, archive, quality, *s.messages);
         if (outcome.archiveWritten)
             KeepArchiveWithinLimits(archive, clock().now());
     }

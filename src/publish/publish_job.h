@@ -48,6 +48,7 @@ struct PublishOutcome {
         QString reason; // empty when delivered
     };
     std::vector<TargetOutcome> targets;
+    bool diskLow = false;                      // the archive's free-space floor could not be met
     // The working file written and every server that was tried received it.
     bool complete() const { return workingFileWritten && serversUploaded == serversTried; }
 };

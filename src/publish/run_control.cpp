@@ -1,11 +1,29 @@
 #include "publish/run_control.h"
 
+#include "core/active_hours.h"
 #include "core/clock.h"
 #include "core/setting_keys.h"
 #include "core/sinks.h"
 #include "core/store.h"
 
+#include <cstdio>
+
 namespace zantrel {
+
+namespace {
+
+bool periodic() {
+    return ReadNumber(keys::UpdateType) != 0.0;
+}
+
+NextUpdate fieldsOf(const QDateTime& t) {
+    const QDate d = t.date();
+    const QTime c = t.time();
+    return {std::int16_t(d.year()), std::int16_t(d.month()),  std::int16_t(d.day()),
+            std::int16_t(c.hour()), std::int16_t(c.minute()), std::int16_t(c.second())};
+}
+
+} // namespace
 
 RunControl::RunControl(StatusSink& status, QObject* parent) : QObject(parent), status_(status) {
     timer_.setObjectName(QStringLiteral("MasterTimer"));
@@ -27,7 +45,7 @@ void RunControl::FTPRun() {
     reschedule();
     // The first image goes out at once in periodic mode (unless a job already runs, which then counts
     // as the first); the interval counts from its end. A fixed date waits for its moment.
-    if (jobRunning_ || ReadNumber(keys::UpdateType) == 0.0)
+    if (jobRunning_ || !periodic() || !inActiveHours(clock().now()))
         return;
     timer_.stop();
     const quint64 generation = generation_;
@@ -38,9 +56,33 @@ void RunControl::reschedule() {
     ++generation_;
     idleText_ = QStringLiteral("Ready");
     setButtons({false, false, true, false});
-    next_ = ComputeNextUpdate();
+    next_ = scheduledUpdate();
     timer_.start();
     showState();
+}
+
+ActiveHours RunControl::activeHours() {
+    QString refusal;
+    ActiveHours hours = ActiveHours::FromSettings(&refusal);
+    // A hand-edited window that makes no sense is said once, not at every tick.
+    if (refusal != refusal_ && !refusal.isEmpty())
+        std::fprintf(stderr, "webcam-zantrel: %s: publishing at all hours\n", qPrintable(refusal));
+    refusal_ = refusal;
+    return hours;
+}
+
+bool RunControl::inActiveHours(const QDateTime& moment) {
+    return activeHours().contains(moment);
+}
+
+NextUpdate RunControl::scheduledUpdate() {
+    const NextUpdate next = ComputeNextUpdate();
+    if (!periodic())
+        return next;
+    // An update that falls outside the active hours waits for their next start.
+    const QDateTime due(QDate(next.year, next.month, next.day), QTime(next.hour, next.minute, next.second));
+    const QDateTime start = activeHours().nextStart(due);
+    return start.isValid() ? fieldsOf(start) : next;
 }
 
 void RunControl::FTPNow() {
@@ -71,6 +113,7 @@ void RunControl::FTPStop() {
 }
 
 void RunControl::tick() {
+    Q_EMIT ticked();
     if (blinkPhase_ != 1) {
         Q_EMIT trayImageChanged(MasterIcon);
         blinkPhase_ = 1;
@@ -80,12 +123,18 @@ void RunControl::tick() {
     }
     showState();
 
-    if (jobRunning_ || !IsDue(next_, clock().now()))
+    const QDateTime now = clock().now();
+    if (jobRunning_ || !IsDue(next_, now))
         return;
+    if (periodic() && !inActiveHours(now)) {
+        // The window closed (or changed) since the update was planned: on to its next start.
+        next_ = scheduledUpdate();
+        return;
+    }
     timer_.stop();
     const quint64 generation = generation_;
     runJob([this, generation] {
-        if (ReadNumber(keys::UpdateType) != 0.0)
+        if (periodic())
             scheduleAfterJob(generation);
     });
 }
@@ -94,7 +143,7 @@ void RunControl::scheduleAfterJob(quint64 generation) {
     // Publishing goes on only if nobody pressed stop (or run again) while the job ran.
     if (generation != generation_)
         return;
-    next_ = ComputeNextUpdate();
+    next_ = scheduledUpdate();
     timer_.start();
 }
 

@@ -2,12 +2,14 @@
 
 #include "core/scheduler.h"
 
+#include <QDateTime>
 #include <QObject>
 #include <QTimer>
 #include <functional>
 
 namespace zantrel {
 
+class ActiveHours;
 class StatusSink;
 
 // The user's switch over publishing: idle, publishing on the schedule, or one job on demand. Owns the
@@ -35,7 +37,8 @@ class RunControl : public QObject {
 
     void setJob(JobStarter start, JobStopper stop);
 
-    // Publishing on the schedule: in periodic mode the first job runs at once.
+    // Publishing on the schedule: in periodic mode the first job runs at once, inside the active
+    // hours; outside them, the schedule waits for their next start. Now ignores them.
     void FTPRun();
     void FTPNow();
     void FTPStop();
@@ -63,12 +66,20 @@ class RunControl : public QObject {
     void buttonsChanged(zantrel::RunControl::Buttons buttons);
     void trayImageChanged(int image);
     void jobFinished();
+    // Each tick of the running schedule: the sign that it still runs.
+    void ticked();
 
   private:
     void setButtons(Buttons b);
     void runJob(std::function<void()> after);
     void scheduleAfterJob(quint64 generation);
     void showState();
+    // The active hours from the settings now; a refused window is reported once.
+    ActiveHours activeHours();
+    bool inActiveHours(const QDateTime& moment);
+    // The next update of the schedule, moved to the next start of the active hours when it falls
+    // outside them.
+    NextUpdate scheduledUpdate();
 
     StatusSink& status_;
     QTimer timer_;
@@ -78,6 +89,7 @@ class RunControl : public QObject {
     bool jobRunning_ = false;
     bool countdown_ = true;
     QString idleText_ = QStringLiteral("Ready");
+    QString refusal_;
     // Bumped by every stop and run: a job that ends finds out whether publishing was stopped meanwhile.
     quint64 generation_ = 0;
     JobStarter startJob_;

@@ -50,6 +50,7 @@ ImagePage::ImagePage(QWidget* parent)
       archivePath_(page::label(this, "ArchivePath", {})),
       keepDays_(limit(this, "KeepDays", QStringLiteral("Delete copies older than"), QStringLiteral(" days"))),
       keepMb_(limit(this, "KeepMb", QStringLiteral("Keep the copies within"), QStringLiteral(" MB"))),
+      keepFreeMb_(limit(this, "KeepFreeMb", QStringLiteral("Keep free on the disk"), QStringLiteral(" MB"))),
       newestFirst_(
           page::check(this, "GalleryNewestFirst", QStringLiteral("Gallery shows the newest copy first"))),
       time_(makeStamp("InsertTime", QStringLiteral("Insert Time:"), "TimePosition", "TimeSample",
@@ -86,6 +87,8 @@ ImagePage::ImagePage(QWidget* parent)
     limits->addWidget(keepDays_);
     limits->addWidget(page::label(this, nullptr, QStringLiteral("or beyond")));
     limits->addWidget(keepMb_);
+    limits->addWidget(page::label(this, nullptr, QStringLiteral("or while the disk has less free than")));
+    limits->addWidget(keepFreeMb_);
     limits->addStretch();
     grid->addLayout(limits, row++, 0, 1, 4);
     grid->addWidget(newestFirst_, row++, 0, 1, 4);
@@ -142,6 +145,7 @@ void ImagePage::load(const ImageValues& v) {
     archivePath_->setText(v.archivePath);
     keepDays_->setValue(v.keepDays);
     keepMb_->setValue(v.keepMb);
+    keepFreeMb_->setValue(v.keepFreeMb);
     newestFirst_->setChecked(v.galleryNewestFirst);
     time_.insert->setChecked(v.time);
     date_.insert->setChecked(v.date);
@@ -166,6 +170,7 @@ ImageValues ImagePage::values() const {
     v.archivePath = archivePath_->text();
     v.keepDays = keepDays_->value();
     v.keepMb = keepMb_->value();
+    v.keepFreeMb = keepFreeMb_->value();
     v.galleryNewestFirst = newestFirst_->isChecked();
     v.time = time_.insert->isChecked();
     v.date = date_.insert->isChecked();

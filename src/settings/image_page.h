@@ -52,6 +52,7 @@ class ImagePage : public QWidget {
     QLabel* archivePath_;
     QSpinBox* keepDays_;
     QSpinBox* keepMb_;
+    QSpinBox* keepFreeMb_;
     QCheckBox* newestFirst_;
     Stamp time_, date_, text_;
     std::int32_t back_ = 0;

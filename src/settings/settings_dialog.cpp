@@ -135,6 +135,10 @@ void SettingsDialog::switchTab(int index) {
 }
 
 void SettingsDialog::accept() {
+    if (!timer_->refusal().isEmpty()) {
+        tabs_->setCurrentIndex(1); // the Timer page says why
+        return;
+    }
     const SettingsForm f = KeepUntouched(form(), shown_, loaded_);
     if (ConfirmSettingsForm(f) == ConfirmOutcome::PasswordRefused) {
         QMessageBox::warning(this, applicationTitle(), QStringLiteral("Please enter a valid password."));

@@ -1,6 +1,7 @@
 #include "settings/settings_form.h"
 
 #include "core/clock.h"
+#include "core/leading_number.h"
 #include "core/setting_keys.h"
 #include "core/store.h"
 #include "core/version.h"
@@ -95,6 +96,7 @@ const Field<ImageValues> kImageFields[] = {{&keys::ImageFileName, &ImageValues::
                                            {&keys::ImageTextPos, &ImageValues::textPos},
                                            {&keys::ImageKeepDays, &ImageValues::keepDays, true},
                                            {&keys::ImageKeepMb, &ImageValues::keepMb, true},
+                                           {&keys::ImageKeepFreeMb, &ImageValues::keepFreeMb, true},
                                            {&keys::GalleryNewestFirst, &ImageValues::galleryNewestFirst}};
 
 const Field<ModemValues> kModemFields[] = {{&keys::ModemCom, &ModemValues::com},
@@ -130,6 +132,12 @@ SettingsForm LoadSettingsForm() {
     f.timer.updateType = ReadInt16(keys::UpdateType);
     loadFields(f.timer, kTimerFields);
     f.timer.fixedDate = loadFixedDate();
+    f.timer.activeFrom = GetSetting(keys::UpdateFrom);
+    f.timer.activeTo = GetSetting(keys::UpdateTo);
+    f.timer.sun = ReadFlag(keys::UpdateSun);
+    f.timer.latitude = LeadingNumber(GetSetting(keys::UpdateLat));
+    f.timer.longitude = LeadingNumber(GetSetting(keys::UpdateLon));
+    f.timer.sunOffset = ReadInt32(keys::UpdateSunOffset);
 
     loadFields(f.image, kImageFields);
     f.image.archivePath = ArchiveFolderText(GetSetting(keys::ImagePath, QDir::currentPath()));
@@ -151,6 +159,14 @@ ConfirmOutcome ConfirmSettingsForm(const SettingsForm& f) {
     save(keys::UpdateMinute, t.fixedDate.time().minute());
     save(keys::UpdateSecond, t.fixedDate.time().second());
     confirmFields(t, kTimerFields);
+    SaveSetting(keys::UpdateFrom, t.activeFrom.trimmed());
+    SaveSetting(keys::UpdateTo, t.activeTo.trimmed());
+    SaveSetting(keys::UpdateSun, flag(t.sun));
+    if (t.sun) { // the place is kept as stored until it is used
+        SaveSetting(keys::UpdateLat, QString::number(t.latitude, 'f', 4));
+        SaveSetting(keys::UpdateLon, QString::number(t.longitude, 'f', 4));
+        save(keys::UpdateSunOffset, t.sunOffset);
+    }
 
     confirmFields(f.image, kImageFields);
     SaveSetting(keys::ImagePath, f.image.archivePath);
@@ -181,6 +197,7 @@ SettingsForm KeepUntouched(SettingsForm f, const SettingsForm& shown, const Sett
     keep(f.image.compression, shown.image.compression, loaded.image.compression);
     keep(f.image.keepDays, shown.image.keepDays, loaded.image.keepDays);
     keep(f.image.keepMb, shown.image.keepMb, loaded.image.keepMb);
+    keep(f.image.keepFreeMb, shown.image.keepFreeMb, loaded.image.keepFreeMb);
     keep(f.modem.rings, shown.modem.rings, loaded.modem.rings);
     return f;
 }

@@ -24,6 +24,11 @@ struct TimerValues {
     int unitI = 3;
     int partII = 0;
     int unitII = 0;
+    // Active hours: from and to as HH:MM (both empty: always), or from sunrise to sunset at a place.
+    QString activeFrom, activeTo;
+    bool sun = false;
+    double latitude = 0, longitude = 0;
+    int sunOffset = 0; // minutes
 };
 
 struct ImageValues {
@@ -31,7 +36,7 @@ struct ImageValues {
     int compression = 50;
     bool saveCopy = false;
     QString archivePath; // always ends with "/"
-    int keepDays = 0, keepMb = 0;
+    int keepDays = 0, keepMb = 0, keepFreeMb = 0;
     bool galleryNewestFirst = false; // the gallery's order, also chosen in the gallery itself
     bool time = false, date = false, text = false;
     std::int32_t timeColor = 0xFFFFFF, dateColor = 0xFFFFFF, textColor = 0xFFFFFF, backColor = 0;

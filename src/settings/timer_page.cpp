@@ -1,11 +1,14 @@
 #include "settings/timer_page.h"
 
+#include "core/active_hours.h"
 #include "settings/control_rules.h"
 #include "settings/page_widgets.h"
 
 #include <QButtonGroup>
 #include <QDateTimeEdit>
+#include <QDoubleSpinBox>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QSpinBox>
@@ -25,6 +28,16 @@ QSpinBox* count(QWidget* parent, const char* name, const char* display, const QS
     return spin;
 }
 
+QDoubleSpinBox* degrees(QWidget* parent, const char* name, const QString& caption, double limit) {
+    auto* spin = new QDoubleSpinBox(parent);
+    spin->setObjectName(QLatin1String(name));
+    spin->setAccessibleName(caption);
+    spin->setDecimals(4);
+    spin->setRange(-limit, limit); // a place beyond the poles cannot be typed
+    spin->setSuffix(QStringLiteral("°"));
+    return spin;
+}
+
 } // namespace
 
 TimerPage::TimerPage(QWidget* parent)
@@ -33,7 +46,15 @@ TimerPage::TimerPage(QWidget* parent)
       unitI_(page::list(this, "PartIUnit", QStringLiteral("Interval unit"), {})),
       colon_(page::label(this, "DoisPontos", QStringLiteral(":"))),
       partII_(count(this, "PartIIControl", "PartIIDisplay", QStringLiteral("Finer interval"))),
-      unitII_(page::list(this, "PartIIUnit", QStringLiteral("Finer interval unit"), {})) {
+      unitII_(page::list(this, "PartIIUnit", QStringLiteral("Finer interval unit"), {})),
+      activeFrom_(page::field(this, "ActiveFrom", QStringLiteral("Publish from"))),
+      activeTo_(page::field(this, "ActiveTo", QStringLiteral("Publish until"))),
+      sun_(page::check(this, "SunHours", QStringLiteral("Only from sunrise to sunset at"))),
+      latitude_(degrees(this, "Latitude", QStringLiteral("Latitude"), 90)),
+      longitude_(degrees(this, "Longitude", QStringLiteral("Longitude"), 180)),
+      sunOffset_(page::number(this, "SunOffset", QStringLiteral("Minutes before sunrise and after sunset"),
+                              -240, 240)),
+      refusal_(page::label(this, "ActiveHoursRefusal", {}, true)) {
     updateType_->setObjectName(QStringLiteral("UpdateType"));
     const QString captions[] = {QStringLiteral("Fixed Date and Time:"), QStringLiteral("Every:")};
     for (int i = 0; i < 2; ++i) {
@@ -65,7 +86,30 @@ TimerPage::TimerPage(QWidget* parent)
                                    "and adjust the interval to refresh image."),
                     true),
         4, 0, 1, 5);
-    grid->setRowStretch(5, 1);
+    for (QLineEdit* edit : {activeFrom_, activeTo_}) {
+        edit->setPlaceholderText(QStringLiteral("HH:MM"));
+        edit->setMaxLength(5);
+    }
+    sunOffset_->setSuffix(QStringLiteral(" min"));
+    latitude_->setPrefix(QStringLiteral("lat. ")); // north and east count positive
+    longitude_->setPrefix(QStringLiteral("lon. "));
+    refusal_->hide();
+    auto* hours = new QHBoxLayout;
+    hours->addWidget(page::label(this, nullptr, QStringLiteral("Publish only from")));
+    hours->addWidget(activeFrom_);
+    hours->addWidget(page::label(this, nullptr, QStringLiteral("to")));
+    hours->addWidget(activeTo_);
+    hours->addStretch();
+    grid->addLayout(hours, 5, 0, 1, 5);
+    auto* sun = new QHBoxLayout;
+    sun->addWidget(sun_);
+    sun->addWidget(latitude_);
+    sun->addWidget(longitude_);
+    sun->addWidget(page::label(this, nullptr, QStringLiteral("widened by")));
+    sun->addWidget(sunOffset_);
+    grid->addLayout(sun, 6, 0, 1, 5);
+    grid->addWidget(refusal_, 7, 0, 1, 5);
+    grid->setRowStretch(8, 1);
 
     connect(unitI_, &QComboBox::currentIndexChanged, this, &TimerPage::mainUnitChanged);
     connect(unitII_, &QComboBox::currentIndexChanged, this, &TimerPage::secondUnitChanged);
@@ -82,6 +126,13 @@ void TimerPage::load(const TimerValues& v) {
         unitII_->setCurrentIndex(v.unitII);
     partII_->setValue(v.partII);
     fixedDate_->setDateTime(v.fixedDate);
+    activeFrom_->setText(v.activeFrom);
+    activeTo_->setText(v.activeTo);
+    sun_->setChecked(v.sun);
+    latitude_->setValue(v.latitude);
+    longitude_->setValue(v.longitude);
+    sunOffset_->setValue(v.sunOffset);
+    refusal_->hide();
     loading_ = false;
 }
 
@@ -93,7 +144,22 @@ TimerValues TimerPage::values() const {
     v.unitI = unitI_->currentIndex();
     v.partII = partII_->value();
     v.unitII = unitII_->currentIndex();
+    v.activeFrom = activeFrom_->text();
+    v.activeTo = activeTo_->text();
+    v.sun = sun_->isChecked();
+    v.latitude = latitude_->value();
+    v.longitude = longitude_->value();
+    v.sunOffset = sunOffset_->value();
     return v;
+}
+
+QString TimerPage::refusal() {
+    // The place and offset are held within their ranges by their boxes; the times are typed.
+    const QString why =
+        sun_->isChecked() ? QString() : ActiveHours::CheckBetween(activeFrom_->text(), activeTo_->text());
+    refusal_->setText(why);
+    refusal_->setVisible(!why.isEmpty());
+    return why;
 }
 
 void TimerPage::mainUnitChanged(int unit) {

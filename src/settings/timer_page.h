@@ -5,8 +5,11 @@
 #include <QWidget>
 
 class QButtonGroup;
+class QCheckBox;
 class QComboBox;
 class QDateTimeEdit;
+class QDoubleSpinBox;
+class QLineEdit;
 class QLabel;
 class QSpinBox;
 
@@ -23,6 +26,11 @@ class TimerPage : public QWidget {
 
     void load(const TimerValues& values);
     TimerValues values() const;
+    // Why the active hours cannot be stored (also shown on the page); empty when they can.
+    QString refusal();
+    // The page stack asks every page for its height at a width, shown or not: out of sight this page
+    // claims none, so its rows do not stretch the other pages.
+    int heightForWidth(int width) const override { return isHidden() ? -1 : QWidget::heightForWidth(width); }
 
   private:
     void mainUnitChanged(int unit);
@@ -36,6 +44,13 @@ class TimerPage : public QWidget {
     QLabel* colon_;
     QSpinBox* partII_;
     QComboBox* unitII_;
+    QLineEdit* activeFrom_;
+    QLineEdit* activeTo_;
+    QCheckBox* sun_;
+    QDoubleSpinBox* latitude_;
+    QDoubleSpinBox* longitude_;
+    QSpinBox* sunOffset_;
+    QLabel* refusal_;
     bool loading_ = false;
 };
 

@@ -1,3 +1,4 @@
+#include "core/active_hours.h"
 #include "core/clock.h"
 #include "core/scheduler.h"
 #include "core/setting_keys.h"
@@ -132,6 +133,79 @@ class TestScheduler : public QObject {
         const QDateTime later = at(2099, 1, 1, 0, 0, 0);
         QVERIFY(!IsDue(nu(2026, 13, 1, 0, 0, 0), later) && !IsDue(nu(2026, 2, 29, 0, 0, 0), later));
         QVERIFY(!IsDue(nu(2026, 1, 1, 0, 60, 0), later) && IsDue(nu(2024, 2, 29, 0, 0, 0), later));
+    }
+
+    // Sunrise and sunset as the almanacs give them (local time, to 2 minutes; "-" where the sun stays
+    // up or down), polar night and midnight sun; both sides of a daylight-saving change as the shorter
+    // fractional-year formulas give them.
+    void sunriseAndSunset_data() {
+        QTest::addColumn<QString>("row"); // latitude, longitude, zone, date, sunrise, sunset
+        const char* london = "51.5074 -0.1278 Europe/London";
+        QTest::newRow("London, midsummer") << QStringLiteral("%1 2026-06-21 04:43 21:21").arg(london);
+        QTest::newRow("London, midwinter") << QStringLiteral("%1 2026-12-21 08:04 15:53").arg(london);
+        QTest::newRow("London, last day of GMT") << QStringLiteral("%1 2026-03-28 05:46 18:26").arg(london);
+        QTest::newRow("London, first day of BST") << QStringLiteral("%1 2026-03-29 06:44 19:28").arg(london);
+        QTest::newRow("Sydney, summer")
+            << QStringLiteral("-33.8688 151.2093 Australia/Sydney 2026-12-21 05:41 20:05");
+        QTest::newRow("New York") << QStringLiteral(
+            "40.7128 -74.006 America/New_York 2026-06-21 05:25 20:31");
+        QTest::newRow("Quito") << QStringLiteral("-0.1807 -78.4678 America/Guayaquil 2026-03-20 06:18 18:24");
+        QTest::newRow("Tromso, polar night") << QStringLiteral("69.6492 18.9553 Europe/Oslo 2026-12-21 - -");
+        QTest::newRow("Tromso, midnight sun") << QStringLiteral("69.6492 18.9553 Europe/Oslo 2026-06-21 - -");
+    }
+    void sunriseAndSunset() {
+        QFETCH(QString, row);
+        const QStringList f = row.split(u' ');
+        const QTimeZone tz(f[2].toLatin1());
+        const QDate date = QDate::fromString(f[3], Qt::ISODate);
+        const SunDay sun = SunOnDate(date, f[0].toDouble(), f[1].toDouble(), tz);
+        const auto near = [&](const std::optional<QDateTime>& got, const QString& expected) {
+            const QDateTime local(date, QTime::fromString(expected, QStringLiteral("hh:mm")), tz);
+            return expected == QLatin1String("-") ? !got : got && std::abs(got->secsTo(local)) <= 120;
+        };
+        QVERIFY(near(sun.rise, f[4]) && near(sun.set, f[5]));
+        QCOMPARE(sun.polarDay, f[4] == QLatin1String("-") && date.month() == 6);
+    }
+
+    // Whether a moment lies in the active hours (the next start is then the moment itself) and when they
+    // next open, as far as the expected text goes; windows that make no sense are refused, for always.
+    void activeWindow_data() {
+        QTest::addColumn<QString>("settings"); // in UPDATE
+        QTest::addColumn<QString>("moment");
+        QTest::addColumn<QString>("next"); // or "refused"
+        const auto row = [](const char* settings, const char* moment, const char* next) {
+            QTest::newRow(qPrintable(QStringLiteral("%1 at %2").arg(settings, moment)))
+                << settings << moment << next;
+        };
+        row("FROM=08:00 TO=18:30", "2026-05-01T12:00Z", "2026-05-01T12:00");
+        row("FROM=08:00 TO=18:30", "2026-05-01T18:30Z", "2026-05-02T08:00");
+        row("FROM=22:00 TO=6:00", "2026-05-01T03:00Z", "2026-05-01T03:00");
+        row("FROM=22:00 TO=6:00", "2026-05-01T15:00Z", "2026-05-01T22:00");
+        row("", "2026-05-01T15:00Z", "2026-05-01T15:00");
+        row("FROM=08:00 TO=8:00", "2026-05-01T15:00Z", "refused");
+        row("FROM=08:00", "2026-05-01T15:00Z", "refused");
+        // Tromso: in polar night the window opens when the sun is back, in the middle of January.
+        const char* tromso = "SUN=1 LAT=69.6492 LON=18.9553 SUNOFFSET=-30";
+        row(tromso, "2026-12-21T12:00+01:00", "2027-01-1");
+        row(tromso, "2026-06-21T01:00+02:00", "2026-06-21T01:00");
+        row("SUN=1 LAT=91 LON=0", "2026-05-01T15:00Z", "refused");
+        row("SUN=1 LAT=69.6492 LON=18.9553 SUNOFFSET=1440", "2026-05-01T15:00Z", "refused");
+    }
+    void activeWindow() {
+        QFETCH(QString, settings);
+        QFETCH(QString, moment);
+        QFETCH(QString, next);
+        TempStore store;
+        for (const QString& s : settings.split(u' ', Qt::SkipEmptyParts))
+            store.set("UPDATE", s.section(u'=', 0, 0), s.section(u'=', 1));
+        QString refusal;
+        const ActiveHours hours = ActiveHours::FromSettings(&refusal);
+        QCOMPARE(refusal.isEmpty(), next != QLatin1String("refused"));
+        const QDateTime at = QDateTime::fromString(moment, Qt::ISODate);
+        const QDateTime got = hours.nextStart(at);
+        QCOMPARE(hours.contains(at), got == at);
+        QVERIFY2(refusal.isEmpty() ? got.toString(Qt::ISODate).startsWith(next) : hours.always(),
+                 qPrintable(got.toString(Qt::ISODate)));
     }
 };
 

@@ -18,9 +18,12 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPainter>
+#include <QRandomGenerator>
+#include <QStorageInfo>
 #include <QTest>
 #include <csignal>
 #include <future>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -46,13 +49,14 @@ struct Job {
     LiveValues live;
     int hangUps = 0;
     int grabs = 0;
+    QImage frame = testFrame();
 
     Job() {
         using namespace std::chrono;
         ftp.setLimits({milliseconds(3000), seconds(3), milliseconds(3000), seconds(3)});
     }
     PublishOutcome run() {
-        return RunPublishJob({[this](QImage& target) { ++grabs, target = testFrame(); },
+        return RunPublishJob({[this](QImage& target) { ++grabs, target = frame; },
                               &ftp,
                               &status,
                               &messages,
@@ -301,6 +305,51 @@ class TestPublishJob : public QObject {
         const QString written = QFileInfo(ArchiveFileName(store.dir(), at.now())).fileName();
         for (const QString& name : kForeign + QStringList{"01011990000001.JPG", "webcam.jpg", written})
             QVERIFY2(dir.exists(name), qPrintable(name));
+    }
+
+    // A 20 MB disk for the archive: across 200 jobs the floor holds, never by deleting what is no copy; a
+    // floor that cannot be met writes no copy and says the disk is low, and the image is still published.
+    void archiveKeepsTheDiskFloor_data() {
+        QTest::addColumn<int>("keepFreeMb");
+        QTest::addColumn<int>("foreignMb"); // a file not the archive's on the same disk
+        QTest::addColumn<bool>("fits");
+        QTest::newRow("10 MB free") << 10 << 0 << true;
+        QTest::newRow("beside a foreign file") << 10 << 8 << true;
+        QTest::newRow("no room left for a copy") << 10 << 10 << false;
+        QTest::newRow("more free than the disk holds") << 25 << 0 << false;
+    }
+    void archiveKeepsTheDiskFloor() {
+        QFETCH(int, keepFreeMb);
+        QFETCH(int, foreignMb);
+        QFETCH(bool, fits);
+        TempStore store;
+        const QString disk = QDir(store.dir()).filePath(QStringLiteral("disk"));
+        QVERIFY(QDir().mkpath(disk));
+        if (::mount("tmpfs", QFile::encodeName(disk).constData(), "tmpfs", 0, "size=20m") != 0)
+            QSKIP("a file system cannot be mounted here");
+        const auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(disk).constData(), MNT_DETACH); });
+        QFile foreign(QDir(disk).filePath(QStringLiteral("foreign.bin"))); // written out, not sparse
+        QVERIFY(foreign.open(QIODevice::WriteOnly) && foreign.write(QByteArray(foreignMb << 20, 'x')) >= 0);
+        foreign.close();
+        writeFile(QDir(disk).filePath(kCopies[0]), 100'000, kNow); // the newest copy while none fits
+        store.set("IMAGE", QStringLiteral("SAVEACOPY"), QStringLiteral("1"));
+        store.set("IMAGE", QStringLiteral("PATH"), disk);
+        store.set("IMAGE", QStringLiteral("KEEPFREEMB"), QString::number(keepFreeMb));
+        ManualClock at(kNow);
+        ScopedClock clockSet(at);
+        Job job; // noise, which JPEG cannot squeeze: about 200 KB at the default quality
+        job.frame = QImage(800, 600, QImage::Format_RGB32);
+        QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(job.frame.bits()), 800 * 600);
+        for (int i = 0; i < 200; ++i) {
+            at.set(kNow.addSecs(i));
+            const PublishOutcome outcome = job.run();
+            QVERIFY(outcome.workingFileWritten && outcome.archiveWritten == fits && outcome.diskLow == !fits);
+            QVERIFY2(keepFreeMb > 20 || QStorageInfo(disk).bytesAvailable() >= keepFreeMb * 1024 * 1024,
+                     qPrintable(QString::number(i)));
+        }
+        const QStringList left = filesIn(disk);
+        QVERIFY(left.contains(QStringLiteral("foreign.bin")) && left.contains(kCopies[0]) == !fits &&
+                left.contains(QFileInfo(ArchiveFileName(disk, at.now())).fileName()) == fits);
     }
 
     // The folder is read once, then followed copy by copy; it is read again when a copy proves to have

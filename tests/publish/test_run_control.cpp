@@ -6,6 +6,7 @@
 #include "publish/job_runner.h"
 #include "publish/publishing_core.h"
 #include "publish/run_control.h"
+#include "publish/service_notify.h"
 #include "support/ftp_test_servers.h"
 #include "support/message_recorder.h"
 #include "support/status_recorder.h"
@@ -15,6 +16,9 @@
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 using namespace zantrel;
 using namespace zantrel::test;
@@ -149,6 +153,59 @@ class TestRunControl : public QObject {
         QVERIFY(rig.rc.buttons() == kBusy && rig.rc.timerActive());
         rig.tickAt(at(10, 1, 0));
         QCOMPARE(rig.started, 5);
+    }
+
+    // Outside the active hours Run publishes nothing and counts down to their start; at the start the
+    // job runs, and one planned after their end waits for the next day. Now ignores them.
+    void activeHoursHoldThePeriodicJobs() {
+        Rig rig(at(6, 0, 0));
+        rig.store.set("UPDATE", QStringLiteral("FROM"), QStringLiteral("07:00"));
+        rig.store.set("UPDATE", QStringLiteral("TO"), QStringLiteral("7:01"));
+        rig.rc.FTPRun();
+        QCOMPARE(rig.status.last(), QStringLiteral(" Next Update: 12-06-2026 at 07:00:00 (in 01:00:00)"));
+        rig.tickAt(at(7, 0, 0));
+        rig.clock.set(at(7, 0, 40));
+        rig.finish();
+        QVERIFY(rig.started == 1 && rig.rc.nextUpdate() == (NextUpdate{2026, 12, 7, 7, 0, 0}));
+        rig.rc.FTPStop(), rig.rc.FTPNow();
+        QCOMPARE(rig.started, 2);
+    }
+
+    // Under a service manager: ready once told, a watchdog ping at each tick of the running schedule and
+    // none once it stopped, the status lines as they change.
+    void serviceManagerHearsTheTicks() {
+        const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        const auto closeSocket = qScopeGuard([fd] { ::close(fd), qunsetenv("NOTIFY_SOCKET"); });
+        sockaddr_un address{AF_UNIX, {}}; // in the abstract namespace: "@" and the name
+        const QByteArray name = "zantrel-test-" + QByteArray::number(QCoreApplication::applicationPid());
+        std::memcpy(address.sun_path + 1, name.constData(), name.size());
+        QVERIFY(::bind(fd, reinterpret_cast<sockaddr*>(&address),
+                       socklen_t(sizeof(sa_family_t) + 1 + name.size())) == 0);
+        qputenv("NOTIFY_SOCKET", "@" + name);
+        const auto receive = [fd] {
+            QStringList heard;
+            char buffer[512];
+            for (ssize_t n; (n = ::recv(fd, buffer, sizeof(buffer), 0)) > 0;)
+                heard << QString::fromUtf8(buffer, n);
+            return heard;
+        };
+        Rig rig;
+        ServiceNotify notify(rig.status);
+        notify.watch(rig.rc);
+        rig.rc.setJob([](std::function<void()>) { return false; }, {}); // every job ends at once
+        rig.rc.FTPRun();
+        notify.ready(), notify.setStatus(QStringLiteral("File Transfered."));
+        QTest::qWait(1200);
+        const QStringList heard = receive();
+        QVERIFY2(heard.contains("READY=1") && heard.contains("WATCHDOG=1") &&
+                     heard.contains("STATUS=File Transfered."),
+                 qPrintable(heard.join(u',')));
+        rig.rc.FTPStop(), receive();
+        QTest::qWait(1500);
+        QCOMPARE(receive(), QStringList{});
+        SaveSetting(keys::UpdateType, QStringLiteral("0")); // due now: its one job ends the schedule
+        rig.rc.FTPRun(), rig.rc.tick();
+        QVERIFY(receive().contains("WATCHDOG_USEC=18446744073709551615"));
     }
 
     void aRefusedJobDoesNotStall() {

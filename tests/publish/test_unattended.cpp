@@ -163,6 +163,22 @@ class TestUnattended : public QObject {
             QVERIFY(server.count(QStringLiteral("STOR")) == 0 && server.count(QStringLiteral("USER")) > 0);
     }
 
+    // Headless outside its active hours: the schedule waits for their start and publishes nothing.
+    void headlessWaitsForItsActiveHours() {
+        PyFtpServer server;
+        VERIFY_FTP_SERVER(server);
+        Program program;
+        const QTime now = QTime::currentTime();
+        const QByteArray from = now.addSecs(7200).toString("HH:mm").toLatin1();
+        program.settings(unattendedIni(server.port(),
+                                       "PARTI=1\nUNITI=3\nFROM=" + from +
+                                           "\nTO=" + now.addSecs(10800).toString("HH:mm").toLatin1() + "\n"));
+        program.start(Mode::Headless);
+        QTRY_VERIFY_WITH_TIMEOUT((program.read(), program.out.contains(" at " + from + ":00")), 10000);
+        QTest::qWait(3000);
+        QVERIFY(program.endBy(SIGTERM) >= 0 && server.count(QStringLiteral("USER")) == 0);
+    }
+
     // Left alone, with a message at every job, an upload that never ends or nobody reading its output:
     // it goes on publishing, and a signal ends it within 2 s.
     void keepsPublishingAndEndsOnASignal_data() {
