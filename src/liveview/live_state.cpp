@@ -53,6 +53,11 @@ void LiveViewState::setCamera(const QString& state, const QString& name) {
     cameraName_ = name;
 }
 
+void LiveViewState::setEvents(std::function<QJsonArray()> events) {
+    std::lock_guard lock(mutex_);
+    events_ = std::move(events);
+}
+
 QByteArray LiveViewState::statusJson() const {
     // The server list as it is stored now; passwords never leave the settings.
     const std::int32_t count = ServerEntryCount();
@@ -82,7 +87,7 @@ QByteArray LiveViewState::statusJson() const {
                           {QStringLiteral("targets"), targets},
                           {QStringLiteral("publishing"), nextUpdate_.has_value()},
                           {QStringLiteral("nextUpdate"), isoTime(nextUpdate_)},
-                          {QStringLiteral("events"), QJsonArray()}};
+                          {QStringLiteral("events"), events_ ? events_() : QJsonArray()}};
     return QJsonDocument(all).toJson(QJsonDocument::Compact);
 }
 

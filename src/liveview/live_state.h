@@ -2,8 +2,10 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QJsonArray>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -34,6 +36,9 @@ class LiveViewState {
     // "connected", "lost" or "none", and the camera's name.
     void setCamera(const QString& state, const QString& name);
 
+    // Where the events under way come from (any thread); none: no events.
+    void setEvents(std::function<QJsonArray()> events);
+
     // The state as JSON: camera, image, targets with their last success, next update and events.
     QByteArray statusJson() const;
 
@@ -48,6 +53,7 @@ class LiveViewState {
     std::optional<QDateTime> nextUpdate_;
     QString cameraState_ = QStringLiteral("none");
     QString cameraName_;
+    std::function<QJsonArray()> events_;
 };
 
 } // namespace zantrel

@@ -8,6 +8,7 @@
 #include "core/store.h"
 #include "ftp/ftp_client.h"
 #include "ftp/hangup.h"
+#include "ftp/server_address.h"
 #include "ftp/server_upload.h"
 #include "imaging/jpeg_writer.h"
 #include "imaging/stamp.h"
@@ -63,9 +64,11 @@ void uploadToServers(const PublishServices& s, const QString& file, const QByteA
         if (server.address.trimmed().isEmpty())
             continue; // a gap in the list, no server
         ++outcome.serversTried;
+        PublishOutcome::TargetOutcome& target = outcome.targets.emplace_back(
+            PublishOutcome::TargetOutcome{n, ShownAddress(server.address), false, {}});
         if (image.isEmpty()) {
-            s.status->setStatus(QStringLiteral("Error:") +
-                                QStringLiteral("%1 was not encoded; nothing was uploaded").arg(file));
+            target.reason = QStringLiteral("%1 was not encoded; nothing was uploaded").arg(file);
+            s.status->setStatus(QStringLiteral("Error:") + target.reason);
             continue;
         }
         // The remote file takes the working file's name, without the local folders it lives in.
@@ -75,6 +78,10 @@ void uploadToServers(const PublishServices& s, const QString& file, const QByteA
         if (r.uploaded && r.folderChanged) {
             ++outcome.serversUploaded;
             outcome.uploadedEntries.push_back(n);
+            target.delivered = true;
+        } else {
+            target.reason = r.folderChanged ? QStringLiteral("the upload failed")
+                                            : QStringLiteral("the server's folder could not be entered");
         }
     }
 }

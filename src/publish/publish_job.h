@@ -37,6 +37,16 @@ struct PublishOutcome {
     bool hungUp = false;
     QByteArray image;                          // the picture the job encoded, the one the servers were sent
     std::vector<std::int32_t> uploadedEntries; // server entries (from 1) that received the image
+    // One server entry's result in this job, in list order.
+    struct TargetOutcome {
+        std::int32_t entry = 0; // from 1
+        QString label;          // the address without credentials
+        bool delivered = false;
+        QString reason; // empty when delivered
+    };
+    std::vector<TargetOutcome> targets;
+    QDateTime cameraLostSince; // valid while the camera is lost; the job then published the test card
+    bool diskLow = false;      // the archive's free-space floor could not be met
     // The working file written and every server that was tried received it.
     bool complete() const { return workingFileWritten && serversUploaded == serversTried; }
 };

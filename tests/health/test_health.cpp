@@ -1,0 +1,182 @@
+// The health monitor against real servers started here: an FTP server whose login fails and then works,
+// a hook and a mail server (STARTTLS and login required) that record what they receive, and the state
+// document `--status` reads.
+#include "core/setting_keys.h"
+#include "core/store.h"
+#include "ftp/ftp_client.h"
+#include "health/alert_delivery.h"
+#include "health/health_monitor.h"
+#include "health/state_document.h"
+#include "publish/job_runner.h"
+#include "publish/live_values.h"
+#include "support/ftp_test_servers.h"
+#include "support/message_recorder.h"
+#include "support/status_recorder.h"
+#include "support/temp_store.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
+#include <cstdio>
+
+using namespace zantrel;
+using namespace zantrel::test;
+
+namespace {
+
+// tests/data/alert_servers.py: what reached the hook and the mail server, one file each.
+class AlertServers {
+  public:
+    AlertServers() {
+        process_.start(QStringLiteral("/usr/bin/python3"),
+                       {QStringLiteral(ZANTREL_TEST_DATA_DIR "/alert_servers.py"), QStringLiteral("--dir"),
+                        dir_.path()});
+        if (process_.waitForReadyRead(20000)) {
+            const QList<QByteArray> ready = process_.readLine().trimmed().split(' ');
+            if (ready.size() == 3 && ready[0] == "READY")
+                hookPort_ = ready[1].toUShort(), smtpPort_ = ready[2].toUShort();
+        }
+    }
+    ~AlertServers() { process_.close(); }
+    quint16 hookPort() const { return hookPort_; }
+    quint16 smtpPort() const { return smtpPort_; }
+    QString caFile() const { return dir_.filePath(QStringLiteral("cert.pem")); }
+    QList<QByteArray> received(const QString& pattern) const {
+        QList<QByteArray> all;
+        for (const QString& name : QDir(dir_.path()).entryList({pattern}, QDir::Files, QDir::Name)) {
+            QFile f(dir_.filePath(name));
+            all << (f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray());
+        }
+        return all;
+    }
+
+  private:
+    QTemporaryDir dir_;
+    QProcess process_;
+    quint16 hookPort_ = 0, smtpPort_ = 0;
+};
+
+QImage frame() {
+    QImage image(64, 48, QImage::Format_RGB888);
+    image.fill(Qt::darkGreen);
+    return image;
+}
+
+} // namespace
+
+class TestHealth : public QObject {
+    Q_OBJECT
+  private Q_SLOTS:
+    void serverFailingThenRecovered();
+    void hookRefusedOrBounded_data();
+    void hookRefusedOrBounded();
+};
+
+// A server that refuses the login four jobs in a row and then takes it: one "failing" after the third
+// job and one "recovered" after the fifth, by hook and by mail (the image attached), and `--status`
+// says 1 while it fails, 0 after, 2 once the program has ended.
+void TestHealth::serverFailingThenRecovered() {
+    TempStore store;
+    PyFtpServer ftpServer;
+    VERIFY_FTP_SERVER(ftpServer);
+    AlertServers alerts;
+    QVERIFY(alerts.hookPort() && alerts.smtpPort());
+    store.useFtpServers(QStringLiteral("1"), {ftpServer.port()});
+    const QString password = serverEntryKey(keys::FtpEntryPassword, 1);
+    SaveSetting(QStringLiteral("FTP"), password, QStringLiteral("wrong"));
+    SaveSetting(keys::AlertUrl, QStringLiteral("http://127.0.0.1:%1/hook").arg(alerts.hookPort()));
+    SaveSetting(keys::AlertMailTo, QStringLiteral("keeper@example.org"));
+    SaveSetting(keys::AlertSmtp, QStringLiteral("smtp://127.0.0.1:%1").arg(alerts.smtpPort()));
+    SaveSetting(keys::AlertSmtpLogin, QStringLiteral("cam"));
+    SaveSetting(keys::AlertSmtpPassword, QStringLiteral("secret"));
+    SaveSetting(keys::AlertStale, QStringLiteral("600"));
+    SaveSetting(keys::AlertDesktop, QStringLiteral("0"));
+
+    StatusRecorder status;
+    MessageRecorder messages;
+    FtpClient ftp(status);
+    LiveValues live;
+    JobRunner jobs({[](QImage& target) { target = frame(); }, &ftp, &status, &messages, &live, {}, {}});
+    HealthMonitor::Options options;
+    options.retryPauses = {std::chrono::milliseconds(200), std::chrono::milliseconds(400)};
+    options.tick = std::chrono::milliseconds(100);
+    options.mailCaFile = alerts.caFile();
+    const QString statePath = store.dir() + QStringLiteral("/run/state.json");
+    const auto statusNow = [&statePath] {
+        std::FILE* sink = std::fopen("/dev/null", "w");
+        const int code = PrintStatus(statePath, sink);
+        std::fclose(sink);
+        return code;
+    };
+    {
+        HealthMonitor monitor(jobs, nullptr, status, options);
+        monitor.keepStateDocument(statePath, [] {
+            return QJsonObject{{QStringLiteral("publishing"), true}};
+        });
+        for (int job = 1; job <= 5; ++job) {
+            if (job == 5)
+                SaveSetting(QStringLiteral("FTP"), password, QStringLiteral("secret"));
+            bool done = false;
+            QVERIFY(jobs.start([&done](const PublishOutcome&) { done = true; }));
+            QTRY_VERIFY_WITH_TIMEOUT(done, 30000);
+            if (job == 3)
+                QTRY_COMPARE_WITH_TIMEOUT(statusNow(), 1, 20000);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(alerts.received(QStringLiteral("mail-*.eml")).size(), 2, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(alerts.received(QStringLiteral("hook-*.json")).size(), 2, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(statusNow(), 0, 10000);
+        QTest::qWait(1000); // nothing more follows
+    }
+    QCOMPARE(statusNow(), 2);
+
+    const QList<QByteArray> hooks = alerts.received(QStringLiteral("hook-*.json"));
+    QCOMPARE(hooks.size(), 2);
+    const QJsonObject failing = QJsonDocument::fromJson(hooks[0]).object();
+    const QJsonObject recovered = QJsonDocument::fromJson(hooks[1]).object();
+    QCOMPARE(failing[QStringLiteral("event")].toString(), QStringLiteral("failing"));
+    QCOMPARE(failing[QStringLiteral("target")].toString(), QStringLiteral("127.0.0.1"));
+    QVERIFY(failing[QStringLiteral("last_success")].isNull());
+    QCOMPARE(recovered[QStringLiteral("event")].toString(), QStringLiteral("recovered"));
+    QCOMPARE(recovered[QStringLiteral("since")], failing[QStringLiteral("since")]);
+    for (const char* field : {"message", "host", "program"})
+        QVERIFY2(!failing[QLatin1String(field)].toString().isEmpty(), field);
+
+    const QList<QByteArray> mails = alerts.received(QStringLiteral("mail-*.eml"));
+    QCOMPARE(mails.size(), 2);
+    QVERIFY(mails[0].contains("failed 3 times in a row"));
+    QVERIFY(mails[0].contains("Content-Type: image/jpeg"));
+    QVERIFY(mails[1].contains("work again"));
+    // A refusing server and the rest of the delivery failures are not said at all here.
+    QVERIFY(!status.texts().join(QLatin1Char('\n')).contains(QLatin1String("alert")));
+}
+
+void TestHealth::hookRefusedOrBounded_data() {
+    QTest::addColumn<QString>("path"); // appended to the hook server's address; a full URL stands alone
+    QTest::addColumn<int>("atLeastMs");
+    QTest::newRow("file") << "file:///etc/passwd" << 0;
+    QTest::newRow("ftp") << "ftp://127.0.0.1/" << 0;
+    QTest::newRow("hangs") << "/hang" << 9000;
+}
+
+// Only http and https are contacted; a hook that never answers is given up after ten seconds.
+void TestHealth::hookRefusedOrBounded() {
+    QFETCH(QString, path);
+    QFETCH(int, atLeastMs);
+    AlertServers alerts;
+    QVERIFY(alerts.hookPort());
+    const QString url = path.contains(QLatin1String("://"))
+                            ? path
+                            : QStringLiteral("http://127.0.0.1:%1").arg(alerts.hookPort()) + path;
+    QElapsedTimer clock;
+    clock.start();
+    const DeliveryResult r = PostAlert(url, "{}");
+    QVERIFY(!r.ok);
+    QVERIFY2(!r.error.isEmpty(), "a reason is given");
+    QVERIFY(clock.elapsed() >= atLeastMs);
+    QVERIFY2(clock.elapsed() < 15000, qPrintable(QString::number(clock.elapsed())));
+}
+
+QTEST_MAIN(TestHealth)
+#include "test_health.moc"
