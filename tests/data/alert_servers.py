@@ -55,7 +55,7 @@ class Mailbox:
 
 def authenticate(server, session, envelope, mechanism, auth_data):
     ok = auth_data.login == args.user.encode() and auth_data.password == args.password.encode()
-    return AuthResult(success=ok)
+    return AuthResult(success=ok, handled=False)  # a refusal is answered 535
 
 
 cert, key = os.path.join(args.dir, "cert.pem"), os.path.join(args.dir, "key.pem")
