@@ -138,14 +138,15 @@ std::vector<HealthEvent> HealthTracker::check(const QDateTime& now, bool schedul
     if (scheduled && !scheduled_ && staleFrom_ < now)
         staleFrom_ = now; // the time publishing rested does not count
     scheduled_ = scheduled;
-    if (scheduled && limits.stale.count() > 0 && staleFrom_.secsTo(now) >= limits.stale.count())
-        begin(out,
-              {{},
-               kStale,
-               {},
-               lastPublished_.isValid() ? lastPublished_ : staleFrom_,
-               lastPublished_,
-               QStringLiteral("No image was published for %1 minutes").arg(staleFrom_.secsTo(now) / 60)});
+    const qint64 quiet = staleFrom_.secsTo(now);
+    if (scheduled && limits.stale.count() > 0 && quiet >= limits.stale.count())
+        begin(out, {{},
+                    kStale,
+                    {},
+                    lastPublished_.isValid() ? lastPublished_ : staleFrom_,
+                    lastPublished_,
+                    quiet < 120 ? QStringLiteral("No image was published for %1 seconds").arg(quiet)
+                                : QStringLiteral("No image was published for %1 minutes").arg(quiet / 60)});
     return out;
 }
 

@@ -58,6 +58,7 @@ AlertsPage::AlertsPage(QWidget* parent)
       password_(page::field(this, "AlertSmtpPassword", QStringLiteral("Mail password"))),
       desktop_(page::check(this, "AlertDesktop", QStringLiteral("Show alerts on the desktop"))),
       outcome_(page::label(this, "AlertOutcome", {}, true)) {
+    setObjectName(QStringLiteral("AlertsPage"));
     stale_->setSpecialValueText(QStringLiteral("three update intervals"));
     password_->setEchoMode(QLineEdit::Password);
     const char* names[] = {"AlertTestHook", "AlertTestMail", "AlertTestDesktop"};
