@@ -71,6 +71,8 @@ class TestHealth : public QObject {
   private Q_SLOTS:
     void serverFailingThenRecovered_data();
     void serverFailingThenRecovered();
+    void eventsOnceEach_data();
+    void eventsOnceEach();
     void hookRefusedOrBounded_data();
     void hookRefusedOrBounded();
 };
@@ -165,6 +167,52 @@ void TestHealth::serverFailingThenRecovered() {
         QVERIFY(mailed[1].contains("work again"));
     }
     QCOMPARE(status.texts().filter(QStringLiteral("alert")).size(), mails ? 0 : 1);
+}
+
+void TestHealth::eventsOnceEach_data() {
+    // Steps at seconds from the start, limits 2 jobs and 60 s: "check S" and "rest S" (on a schedule or
+    // not), "ok S" (a job that published), "fail S", "lost S", "full S" (the camera lost, the disk low).
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QString>("events"); // what was sent, "recovered" with the condition it ends
+    QTest::newRow("stale once, ends with an image") << "check 30;check 61;check 90;ok 100;check 150"
+                                                    << "stale;recovered stale";
+    QTest::newRow("time resting does not count") << "rest 10;rest 500;check 520;check 579"
+                                                 << "";
+    QTest::newRow("resting then quiet") << "rest 10;check 500;check 561"
+                                        << "stale";
+    QTest::newRow("failing after two") << "fail 10;ok 20;fail 30;fail 40;fail 50;ok 60"
+                                       << "failing;recovered failing";
+    QTest::newRow("camera and disk") << "lost 10;lost 20;full 30;full 40;ok 50;ok 60"
+                                     << "camera-lost;recovered camera-lost;disk-low;recovered disk-low";
+}
+
+// Each condition is sent once when it begins and once when it ends, however many jobs it lasts.
+void TestHealth::eventsOnceEach() {
+    QFETCH(QString, steps);
+    QFETCH(QString, events);
+    const QDateTime start(QDate(2026, 3, 1), QTime(12, 0), Qt::UTC);
+    HealthTracker tracker(start);
+    const HealthLimits limits{2, std::chrono::seconds(60)};
+    QStringList sent;
+    for (const QString& step : steps.split(QLatin1Char(';'))) {
+        const QString what = step.section(QLatin1Char(' '), 0, 0);
+        const QDateTime at = start.addSecs(step.section(QLatin1Char(' '), 1).toInt());
+        std::vector<HealthEvent> out;
+        if (what == QLatin1String("check") || what == QLatin1String("rest")) {
+            out = tracker.check(at, what == QLatin1String("check"), limits);
+        } else {
+            PublishOutcome o;
+            o.workingFileWritten = o.uploadsOn = true;
+            o.targets.push_back({1, QStringLiteral("ftp.example.org"), what != QLatin1String("fail"), {}});
+            if (what == QLatin1String("lost"))
+                o.cameraLostSince = at;
+            o.diskLow = what == QLatin1String("full");
+            out = tracker.noteOutcome(o, at, limits);
+        }
+        for (const HealthEvent& e : out)
+            sent << (e.event == e.condition ? e.event : e.event + QLatin1Char(' ') + e.condition);
+    }
+    QCOMPARE(sent.join(QLatin1Char(';')), events);
 }
 
 void TestHealth::hookRefusedOrBounded_data() {
