@@ -12,6 +12,7 @@
 #include <QSaveFile>
 #include <cerrno>
 #include <csignal>
+#include <unistd.h>
 
 namespace zantrel {
 
@@ -28,7 +29,11 @@ QString orNever(const QJsonValue& v, const QString& none = QStringLiteral("never
 } // namespace
 
 QString StateDocumentPath() {
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    // cron and ssh sessions may name none: the session manager's folder of this user is the same one.
+    const QFileInfo session(QStringLiteral("/run/user/%1").arg(::getuid()));
+    if (runtime.isEmpty() && session.isDir() && session.ownerId() == ::getuid())
+        runtime = session.filePath();
     if (!runtime.isEmpty() && QFileInfo(runtime).isAbsolute())
         return runtime + QStringLiteral("/webcam-zantrel/state.json");
     const QString store = SettingsStore::instance().path().isEmpty() ? SettingsStore::defaultPath()

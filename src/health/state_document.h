@@ -6,8 +6,9 @@
 
 namespace zantrel {
 
-// Where the running program keeps its state for `--status`: $XDG_RUNTIME_DIR/webcam-zantrel/state.json,
-// or next to the settings file when the session names no runtime folder.
+// Where the running program keeps its state for `--status`: $XDG_RUNTIME_DIR/webcam-zantrel/state.json
+// (/run/user/UID when the variable is not set and that folder is the user's), or next to the settings
+// file when there is no runtime folder.
 QString StateDocumentPath();
 
 // Replaces the document at path in one step, in a folder made the user's alone. False when it cannot.

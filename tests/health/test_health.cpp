@@ -18,6 +18,7 @@
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTcpSocket>
 #include <QTest>
 #include <cstdio>
 
@@ -73,6 +74,7 @@ class TestHealth : public QObject {
     void serverFailingThenRecovered();
     void eventsOnceEach_data();
     void eventsOnceEach();
+    void mailWithoutStarttlsRefused();
     void hookRefusedOrBounded_data();
     void hookRefusedOrBounded();
 };
@@ -213,6 +215,30 @@ void TestHealth::eventsOnceEach() {
             sent << (e.event == e.condition ? e.event : e.event + QLatin1Char(' ') + e.condition);
     }
     QCOMPARE(sent.join(QLatin1Char(';')), events);
+}
+
+// A plain SMTP server that offers no STARTTLS never sees the login nor the mail.
+void TestHealth::mailWithoutStarttlsRefused() {
+    const quint16 port = closedPort();
+    QProcess server;
+    server.setProcessChannelMode(QProcess::MergedChannels);
+    server.start(QStringLiteral("/usr/bin/python3"),
+                 {QStringLiteral("-u"), QStringLiteral("-m"), QStringLiteral("aiosmtpd"),
+                  QStringLiteral("-n"), QStringLiteral("-l"), QStringLiteral("127.0.0.1:%1").arg(port)});
+    QTcpSocket probe;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (probe.connectToHost(QHostAddress::LocalHost, port), probe.waitForConnected(200)), 20000);
+    probe.abort();
+    const MailSettings mail{QStringLiteral("keeper@example.org"),
+                            QStringLiteral("smtp://127.0.0.1:%1").arg(port),
+                            QStringLiteral("cam"),
+                            QStringLiteral("secret"),
+                            {}};
+    const HealthEvent e{QStringLiteral("failing"), QStringLiteral("failing"), {}, {}, {},
+                        QStringLiteral("xyzzy")};
+    QVERIFY(!SendAlertMail(mail, e, "jpeg").ok);
+    QTest::qWait(500);
+    QVERIFY(!server.readAll().contains("xyzzy"));
 }
 
 void TestHealth::hookRefusedOrBounded_data() {
