@@ -30,9 +30,11 @@ HealthLimits ReadHealthLimits(const QDateTime& now) {
         limits.stale = std::chrono::minutes(minutes);
     } else if (ReadNumber(keys::UpdateType) != 0.0) {
         // Three of the intervals the schedule runs at; a fixed date has none.
-        const NextUpdate n = ComputeNextUpdate(now);
+        // In whole seconds, as the schedule counts them.
+        const QDateTime present = now.addMSecs(-now.time().msec());
+        const NextUpdate n = ComputeNextUpdate(present);
         const QDateTime next(QDate(n.year, n.month, n.day), QTime(n.hour, n.minute, n.second));
-        const qint64 interval = next.isValid() ? now.secsTo(next) : 0;
+        const qint64 interval = next.isValid() ? present.secsTo(next) : 0;
         if (interval > 0)
             limits.stale = std::chrono::seconds(3 * interval);
     }
