@@ -137,7 +137,7 @@ DeliveryResult PostAlert(const QString& url, const QByteArray& json, std::chrono
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     if (code != CURLE_OK)
         result.error = failureText(code, errors);
-    else if (status >= 400)
+    else if (status < 200 || status >= 300) // a redirect is not followed: nothing was delivered
         result.error = QStringLiteral("The hook answered %1").arg(status);
     else
         result.ok = true;

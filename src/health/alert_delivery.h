@@ -20,8 +20,8 @@ struct DeliveryResult {
 // Why the hook cannot take alerts (empty when it can): a scheme other than http and https, no host.
 QString WebhookProblem(const QString& url);
 
-// POSTs the body to the hook, at most bound in all; a redirect is not followed. An answer of 400 or
-// more fails. cancelled (the program closing) ends it at once. Blocks: call it off the UI thread.
+// POSTs the body to the hook, at most bound in all; a redirect is not followed. An answer other than
+// 2xx fails. cancelled (the program closing) ends it at once. Blocks: call it off the UI thread.
 DeliveryResult PostAlert(const QString& url, const QByteArray& json,
                          std::chrono::milliseconds bound = std::chrono::seconds(10),
                          const std::function<bool()>& cancelled = {});

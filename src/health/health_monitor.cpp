@@ -154,12 +154,16 @@ void HealthMonitor::deliverDue() {
         // One after another, so a "recovered" never arrives before the event it ends.
         while (!queue.empty() && queue.front().due <= std::chrono::steady_clock::now() && !stopping_) {
             Delivery& d = queue.front();
+            const QString url = GetSetting(keys::AlertUrl).trimmed();
+            MailSettings mail = ReadMailSettings();
+            if ((kind == Hook ? url : mail.to).isEmpty()) {
+                queue.clear(); // switched off meanwhile
+                break;
+            }
             DeliveryResult r;
             if (kind == Hook) {
-                r = PostAlert(GetSetting(keys::AlertUrl), AlertJson(d.event), std::chrono::seconds(10),
-                              cancelled);
+                r = PostAlert(url, AlertJson(d.event), std::chrono::seconds(10), cancelled);
             } else {
-                MailSettings mail = ReadMailSettings();
                 mail.caFile = options_.mailCaFile;
                 r = SendAlertMail(mail, d.event, d.jpeg, std::chrono::seconds(60), cancelled);
             }

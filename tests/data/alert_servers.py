@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 # A local hook (HTTP) and mail server (SMTP with STARTTLS and login required) that record what they get:
-# hook bodies as DIR/hook-N.json, mails as DIR/mail-N.eml. A hook path starting /hang is never answered.
+# hook bodies as DIR/hook-N.json, mails as DIR/mail-N.eml. A hook path starting /hang is never answered,
+# one starting /moved is redirected.
 # Prints "READY HTTPPORT SMTPPORT" once both listen.
 import argparse
 import http.server
@@ -39,7 +40,8 @@ class Hook(http.server.BaseHTTPRequestHandler):
             time.sleep(120)
             return
         store("hook", body)
-        self.send_response(200)
+        self.send_response(301 if self.path.startswith("/moved") else 200)
+        self.send_header("Location", "/elsewhere")
         self.send_header("Content-Length", "0")
         self.end_headers()
 

@@ -246,10 +246,12 @@ void TestHealth::hookRefusedOrBounded_data() {
     QTest::addColumn<int>("atLeastMs");
     QTest::newRow("file") << "file:///etc/passwd" << 0;
     QTest::newRow("ftp") << "ftp://127.0.0.1/" << 0;
+    QTest::newRow("redirected") << "/moved" << 0;
     QTest::newRow("hangs") << "/hang" << 9000;
 }
 
-// Only http and https are contacted; a hook that never answers is given up after ten seconds.
+// Only http and https are contacted; a redirect delivers nothing; a hook that never answers is given up
+// after ten seconds.
 void TestHealth::hookRefusedOrBounded() {
     QFETCH(QString, path);
     QFETCH(int, atLeastMs);
