@@ -4,7 +4,7 @@
 #include "core/store.h"
 #include "core/version.h"
 #include "gallery/gallery.h"
-#include "liveview/live_view.h"
+#include "health/state_document.h"
 #include "publish/console_sinks.h"
 #include "publish/headless.h"
 #include "publish/one_shot.h"
@@ -27,13 +27,16 @@ using namespace zantrel;
 namespace {
 
 void printUsage() {
-    std::printf("Usage: webcam-zantrel [--once | --headless | --help | --version | /BOOT]\n"
+    std::printf("Usage: webcam-zantrel [--once | --headless | --status | --help | --version | /BOOT]\n"
                 "Shows the live camera picture and publishes stamped JPEG images on a schedule.\n\n"
                 "  --once     publish one image with the stored settings, without a window, and\n"
                 "             exit: 0 when the image was written and every upload succeeded\n"
                 "  --headless publish on the stored schedule without a window or display until\n"
                 "             SIGTERM or SIGINT; status on standard output, messages on standard\n"
                 "             error; SIGHUP reschedules from the settings as they are now\n"
+                "  --status   print the running instance's state (servers' last success, next\n"
+                "             update, camera, alerts) and exit: 0 when all is well, 1 while an\n"
+                "             alert is under way, 2 when no instance runs\n"
                 "  --timelapse DDMMYYYY[-DDMMYYYY] [--fps N] [--width W] [--output FILE]\n"
                 "             write a video of the archive's pictures of those days and exit\n"
                 "  /BOOT      started by the session's start-up entry: runs only when the\n"
@@ -72,6 +75,11 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    if (args == QStringList{QStringLiteral("--status")}) {
+        QCoreApplication app(argc, argv);
+        return PrintStatus(StateDocumentPath(), stdout);
+    }
+
     if (args.value(0) == QLatin1String("--timelapse")) {
         QCoreApplication app(argc, argv);
         return RunTimelapseCommand(args);
@@ -97,9 +105,7 @@ int main(int argc, char** argv) {
         QApplication app(argc, argv);
         StdoutStatusSink timelapseStatus;
         DailyTimelapse dailyTimelapse(timelapseStatus);
-        return RunHeadless([](PublishingCore& core) {
-            core.attach(std::make_unique<LiveView>(core.capture(), core.jobs(), core.runControl()));
-        });
+        return RunHeadless([](PublishingCore& core) { AttachServices(core); });
     }
 
     if (BootStartRefused(ArgumentText(args)))

@@ -142,6 +142,20 @@ inline constexpr SettingKey TimelapseUpload{"TIMELAPSE", "UPLOAD", "0"};
 inline constexpr SettingKey TimelapseName{"TIMELAPSE", "NAME", "timelapse.mp4"};
 inline constexpr SettingKey TimelapseLastDay{"TIMELAPSE", "LASTDAY", ""};
 
+// ALERT: telling someone when publishing stops. AFTER: failed jobs in a row before a server counts as
+// failing; STALE: minutes without any image published before publishing counts as stale, 0 for three
+// update intervals. Each delivery is off while its fields are empty: URL (http or https) receives a JSON
+// POST; MAILTO gets a mail through SMTP (smtps://host:465, or smtp://host:587 with STARTTLS) with
+// SMTPLOGIN and SMTPPASSWORD; DESKTOP 1 shows a desktop notification.
+inline constexpr SettingKey AlertAfter{"ALERT", "AFTER", "3"};
+inline constexpr SettingKey AlertStale{"ALERT", "STALE", "0"};
+inline constexpr SettingKey AlertUrl{"ALERT", "URL", ""};
+inline constexpr SettingKey AlertMailTo{"ALERT", "MAILTO", ""};
+inline constexpr SettingKey AlertSmtp{"ALERT", "SMTP", ""};
+inline constexpr SettingKey AlertSmtpLogin{"ALERT", "SMTPLOGIN", ""};
+inline constexpr SettingKey AlertSmtpPassword{"ALERT", "SMTPPASSWORD", ""};
+inline constexpr SettingKey AlertDesktop{"ALERT", "DESKTOP", "1"};
+
 // FT: first start.
 inline constexpr SettingKey FirstTime{"FT", "FIRSTTIME", "YES"};
 

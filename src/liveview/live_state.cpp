@@ -3,6 +3,7 @@
 #include "core/store.h"
 
 #include <QCryptographicHash>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -52,7 +53,7 @@ void LiveViewState::setCamera(const QString& state, const QString& name) {
     cameraName_ = name;
 }
 
-void LiveViewState::setEvents(QJsonArray events) {
+void LiveViewState::setEvents(std::function<QJsonArray()> events) {
     std::lock_guard lock(mutex_);
     events_ = std::move(events);
 }
@@ -86,7 +87,7 @@ QByteArray LiveViewState::statusJson() const {
                           {QStringLiteral("targets"), targets},
                           {QStringLiteral("publishing"), nextUpdate_.has_value()},
                           {QStringLiteral("nextUpdate"), isoTime(nextUpdate_)},
-                          {QStringLiteral("events"), events_}};
+                          {QStringLiteral("events"), events_ ? events_() : QJsonArray()}};
     return QJsonDocument(all).toJson(QJsonDocument::Compact);
 }
 

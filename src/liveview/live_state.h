@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -35,8 +36,8 @@ class LiveViewState {
     // "connected", "lost" or "none", and the camera's name.
     void setCamera(const QString& state, const QString& name);
 
-    // The health events active now, as the state lists them; none until told.
-    void setEvents(QJsonArray events);
+    // Where the events under way come from (any thread); none: no events.
+    void setEvents(std::function<QJsonArray()> events);
 
     // The state as JSON: camera, image, targets with their last success, next update and events.
     QByteArray statusJson() const;
@@ -52,7 +53,7 @@ class LiveViewState {
     std::optional<QDateTime> nextUpdate_;
     QString cameraState_ = QStringLiteral("none");
     QString cameraName_;
-    QJsonArray events_;
+    std::function<QJsonArray()> events_;
 };
 
 } // namespace zantrel

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "publish/live_values.h"
-#include "transfer/target_pool.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -27,8 +26,6 @@ struct PublishServices {
     LiveValues* live = nullptr;
     std::function<void()> hangUp;    // hangs up dial-up connections
     std::function<bool()> cancelled; // true once the program is closing: contact no further server
-    // The server list's targets, served at once (stopped with stop()); the FTP client gives their limits.
-    std::shared_ptr<TargetPool> targets = std::make_shared<TargetPool>();
 };
 
 struct PublishOutcome {
@@ -48,7 +45,8 @@ struct PublishOutcome {
         QString reason; // empty when delivered
     };
     std::vector<TargetOutcome> targets;
-    bool diskLow = false;                      // the archive's free-space floor could not be met
+    QDateTime cameraLostSince; // valid while the camera is lost; the job then published the test card
+    bool diskLow = false;      // the archive's free-space floor could not be met
     // The working file written and every server that was tried received it.
     bool complete() const { return workingFileWritten && serversUploaded == serversTried; }
 };
@@ -62,8 +60,8 @@ StampParams JobStampParams(const LiveValues::Values& live);
 
 // One pass of grab, stamp, working file, archive copy, uploads and hang-up. Every setting is read afresh;
 // each step runs on whatever the previous one achieved. The servers (entries without an address are
-// skipped) get the bytes just encoded, also when the working file could not be written; all at once, the
-// job ending with the last of them. Blocks: run it off the UI thread.
+// skipped) get the bytes just encoded, also when the working file could not be written.
+// Plain sequential code: run it off the UI thread.
 PublishOutcome RunPublishJob(const PublishServices& services);
 
 // Folder (the current one when empty) + "/" (unless the folder already ends with one) + DDMMYYYY +

@@ -11,7 +11,8 @@ namespace zantrel {
 
 PublishingCore::PublishingCore(StatusSink& status, MessageSink& messages, VideoWindow* videoWindow,
                                QObject* parent)
-    : QObject(parent), messages_(messages), capture_(std::make_unique<CaptureWindow>(messages, videoWindow)),
+    : QObject(parent), status_(status), messages_(messages),
+      capture_(std::make_unique<CaptureWindow>(messages, videoWindow)),
       ftp_(std::make_unique<FtpClient>(status)),
       jobs_(std::make_unique<JobRunner>(ProgramServices(*capture_, *ftp_, status, messages))),
       runControl_(std::make_unique<RunControl>(status)) {
@@ -24,7 +25,13 @@ PublishingCore::PublishingCore(StatusSink& status, MessageSink& messages, VideoW
 }
 
 PublishingCore::~PublishingCore() {
-    services_.clear(); // they hold on to the pieces below
+    endServices(); // they hold on to the pieces below
+}
+
+void PublishingCore::endServices() {
+    // A service may use one attached before it, never one attached after it.
+    while (!services_.empty())
+        services_.pop_back();
 }
 
 void PublishingCore::connectStoredCamera(int firstFrameWaitMs) {
@@ -40,7 +47,7 @@ void PublishingCore::attach(std::unique_ptr<QObject> service) {
 }
 
 bool PublishingCore::shutdown(std::chrono::milliseconds bound) {
-    services_.clear();
+    endServices();
     runControl_->masterTimer().stop();
     jobs_->cancel();
     capture_->DisconnectAndDestroy();

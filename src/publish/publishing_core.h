@@ -30,6 +30,7 @@ class PublishingCore : public QObject {
     FtpClient& ftp() { return *ftp_; }
     JobRunner& jobs() { return *jobs_; }
     RunControl& runControl() { return *runControl_; }
+    StatusSink& status() { return status_; }
 
     // Connects the camera stored in the settings, when there is any, and waits up to firstFrameWaitMs
     // for its first picture. Without a window to show it in, grabs still get its frames. With no camera
@@ -42,10 +43,13 @@ class PublishingCore : public QObject {
     bool shutdown(std::chrono::milliseconds bound);
 
     // Keeps a service that watches or serves what publishing does (the live view): made by the layer
-    // above, on the pieces of this core, and ended first when the program closes.
+    // above, on the pieces of this core, and ended first when the program closes, the last attached first.
     void attach(std::unique_ptr<QObject> service);
 
   private:
+    void endServices();
+
+    StatusSink& status_;
     MessageSink& messages_;
     // Declared in the order they depend on each other: destroyed the other way round.
     std::unique_ptr<CaptureWindow> capture_;

@@ -4,6 +4,7 @@
 #include "core/scheduler.h"
 #include "core/version.h"
 #include "publish/live_values.h"
+#include "settings/alerts_page.h"
 #include "settings/autostart.h"
 #include "settings/device_page.h"
 #include "settings/image_page.h"
@@ -31,7 +32,7 @@ SettingsDialog::SettingsDialog(CaptureWindow& capture, QWidget* parent, OverlayS
       device_(new DevicePage(capture, std::move(setOverlay), panels_)), timer_(new TimerPage(panels_)),
       image_(new ImagePage(panels_)), internet_(new InternetPage(panels_)), modem_(new ModemControls(this)),
       prefs_(new PreferencesPage(panels_)), liveView_(new LiveViewPage(panels_)),
-      timelapse_(new TimelapsePage(panels_)) {
+      timelapse_(new TimelapsePage(panels_)), alerts_(new AlertsPage(panels_)) {
     setObjectName(QStringLiteral("frmAllSettings"));
     setWindowTitle(QStringLiteral("Settings"));
     setModal(true);
@@ -40,10 +41,11 @@ SettingsDialog::SettingsDialog(CaptureWindow& capture, QWidget* parent, OverlayS
     const struct {
         const char* caption;
         QStyle::StandardPixmap icon;
-    } tabs[] = {{"Device", QStyle::SP_ComputerIcon}, {"Timer", QStyle::SP_BrowserReload},
-                {"Image", QStyle::SP_FileIcon},      {"Internet", QStyle::SP_DriveNetIcon},
-                {"Reserved", QStyle::SP_CustomBase}, {"Preferences", QStyle::SP_FileDialogDetailedView},
-                {"Live view", QStyle::SP_MediaPlay}, {"Time-lapse", QStyle::SP_MediaSeekForward}};
+    } tabs[] = {{"Device", QStyle::SP_ComputerIcon},     {"Timer", QStyle::SP_BrowserReload},
+                {"Image", QStyle::SP_FileIcon},          {"Internet", QStyle::SP_DriveNetIcon},
+                {"Reserved", QStyle::SP_CustomBase},     {"Preferences", QStyle::SP_FileDialogDetailedView},
+                {"Live view", QStyle::SP_MediaPlay},     {"Time-lapse", QStyle::SP_MediaSeekForward},
+                {"Alerts", QStyle::SP_MessageBoxWarning}};
     for (const auto& tab : tabs) {
         if (tab.icon == QStyle::SP_CustomBase)
             tabs_->addTab(QLatin1String(tab.caption));
@@ -65,6 +67,7 @@ SettingsDialog::SettingsDialog(CaptureWindow& capture, QWidget* parent, OverlayS
     panels_->addWidget(prefs_);
     panels_->addWidget(liveView_);
     panels_->addWidget(timelapse_);
+    panels_->addWidget(alerts_);
 
     auto* preview = new QPushButton(QStringLiteral("Image Preview"), this);
     preview->setObjectName(QStringLiteral("Preview_button"));
@@ -101,6 +104,7 @@ SettingsDialog::SettingsDialog(CaptureWindow& capture, QWidget* parent, OverlayS
     modem_->load(loaded_.modem);
     prefs_->load(loaded_.prefs);
     liveView_->load();
+    alerts_->load();
     shown_ = form();
     switchTab(tabs_->currentIndex());
 }
@@ -139,6 +143,10 @@ void SettingsDialog::accept() {
         tabs_->setCurrentIndex(1); // the Timer page says why
         return;
     }
+    if (!alerts_->problem().isEmpty()) {
+        tabs_->setCurrentIndex(panels_->indexOf(alerts_) - 1); // the page says what is wrong
+        return;
+    }
     const SettingsForm f = KeepUntouched(form(), shown_, loaded_);
     if (ConfirmSettingsForm(f) == ConfirmOutcome::PasswordRefused) {
         QMessageBox::warning(this, applicationTitle(), QStringLiteral("Please enter a valid password."));
@@ -146,6 +154,7 @@ void SettingsDialog::accept() {
     }
     liveView_->store();
     timelapse_->store();
+    alerts_->store();
     SetAutostart(f.prefs.windowsStart, QCoreApplication::applicationFilePath());
     capture_.Resize_Video();
     LiveValues::instance().reset();

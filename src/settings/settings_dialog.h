@@ -16,6 +16,7 @@ class InternetPage;
 class LiveViewPage;
 class ModemControls;
 class PreferencesPage;
+class AlertsPage;
 class TimelapsePage;
 class TimerPage;
 
@@ -59,6 +60,7 @@ class SettingsDialog : public QDialog {
     PreferencesPage* prefs_;
     LiveViewPage* liveView_;
     TimelapsePage* timelapse_;
+    AlertsPage* alerts_;
 };
 
 // Opens the settings dialog modal to parent and returns it at once, shown; it deletes itself when it

@@ -5,6 +5,8 @@
 #include "core/setting_keys.h"
 #include "core/store.h"
 #include "core/version.h"
+#include "health/health_monitor.h"
+#include "health/state_document.h"
 #include "liveview/live_view.h"
 #include "publish/publishing_core.h"
 #include "shell/about_box.h"
@@ -19,10 +21,12 @@
 #include <QAction>
 #include <QButtonGroup>
 #include <QCloseEvent>
+#include <QJsonDocument>
 #include <QLabel>
 #include <QLayout>
 #include <QLinearGradient>
 #include <QPainter>
+#include <QStyle>
 #include <QToolBar>
 #include <QToolButton>
 #include <cmath>
@@ -95,6 +99,20 @@ void fitToolbars(std::initializer_list<QToolBar*> bars, int width) {
 
 } // namespace
 
+HealthMonitor& AttachServices(PublishingCore& core) {
+    auto live = std::make_unique<LiveView>(core.capture(), core.jobs(), core.runControl());
+    auto health = std::make_unique<HealthMonitor>(core.jobs(), &core.runControl(), core.status());
+    HealthMonitor& monitor = *health;
+    live->state().setEvents([events = health->activeEvents()] { return events->events(); });
+    // The live view's state with the events is the document: it is attached first and so ends last.
+    health->keepStateDocument(StateDocumentPath(), [state = &live->state()] {
+        return QJsonDocument::fromJson(state->statusJson()).object();
+    });
+    core.attach(std::move(live));
+    core.attach(std::move(health));
+    return monitor;
+}
+
 Master::Master(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("Master"));
     // No platform title bar. With a notification area to come back from, no task bar entry either;
@@ -147,7 +165,15 @@ Master::Master(QWidget* parent) : QWidget(parent) {
     statusSink_ = std::make_unique<LabelStatusSink>(status_);
     messageSink_ = std::make_unique<WindowMessageSink>(this, *statusSink_);
     core_ = std::make_unique<PublishingCore>(*statusSink_, *messageSink_, videoWindow_);
-    core_->attach(std::make_unique<LiveView>(core_->capture(), core_->jobs(), core_->runControl()));
+    HealthMonitor& health = AttachServices(*core_);
+    // While anything is wrong the tray icon warns and its tip says why.
+    connect(&health, &HealthMonitor::conditionsChanged, this, [this](const QStringList& reasons) {
+        alerts_ = reasons;
+        tray_->SetTrayIcon(alerts_.isEmpty() ? TrayIcon(QStringLiteral("mastericon"))
+                                             : style()->standardIcon(QStyle::SP_MessageBoxWarning));
+        tray_->SetTrayTip(
+            MakeTrayTip(alerts_.isEmpty() ? QStringLiteral("Ready") : alerts_.join(QStringLiteral("; "))));
+    });
     // The picture follows the video area; before the camera is set up there is nothing to fit.
     connect(videoWindow_, &VideoWindow::resized, this, [this] {
         if (loaded_)
@@ -155,8 +181,11 @@ Master::Master(QWidget* parent) : QWidget(parent) {
     });
     connect(&runControl(), &RunControl::buttonsChanged, this, &Master::applyButtons);
     connect(&runControl(), &RunControl::trayImageChanged, this, [this](int image) {
-        tray_->SetTrayIcon(
-            TrayIcon(image == RunControl::NowIcon ? QStringLiteral("now") : QStringLiteral("mastericon")));
+        if (image != RunControl::NowIcon && !alerts_.isEmpty())
+            tray_->SetTrayIcon(style()->standardIcon(QStyle::SP_MessageBoxWarning));
+        else
+            tray_->SetTrayIcon(TrayIcon(image == RunControl::NowIcon ? QStringLiteral("now")
+                                                                     : QStringLiteral("mastericon")));
     });
     applyButtons(runControl().buttons());
     // Also given to the window manager, which otherwise lets an edge drag shrink the window to nothing.

@@ -4,6 +4,7 @@
 #include "publish/run_control.h"
 #include "shell/master_layout.h"
 
+#include <QStringList>
 #include <QWidget>
 #include <memory>
 
@@ -15,11 +16,16 @@ namespace zantrel {
 
 class CaptionRow;
 class CaptureWindow;
+class HealthMonitor;
 class LabelStatusSink;
 class PublishingCore;
 class SysTray;
 class VideoWindow;
 class WindowMessageSink;
+
+// The services every publishing program runs beside it, attached to core: the live view and the health
+// monitor, which keeps the state document for `--status` and hands the live view its events.
+HealthMonitor& AttachServices(PublishingCore& core);
 
 // The main window: no platform title bar; its own caption row (title, on-top pair, minimize, close), the
 // controls container with the upper toolbar, the video area and the run/now/stop toolbar, and the status
@@ -94,6 +100,7 @@ class Master : public QWidget {
     std::unique_ptr<WindowMessageSink> messageSink_;
     std::unique_ptr<PublishingCore> core_;
     bool overlayMode_ = false;
+    QStringList alerts_; // the conditions under way, which the tray shows
     bool stateSaved_ = false;
     bool loaded_ = false;
 };

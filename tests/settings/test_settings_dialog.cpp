@@ -6,6 +6,7 @@
 #include "core/version.h"
 #include "publish/live_values.h"
 #include "publish/publish_job.h"
+#include "settings/alerts_page.h"
 #include "settings/autostart.h"
 #include "settings/preview_window.h"
 #include "settings/settings_dialog.h"
@@ -14,6 +15,7 @@
 #include "support/returns_at_once.h"
 #include "support/temp_store.h"
 
+#include <QTcpServer>
 #include <QtTest>
 #include <QtWidgets>
 
@@ -291,6 +293,37 @@ class TestSettingsDialog : public QObject {
     // settings say so: unconfirmed dialog values apply while it is open, the stored ones before it and
     // after Cancel, which writes nothing but leaves the server list's edits. The preview writes no file,
     // and any key closes it.
+    // A hook that is not http or https keeps the dialog open on the Alerts page and stores nothing; a
+    // test is sent off the UI thread and its outcome shows on the page.
+    void alertsPageRefusesAndTests() {
+        Rig rig;
+        rig.open();
+        rig.set(QStringLiteral("AlertUrl=file:///etc/passwd;AlertAfter=5"));
+        rig.click("OK_Button");
+        QVERIFY(rig.dialog->isVisible());
+        QCOMPARE(
+            rig.find<QTabBar>("MasterFolder")->tabText(rig.find<QTabBar>("MasterFolder")->currentIndex()),
+            QStringLiteral("Alerts"));
+        QVERIFY(!rig.find<QLabel>("AlertOutcome")->text().isEmpty());
+        expectStored(QStringLiteral("ALERT/URL=<absent>;ALERT/AFTER=<absent>"));
+
+        QTcpServer hook; // takes the connection and never answers
+        QVERIFY(hook.listen(QHostAddress::LocalHost));
+        const QString url = QStringLiteral("http://127.0.0.1:%1/x").arg(hook.serverPort());
+        rig.set(QStringLiteral("AlertUrl=") + url);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(ReturnsAtOnce([&] { rig.click("AlertTestHook"); }));
+        QVERIFY(clock.elapsed() < 5000); // the hook's ten seconds are not waited for
+        rig.expectShown(QStringLiteral("AlertOutcome=Sending...;AlertTestHook.enabled=false"));
+        QSignalSpy finished(rig.find<AlertsPage>("AlertsPage"), &AlertsPage::testFinished);
+        hook.close();
+        QVERIFY(finished.wait(15000));
+        QVERIFY(rig.find<QLabel>("AlertOutcome")->text().startsWith(QLatin1String("Not sent: ")));
+        rig.click("OK_Button");
+        expectStored(QStringLiteral("ALERT/URL=") + url + QStringLiteral(";ALERT/AFTER=5"));
+    }
+
     void previewAndJobFollowTheDialog() {
         Rig rig;
         rig.store.set("IMAGE", QStringLiteral("TIME"), QStringLiteral("1"));

@@ -1,0 +1,273 @@
+// The health monitor against real servers started here: an FTP server whose login fails and then works,
+// a hook and a mail server (STARTTLS and login required) that record what they receive, and the state
+// document `--status` reads.
+#include "core/setting_keys.h"
+#include "core/store.h"
+#include "transfer/ftp_client.h"
+#include "health/alert_delivery.h"
+#include "health/health_monitor.h"
+#include "health/state_document.h"
+#include "publish/job_runner.h"
+#include "publish/live_values.h"
+#include "support/ftp_test_servers.h"
+#include "support/message_recorder.h"
+#include "support/status_recorder.h"
+#include "support/temp_store.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpSocket>
+#include <QTest>
+#include <cstdio>
+
+using namespace zantrel;
+using namespace zantrel::test;
+
+namespace {
+
+// tests/data/alert_servers.py: what reached the hook and the mail server, one file each.
+class AlertServers {
+  public:
+    AlertServers() {
+        process_.start(QStringLiteral("/usr/bin/python3"),
+                       {QStringLiteral(ZANTREL_TEST_DATA_DIR "/alert_servers.py"), QStringLiteral("--dir"),
+                        dir_.path()});
+        if (process_.waitForReadyRead(20000)) {
+            const QList<QByteArray> ready = process_.readLine().trimmed().split(' ');
+            if (ready.size() == 3 && ready[0] == "READY")
+                hookPort_ = ready[1].toUShort(), smtpPort_ = ready[2].toUShort();
+        }
+    }
+    ~AlertServers() { process_.close(); }
+    quint16 hookPort() const { return hookPort_; }
+    quint16 smtpPort() const { return smtpPort_; }
+    QString caFile() const { return dir_.filePath(QStringLiteral("cert.pem")); }
+    QList<QByteArray> received(const QString& pattern) const {
+        QList<QByteArray> all;
+        for (const QString& name : QDir(dir_.path()).entryList({pattern}, QDir::Files, QDir::Name)) {
+            QFile f(dir_.filePath(name));
+            all << (f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray());
+        }
+        return all;
+    }
+
+  private:
+    QTemporaryDir dir_;
+    QProcess process_;
+    quint16 hookPort_ = 0, smtpPort_ = 0;
+};
+
+QImage frame() {
+    QImage image(64, 48, QImage::Format_RGB888);
+    image.fill(Qt::darkGreen);
+    return image;
+}
+
+} // namespace
+
+class TestHealth : public QObject {
+    Q_OBJECT
+  private Q_SLOTS:
+    void serverFailingThenRecovered_data();
+    void serverFailingThenRecovered();
+    void eventsOnceEach_data();
+    void eventsOnceEach();
+    void mailWithoutStarttlsRefused();
+    void hookRefusedOrBounded_data();
+    void hookRefusedOrBounded();
+};
+
+void TestHealth::serverFailingThenRecovered_data() {
+    QTest::addColumn<QString>("mailPassword");
+    QTest::addColumn<int>("mails");
+    QTest::newRow("mail taken") << "secret" << 2;
+    QTest::newRow("mail refused") << "wrong" << 0;
+}
+
+// A server that refuses the login four jobs in a row and then takes it: one "failing" after the third
+// job and one "recovered" after the fifth, by hook and by mail (the image attached), and `--status`
+// says 1 while it fails, 0 after, 2 once the program has ended. A mail server that refuses the login
+// is said once, however often it was tried.
+void TestHealth::serverFailingThenRecovered() {
+    QFETCH(QString, mailPassword);
+    QFETCH(int, mails);
+    TempStore store;
+    PyFtpServer ftpServer;
+    VERIFY_FTP_SERVER(ftpServer);
+    AlertServers alerts;
+    QVERIFY(alerts.hookPort() && alerts.smtpPort());
+    store.useFtpServers(QStringLiteral("1"), {ftpServer.port()});
+    const QString password = serverEntryKey(keys::FtpEntryPassword, 1);
+    SaveSetting(QStringLiteral("FTP"), password, QStringLiteral("wrong"));
+    SaveSetting(keys::AlertUrl, QStringLiteral("http://127.0.0.1:%1/hook").arg(alerts.hookPort()));
+    SaveSetting(keys::AlertMailTo, QStringLiteral("keeper@example.org"));
+    SaveSetting(keys::AlertSmtp, QStringLiteral("smtp://127.0.0.1:%1").arg(alerts.smtpPort()));
+    SaveSetting(keys::AlertSmtpLogin, QStringLiteral("cam"));
+    SaveSetting(keys::AlertSmtpPassword, mailPassword);
+    SaveSetting(keys::AlertStale, QStringLiteral("600"));
+    SaveSetting(keys::AlertDesktop, QStringLiteral("0"));
+
+    StatusRecorder status;
+    MessageRecorder messages;
+    FtpClient ftp(status);
+    LiveValues live;
+    JobRunner jobs({[](QImage& target) { target = frame(); }, &ftp, &status, &messages, &live, {}, {}});
+    HealthMonitor::Options options;
+    options.retryPauses = {std::chrono::milliseconds(200), std::chrono::milliseconds(400)};
+    options.tick = std::chrono::milliseconds(100);
+    options.mailCaFile = alerts.caFile();
+    const QString statePath = store.dir() + QStringLiteral("/run/state.json");
+    const auto statusNow = [&statePath] {
+        std::FILE* sink = std::fopen("/dev/null", "w");
+        const int code = PrintStatus(statePath, sink);
+        std::fclose(sink);
+        return code;
+    };
+    {
+        HealthMonitor monitor(jobs, nullptr, status, options);
+        monitor.keepStateDocument(statePath, [] {
+            return QJsonObject{{QStringLiteral("publishing"), true}};
+        });
+        for (int job = 1; job <= 5; ++job) {
+            if (job == 5)
+                SaveSetting(QStringLiteral("FTP"), password, QStringLiteral("secret"));
+            bool done = false;
+            QVERIFY(jobs.start([&done](const PublishOutcome&) { done = true; }));
+            QTRY_VERIFY_WITH_TIMEOUT(done, 30000);
+            if (job == 3)
+                QTRY_COMPARE_WITH_TIMEOUT(statusNow(), 1, 20000);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(alerts.received(QStringLiteral("hook-*.json")).size(), 2, 30000);
+        if (mails)
+            QTRY_COMPARE_WITH_TIMEOUT(alerts.received(QStringLiteral("mail-*.eml")).size(), mails, 30000);
+        else // both events tried three times
+            QTest::qWait(3000);
+        QTRY_COMPARE_WITH_TIMEOUT(statusNow(), 0, 10000);
+        QTest::qWait(1000); // nothing more follows
+    }
+    QCOMPARE(statusNow(), 2);
+
+    const QList<QByteArray> hooks = alerts.received(QStringLiteral("hook-*.json"));
+    QCOMPARE(hooks.size(), 2);
+    const QJsonObject failing = QJsonDocument::fromJson(hooks[0]).object();
+    const QJsonObject recovered = QJsonDocument::fromJson(hooks[1]).object();
+    QCOMPARE(failing[QStringLiteral("event")].toString(), QStringLiteral("failing"));
+    QCOMPARE(failing[QStringLiteral("target")].toString(), QStringLiteral("127.0.0.1"));
+    QVERIFY(failing[QStringLiteral("last_success")].isNull());
+    QCOMPARE(recovered[QStringLiteral("event")].toString(), QStringLiteral("recovered"));
+    QCOMPARE(recovered[QStringLiteral("since")], failing[QStringLiteral("since")]);
+    for (const char* field : {"message", "host", "program"})
+        QVERIFY2(!failing[QLatin1String(field)].toString().isEmpty(), field);
+
+    const QList<QByteArray> mailed = alerts.received(QStringLiteral("mail-*.eml"));
+    QCOMPARE(mailed.size(), mails);
+    if (mails) {
+        QVERIFY(mailed[0].contains("failed 3 times in a row"));
+        QVERIFY(mailed[0].contains("Content-Type: image/jpeg"));
+        QVERIFY(mailed[1].contains("work again"));
+    }
+    QCOMPARE(status.texts().filter(QStringLiteral("alert")).size(), mails ? 0 : 1);
+}
+
+void TestHealth::eventsOnceEach_data() {
+    // Steps at seconds from the start, limits 2 jobs and 60 s: "check S" and "rest S" (on a schedule or
+    // not), "ok S" (a job that published), "fail S", "lost S", "full S" (the camera lost, the disk low).
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QString>("events"); // what was sent, "recovered" with the condition it ends
+    QTest::newRow("stale once, ends with an image") << "check 30;check 61;check 90;ok 100;check 150"
+                                                    << "stale;recovered stale";
+    QTest::newRow("time resting does not count") << "rest 10;rest 500;check 520;check 579"
+                                                 << "";
+    QTest::newRow("resting then quiet") << "rest 10;check 500;check 561"
+                                        << "stale";
+    QTest::newRow("failing after two") << "fail 10;ok 20;fail 30;fail 40;fail 50;ok 60"
+                                       << "failing;recovered failing";
+    QTest::newRow("camera and disk") << "lost 10;lost 20;full 30;full 40;ok 50;ok 60"
+                                     << "camera-lost;recovered camera-lost;disk-low;recovered disk-low";
+}
+
+// Each condition is sent once when it begins and once when it ends, however many jobs it lasts.
+void TestHealth::eventsOnceEach() {
+    QFETCH(QString, steps);
+    QFETCH(QString, events);
+    const QDateTime start(QDate(2026, 3, 1), QTime(12, 0), Qt::UTC);
+    HealthTracker tracker(start);
+    const HealthLimits limits{2, std::chrono::seconds(60)};
+    QStringList sent;
+    for (const QString& step : steps.split(QLatin1Char(';'))) {
+        const QString what = step.section(QLatin1Char(' '), 0, 0);
+        const QDateTime at = start.addSecs(step.section(QLatin1Char(' '), 1).toInt());
+        std::vector<HealthEvent> out;
+        if (what == QLatin1String("check") || what == QLatin1String("rest")) {
+            out = tracker.check(at, what == QLatin1String("check"), limits);
+        } else {
+            PublishOutcome o;
+            o.workingFileWritten = o.uploadsOn = true;
+            o.targets.push_back({1, QStringLiteral("ftp.example.org"), what != QLatin1String("fail"), {}});
+            if (what == QLatin1String("lost"))
+                o.cameraLostSince = at;
+            o.diskLow = what == QLatin1String("full");
+            out = tracker.noteOutcome(o, at, limits);
+        }
+        for (const HealthEvent& e : out)
+            sent << (e.event == e.condition ? e.event : e.event + QLatin1Char(' ') + e.condition);
+    }
+    QCOMPARE(sent.join(QLatin1Char(';')), events);
+}
+
+// A plain SMTP server that offers no STARTTLS never sees the login nor the mail.
+void TestHealth::mailWithoutStarttlsRefused() {
+    const quint16 port = closedPort();
+    QProcess server;
+    server.setProcessChannelMode(QProcess::MergedChannels);
+    server.start(QStringLiteral("/usr/bin/python3"),
+                 {QStringLiteral("-u"), QStringLiteral("-m"), QStringLiteral("aiosmtpd"),
+                  QStringLiteral("-n"), QStringLiteral("-l"), QStringLiteral("127.0.0.1:%1").arg(port)});
+    QTcpSocket probe;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (probe.connectToHost(QHostAddress::LocalHost, port), probe.waitForConnected(200)), 20000);
+    probe.abort();
+    const MailSettings mail{QStringLiteral("keeper@example.org"),
+                            QStringLiteral("smtp://127.0.0.1:%1").arg(port),
+                            QStringLiteral("cam"),
+                            QStringLiteral("secret"),
+                            {}};
+    const HealthEvent e{QStringLiteral("failing"), QStringLiteral("failing"), {}, {}, {},
+                        QStringLiteral("xyzzy")};
+    QVERIFY(!SendAlertMail(mail, e, "jpeg").ok);
+    QTest::qWait(500);
+    QVERIFY(!server.readAll().contains("xyzzy"));
+}
+
+void TestHealth::hookRefusedOrBounded_data() {
+    QTest::addColumn<QString>("path"); // appended to the hook server's address; a full URL stands alone
+    QTest::addColumn<int>("atLeastMs");
+    QTest::newRow("file") << "file:///etc/passwd" << 0;
+    QTest::newRow("ftp") << "ftp://127.0.0.1/" << 0;
+    QTest::newRow("redirected") << "/moved" << 0;
+    QTest::newRow("hangs") << "/hang" << 9000;
+}
+
+// Only http and https are contacted; a redirect delivers nothing; a hook that never answers is given up
+// after ten seconds.
+void TestHealth::hookRefusedOrBounded() {
+    QFETCH(QString, path);
+    QFETCH(int, atLeastMs);
+    AlertServers alerts;
+    QVERIFY(alerts.hookPort());
+    const QString url = path.contains(QLatin1String("://"))
+                            ? path
+                            : QStringLiteral("http://127.0.0.1:%1").arg(alerts.hookPort()) + path;
+    QElapsedTimer clock;
+    clock.start();
+    const DeliveryResult r = PostAlert(url, "{}");
+    QVERIFY(!r.ok);
+    QVERIFY2(!r.error.isEmpty(), "a reason is given");
+    QVERIFY(clock.elapsed() >= atLeastMs);
+    QVERIFY2(clock.elapsed() < 15000, qPrintable(QString::number(clock.elapsed())));
+}
+
+QTEST_MAIN(TestHealth)
+#include "test_health.moc"
