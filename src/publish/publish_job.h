@@ -19,7 +19,8 @@ class StatusSink;
 
 // What one publishing job needs from the rest of the program.
 struct PublishServices {
-    std::function<void(QImage&)> grabFrame; // newest camera frame, or the test card
+    std::function<void(QImage&)> grabFrame;     // newest camera frame, or the test card
+    std::function<QDateTime()> cameraLostSince; // when the camera was lost; invalid while it is not
     FtpClient* ftp = nullptr;
     StatusSink* status = nullptr;
     MessageSink* messages = nullptr;
@@ -37,8 +38,11 @@ struct PublishOutcome {
     bool hungUp = false;
     QByteArray image;                          // the picture the job encoded, the one the servers were sent
     std::vector<std::int32_t> uploadedEntries; // server entries (from 1) that received the image
-    // The working file written and every server that was tried received it.
-    bool complete() const { return workingFileWritten && serversUploaded == serversTried; }
+    QDateTime cameraLostSince; // valid while the camera is lost; the job then published the test card
+    // The camera's picture, the working file written and every server that was tried received it.
+    bool complete() const {
+        return workingFileWritten && serversUploaded == serversTried && !cameraLostSince.isValid();
+    }
 };
 
 // The program's services: frames from the camera, the program-wide live values, NetworkManager hang-up.

@@ -21,6 +21,10 @@ PublishingCore::PublishingCore(StatusSink& status, MessageSink& messages, VideoW
         },
         [this] { jobs_->stopUpload(); });
     connect(capture_.get(), &CaptureWindow::noCamera, this, [&status] { status.setStatus(NoCameraText()); });
+    connect(capture_.get(), &CaptureWindow::cameraLost, this,
+            [this] { runControl_->setCameraLostSince(capture_->lostSince()); });
+    connect(capture_.get(), &CaptureWindow::cameraRestored, this,
+            [this] { runControl_->setCameraLostSince({}); });
 }
 
 PublishingCore::~PublishingCore() {

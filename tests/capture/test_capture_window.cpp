@@ -9,6 +9,7 @@
 #include "core/store.h"
 #include "support/message_recorder.h"
 #include "support/returns_at_once.h"
+#include "support/rtsp_test_server.h"
 #include "support/temp_store.h"
 
 #include <QApplication>
@@ -253,6 +254,52 @@ class TestCaptureWindow : public QObject {
         QCOMPARE(restored.count(), 1);
         QVERIFY(rig.capture->connected());
         QVERIFY(!rig.waitForFrame().isNull());
+    }
+
+    // A network camera whose server freezes, or goes and comes back on the same port: lost within
+    // VFW/STALL + 2 s and said once, the test card at once in grabs and in the video area meanwhile, and
+    // its own picture again by itself once it delivers.
+    void frozenCameraIsLostAndComesBack_data() {
+        QTest::addColumn<bool>("restart");
+        QTest::newRow("thawed") << false;
+        QTest::newRow("server restarted") << true;
+    }
+    void frozenCameraIsLostAndComesBack() {
+        QFETCH(bool, restart);
+        test::RtspTestServer server(320, 240, 10);
+        QVERIFY2(server.failure().isEmpty(), qPrintable(server.failure()));
+        Rig rig(server.cameraDescription().toUtf8());
+        SaveSetting(keys::VfwStall, QStringLiteral("2"));
+        QSignalSpy lost(rig.capture.get(), &CaptureWindow::cameraLost);
+        QSignalSpy restored(rig.capture.get(), &CaptureWindow::cameraRestored);
+        QVERIFY(rig.capture->Init_Video(0));
+        QVERIFY(isColour(rig.waitForFrame(15000).pixel(10, 10), 255, 0, 0));
+
+        server.freeze();
+        QElapsedTimer frozen;
+        frozen.start();
+        QVERIFY(lost.wait(10000));
+        QVERIFY2(frozen.elapsed() <= 4000, qPrintable(QString::number(frozen.elapsed())));
+        QVERIFY(std::abs(rig.capture->lostSince().secsTo(QDateTime::currentDateTime())) <= 1);
+        QElapsedTimer grabbing;
+        grabbing.start();
+        QImage grab;
+        rig.capture->GrabFrame(grab);
+        QVERIFY(grabbing.elapsed() < 100);
+        QCOMPARE(grab, MiraTestCard());
+        QCOMPARE(rig.capture->captureView()->grab().toImage().pixel(10, 65), MiraTestCard().pixel(10, 45));
+
+        if (restart) {
+            server.stop();
+            QVERIFY(server.start());
+        } else {
+            server.thaw();
+        }
+        QVERIFY(restored.wait(15000));
+        QVERIFY(!rig.capture->lostSince().isValid());
+        rig.capture->GrabFrame(grab);
+        QCOMPARE(grab.size(), QSize(320, 240));
+        QCOMPARE(lost.count(), 1);
     }
 
     // What a camera's caps offer: the first and last format and how many. Lists expand, ranges give the
