@@ -3,6 +3,7 @@
 // signal in any state of the job.
 #include "support/ftp_test_files.h"
 #include "support/ftp_test_servers.h"
+#include "support/rtsp_test_server.h"
 #include "support/temp_store.h"
 
 #include <QDir>
@@ -161,6 +162,50 @@ class TestUnattended : public QObject {
         QVERIFY(program.err.startsWith("No camera: publishing the test card\n")); // none in these runs
         if (live) // not into the login folder instead
             QVERIFY(server.count(QStringLiteral("STOR")) == 0 && server.count(QStringLiteral("USER")) > 0);
+    }
+
+    // A network camera that freezes: within VFW/STALL + 2 s the jobs publish the test card, fail and
+    // say since when the camera is lost; once it delivers again, its own pictures are published again
+    // within 15 s. `--once` with a camera that never delivers exits with 1.
+    void lostCameraFailsJobsUntilItIsBack_data() {
+        QTest::addColumn<Mode>("mode");
+        QTest::newRow("headless") << Mode::Headless;
+        QTest::newRow("window") << Mode::Window;
+        QTest::newRow("once") << Mode::Once;
+    }
+    void lostCameraFailsJobsUntilItIsBack() {
+        QFETCH(Mode, mode);
+        PyFtpServer ftp;
+        VERIFY_FTP_SERVER(ftp);
+        RtspTestServer camera(320, 240, 10);
+        QVERIFY2(camera.failure().isEmpty(), qPrintable(camera.failure()));
+        Program program(camera.cameraDescription());
+        const QByteArray ini = "[VFW]\nSTALL=2\nWARMUP=0\n" + serverIni(ftp.port());
+        const auto uploadedSize = [&ftp] {
+            return QImage::fromData(readFile(QDir(ftp.root()).filePath(QStringLiteral("webcam.jpg")))).size();
+        };
+        if (mode == Mode::Once) {
+            camera.freeze();
+            QVERIFY(program.once(ini));
+            QCOMPARE(program.process.exitCode(), 1);
+            QVERIFY2(program.out.contains("Camera lost since "), program.out.constData());
+            QCOMPARE(uploadedSize(), QSize(320, 200));
+            return;
+        }
+        program.settings("[PREF]\nARUN=1\nAHANGUP=0\n[UPDATE]\nTYPE=1\nPARTI=1\nUNITI=3\n" + ini);
+        program.start(mode);
+        QTRY_COMPARE_WITH_TIMEOUT(uploadedSize(), QSize(320, 240), 20000);
+        camera.freeze();
+        QElapsedTimer frozen;
+        frozen.start();
+        // The card follows with the next job after the loss: a second for the schedule, one for the job.
+        QTRY_COMPARE_WITH_TIMEOUT(uploadedSize(), QSize(320, 200), 8000);
+        QVERIFY2(frozen.elapsed() < 6000, qPrintable(QString::number(frozen.elapsed())));
+        if (mode == Mode::Headless)
+            QTRY_VERIFY_WITH_TIMEOUT((program.read(), program.out.contains("\nCamera lost since ")), 1000);
+        camera.thaw();
+        QTRY_COMPARE_WITH_TIMEOUT(uploadedSize(), QSize(320, 240), 15000);
+        QVERIFY(program.endBy(SIGTERM) >= 0);
     }
 
     // Left alone, with a message at every job, an upload that never ends or nobody reading its output:
