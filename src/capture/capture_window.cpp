@@ -172,8 +172,11 @@ bool CaptureWindow::DisconnectAndDestroy() {
     frames_->setActive(false);
     identity_.clear();
     lostIdentity_.clear();
+    const bool wasLost = lostSince_.isValid();
     lostSince_ = {};
     frames_->setLostSince({});
+    if (wasLost)
+        Q_EMIT lostSinceChanged({});
     retries_ = 0;
     retryTimer_.stop();
     destroyView();
@@ -292,6 +295,7 @@ void CaptureWindow::markLost() {
         return;
     lostSince_ = clock().now();
     frames_->setLostSince(lostSince_);
+    Q_EMIT lostSinceChanged(lostSince_);
 }
 
 void CaptureWindow::onSessionFailed(const QString& reason) {
@@ -349,6 +353,7 @@ void CaptureWindow::restored() {
     retries_ = 0;
     retryTimer_.stop();
     updateCaps();
+    Q_EMIT lostSinceChanged({});
     Q_EMIT cameraRestored();
 }
 

@@ -121,6 +121,8 @@ class CaptureWindow : public QObject {
     void cameraLost(const QString& reason);
     // A lost camera came back and was connected again.
     void cameraRestored();
+    // lostSince() changed: the camera was lost, came back, or is no longer awaited (disconnected).
+    void lostSinceChanged(const QDateTime& since);
 
   private:
     static QDialog* openDialog(QDialog* dialog);

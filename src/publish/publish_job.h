@@ -19,14 +19,14 @@ class StatusSink;
 
 // What one publishing job needs from the rest of the program.
 struct PublishServices {
-    std::function<void(QImage&)> grabFrame;     // newest camera frame, or the test card
-    std::function<QDateTime()> cameraLostSince; // when the camera was lost; invalid while it is not
+    std::function<void(QImage&)> grabFrame; // newest camera frame, or the test card
     FtpClient* ftp = nullptr;
     StatusSink* status = nullptr;
     MessageSink* messages = nullptr;
     LiveValues* live = nullptr;
     std::function<void()> hangUp;    // hangs up dial-up connections
     std::function<bool()> cancelled; // true once the program is closing: contact no further server
+    std::function<QDateTime()> cameraLostSince = {}; // when the camera was lost; invalid while it is not
 };
 
 struct PublishOutcome {
