@@ -1,35 +1,34 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QProcess>
-#include <QString>
+#include <QUrl>
+#include <csignal>
 
 namespace zantrel::test {
 
-// An RTSP camera on 127.0.0.1 (tests/data/rtsp_server.py): an H.264 test pattern of the size and rate
-// given. It can be frozen (SIGSTOP) and thawed, or stopped and started again on the same port.
-class RtspTestServer {
-  public:
-    RtspTestServer(int width, int height, int rate);
-    ~RtspTestServer();
-    RtspTestServer(const RtspTestServer&) = delete;
-    RtspTestServer& operator=(const RtspTestServer&) = delete;
-
-    // Starts the server (on the port it had, when it ran before); false when it does not come up.
-    bool start();
-    void stop();
-    void freeze();
-    void thaw();
-    QString url() const { return url_; }
-    // A test camera description that reads the server as the program would.
-    QString cameraDescription() const;
-    QString failure() const { return failure_; }
-
-  private:
-    QProcess process_;
-    int width_, height_, rate_;
-    quint16 port_ = 0;
-    QString url_;
-    QString failure_;
+// An RTSP camera on 127.0.0.1 (data/rtsp_server.py), 320 x 240 red: signal(SIGSTOP) freezes it; start()
+// after stop() serves again on the same port.
+struct RtspTestServer {
+    QProcess process;
+    QString url; // once it serves
+    RtspTestServer() { start(); }
+    ~RtspTestServer() { stop(); }
+    bool start() {
+        const QString port = QString::number(QUrl(std::exchange(url, {})).port(0));
+        process.start(QStringLiteral("/usr/bin/python3"),
+                      {QStringLiteral(ZANTREL_TEST_DATA_DIR "/rtsp_server.py"), "--port=" + port,
+                       "--width=320", "--height=240"});
+        for (QDeadlineTimer deadline(15000); !url.startsWith(u"rtsp:") && !deadline.hasExpired();)
+            if (process.canReadLine() || process.waitForReadyRead(100))
+                url = QString::fromLatin1(process.readLine()).trimmed(); // "PORT <n>", then the address
+        return url.startsWith(u"rtsp:");
+    }
+    void signal(int number) { ::kill(pid_t(process.processId()), number); }
+    void stop() { signal(SIGCONT), process.kill(), process.waitForFinished(5000); }
+    QString description() const {
+        return "rtspsrc location=" + url + " protocols=tcp latency=100 ! decodebin";
+    }
 };
 
 } // namespace zantrel::test
