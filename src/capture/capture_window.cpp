@@ -35,9 +35,10 @@ int warmUpMs() {
     return std::clamp(ReadInt32(keys::VfwWarmUp), 0, kMaxWarmUpMs);
 }
 
-// How long a camera may go without a new picture before it counts as lost (one second to an hour).
+// How long a camera may go without a new picture before it counts as lost (two seconds to an hour: a
+// preview of one frame a second must not count as lost between its frames).
 int stallMs() {
-    return std::clamp(ReadInt32(keys::VfwStall), 1, 3600) * 1000;
+    return std::clamp(ReadInt32(keys::VfwStall), 2, 3600) * 1000;
 }
 
 // How often a running camera is checked for pictures.

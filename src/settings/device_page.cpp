@@ -19,7 +19,7 @@ DevicePage::DevicePage(CaptureWindow& capture, OverlaySwitch setOverlay, QWidget
       viewMode_(new QToolBar(this)), videoSettings_(new QToolBar(this)),
       rate_(page::slider(this, "PFR", QStringLiteral("Preview Rate"), 0, 30)),
       rateLabel_(page::label(this, "PFRDISP", QStringLiteral("Preview Rate"))), warmUp_(new QSpinBox(this)),
-      stall_(page::number(this, "Stall", QStringLiteral("Camera lost after"), 1, 3600)) {
+      stall_(page::number(this, "Stall", QStringLiteral("Camera lost after"), 2, 3600)) {
     devices_->setObjectName(QStringLiteral("DeviceList"));
     devices_->setAccessibleName(QStringLiteral("Device"));
     devices_->setHeaderLabels({QStringLiteral("Device")});
