@@ -19,6 +19,7 @@ packages=(
   libmicrohttpd-dev chromium nginx-light
   libsystemd-dev
   gstreamer1.0-plugins-ugly ffmpeg
+  python3-gi gir1.2-gst-rtsp-server-1.0 gstreamer1.0-libav
 )
 
 missing=()

@@ -3,10 +3,13 @@
 #include "capture/video_formats_p.h"
 
 #include <algorithm>
+#include <atomic>
+#include <future>
 #include <gst/app/gstappsink.h>
 #include <gst/video/colorbalance.h>
 #include <gst/video/video.h>
 #include <gst/video/videooverlay.h>
+#include <thread>
 
 namespace zantrel {
 
@@ -53,12 +56,34 @@ GstFlowReturn onNewSample(GstAppSink* sink, gpointer data) {
     GstSample* sample = gst_app_sink_pull_sample(sink);
     if (!sample)
         return GST_FLOW_OK;
-    static_cast<std::shared_ptr<FrameStore>*>(data)->get()->publish(imageOf(sample));
+    const auto& gate = *static_cast<std::shared_ptr<CaptureSession::FrameGate>*>(data);
+    if (gate->open)
+        gate->frames->publish(imageOf(sample));
+    else
+        gst_sample_unref(sample);
     return GST_FLOW_OK;
 }
 
-void releaseStore(gpointer data) {
-    delete static_cast<std::shared_ptr<FrameStore>*>(data);
+void releaseGate(gpointer data) {
+    delete static_cast<std::shared_ptr<CaptureSession::FrameGate>*>(data);
+}
+
+// How long closing a session waits for its camera to stop. A camera that stops normally takes a few
+// milliseconds; one whose network server froze can hang for many seconds and is left to stop on its own.
+constexpr int kStopWaitMs = 500;
+
+// Stops pipeline on a thread of its own and waits up to waitMs for it; the last reference goes with the
+// thread, so a camera that hangs while stopping holds up nobody.
+void stopInBackground(gst::ElementPtr pipeline, int waitMs) {
+    std::promise<void> stopped;
+    std::future<void> done = stopped.get_future();
+    std::thread([pipeline = std::move(pipeline), stopped = std::move(stopped)]() mutable {
+        gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+        pipeline.reset();
+        stopped.set_value();
+    }).detach();
+    if (waitMs > 0)
+        done.wait_for(std::chrono::milliseconds(waitMs));
 }
 
 bool add(GstElement* bin, gst::ElementPtr& element) {
@@ -179,8 +204,10 @@ bool CaptureSession::addFrameOutput(GstElement* upstream, bool& linked) {
     g_object_set(sink, "max-buffers", 1u, "drop", TRUE, "qos", FALSE, nullptr);
     GstAppSinkCallbacks callbacks{};
     callbacks.new_sample = &onNewSample;
-    gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, new std::shared_ptr<FrameStore>(frames_),
-                               &releaseStore);
+    gate_ = std::make_shared<FrameGate>();
+    gate_->frames = frames_;
+    gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, new std::shared_ptr<FrameGate>(gate_),
+                               &releaseGate);
     linked =
         addChain({&rate, &convert, &frameFilter, &appsink}) && gst_element_link(upstream, rate_) && linked;
     return true;
@@ -188,10 +215,9 @@ bool CaptureSession::addFrameOutput(GstElement* upstream, bool& linked) {
 
 void CaptureSession::watchBus() {
     bus_ = std::make_unique<BusSignals>(gst::ObjectPtr<GstBus>(gst_element_get_bus(pipeline_.get())).get());
-    connect(bus_.get(), &BusSignals::errorOccurred, this,
-            [this](const QString& text) { stopAfterFailure(text); });
+    connect(bus_.get(), &BusSignals::errorOccurred, this, [this](const QString& text) { fail(text); });
     connect(bus_.get(), &BusSignals::endOfStream, this,
-            [this] { stopAfterFailure(QStringLiteral("the camera stopped sending pictures")); });
+            [this] { fail(QStringLiteral("the camera stopped sending pictures")); });
 }
 
 void CaptureSession::findColourBalance() {
@@ -202,19 +228,27 @@ void CaptureSession::findColourBalance() {
 }
 
 CaptureSession::~CaptureSession() {
-    if (pipeline_)
-        gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
+    if (gate_)
+        gate_->open = false; // a frame still on its way is not the next camera's
     if (frames_)
         frames_->setActive(false);
+    bus_.reset();
+    balance_.reset();
+    // A failed session is stopping already.
+    if (pipeline_ && !failed_)
+        stopInBackground(std::move(pipeline_), kStopWaitMs);
 }
 
-void CaptureSession::stopAfterFailure(const QString& reason) {
+void CaptureSession::fail(const QString& reason) {
     if (failed_)
         return;
     failed_ = true;
     playing_ = false;
+    if (gate_)
+        gate_->open = false;
     frames_->setActive(false);
-    gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
+    // The session keeps its own reference, for what is asked of it until it is closed.
+    stopInBackground(gst::share(pipeline_.get()), 0);
     Q_EMIT failed(reason);
 }
 

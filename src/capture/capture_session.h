@@ -9,6 +9,7 @@
 
 #include <QSize>
 #include <QWidget>
+#include <atomic>
 #include <initializer_list>
 #include <memory>
 
@@ -18,7 +19,13 @@ class CaptureSession : public QObject {
     Q_OBJECT
   public:
     enum class Mode { Preview, Overlay };
+    // Where the camera's sink delivers frames, until the session closes it.
+    struct FrameGate {
+        std::shared_ptr<FrameStore> frames;
+        std::atomic<bool> open{true};
+    };
 
+    // Closing the session stops its camera on a thread of its own and waits only briefly for it.
     // Builds the pipeline around source and opens the camera (READY). Frames go to frames once
     // started. formatCaps restricts the camera's format ("" leaves it free); a format the camera
     // refuses is dropped rather than keeping the camera from opening. overlaySink names the sink
@@ -45,6 +52,8 @@ class CaptureSession : public QObject {
     bool applyFormat(const QString& capsText);
     std::vector<SourceControl> controls() const;
     bool setControl(const QString& name, int value);
+    // Stops the camera without waiting for it, as a failure of its own would, and emits failed.
+    void fail(const QString& reason);
 
   Q_SIGNALS:
     // The camera stopped delivering: an error (unplugged, driver failure) or the end of its stream.
@@ -68,10 +77,10 @@ class CaptureSession : public QObject {
     // The source's picture controls, when it has any.
     void findColourBalance();
     bool setFormatCaps(const QString& capsText);
-    void stopAfterFailure(const QString& reason);
 
     Mode mode_ = Mode::Preview;
     std::shared_ptr<FrameStore> frames_;
+    std::shared_ptr<FrameGate> gate_;
     gst::ElementPtr pipeline_;
     gst::ObjectPtr<GstElement> balance_; // the source's colour balance, when it has one
     // Children of pipeline_, which owns them.

@@ -10,6 +10,7 @@
 #include "capture/preview_rate.h"
 #include "capture/source_dialog.h"
 #include "capture/video_window.h"
+#include "core/clock.h"
 #include "core/sinks.h"
 #include "core/store.h"
 
@@ -34,6 +35,22 @@ int warmUpMs() {
     return std::clamp(ReadInt32(keys::VfwWarmUp), 0, kMaxWarmUpMs);
 }
 
+// How long a camera may go without a new picture before it counts as lost (two seconds to an hour: a
+// preview of one frame a second must not count as lost between its frames).
+int stallMs() {
+    return std::clamp(ReadInt32(keys::VfwStall), 2, 3600) * 1000;
+}
+
+// How often a running camera is checked for pictures.
+constexpr int kWatchMs = 250;
+// The pauses before each new attempt to connect a lost camera; the last one repeats for ever.
+constexpr int kRetrySeconds[] = {1, 2, 5, 10, 30, 60};
+
+int retryPauseMs(int attemptsSoFar) {
+    return kRetrySeconds[std::min<std::size_t>(std::size_t(attemptsSoFar), std::size(kRetrySeconds) - 1)] *
+           1000;
+}
+
 // The busy pointer for the lifetime of the object.
 class BusyPointer {
   public:
@@ -49,11 +66,19 @@ QString NoCameraText() {
     return QStringLiteral("No camera: publishing the test card");
 }
 
+QString CameraLostText(const QDateTime& since) {
+    return QStringLiteral("Camera lost since ") + since.toString(QStringLiteral("HH:mm:ss"));
+}
+
 CaptureWindow::CaptureWindow(MessageSink& messages, VideoWindow* videoWindow, QObject* parent)
     : QObject(parent), messages_(messages), videoWindow_(videoWindow),
       devices_(std::make_unique<DeviceList>()), frames_(std::make_shared<FrameStore>()) {
     connect(devices_.get(), &DeviceList::added, this, &CaptureWindow::onDeviceAdded);
     connect(devices_.get(), &DeviceList::removed, this, &CaptureWindow::onDeviceRemoved);
+    connect(&watchdog_, &QTimer::timeout, this, &CaptureWindow::watch);
+    watchdog_.start(kWatchMs);
+    retryTimer_.setSingleShot(true);
+    connect(&retryTimer_, &QTimer::timeout, this, &CaptureWindow::retry);
 }
 
 CaptureWindow::~CaptureWindow() {
@@ -107,7 +132,7 @@ bool CaptureWindow::connectDevice(int index) {
     return true;
 }
 
-bool CaptureWindow::openSession(bool overlay) {
+bool CaptureWindow::openSession(bool overlay, bool quiet) {
     // A camera opens only once: the old pipeline goes first.
     session_.reset();
     const int index = devices_->indexOf(identity_);
@@ -122,10 +147,16 @@ bool CaptureWindow::openSession(bool overlay) {
             CaptureSession::open(std::move(source), frames_, mode, format, OverlaySinkFactory(), &error);
     }
     if (!session_) {
-        qWarning().noquote() << "Camera" << devices_->name(index) << "does not connect:" << error;
+        if (!quiet)
+            qWarning().noquote() << "Camera" << devices_->name(index) << "does not connect:" << error;
         return false;
     }
     const quint64 generation = ++generation_;
+    // Marked lost at once, so a grab that ends because the camera stopped already knows why.
+    connect(session_.get(), &CaptureSession::failed, this, [this, generation] {
+        if (generation == generation_)
+            markLost();
+    });
     connect(
         session_.get(), &CaptureSession::failed, this,
         [this, generation](const QString& reason) {
@@ -142,6 +173,13 @@ bool CaptureWindow::DisconnectAndDestroy() {
     frames_->setActive(false);
     identity_.clear();
     lostIdentity_.clear();
+    const bool wasLost = lostSince_.isValid();
+    lostSince_ = {};
+    frames_->setLostSince({});
+    if (wasLost)
+        Q_EMIT lostSinceChanged({});
+    retries_ = 0;
+    retryTimer_.stop();
     destroyView();
     updateCaps();
     return existed;
@@ -253,10 +291,23 @@ void CaptureWindow::updateCaps() {
     Q_EMIT driverCapsChanged();
 }
 
+void CaptureWindow::markLost() {
+    if (lostSince_.isValid())
+        return;
+    lostSince_ = clock().now();
+    frames_->setLostSince(lostSince_);
+    Q_EMIT lostSinceChanged(lostSince_);
+}
+
 void CaptureWindow::onSessionFailed(const QString& reason) {
     if (!session_)
         return;
-    qWarning().noquote() << "Camera" << devices_->name(devices_->indexOf(identity_)) << "stopped:" << reason;
+    // A camera tried again and failed again is still the same loss: said once.
+    const bool newLoss = lostIdentity_.isEmpty();
+    if (newLoss)
+        qWarning().noquote() << "Camera" << devices_->name(devices_->indexOf(identity_))
+                             << "stopped:" << reason;
+    markLost();
     lostIdentity_ = identity_;
     session_.reset();
     frames_->setActive(false);
@@ -265,7 +316,46 @@ void CaptureWindow::onSessionFailed(const QString& reason) {
         view_->update();
     }
     updateCaps();
-    Q_EMIT cameraLost(reason);
+    retryTimer_.start(retryPauseMs(retries_));
+    if (newLoss)
+        Q_EMIT cameraLost(reason);
+}
+
+void CaptureWindow::watch() {
+    if (!session_ || !session_->playing())
+        return;
+    const qint64 idle = frames_->idleMs();
+    if (idle > stallMs()) {
+        markLost();
+        session_->fail(QStringLiteral("no new picture for %1 s").arg(idle / 1000));
+    } else if (lostSince_.isValid() && !frames_->frameSize().isEmpty()) {
+        restored();
+    }
+}
+
+void CaptureWindow::retry() {
+    if (session_ || lostIdentity_.isEmpty())
+        return;
+    ++retries_;
+    identity_ = lostIdentity_;
+    // Until its first picture the camera stays lost; the watchdog tells when it delivers again.
+    if (!openSession(false, /*quiet=*/true)) {
+        retryTimer_.start(retryPauseMs(retries_));
+        return;
+    }
+    updateCaps();
+    Resize_Video();
+}
+
+void CaptureWindow::restored() {
+    lostIdentity_.clear();
+    lostSince_ = {};
+    frames_->setLostSince({});
+    retries_ = 0;
+    retryTimer_.stop();
+    updateCaps();
+    Q_EMIT lostSinceChanged({});
+    Q_EMIT cameraRestored();
 }
 
 void CaptureWindow::onDeviceAdded(const QString& identity) {
@@ -275,10 +365,8 @@ void CaptureWindow::onDeviceAdded(const QString& identity) {
     identity_ = identity;
     if (!openSession(false))
         return;
-    lostIdentity_.clear();
-    updateCaps();
     Resize_Video();
-    Q_EMIT cameraRestored();
+    restored();
 }
 
 void CaptureWindow::onDeviceRemoved(const QString& identity) {
@@ -362,12 +450,18 @@ QImage CaptureWindow::liveFrame() const {
 }
 
 bool CaptureWindow::waitForFrame(int timeoutMs) const {
-    return !frames_->settled(warmUpMs(), timeoutMs).isNull();
+    return !frames_->settled(warmUpMs(), timeoutMs, stallMs()).isNull();
 }
 
 void CaptureWindow::GrabFrame(QImage& target) const {
-    const QImage frame = frames_->settled(warmUpMs(), kGrabWaitMs);
+    // A lost camera is not waited for; one tried again counts as back only once it delivers.
+    const QImage frame =
+        frames_->lostSince().isValid() ? QImage() : frames_->settled(warmUpMs(), kGrabWaitMs, stallMs());
     target = frame.isNull() ? MiraTestCard() : frame.copy();
+}
+
+QDateTime CaptureWindow::lostSince() const {
+    return frames_->lostSince();
 }
 
 } // namespace zantrel

@@ -3,10 +3,12 @@
 #include "capture/driver_caps.h"
 #include "capture/video_format.h"
 
+#include <QDateTime>
 #include <QImage>
 #include <QObject>
 #include <QPointer>
 #include <QSize>
+#include <QTimer>
 #include <memory>
 
 class QDialog;
@@ -23,12 +25,16 @@ class VideoWindow;
 
 // What the program says when it has no camera at all.
 QString NoCameraText();
+// What the program says while its camera is lost: "Camera lost since HH:MM:SS".
+QString CameraLostText(const QDateTime& since);
 
 // The live camera of the main window: connects a camera by its place in the device list, shows its
 // picture in the video area in preview or overlay mode, opens the camera's format and source dialogs
 // and hands out frames for publishing. Lives on the UI thread; only GrabFrame may be called from other
-// threads. A camera that fails or is unplugged leaves the test card in the video area and in grabs, and
-// is connected again by itself when it comes back.
+// threads. A camera that fails, is unplugged or delivers no new picture for VFW/STALL seconds is lost: it
+// leaves the test card in the video area and in grabs, and is connected again by itself when it comes
+// back: at once when the device monitor lists it again, and otherwise tried again after 1, 2, 5, 10 and
+// 30 seconds, then every minute.
 class CaptureWindow : public QObject {
     Q_OBJECT
   public:
@@ -86,9 +92,13 @@ class CaptureWindow : public QObject {
     bool setControl(const QString& name, int value);
 
     // Any thread: the newest frame into target (Format_RGB32, the camera's size), or the test card
-    // when the camera gives none. A camera just started is given ~100 ms for a first frame and then
-    // runs for its warm-up time (VFW/WARMUP) before its frames are used. Never touches the clipboard.
+    // when the camera gives none. A camera just started (or connected again) is given a few seconds for
+    // a first frame and then runs for its warm-up time (VFW/WARMUP) before its frames are used. A frame
+    // older than VFW/STALL seconds is never used; a lost camera gives the test card at once. Never
+    // touches the clipboard.
     void GrabFrame(QImage& target) const;
+    // Any thread: when the camera was lost; invalid while it is not (and without a camera).
+    QDateTime lostSince() const;
     // Any thread: waits up to timeoutMs for the connected camera's first frame, then for the rest of
     // its warm-up time; false without a frame.
     bool waitForFrame(int timeoutMs) const;
@@ -107,18 +117,26 @@ class CaptureWindow : public QObject {
     void driverCapsChanged();
     // The device list changed (a camera plugged in or out).
     void devicesChanged();
-    // The connected camera stopped; reason for the log.
+    // The connected camera stopped; reason for the log. Once per loss, however often it is tried again.
     void cameraLost(const QString& reason);
     // A lost camera came back and was connected again.
     void cameraRestored();
+    // lostSince() changed: the camera was lost, came back, or is no longer awaited (disconnected).
+    void lostSinceChanged(const QDateTime& since);
 
   private:
     static QDialog* openDialog(QDialog* dialog);
     bool connectDevice(int index);
-    bool openSession(bool overlay);
+    // Quiet: a failure is not logged (a lost camera tried again).
+    bool openSession(bool overlay, bool quiet = false);
     void updateCaps();
     void destroyView();
+    void markLost();
     void onSessionFailed(const QString& reason);
+    // Looks for a camera that stopped delivering and for a lost one that delivers again.
+    void watch();
+    void retry();
+    void restored();
     void onDeviceAdded(const QString& identity);
     void onDeviceRemoved(const QString& identity);
     QString formatKey(const QString& identity) const;
@@ -132,6 +150,10 @@ class CaptureWindow : public QObject {
     QString identity_;       // the connected camera
     quint64 generation_ = 0; // of the current session, so a late failure of an old one is ignored
     QString lostIdentity_;   // a camera that failed and is connected again when it comes back
+    QDateTime lostSince_;    // when it was lost
+    int retries_ = 0;        // connection attempts since
+    QTimer watchdog_;
+    QTimer retryTimer_;
     bool overlayMode_ = false;
     bool previewFailureShown_ = false; // since the last Init_Video
     DriverCaps caps_;

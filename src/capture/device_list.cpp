@@ -12,6 +12,17 @@ QString property(const GstStructure* properties, const char* field) {
     return properties ? gst::toQString(gst_structure_get_string(properties, field)) : QString();
 }
 
+// An output of one of bin's own elements that nothing is linked to (not one inside an element that is
+// itself a bin, such as decodebin's parts); null when there is none.
+gst::ObjectPtr<GstPad> unlinkedOutput(GstBin* bin) {
+    gst::ObjectPtr<GstPad> found;
+    for (GList* e = bin->children; e && !found; e = e->next)
+        for (GList* p = GST_ELEMENT(e->data)->srcpads; p && !found; p = p->next)
+            if (!gst_pad_is_linked(GST_PAD(p->data)))
+                found = gst::share(GST_PAD(p->data));
+    return found;
+}
+
 bool sortedBefore(const DeviceEntry& a, const DeviceEntry& b) {
     if (a.sortKey != b.sortKey)
         return a.sortKey < b.sortKey;
@@ -120,21 +131,35 @@ gst::ElementPtr DeviceList::Impl::createSource(int index, QString* error) const 
         return element;
     }
     if (index == int(cameras.size()) && !testDescription.isEmpty()) {
-        // Caps at the end of a description ("… ! video/x-raw,width=640") need an element after them.
+        // Caps at the end of a description ("… ! video/x-raw,width=640") need an element after them, and
+        // so does an element whose output appears only once it runs ("… ! decodebin"). Only the output
+        // becomes a pad of the bin: an input left unlinked there waits for a source that links it while
+        // it runs ("rtspsrc ! decodebin").
         static const QRegularExpression endsInCaps(QStringLiteral("!\\s*[a-z]+/[^!]*$"));
         QString description = testDescription;
         if (endsInCaps.match(description).hasMatch())
             description += QStringLiteral(" ! identity");
-        GError* raw = nullptr;
-        GstElement* bin = gst_parse_bin_from_description(description.toUtf8().constData(), TRUE, &raw);
-        gst::ErrorPtr parseError(raw);
-        gst::ElementPtr element = gst::adopt(bin);
-        if (parseError) {
-            if (error)
-                *error = gst::toQString(parseError->message);
-            return {};
+        for (bool retried = false;; retried = true) {
+            GError* raw = nullptr;
+            GstElement* bin = gst_parse_bin_from_description(description.toUtf8().constData(), FALSE, &raw);
+            gst::ErrorPtr parseError(raw);
+            gst::ElementPtr element = gst::adopt(bin);
+            if (parseError) {
+                if (error)
+                    *error = gst::toQString(parseError->message);
+                return {};
+            }
+            if (const gst::ObjectPtr<GstPad> output = unlinkedOutput(GST_BIN(bin))) {
+                gst_element_add_pad(bin, gst_ghost_pad_new("src", output.get()));
+                return element;
+            }
+            if (retried) {
+                if (error)
+                    *error = QStringLiteral("the test camera's description gives no pictures");
+                return {};
+            }
+            description += QStringLiteral(" ! identity");
         }
-        return element;
     }
     if (error)
         *error = QStringLiteral("no camera at index %1").arg(index);

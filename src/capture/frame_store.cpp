@@ -7,8 +7,9 @@ void FrameStore::publish(QImage frame) {
         std::lock_guard lock(mutex_);
         if (!active_)
             return;
+        lastFrameAt_ = std::chrono::steady_clock::now();
         if (!firstFrameAt_)
-            firstFrameAt_ = std::chrono::steady_clock::now();
+            firstFrameAt_ = lastFrameAt_;
         frame_.swap(frame);
     }
     arrived_.notify_all();
@@ -21,8 +22,10 @@ void FrameStore::setActive(bool active) {
     QImage dropped;
     {
         std::lock_guard lock(mutex_);
-        if (active != active_)
+        if (active != active_) {
             firstFrameAt_.reset();
+            lastFrameAt_ = std::chrono::steady_clock::now();
+        }
         active_ = active;
         if (!active)
             dropped.swap(frame_);
@@ -41,17 +44,41 @@ QImage FrameStore::takeForPaint() {
     return frame_;
 }
 
-QImage FrameStore::settled(int settleMs, int firstFrameMs) const {
+QImage FrameStore::settled(int settleMs, int firstFrameMs, int maxAgeMs) const {
     const auto firstFrameDeadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(firstFrameMs);
     std::unique_lock lock(mutex_);
-    if (!arrived_.wait_until(lock, firstFrameDeadline, [this] { return !frame_.isNull() || !active_; }))
+    // A frame that has stood for longer than maxAgeMs is no picture of now: only a newer one will do.
+    const auto fresh = [this, maxAgeMs] {
+        return !frame_.isNull() &&
+               std::chrono::steady_clock::now() - lastFrameAt_ <= std::chrono::milliseconds(maxAgeMs);
+    };
+    if (!arrived_.wait_until(lock, firstFrameDeadline, [this, &fresh] { return fresh() || !active_; }))
         return {};
     // A camera that stops meanwhile drops its frame: the wait ends with nothing.
     if (active_)
         arrived_.wait_until(lock, *firstFrameAt_ + std::chrono::milliseconds(settleMs),
                             [this] { return !active_; });
-    return frame_;
+    return fresh() ? frame_ : QImage();
+}
+
+qint64 FrameStore::idleMs() const {
+    std::lock_guard lock(mutex_);
+    if (!active_)
+        return -1;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 lastFrameAt_)
+        .count();
+}
+
+void FrameStore::setLostSince(const QDateTime& since) {
+    std::lock_guard lock(mutex_);
+    lostSince_ = since;
+}
+
+QDateTime FrameStore::lostSince() const {
+    std::lock_guard lock(mutex_);
+    return lostSince_;
 }
 
 QImage FrameStore::newest() const {

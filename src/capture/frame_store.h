@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QImage>
 #include <QObject>
 #include <atomic>
@@ -27,9 +28,15 @@ class FrameStore : public QObject {
     // UI thread: the frame to paint (null when none); re-arms the announcement.
     QImage takeForPaint();
     // Any thread: the newest frame once the camera has been delivering for settleMs (auto exposure and
-    // white balance settle meanwhile). Waits up to firstFrameMs for a first frame, then for the rest of
-    // the settling time; null when the camera gives nothing or stops meanwhile.
-    QImage settled(int settleMs, int firstFrameMs) const;
+    // white balance settle meanwhile). Waits up to firstFrameMs for a first frame no older than maxAgeMs,
+    // then for the rest of the settling time; null when the camera gives nothing or stops meanwhile.
+    QImage settled(int settleMs, int firstFrameMs, int maxAgeMs) const;
+    // Milliseconds since the newest frame arrived, or since the camera started when none has yet; -1
+    // while no camera is active.
+    qint64 idleMs() const;
+    // Any thread: when the camera was lost (invalid while it is not).
+    void setLostSince(const QDateTime& since);
+    QDateTime lostSince() const;
     QSize frameSize() const;
     // Any thread: the newest frame as it is, without waiting (null when none).
     QImage newest() const;
@@ -43,6 +50,8 @@ class FrameStore : public QObject {
     mutable std::condition_variable arrived_;
     QImage frame_;
     std::optional<std::chrono::steady_clock::time_point> firstFrameAt_; // since the camera started
+    std::chrono::steady_clock::time_point lastFrameAt_;                 // or when it started
+    QDateTime lostSince_;
     bool active_ = false;
     std::atomic<bool> announced_{false};
 };

@@ -29,6 +29,8 @@ inline constexpr SettingKey VfwIndex{"VFW", "INDEX", "0"};
 inline constexpr SettingKey VfwFormat{"VFW", "FORMAT", ""};
 // How long a newly connected camera runs before its frames are used (auto exposure settles), in ms.
 inline constexpr SettingKey VfwWarmUp{"VFW", "WARMUP", "1500"};
+// Seconds without a new picture after which a camera counts as lost and is connected again.
+inline constexpr SettingKey VfwStall{"VFW", "STALL", "10"};
 
 // PREF: preferences.
 inline constexpr SettingKey PrefAutoRun{"PREF", "ARUN", "0"};

@@ -31,6 +31,7 @@ PublishServices ProgramServices(const CaptureWindow& capture, FtpClient& ftp, St
                                 MessageSink& messages) {
     PublishServices s;
     s.grabFrame = [&capture](QImage& target) { capture.GrabFrame(target); };
+    s.cameraLostSince = [&capture] { return capture.lostSince(); };
     s.ftp = &ftp;
     s.status = &status;
     s.messages = &messages;
@@ -99,6 +100,11 @@ PublishOutcome RunPublishJob(const PublishServices& s) {
 
     QImage target;
     s.grabFrame(target);
+    // A camera lost at the grab gave the test card: published all the same, but not as a success.
+    if (s.cameraLostSince)
+        outcome.cameraLostSince = s.cameraLostSince();
+    if (outcome.cameraLostSince.isValid())
+        s.status->setStatus(CameraLostText(outcome.cameraLostSince));
 
     const LiveValues::Values live = s.live->snapshot();
     StampFrame(target, JobStampParams(live));

@@ -29,6 +29,7 @@ struct PublishServices {
     std::function<bool()> cancelled; // true once the program is closing: contact no further server
     // The server list's targets, served at once (stopped with stop()); the FTP client gives their limits.
     std::shared_ptr<TargetPool> targets = std::make_shared<TargetPool>();
+    std::function<QDateTime()> cameraLostSince = {}; // when the camera was lost; invalid while it is not
 };
 
 struct PublishOutcome {
@@ -50,8 +51,10 @@ struct PublishOutcome {
     std::vector<TargetOutcome> targets;
     QDateTime cameraLostSince; // valid while the camera is lost; the job then published the test card
     bool diskLow = false;      // the archive's free-space floor could not be met
-    // The working file written and every server that was tried received it.
-    bool complete() const { return workingFileWritten && serversUploaded == serversTried; }
+    // The camera's picture, the working file written and every server that was tried received it.
+    bool complete() const {
+        return workingFileWritten && serversUploaded == serversTried && !cameraLostSince.isValid();
+    }
 };
 
 // The program's services: frames from the camera, the program-wide live values, NetworkManager hang-up.

@@ -22,6 +22,8 @@ PublishingCore::PublishingCore(StatusSink& status, MessageSink& messages, VideoW
         },
         [this] { jobs_->stopUpload(); });
     connect(capture_.get(), &CaptureWindow::noCamera, this, [&status] { status.setStatus(NoCameraText()); });
+    connect(capture_.get(), &CaptureWindow::lostSinceChanged, runControl_.get(),
+            &RunControl::setCameraLostSince);
 }
 
 PublishingCore::~PublishingCore() {

@@ -1,6 +1,7 @@
 #include "publish/run_control.h"
 
 #include "core/active_hours.h"
+#include "capture/capture_window.h"
 #include "core/clock.h"
 #include "core/setting_keys.h"
 #include "core/sinks.h"
@@ -147,7 +148,14 @@ void RunControl::scheduleAfterJob(quint64 generation) {
     timer_.start();
 }
 
+void RunControl::setCameraLostSince(const QDateTime& since) {
+    cameraLostSince_ = since;
+    showState();
+}
+
 QString RunControl::stateText() const {
+    if (cameraLostSince_.isValid())
+        return CameraLostText(cameraLostSince_);
     if (!timer_.isActive())
         return idleText_;
     return countdown_ ? NextUpdateStatusText(next_, clock().now()) : NextUpdateStatusText(next_);

@@ -48,9 +48,11 @@ class RunControl : public QObject {
     // Whether the status line counts the time left down (on by default; a console that prints every
     // change of the text turns it off).
     void setCountdown(bool on) { countdown_ = on; }
-    // What the status line shows between jobs: the next update while publishing, else "Ready" or,
-    // after Stop, "Stopped".
+    // What the status line shows between jobs: while the camera is lost, since when; otherwise the next
+    // update while publishing, else "Ready" or, after Stop, "Stopped".
     QString stateText() const;
+    // When the camera was lost; invalid once it is back. Shown at once.
+    void setCameraLostSince(const QDateTime& since);
 
     // One tick of the update timer; public so tests can drive the schedule with a set clock.
     void tick();
@@ -90,6 +92,7 @@ class RunControl : public QObject {
     bool countdown_ = true;
     QString idleText_ = QStringLiteral("Ready");
     QString refusal_;
+    QDateTime cameraLostSince_;
     // Bumped by every stop and run: a job that ends finds out whether publishing was stopped meanwhile.
     quint64 generation_ = 0;
     JobStarter startJob_;

@@ -18,7 +18,8 @@ DevicePage::DevicePage(CaptureWindow& capture, OverlaySwitch setOverlay, QWidget
     : QWidget(parent), capture_(capture), setOverlay_(std::move(setOverlay)), devices_(new QTreeWidget(this)),
       viewMode_(new QToolBar(this)), videoSettings_(new QToolBar(this)),
       rate_(page::slider(this, "PFR", QStringLiteral("Preview Rate"), 0, 30)),
-      rateLabel_(page::label(this, "PFRDISP", QStringLiteral("Preview Rate"))), warmUp_(new QSpinBox(this)) {
+      rateLabel_(page::label(this, "PFRDISP", QStringLiteral("Preview Rate"))), warmUp_(new QSpinBox(this)),
+      stall_(page::number(this, "Stall", QStringLiteral("Camera lost after"), 2, 3600)) {
     devices_->setObjectName(QStringLiteral("DeviceList"));
     devices_->setAccessibleName(QStringLiteral("Device"));
     devices_->setHeaderLabels({QStringLiteral("Device")});
@@ -44,6 +45,9 @@ DevicePage::DevicePage(CaptureWindow& capture, OverlaySwitch setOverlay, QWidget
     warmUp_->setToolTip(
         QStringLiteral("How long a camera runs after connecting before its pictures are used, so "
                        "that exposure and colour can settle"));
+    stall_->setSuffix(QStringLiteral(" s"));
+    stall_->setToolTip(QStringLiteral("How long a camera may go without a new picture before it counts as "
+                                      "lost and is connected again"));
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(devices_);
@@ -59,6 +63,9 @@ DevicePage::DevicePage(CaptureWindow& capture, OverlaySwitch setOverlay, QWidget
     auto* warm = new QHBoxLayout;
     warm->addWidget(page::label(this, nullptr, QStringLiteral("Camera warm-up:")));
     warm->addWidget(warmUp_);
+    warm->addSpacing(12);
+    warm->addWidget(page::label(this, nullptr, QStringLiteral("Camera lost after:")));
+    warm->addWidget(stall_);
     warm->addStretch();
     layout->addLayout(warm);
 
@@ -87,10 +94,11 @@ void DevicePage::load(const DeviceValues& values) {
     rate_->setValue(values.previewRate);
     rateLabel_->setText(PreviewRateText(rate_->value()));
     warmUp_->setValue(values.warmUpMs);
+    stall_->setValue(values.stallSeconds);
 }
 
 DeviceValues DevicePage::values() const {
-    return {rate_->value(), warmUp_->value()};
+    return {rate_->value(), warmUp_->value(), stall_->value()};
 }
 
 void DevicePage::fillDevices() {

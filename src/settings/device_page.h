@@ -46,6 +46,7 @@ class DevicePage : public QWidget {
     QSlider* rate_;
     QLabel* rateLabel_;
     QSpinBox* warmUp_;
+    QSpinBox* stall_;
 };
 
 } // namespace zantrel

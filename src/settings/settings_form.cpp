@@ -117,7 +117,8 @@ const Field<PreferenceValues> kPreferenceFields[] = {
     {&keys::PrefWindowsStart, &PreferenceValues::windowsStart}};
 
 const Field<DeviceValues> kDeviceFields[] = {{&keys::PrefPreviewRate, &DeviceValues::previewRate},
-                                             {&keys::VfwWarmUp, &DeviceValues::warmUpMs, true}};
+                                             {&keys::VfwWarmUp, &DeviceValues::warmUpMs, true},
+                                             {&keys::VfwStall, &DeviceValues::stallSeconds, true}};
 
 } // namespace
 
@@ -190,6 +191,7 @@ SettingsForm KeepUntouched(SettingsForm f, const SettingsForm& shown, const Sett
     };
     keep(f.device.previewRate, shown.device.previewRate, loaded.device.previewRate);
     keep(f.device.warmUpMs, shown.device.warmUpMs, loaded.device.warmUpMs);
+    keep(f.device.stallSeconds, shown.device.stallSeconds, loaded.device.stallSeconds);
     const bool sameUnit = f.timer.unitI == shown.timer.unitI;
     keep(f.timer.partI, shown.timer.partI, loaded.timer.partI, sameUnit);
     keep(f.timer.partII, shown.timer.partII, loaded.timer.partII,

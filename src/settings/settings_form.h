@@ -13,8 +13,9 @@ namespace zantrel {
 // selection (a stored position the list does not have); check boxes are on or off.
 
 struct DeviceValues {
-    int previewRate = 12; // PREF/PFR
-    int warmUpMs = 1500;  // VFW/WARMUP
+    int previewRate = 12;  // PREF/PFR
+    int warmUpMs = 1500;   // VFW/WARMUP
+    int stallSeconds = 10; // VFW/STALL
 };
 
 struct TimerValues {

@@ -9,6 +9,7 @@
 #include "core/store.h"
 #include "support/message_recorder.h"
 #include "support/returns_at_once.h"
+#include "support/rtsp_test_server.h"
 #include "support/temp_store.h"
 
 #include <QApplication>
@@ -253,6 +254,36 @@ class TestCaptureWindow : public QObject {
         QCOMPARE(restored.count(), 1);
         QVERIFY(rig.capture->connected());
         QVERIFY(!rig.waitForFrame().isNull());
+    }
+
+    // A network camera whose server freezes: lost within VFW/STALL + 2 s and said once; the test card at
+    // once in grabs and in the video area while it is tried again; its own picture by itself once it
+    // delivers again, after its warm-up.
+    void frozenCameraIsLostAndComesBack() {
+        test::RtspTestServer server;
+        Rig rig(server.description().toUtf8());
+        SaveSetting(keys::VfwStall, QStringLiteral("2"));
+        QSignalSpy lost(rig.capture.get(), &CaptureWindow::cameraLost);
+        QVERIFY(rig.capture->Init_Video(0));
+        QVERIFY(isColour(rig.waitForFrame(15000).pixel(10, 10), 255, 0, 0));
+        server.signal(SIGSTOP);
+        QVERIFY(lost.wait(4000));
+        QVERIFY(std::abs(rig.capture->lostSince().secsTo(QDateTime::currentDateTime())) <= 1);
+        QImage grab;
+        const auto grabMs = [&] {
+            QElapsedTimer timer;
+            timer.start();
+            rig.capture->GrabFrame(grab);
+            return timer.elapsed();
+        };
+        QTest::qWait(1500);
+        QVERIFY(grabMs() < 100 && grab == MiraTestCard());
+        QCOMPARE(rig.capture->captureView()->grab().toImage().pixel(10, 65), MiraTestCard().pixel(10, 45));
+        server.signal(SIGCONT);
+        SaveSetting(keys::VfwWarmUp, QStringLiteral("1500"));
+        QVERIFY(QSignalSpy(rig.capture.get(), &CaptureWindow::cameraRestored).wait(15000));
+        QVERIFY(!rig.capture->lostSince().isValid() && grabMs() >= 1000); // warming up again
+        QVERIFY(grab.size() == QSize(320, 240) && lost.count() == 1);
     }
 
     // What a camera's caps offer: the first and last format and how many. Lists expand, ranges give the

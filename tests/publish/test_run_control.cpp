@@ -94,6 +94,13 @@ class TestRunControl : public QObject {
         rig.finish();
         QVERIFY(rig.rc.timerActive() && rig.rc.buttons() == kBusy);
         QCOMPARE(rig.status.last(), QStringLiteral(" Next Update: 12-06-2026 at 11:40:35 (in 00:00:30)"));
+
+        // While the camera is lost the status line says since when, at every tick; the schedule goes on.
+        rig.rc.setCameraLostSince(at(11, 40, 2));
+        rig.rc.tick();
+        QCOMPARE(rig.status.last(), QStringLiteral("Camera lost since 11:40:02"));
+        rig.rc.setCameraLostSince({});
+        QCOMPARE(rig.status.last(), QStringLiteral(" Next Update: 12-06-2026 at 11:40:35 (in 00:00:30)"));
     }
 
     // A fixed date waits for its moment, runs once and leaves publishing on until Stop; the status

@@ -3,6 +3,7 @@
 // signal in any state of the job.
 #include "support/ftp_test_files.h"
 #include "support/ftp_test_servers.h"
+#include "support/rtsp_test_server.h"
 #include "support/temp_store.h"
 
 #include <QDir>
@@ -177,6 +178,43 @@ class TestUnattended : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT((program.read(), program.out.contains(" at " + from + ":00")), 10000);
         QTest::qWait(3000);
         QVERIFY(program.endBy(SIGTERM) >= 0 && server.count(QStringLiteral("USER")) == 0);
+    }
+
+    // A network camera that freezes: within VFW/STALL + 2 s (and a job) the jobs publish the test card,
+    // fail and say since when; its own pictures again within 15 s of its return (thawed, or its server
+    // started again on the same port). `--once` with a camera that never delivers exits with 1.
+    void lostCameraFailsJobsUntilItIsBack_data() {
+        QTest::addColumn<Mode>("mode");
+        QTest::newRow("headless") << Mode::Headless;
+        QTest::newRow("window") << Mode::Window;
+        QTest::newRow("once") << Mode::Once;
+    }
+    void lostCameraFailsJobsUntilItIsBack() {
+        QFETCH(Mode, mode);
+        PyFtpServer ftp;
+        VERIFY_FTP_SERVER(ftp);
+        RtspTestServer camera;
+        Program program(camera.description());
+        const QByteArray ini = "[VFW]\nSTALL=2\nWARMUP=0\n" + serverIni(ftp.port());
+        const auto uploaded = [&ftp] {
+            return QImage(QDir(ftp.root()).filePath(QStringLiteral("webcam.jpg"))).size();
+        };
+        if (mode == Mode::Once) {
+            camera.signal(SIGSTOP);
+            QVERIFY(program.once(ini) && program.process.exitCode() == 1);
+            QVERIFY(program.out.contains("Camera lost since ") && uploaded() == QSize(320, 200));
+            return;
+        }
+        program.settings("[PREF]\nARUN=1\nAHANGUP=0\n[UPDATE]\nTYPE=1\nPARTI=1\nUNITI=3\n" + ini);
+        program.start(mode);
+        QTRY_COMPARE_WITH_TIMEOUT(uploaded(), QSize(320, 240), 20000);
+        camera.signal(SIGSTOP);
+        QTRY_COMPARE_WITH_TIMEOUT(uploaded(), QSize(320, 200), 6000);
+        QVERIFY(mode == Mode::Window || (program.read(), program.out.contains("\nCamera lost since ")));
+        if (mode == Mode::Window)
+            camera.stop();
+        QVERIFY(mode == Mode::Window ? camera.start() : (camera.signal(SIGCONT), true));
+        QTRY_COMPARE_WITH_TIMEOUT(uploaded(), QSize(320, 240), 15000);
     }
 
     // Left alone, with a message at every job, an upload that never ends or nobody reading its output:
