@@ -18,6 +18,7 @@ packages=(
   libqt6svg6 trayer xdotool openbox x11-utils desktop-file-utils appstream
   libmicrohttpd-dev chromium nginx-light
   gstreamer1.0-plugins-ugly ffmpeg
+  python3-gi gir1.2-gst-rtsp-server-1.0 gstreamer1.0-libav
 )
 
 missing=()

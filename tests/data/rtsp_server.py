@@ -1,0 +1,60 @@
+"""Throwaway RTSP camera for tests and benchmarks on 127.0.0.1: an H.264 test pattern on
+rtsp://127.0.0.1:PORT/cam (gst-rtsp-server, x264enc). Prints "PORT <n>" and then the address once it listens.
+--port 0 picks a free port; give the same port again to bring a stopped camera back at its old address.
+--user and --password ask for basic authentication."""
+import argparse
+import signal
+import sys
+
+import gi
+
+gi.require_version("Gst", "1.0")
+gi.require_version("GstRtspServer", "1.0")
+from gi.repository import GLib, Gst, GstRtspServer  # noqa: E402
+
+parser = argparse.ArgumentParser()
+parser.add_argument("--port", type=int, default=0)
+parser.add_argument("--width", type=int, default=640)
+parser.add_argument("--height", type=int, default=360)
+parser.add_argument("--rate", type=int, default=10, help="frames per second")
+parser.add_argument("--pattern", default="red", help="a videotestsrc pattern: red, smpte, ball, ...")
+parser.add_argument("--path", default="/cam")
+parser.add_argument("--user", default="")
+parser.add_argument("--password", default="")
+args = parser.parse_args()
+
+Gst.init(None)
+server = GstRtspServer.RTSPServer()
+server.set_address("127.0.0.1")
+server.set_service(str(args.port))
+
+factory = GstRtspServer.RTSPMediaFactory()
+factory.set_launch(
+    "( videotestsrc is-live=true pattern=%s ! video/x-raw,width=%d,height=%d,framerate=%d/1 "
+    "! x264enc tune=zerolatency speed-preset=ultrafast key-int-max=%d "
+    "! rtph264pay name=pay0 pt=96 config-interval=1 )" % (args.pattern, args.width, args.height, args.rate,
+                                                          max(1, args.rate)))
+factory.set_shared(True)
+
+if args.user:
+    auth = GstRtspServer.RTSPAuth()
+    token = GstRtspServer.RTSPToken()
+    token.set_string(GstRtspServer.RTSP_TOKEN_MEDIA_FACTORY_ROLE, "camera")
+    auth.add_basic(GstRtspServer.RTSPAuth.make_basic(args.user, args.password), token)
+    server.set_auth(auth)
+    permissions = GstRtspServer.RTSPPermissions()
+    permissions.add_permission_for_role("camera", GstRtspServer.RTSP_PERM_MEDIA_FACTORY_ACCESS, True)
+    permissions.add_permission_for_role("camera", GstRtspServer.RTSP_PERM_MEDIA_FACTORY_CONSTRUCT, True)
+    factory.set_permissions(permissions)
+
+server.get_mount_points().add_factory(args.path, factory)
+if server.attach(None) == 0:
+    sys.exit("cannot listen on 127.0.0.1:%d" % args.port)
+port = server.get_bound_port()
+print("PORT %d" % port, flush=True)
+print("rtsp://127.0.0.1:%d%s" % (port, args.path), flush=True)
+
+loop = GLib.MainLoop()
+for s in (signal.SIGTERM, signal.SIGINT):
+    GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, s, loop.quit)
+loop.run()
