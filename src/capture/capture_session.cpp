@@ -190,6 +190,7 @@ void CaptureSession::watchBus() {
     bus_ = std::make_unique<BusSignals>(gst::ObjectPtr<GstBus>(gst_element_get_bus(pipeline_.get())).get());
     connect(bus_.get(), &BusSignals::errorOccurred, this,
             [this](const QString& text) { stopAfterFailure(text); });
+    connect(bus_.get(), &BusSignals::warningOccurred, this, &CaptureSession::trouble);
     connect(bus_.get(), &BusSignals::endOfStream, this,
             [this] { stopAfterFailure(QStringLiteral("the camera stopped sending pictures")); });
 }

@@ -6,6 +6,7 @@
 #include "capture/format_dialog.h"
 #include "capture/frame_store.h"
 #include "capture/mira.h"
+#include "capture/network_source.h"
 #include "capture/overlay_sink.h"
 #include "capture/preview_rate.h"
 #include "capture/source_dialog.h"
@@ -52,6 +53,7 @@ QString NoCameraText() {
 CaptureWindow::CaptureWindow(MessageSink& messages, VideoWindow* videoWindow, QObject* parent)
     : QObject(parent), messages_(messages), videoWindow_(videoWindow),
       devices_(std::make_unique<DeviceList>()), frames_(std::make_shared<FrameStore>()) {
+    connect(devices_.get(), &DeviceList::changed, this, &CaptureWindow::devicesChanged);
     connect(devices_.get(), &DeviceList::added, this, &CaptureWindow::onDeviceAdded);
     connect(devices_.get(), &DeviceList::removed, this, &CaptureWindow::onDeviceRemoved);
 }
@@ -79,12 +81,9 @@ QString CaptureWindow::GetDriverName(int index) const {
 bool CaptureWindow::Init_Video(int index) {
     const BusyPointer busy;
     previewFailureShown_ = false;
+    troubleShown_.clear();
     DisconnectAndDestroy();
-    if (videoWindow_) {
-        view_ = new CaptureView(frames_, videoWindow_); // owned by the video area
-        view_->setGeometry(0, 0, 160, 120);
-        view_->show();
-    }
+    ensureView();
     const bool ok = connectDevice(index);
     if (!ok)
         destroyView();
@@ -93,7 +92,30 @@ bool CaptureWindow::Init_Video(int index) {
     updateCaps();
     Resize_Video();
     SaveSetting(keys::VfwIndex, NumberText(index));
+    if (const QString identity = devices_->identity(index); !identity.isEmpty())
+        SaveSetting(keys::VfwCamera, identity);
     return ok;
+}
+
+int CaptureWindow::listStoredCamera() {
+    const QString wanted = GetSetting(keys::VfwCamera);
+    if (wanted.isEmpty())
+        return ReadInt32(keys::VfwIndex);
+    const int index = devices_->indexOf(wanted);
+    return index < 0 && IsCameraAddress(wanted) ? devices_->addUnlisted(wanted) : index;
+}
+
+bool CaptureWindow::connectStoredCamera() {
+    const int index = listStoredCamera();
+    const QString wanted = GetSetting(keys::VfwCamera);
+    if (index >= 0 || wanted.isEmpty())
+        return Init_Video(index);
+    // A local camera that is not plugged in: wait for it rather than publish another one.
+    DisconnectAndDestroy();
+    lostIdentity_ = wanted;
+    if (devices_->count() == 0)
+        Q_EMIT noCamera();
+    return false;
 }
 
 bool CaptureWindow::connectDevice(int index) {
@@ -112,8 +134,13 @@ bool CaptureWindow::openSession(bool overlay) {
     session_.reset();
     const int index = devices_->indexOf(identity_);
     QString error;
+    std::shared_ptr<HttpFeed> feed;
     gst::ElementPtr source =
-        index >= 0 ? devices_->internals().createSource(index, &error) : gst::ElementPtr();
+        index >= 0 ? devices_->internals().createSource(index, &error, &feed) : gst::ElementPtr();
+    {
+        std::lock_guard lock(feedMutex_);
+        feed_ = feed;
+    }
     if (source) {
         const QString format = GetSetting(QString::fromLatin1(keys::VfwFormat.section), formatKey(identity_),
                                           QString::fromLatin1(keys::VfwFormat.fallback));
@@ -123,9 +150,13 @@ bool CaptureWindow::openSession(bool overlay) {
     }
     if (!session_) {
         qWarning().noquote() << "Camera" << devices_->name(index) << "does not connect:" << error;
+        if (devices_->isNetworkCamera(index))
+            reportTrouble(error);
         return false;
     }
     const quint64 generation = ++generation_;
+    if (devices_->isNetworkCamera(index))
+        connect(session_.get(), &CaptureSession::trouble, this, &CaptureWindow::reportTrouble);
     connect(
         session_.get(), &CaptureSession::failed, this,
         [this, generation](const QString& reason) {
@@ -145,6 +176,14 @@ bool CaptureWindow::DisconnectAndDestroy() {
     destroyView();
     updateCaps();
     return existed;
+}
+
+void CaptureWindow::ensureView() {
+    if (view_ || !videoWindow_)
+        return;
+    view_ = new CaptureView(frames_, videoWindow_); // owned by the video area
+    view_->setGeometry(0, 0, 160, 120);
+    view_->show();
 }
 
 void CaptureWindow::destroyView() {
@@ -257,6 +296,8 @@ void CaptureWindow::onSessionFailed(const QString& reason) {
     if (!session_)
         return;
     qWarning().noquote() << "Camera" << devices_->name(devices_->indexOf(identity_)) << "stopped:" << reason;
+    if (devices_->isNetworkCamera(devices_->indexOf(identity_)))
+        reportTrouble(reason);
     lostIdentity_ = identity_;
     session_.reset();
     frames_->setActive(false);
@@ -269,12 +310,12 @@ void CaptureWindow::onSessionFailed(const QString& reason) {
 }
 
 void CaptureWindow::onDeviceAdded(const QString& identity) {
-    Q_EMIT devicesChanged();
     if (identity != lostIdentity_ || session_)
         return;
     identity_ = identity;
     if (!openSession(false))
         return;
+    ensureView();
     lostIdentity_.clear();
     updateCaps();
     Resize_Video();
@@ -282,9 +323,15 @@ void CaptureWindow::onDeviceAdded(const QString& identity) {
 }
 
 void CaptureWindow::onDeviceRemoved(const QString& identity) {
-    Q_EMIT devicesChanged();
     if (session_ && identity == identity_)
         onSessionFailed(QStringLiteral("the camera was unplugged"));
+}
+
+void CaptureWindow::reportTrouble(const QString& reason) {
+    if (!troubleShown_.insert(reason).second)
+        return;
+    const QString name = devices_->name(devices_->indexOf(identity_));
+    messages_.showMessage(QStringLiteral("Camera %1: %2").arg(name, reason), MessageIcon::Exclamation);
 }
 
 QString CaptureWindow::formatKey(const QString& identity) const {
@@ -366,7 +413,16 @@ bool CaptureWindow::waitForFrame(int timeoutMs) const {
 }
 
 void CaptureWindow::GrabFrame(QImage& target) const {
-    const QImage frame = frames_->settled(warmUpMs(), kGrabWaitMs);
+    QImage frame = frames_->settled(warmUpMs(), kGrabWaitMs);
+    std::shared_ptr<HttpFeed> feed;
+    {
+        std::lock_guard lock(feedMutex_);
+        feed = feed_.lock();
+    }
+    if (feed && !frame.isNull()) {
+        if (QImage fresh = FetchFreshPicture(*feed, kGrabWaitMs); !fresh.isNull())
+            frame = std::move(fresh);
+    }
     target = frame.isNull() ? MiraTestCard() : frame.copy();
 }
 

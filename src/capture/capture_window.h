@@ -8,6 +8,8 @@
 #include <QPointer>
 #include <QSize>
 #include <memory>
+#include <mutex>
+#include <set>
 
 class QDialog;
 class QWidget;
@@ -18,6 +20,7 @@ class CaptureSession;
 class CaptureView;
 class DeviceList;
 class FrameStore;
+class HttpFeed;
 class MessageSink;
 class VideoWindow;
 
@@ -46,9 +49,16 @@ class CaptureWindow : public QObject {
     QString GetDriverName(int index) const;
 
     // Connects the camera at index, reads what it offers, fits it to the video area and starts the
-    // live picture; stores the index in VFW/INDEX. True when the camera connected. With no camera
-    // listed at all it says so through noCamera().
+    // live picture; stores the index in VFW/INDEX and the camera's identity in VFW/CAMERA. True when
+    // the camera connected. With no camera listed at all it says so through noCamera().
     bool Init_Video(int index);
+    // Connects the camera the settings name: VFW/CAMERA when set (an address not in the list is listed
+    // for this run), else VFW/INDEX. A local camera named there that is not plugged in is connected
+    // when it comes, and no other camera meanwhile.
+    bool connectStoredCamera();
+    // The index of that camera, listing an address that is not in the list; -1 for a local camera
+    // that is not plugged in.
+    int listStoredCamera();
     // Fits the picture to the video area and (re)starts preview or overlay as OverlayMode says.
     void Resize_Video();
     // Stops the camera and removes its picture from the video area. True when there was one to remove.
@@ -87,7 +97,8 @@ class CaptureWindow : public QObject {
 
     // Any thread: the newest frame into target (Format_RGB32, the camera's size), or the test card
     // when the camera gives none. A camera just started is given ~100 ms for a first frame and then
-    // runs for its warm-up time (VFW/WARMUP) before its frames are used. Never touches the clipboard.
+    // runs for its warm-up time (VFW/WARMUP) before its frames are used. A snapshot camera is asked for
+    // a fresh picture. Never touches the clipboard.
     void GrabFrame(QImage& target) const;
     // Any thread: waits up to timeoutMs for the connected camera's first frame, then for the rest of
     // its warm-up time; false without a frame.
@@ -117,11 +128,14 @@ class CaptureWindow : public QObject {
     bool connectDevice(int index);
     bool openSession(bool overlay);
     void updateCaps();
+    void ensureView();
     void destroyView();
     void onSessionFailed(const QString& reason);
     void onDeviceAdded(const QString& identity);
     void onDeviceRemoved(const QString& identity);
     QString formatKey(const QString& identity) const;
+    // A network camera's trouble, told once per text until another camera is connected.
+    void reportTrouble(const QString& reason);
 
     MessageSink& messages_;
     QPointer<VideoWindow> videoWindow_;
@@ -134,6 +148,9 @@ class CaptureWindow : public QObject {
     QString lostIdentity_;   // a camera that failed and is connected again when it comes back
     bool overlayMode_ = false;
     bool previewFailureShown_ = false; // since the last Init_Video
+    std::set<QString> troubleShown_;   // since the last Init_Video
+    mutable std::mutex feedMutex_;
+    std::weak_ptr<HttpFeed> feed_; // the connected http camera's, which its pipeline owns
     DriverCaps caps_;
 };
 
