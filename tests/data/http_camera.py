@@ -1,4 +1,5 @@
-"""Throwaway HTTP camera for tests on 127.0.0.1. Prints "PORT <n>" once it listens.
+"""Throwaway HTTP camera for tests on 127.0.0.1. Prints "PORT <n>" once it listens, then "GET <path>"
+for each request.
   /stream      multipart/x-mixed-replace MJPEG, 10 pictures a second
   /resize      the same stream, switching from the first size to half of it after 10 pictures
   /snapshot    one image/jpeg picture
@@ -63,6 +64,7 @@ class Camera(http.server.BaseHTTPRequestHandler):
 
     def do_GET(self):
         path = self.path
+        print("GET " + path, flush=True)
         if path.startswith("/private/"):
             if self.headers.get("Authorization") != expected:
                 self.send_response(401)
