@@ -8,7 +8,6 @@
 #include <curl/curl.h>
 #include <gst/app/gstappsrc.h>
 #include <mutex>
-#include <set>
 #include <thread>
 #include <turbojpeg.h>
 
@@ -158,10 +157,8 @@ class HttpFeed {
         return stop_;
     }
 
-    // Once per reason for the lifetime of the feed: a camera failing at every try is told of once.
+    // Posted at every failed try; whoever shows it tells each reason once.
     void warn(const QString& reason) {
-        if (!warned_.insert(reason).second)
-            return;
         GError* error =
             g_error_new_literal(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ, reason.toUtf8().constData());
         gst_element_post_message(appsrc_.get(),
@@ -370,7 +367,6 @@ class HttpFeed {
     bool delivered_ = false;
     bool streamCapsSet_ = false;
     QSize pushedSize_;
-    std::set<QString> warned_;
     char errorText_[CURL_ERROR_SIZE] = {};
 };
 

@@ -13,7 +13,7 @@ namespace zantrel {
 
 // An http(s):// camera's pictures fetched by libcurl and fed to the pipeline. What the camera answers
 // decides how: multipart/x-mixed-replace is an MJPEG stream, read as it comes; image/jpeg is one picture,
-// fetched again every interval. Failures are posted once each as warnings on the pipeline's bus, and
+// fetched again every interval. Failures are posted as warnings on the pipeline's bus, and
 // the camera is asked again after a pause, for as long as the feed lives.
 class HttpFeed;
 

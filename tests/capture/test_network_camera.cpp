@@ -16,11 +16,12 @@ using namespace zantrel::test;
 namespace {
 
 // A capture window on the camera the settings name: VFW/CAMERA, and the saved camera under it when
-// a login is given beside the address.
+// a login is given beside the address. VFW/INDEX names the green test camera listed after it.
 struct Camera {
     Camera(const QString& url, const QString& login = {}, const QString& password = {}) {
-        qunsetenv("WEBCAM_ZANTREL_TEST_CAMERA");
+        qputenv("WEBCAM_ZANTREL_TEST_CAMERA", "videotestsrc pattern=green");
         store.set("VFW", QStringLiteral("CAMERA"), url);
+        store.set("VFW", QStringLiteral("INDEX"), QStringLiteral("1"));
         store.set("VFW", QStringLiteral("WARMUP"), QStringLiteral("2000"));
         if (!login.isEmpty())
             SaveNetworkCameras({{QStringLiteral("Yard"), url, login, password}});
@@ -84,8 +85,8 @@ class TestNetworkCamera : public QObject {
         QVERIFY(!PrintableAddress(url).contains(QLatin1Char('@')));
     }
 
-    // Each kind connects by its address alone and gives its pictures at the camera's size; a stream that
-    // changes its size midway goes on at the new size.
+    // Each kind connects by its address alone, which wins over VFW/INDEX, and gives its pictures at the
+    // camera's size; a stream that changes its size midway goes on at the new size.
     void firstPictureOfEachKind_data() {
         QTest::addColumn<QString>("url");
         QTest::addColumn<QString>("login");
