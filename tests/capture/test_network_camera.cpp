@@ -1,6 +1,5 @@
-// Network cameras against real servers on 127.0.0.1: the address and its credentials, the first
-// picture of each kind, the program's `--once` from each, and bad input told once while the camera is
-// asked again.
+// Network cameras against real servers on 127.0.0.1: the address and its credentials, the first picture
+// of each kind, the program's `--once` from each, and bad input told once while the camera is asked again.
 #include "capture/capture_window.h"
 #include "capture/network_camera.h"
 #include "support/camera_servers.h"
@@ -28,11 +27,8 @@ struct Camera {
         capture = std::make_unique<CaptureWindow>(messages);
         capture->connectStoredCamera();
     }
-    QImage grab() const {
-        QImage image;
-        capture->GrabFrame(image);
-        return image;
-    }
+    QImage grab() { return capture->GrabFrame(picture), picture; }
+    QImage picture;
     TempStore store;
     MessageRecorder messages;
     std::unique_ptr<CaptureWindow> capture;
