@@ -1,7 +1,8 @@
 // webcam-zantrel-bench camera: the window program showing a 1080p H.264 RTSP camera (25 frames a
 // second, the test RTSP server on 127.0.0.1) at the default preview rate, its CPU time over 30 s beside
 // that of a bare gst-launch-1.0 pipeline that receives, decodes, limits, scales and shows the same
-// camera at the same rate and size. Runs on $DISPLAY, or on an Xvfb of its own without one.
+// camera at the same rate and size. Runs on $DISPLAY, or on an Xvfb of its own without one. An argument
+// names another videotestsrc pattern than the moving ball (how much the decoding costs depends on it).
 
 #include "bench.h"
 #include "process_cpu.h"
