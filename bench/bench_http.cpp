@@ -4,6 +4,7 @@
 // live stream beside its CPU time while nobody watches.
 
 #include "bench.h"
+#include "process_cpu.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,6 +20,9 @@
 #include <unistd.h>
 
 namespace {
+
+using zantrel::bench::Child;
+using zantrel::bench::cpuOver;
 
 constexpr int kRequests = 1000;
 constexpr int kCpuSeconds = 5;
@@ -52,33 +56,6 @@ double medianGetMs(const QByteArray& url, QByteArray* body = nullptr) {
         *body = got;
     return zantrel::bench::median(times);
 }
-
-// CPU seconds the process has used so far (user and system).
-double processCpuSeconds(qint64 pid) {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray text = stat.readAll();
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(sysconf(_SC_CLK_TCK));
-}
-
-double cpuOver(qint64 pid, int seconds) {
-    const double before = processCpuSeconds(pid);
-    QThread::sleep(seconds);
-    return processCpuSeconds(pid) - before;
-}
-
-struct Child {
-    QProcess process;
-    ~Child() {
-        if (process.state() != QProcess::NotRunning) {
-            process.terminate();
-            if (!process.waitForFinished(5000))
-                process.kill(), process.waitForFinished(2000);
-        }
-    }
-};
 
 int runHttp() {
     QTemporaryDir home;

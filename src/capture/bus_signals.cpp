@@ -18,6 +18,7 @@ struct BusSignals::Relay {
         auto* relay = static_cast<std::shared_ptr<Relay>*>(data)->get();
         switch (GST_MESSAGE_TYPE(message)) {
         case GST_MESSAGE_ERROR:
+        case GST_MESSAGE_WARNING:
         case GST_MESSAGE_EOS:
         case GST_MESSAGE_DEVICE_ADDED:
         case GST_MESSAGE_DEVICE_REMOVED:
@@ -65,6 +66,14 @@ void BusSignals::dispatch(GstMessage* message) {
         gst::ErrorPtr error(raw);
         gst::CharPtr details(debug);
         Q_EMIT errorOccurred(error ? gst::toQString(error->message) : QStringLiteral("unknown error"));
+        break;
+    }
+    case GST_MESSAGE_WARNING: {
+        GError* raw = nullptr;
+        gst_message_parse_warning(message, &raw, nullptr);
+        gst::ErrorPtr error(raw);
+        if (error)
+            Q_EMIT warningOccurred(gst::toQString(error->message));
         break;
     }
     case GST_MESSAGE_EOS:

@@ -20,6 +20,7 @@ class BusSignals : public QObject {
 
   Q_SIGNALS:
     void errorOccurred(const QString& text);
+    void warningOccurred(const QString& text);
     void endOfStream();
     // The device is valid for the duration of the emission; take a reference to keep it.
     void deviceAdded(GstDevice* device);

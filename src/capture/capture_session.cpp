@@ -216,6 +216,7 @@ bool CaptureSession::addFrameOutput(GstElement* upstream, bool& linked) {
 void CaptureSession::watchBus() {
     bus_ = std::make_unique<BusSignals>(gst::ObjectPtr<GstBus>(gst_element_get_bus(pipeline_.get())).get());
     connect(bus_.get(), &BusSignals::errorOccurred, this, [this](const QString& text) { fail(text); });
+    connect(bus_.get(), &BusSignals::warningOccurred, this, &CaptureSession::trouble);
     connect(bus_.get(), &BusSignals::endOfStream, this,
             [this] { fail(QStringLiteral("the camera stopped sending pictures")); });
 }

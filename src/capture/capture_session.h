@@ -58,6 +58,8 @@ class CaptureSession : public QObject {
   Q_SIGNALS:
     // The camera stopped delivering: an error (unplugged, driver failure) or the end of its stream.
     void failed(const QString& reason);
+    // The camera has trouble but goes on (a damaged picture, a network camera asked again).
+    void trouble(const QString& reason);
 
   private:
     CaptureSession() = default;

@@ -6,6 +6,7 @@
 #include "capture/format_dialog.h"
 #include "capture/frame_store.h"
 #include "capture/mira.h"
+#include "capture/network_source.h"
 #include "capture/overlay_sink.h"
 #include "capture/preview_rate.h"
 #include "capture/source_dialog.h"
@@ -73,6 +74,7 @@ QString CameraLostText(const QDateTime& since) {
 CaptureWindow::CaptureWindow(MessageSink& messages, VideoWindow* videoWindow, QObject* parent)
     : QObject(parent), messages_(messages), videoWindow_(videoWindow),
       devices_(std::make_unique<DeviceList>()), frames_(std::make_shared<FrameStore>()) {
+    connect(devices_.get(), &DeviceList::changed, this, &CaptureWindow::devicesChanged);
     connect(devices_.get(), &DeviceList::added, this, &CaptureWindow::onDeviceAdded);
     connect(devices_.get(), &DeviceList::removed, this, &CaptureWindow::onDeviceRemoved);
     connect(&watchdog_, &QTimer::timeout, this, &CaptureWindow::watch);
@@ -104,12 +106,9 @@ QString CaptureWindow::GetDriverName(int index) const {
 bool CaptureWindow::Init_Video(int index) {
     const BusyPointer busy;
     previewFailureShown_ = false;
+    troubleShown_.clear();
     DisconnectAndDestroy();
-    if (videoWindow_) {
-        view_ = new CaptureView(frames_, videoWindow_); // owned by the video area
-        view_->setGeometry(0, 0, 160, 120);
-        view_->show();
-    }
+    ensureView();
     const bool ok = connectDevice(index);
     if (!ok)
         destroyView();
@@ -118,7 +117,30 @@ bool CaptureWindow::Init_Video(int index) {
     updateCaps();
     Resize_Video();
     SaveSetting(keys::VfwIndex, NumberText(index));
+    if (const QString identity = devices_->identity(index); !identity.isEmpty())
+        SaveSetting(keys::VfwCamera, identity);
     return ok;
+}
+
+int CaptureWindow::listStoredCamera() {
+    const QString wanted = GetSetting(keys::VfwCamera);
+    if (wanted.isEmpty())
+        return ReadInt32(keys::VfwIndex);
+    const int index = devices_->indexOf(wanted);
+    return index < 0 && IsCameraAddress(wanted) ? devices_->addUnlisted(wanted) : index;
+}
+
+bool CaptureWindow::connectStoredCamera() {
+    const int index = listStoredCamera();
+    const QString wanted = GetSetting(keys::VfwCamera);
+    if (index >= 0 || wanted.isEmpty())
+        return Init_Video(index);
+    // A local camera that is not plugged in: wait for it rather than publish another one.
+    DisconnectAndDestroy();
+    lostIdentity_ = wanted;
+    if (devices_->count() == 0)
+        Q_EMIT noCamera();
+    return false;
 }
 
 bool CaptureWindow::connectDevice(int index) {
@@ -137,8 +159,13 @@ bool CaptureWindow::openSession(bool overlay, bool quiet) {
     session_.reset();
     const int index = devices_->indexOf(identity_);
     QString error;
+    std::shared_ptr<HttpFeed> feed;
     gst::ElementPtr source =
-        index >= 0 ? devices_->internals().createSource(index, &error) : gst::ElementPtr();
+        index >= 0 ? devices_->internals().createSource(index, &error, &feed) : gst::ElementPtr();
+    {
+        std::lock_guard lock(feedMutex_);
+        feed_ = feed;
+    }
     if (source) {
         const QString format = GetSetting(QString::fromLatin1(keys::VfwFormat.section), formatKey(identity_),
                                           QString::fromLatin1(keys::VfwFormat.fallback));
@@ -149,6 +176,8 @@ bool CaptureWindow::openSession(bool overlay, bool quiet) {
     if (!session_) {
         if (!quiet)
             qWarning().noquote() << "Camera" << devices_->name(index) << "does not connect:" << error;
+        if (devices_->isNetworkCamera(index))
+            reportTrouble(error); // once for each reason
         return false;
     }
     const quint64 generation = ++generation_;
@@ -157,6 +186,8 @@ bool CaptureWindow::openSession(bool overlay, bool quiet) {
         if (generation == generation_)
             markLost();
     });
+    if (devices_->isNetworkCamera(index))
+        connect(session_.get(), &CaptureSession::trouble, this, &CaptureWindow::reportTrouble);
     connect(
         session_.get(), &CaptureSession::failed, this,
         [this, generation](const QString& reason) {
@@ -183,6 +214,14 @@ bool CaptureWindow::DisconnectAndDestroy() {
     destroyView();
     updateCaps();
     return existed;
+}
+
+void CaptureWindow::ensureView() {
+    if (view_ || !videoWindow_)
+        return;
+    view_ = new CaptureView(frames_, videoWindow_); // owned by the video area
+    view_->setGeometry(0, 0, 160, 120);
+    view_->show();
 }
 
 void CaptureWindow::destroyView() {
@@ -307,6 +346,8 @@ void CaptureWindow::onSessionFailed(const QString& reason) {
     if (newLoss)
         qWarning().noquote() << "Camera" << devices_->name(devices_->indexOf(identity_))
                              << "stopped:" << reason;
+    if (devices_->isNetworkCamera(devices_->indexOf(identity_)))
+        reportTrouble(reason);
     markLost();
     lostIdentity_ = identity_;
     session_.reset();
@@ -359,20 +400,26 @@ void CaptureWindow::restored() {
 }
 
 void CaptureWindow::onDeviceAdded(const QString& identity) {
-    Q_EMIT devicesChanged();
     if (identity != lostIdentity_ || session_)
         return;
     identity_ = identity;
     if (!openSession(false))
         return;
+    ensureView();
     Resize_Video();
     restored();
 }
 
 void CaptureWindow::onDeviceRemoved(const QString& identity) {
-    Q_EMIT devicesChanged();
     if (session_ && identity == identity_)
         onSessionFailed(QStringLiteral("the camera was unplugged"));
+}
+
+void CaptureWindow::reportTrouble(const QString& reason) {
+    if (!troubleShown_.insert(reason).second)
+        return;
+    const QString name = devices_->name(devices_->indexOf(identity_));
+    messages_.showMessage(QStringLiteral("Camera %1: %2").arg(name, reason), MessageIcon::Exclamation);
 }
 
 QString CaptureWindow::formatKey(const QString& identity) const {
@@ -455,8 +502,17 @@ bool CaptureWindow::waitForFrame(int timeoutMs) const {
 
 void CaptureWindow::GrabFrame(QImage& target) const {
     // A lost camera is not waited for; one tried again counts as back only once it delivers.
-    const QImage frame =
+    QImage frame =
         frames_->lostSince().isValid() ? QImage() : frames_->settled(warmUpMs(), kGrabWaitMs, stallMs());
+    std::shared_ptr<HttpFeed> feed;
+    {
+        std::lock_guard lock(feedMutex_);
+        feed = feed_.lock();
+    }
+    if (feed && !frame.isNull()) {
+        if (QImage fresh = FetchFreshPicture(*feed, kGrabWaitMs); !fresh.isNull())
+            frame = std::move(fresh);
+    }
     target = frame.isNull() ? MiraTestCard() : frame.copy();
 }
 

@@ -10,6 +10,8 @@
 #include <QSize>
 #include <QTimer>
 #include <memory>
+#include <mutex>
+#include <set>
 
 class QDialog;
 class QWidget;
@@ -20,6 +22,7 @@ class CaptureSession;
 class CaptureView;
 class DeviceList;
 class FrameStore;
+class HttpFeed;
 class MessageSink;
 class VideoWindow;
 
@@ -52,9 +55,16 @@ class CaptureWindow : public QObject {
     QString GetDriverName(int index) const;
 
     // Connects the camera at index, reads what it offers, fits it to the video area and starts the
-    // live picture; stores the index in VFW/INDEX. True when the camera connected. With no camera
-    // listed at all it says so through noCamera().
+    // live picture; stores the index in VFW/INDEX and the camera's identity in VFW/CAMERA. True when
+    // the camera connected. With no camera listed at all it says so through noCamera().
     bool Init_Video(int index);
+    // Connects the camera the settings name: VFW/CAMERA when set (an address not in the list is listed
+    // for this run), else VFW/INDEX. A local camera named there that is not plugged in is connected
+    // when it comes, and no other camera meanwhile.
+    bool connectStoredCamera();
+    // The index of that camera, listing an address that is not in the list; -1 for a local camera
+    // that is not plugged in.
+    int listStoredCamera();
     // Fits the picture to the video area and (re)starts preview or overlay as OverlayMode says.
     void Resize_Video();
     // Stops the camera and removes its picture from the video area. True when there was one to remove.
@@ -94,8 +104,8 @@ class CaptureWindow : public QObject {
     // Any thread: the newest frame into target (Format_RGB32, the camera's size), or the test card
     // when the camera gives none. A camera just started (or connected again) is given a few seconds for
     // a first frame and then runs for its warm-up time (VFW/WARMUP) before its frames are used. A frame
-    // older than VFW/STALL seconds is never used; a lost camera gives the test card at once. Never
-    // touches the clipboard.
+    // older than VFW/STALL seconds is never used; a lost camera gives the test card at once. A snapshot
+    // camera is asked for a fresh picture. Never touches the clipboard.
     void GrabFrame(QImage& target) const;
     // Any thread: when the camera was lost; invalid while it is not (and without a camera).
     QDateTime lostSince() const;
@@ -130,6 +140,7 @@ class CaptureWindow : public QObject {
     // Quiet: a failure is not logged (a lost camera tried again).
     bool openSession(bool overlay, bool quiet = false);
     void updateCaps();
+    void ensureView();
     void destroyView();
     void markLost();
     void onSessionFailed(const QString& reason);
@@ -140,6 +151,8 @@ class CaptureWindow : public QObject {
     void onDeviceAdded(const QString& identity);
     void onDeviceRemoved(const QString& identity);
     QString formatKey(const QString& identity) const;
+    // A network camera's trouble, told once per text until another camera is connected.
+    void reportTrouble(const QString& reason);
 
     MessageSink& messages_;
     QPointer<VideoWindow> videoWindow_;
@@ -156,6 +169,9 @@ class CaptureWindow : public QObject {
     QTimer retryTimer_;
     bool overlayMode_ = false;
     bool previewFailureShown_ = false; // since the last Init_Video
+    std::set<QString> troubleShown_;   // since the last Init_Video
+    mutable std::mutex feedMutex_;
+    std::weak_ptr<HttpFeed> feed_; // the connected http camera's, which its pipeline owns
     DriverCaps caps_;
 };
 

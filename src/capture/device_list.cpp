@@ -1,4 +1,6 @@
 #include "capture/device_list_p.h"
+#include "capture/network_source.h"
+#include "capture/preview_rate.h"
 
 #include <QDebug>
 #include <QRegularExpression>
@@ -57,6 +59,7 @@ DeviceEntry describeDevice(GstDevice* device) {
 
 DeviceList::DeviceList(QObject* parent) : QObject(parent), d_(std::make_unique<Impl>()) {
     d_->testDescription = qEnvironmentVariable(testCameraVariable()).trimmed();
+    d_->network = ReadNetworkCameras();
     if (!gst::ensureInitialised())
         return;
     d_->monitor = gst::adopt(gst_device_monitor_new());
@@ -95,7 +98,7 @@ DeviceList::~DeviceList() {
 }
 
 int DeviceList::count() const {
-    return int(d_->cameras.size()) + (d_->testDescription.isEmpty() ? 0 : 1);
+    return int(d_->cameras.size() + d_->network.size()) + (d_->testDescription.isEmpty() ? 0 : 1);
 }
 
 QString DeviceList::name(int index) const {
@@ -103,6 +106,8 @@ QString DeviceList::name(int index) const {
         return {};
     if (index < int(d_->cameras.size()))
         return d_->cameras[std::size_t(index)].name;
+    if (const NetworkCamera* camera = d_->networkCamera(index))
+        return CameraLabel(*camera);
     return testCameraName();
 }
 
@@ -111,7 +116,40 @@ QString DeviceList::identity(int index) const {
         return {};
     if (index < int(d_->cameras.size()))
         return d_->cameras[std::size_t(index)].identity;
+    if (const NetworkCamera* camera = d_->networkCamera(index))
+        return camera->url;
     return QStringLiteral("test:") + d_->testDescription;
+}
+
+bool DeviceList::isNetworkCamera(int index) const {
+    return d_->networkCamera(index) != nullptr;
+}
+
+void DeviceList::reloadNetworkCameras() {
+    auto saved = ReadNetworkCameras();
+    const bool listed = std::any_of(saved.begin(), saved.end(),
+                                    [this](const NetworkCamera& c) { return c.url == d_->unlisted; });
+    if (!d_->unlisted.isEmpty() && !listed)
+        saved.push_back({{}, d_->unlisted, {}, {}});
+    if (saved == d_->network)
+        return;
+    d_->network = std::move(saved);
+    Q_EMIT changed();
+}
+
+int DeviceList::addUnlisted(const QString& address) {
+    const int known = indexOf(address);
+    if (known >= 0 || address.isEmpty())
+        return known;
+    d_->unlisted = address;
+    d_->network.push_back({{}, address, {}, {}});
+    Q_EMIT changed();
+    return int(d_->cameras.size() + d_->network.size()) - 1;
+}
+
+const NetworkCamera* DeviceList::Impl::networkCamera(int index) const {
+    const auto at = std::size_t(index) - cameras.size();
+    return index >= int(cameras.size()) && at < network.size() ? &network[at] : nullptr;
 }
 
 int DeviceList::indexOf(const QString& wanted) const {
@@ -122,7 +160,8 @@ int DeviceList::indexOf(const QString& wanted) const {
     return -1;
 }
 
-gst::ElementPtr DeviceList::Impl::createSource(int index, QString* error) const {
+gst::ElementPtr DeviceList::Impl::createSource(int index, QString* error,
+                                               std::shared_ptr<HttpFeed>* feed) const {
     if (index >= 0 && index < int(cameras.size())) {
         gst::ElementPtr element =
             gst::adopt(gst_device_create_element(cameras[std::size_t(index)].device.get(), nullptr));
@@ -130,7 +169,13 @@ gst::ElementPtr DeviceList::Impl::createSource(int index, QString* error) const 
             *error = QStringLiteral("the camera offers no source element");
         return element;
     }
-    if (index == int(cameras.size()) && !testDescription.isEmpty()) {
+    if (const NetworkCamera* camera = networkCamera(index)) {
+        NetworkSource source = CreateNetworkSource(*camera, PreviewIntervalMs(ReadPreviewRate()), error);
+        if (feed)
+            *feed = source.feed;
+        return std::move(source.element);
+    }
+    if (index == int(cameras.size() + network.size()) && !testDescription.isEmpty()) {
         // Caps at the end of a description ("… ! video/x-raw,width=640") need an element after them, and
         // so does an element whose output appears only once it runs ("… ! decodebin"). Only the output
         // becomes a pad of the bin: an input left unlinked there waits for a source that links it while

@@ -24,6 +24,10 @@ inline constexpr SettingKey LoadOverlay{"LOAD", "OVERLAY", "NO"};
 
 // VFW: capture device.
 inline constexpr SettingKey VfwIndex{"VFW", "INDEX", "0"};
+// The chosen camera by what identifies it for good: a network camera's address, a local camera's
+// identity in the device list. Set, it wins over INDEX; an address not among the saved cameras is
+// used as it stands.
+inline constexpr SettingKey VfwCamera{"VFW", "CAMERA", ""};
 // The format chosen for one camera: the key is the prefix, "_" and the camera's identity with every
 // character other than a letter or digit replaced by "_". A GStreamer caps text; "" lets the camera choose.
 inline constexpr SettingKey VfwFormat{"VFW", "FORMAT", ""};
@@ -107,6 +111,15 @@ inline constexpr SettingKey FtpEntryRegion{"FTP", "REGION", "us-east-1"};
 // Written by the program, not the dialog: the server (address:port:login) that refused to rename the
 // uploaded file, so later runs upload to it directly. Another server under the entry tries renames again.
 inline constexpr SettingKey FtpEntryNoRename{"FTP", "NORENAME", ""};
+
+// NETCAM: saved network cameras. Entry fields: the key is the prefix followed by the entry number padded
+// to five digits (see serverEntryKey in core/store.h). URL is an rtsp://, http:// or https:// address;
+// LOGIN and PASSWORD, when set, win over credentials written into the address.
+inline constexpr SettingKey NetcamCount{"NETCAM", "COUNT", "0"};
+inline constexpr SettingKey NetcamEntryName{"NETCAM", "NAME", ""};
+inline constexpr SettingKey NetcamEntryUrl{"NETCAM", "URL", ""};
+inline constexpr SettingKey NetcamEntryLogin{"NETCAM", "LOGIN", ""};
+inline constexpr SettingKey NetcamEntryPassword{"NETCAM", "PASSWORD", ""};
 
 // MODEM: carried through the settings dialog only.
 inline constexpr SettingKey ModemCom{"MODEM", "COM", "3"};

@@ -38,9 +38,10 @@ void PublishingCore::endServices() {
 
 void PublishingCore::connectStoredCamera(int firstFrameWaitMs) {
     // Without any camera the test card is published; connecting would only add that preview fails.
+    capture_->listStoredCamera();
     if (capture_->CountDrivers() == 0)
         messages_.showMessage(NoCameraText());
-    else if (capture_->Init_Video(ReadInt32(keys::VfwIndex)))
+    else if (capture_->connectStoredCamera())
         capture_->waitForFrame(firstFrameWaitMs);
 }
 

@@ -1,11 +1,18 @@
 #include "settings/device_page.h"
 
+#include "capture/camera_probe.h"
 #include "capture/capture_window.h"
+#include "capture/device_list.h"
+#include "capture/network_camera.h"
+#include "core/setting_keys.h"
+#include "core/store.h"
 #include "settings/control_rules.h"
+#include "settings/network_camera_editor.h"
 #include "settings/page_widgets.h"
 
 #include <QDialog>
 #include <QHeaderView>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QStyle>
 #include <QToolBar>
@@ -19,7 +26,13 @@ DevicePage::DevicePage(CaptureWindow& capture, OverlaySwitch setOverlay, QWidget
       viewMode_(new QToolBar(this)), videoSettings_(new QToolBar(this)),
       rate_(page::slider(this, "PFR", QStringLiteral("Preview Rate"), 0, 30)),
       rateLabel_(page::label(this, "PFRDISP", QStringLiteral("Preview Rate"))), warmUp_(new QSpinBox(this)),
-      stall_(page::number(this, "Stall", QStringLiteral("Camera lost after"), 2, 3600)) {
+      stall_(page::number(this, "Stall", QStringLiteral("Camera lost after"), 2, 3600)),
+      add_(new QPushButton(QStringLiteral("Add..."), this)),
+      edit_(new QPushButton(QStringLiteral("Edit..."), this)),
+      remove_(new QPushButton(QStringLiteral("Remove"), this)),
+      test_(new QPushButton(QStringLiteral("Test"), this)),
+      testPicture_(page::label(this, "TestPicture", {})),
+      testResult_(page::label(this, "TestResult", {}, true)), probe_(new CameraProbe(this)) {
     devices_->setObjectName(QStringLiteral("DeviceList"));
     devices_->setAccessibleName(QStringLiteral("Device"));
     devices_->setHeaderLabels({QStringLiteral("Device")});
@@ -53,6 +66,23 @@ DevicePage::DevicePage(CaptureWindow& capture, OverlaySwitch setOverlay, QWidget
     layout->addWidget(devices_);
     layout->addWidget(
         page::label(this, "Labels", QStringLiteral("Double-Click to Activate the selected device.")));
+    auto* cameras = new QHBoxLayout;
+    const std::pair<QPushButton*, const char*> cameraButtons[] = {
+        {add_, "AddCamera"}, {edit_, "EditCamera"}, {remove_, "RemoveCamera"}, {test_, "TestCamera"}};
+    for (const auto& [b, name] : cameraButtons) {
+        b->setObjectName(QLatin1String(name));
+        b->setAccessibleName(b->text().remove(QStringLiteral("...")) + QStringLiteral(" network camera"));
+        cameras->addWidget(b);
+    }
+    test_->setAccessibleName(QStringLiteral("Test camera"));
+    cameras->addStretch();
+    layout->addLayout(cameras);
+    testPicture_->setAccessibleName(QStringLiteral("Test picture"));
+    testResult_->setAccessibleName(QStringLiteral("Test result"));
+    auto* tried = new QHBoxLayout;
+    tried->addWidget(testPicture_);
+    tried->addWidget(testResult_, 1);
+    layout->addLayout(tried);
     auto* bars = new QHBoxLayout;
     bars->addWidget(viewMode_);
     bars->addStretch();
@@ -70,6 +100,12 @@ DevicePage::DevicePage(CaptureWindow& capture, OverlaySwitch setOverlay, QWidget
     layout->addLayout(warm);
 
     connect(devices_, &QTreeWidget::itemDoubleClicked, this, &DevicePage::connectDevice);
+    connect(devices_, &QTreeWidget::currentItemChanged, this, &DevicePage::updateCameraButtons);
+    connect(add_, &QPushButton::clicked, this, [this] { editCamera(true); });
+    connect(edit_, &QPushButton::clicked, this, [this] { editCamera(false); });
+    connect(remove_, &QPushButton::clicked, this, &DevicePage::removeCamera);
+    connect(test_, &QPushButton::clicked, this, &DevicePage::testCamera);
+    connect(probe_, &CameraProbe::finished, this, &DevicePage::showTest);
     connect(rate_, &QSlider::valueChanged, this, [this](int v) { rateLabel_->setText(PreviewRateText(v)); });
     connect(&capture_, &CaptureWindow::driverCapsChanged, this, &DevicePage::applyCaps);
     connect(&capture_, &CaptureWindow::devicesChanged, this, &DevicePage::fillDevices);
@@ -105,6 +141,79 @@ void DevicePage::fillDevices() {
     devices_->clear();
     for (int i = 0; i < capture_.CountDrivers(); ++i)
         devices_->addTopLevelItem(new QTreeWidgetItem(QStringList{capture_.GetDriverName(i)}));
+    updateCameraButtons();
+}
+
+void DevicePage::updateCameraButtons() {
+    const int index = devices_->currentItem() ? devices_->indexOfTopLevelItem(devices_->currentItem()) : -1;
+    const bool saved = savedCameraIndex() >= 0;
+    edit_->setEnabled(saved);
+    remove_->setEnabled(saved);
+    test_->setEnabled(capture_.deviceList().isNetworkCamera(index));
+}
+
+int DevicePage::savedCameraIndex() const {
+    const DeviceList& list = capture_.deviceList();
+    const int index = devices_->currentItem() ? devices_->indexOfTopLevelItem(devices_->currentItem()) : -1;
+    if (!list.isNetworkCamera(index))
+        return -1;
+    const auto saved = ReadNetworkCameras();
+    const auto found = std::find_if(saved.begin(), saved.end(),
+                                    [&](const NetworkCamera& c) { return c.url == list.identity(index); });
+    return found == saved.end() ? -1 : int(found - saved.begin());
+}
+
+void DevicePage::editCamera(bool add) {
+    const int at = add ? -1 : savedCameraIndex();
+    if (!add && at < 0)
+        return;
+    const NetworkCamera before = add ? NetworkCamera{} : ReadNetworkCameras()[std::size_t(at)];
+    auto* editor = new NetworkCameraEditor(
+        before,
+        [this, at, before](const NetworkCamera& camera) {
+            auto cameras = ReadNetworkCameras();
+            if (at >= 0 && at < int(cameras.size()))
+                cameras[std::size_t(at)] = camera;
+            else
+                cameras.push_back(camera);
+            SaveNetworkCameras(cameras);
+            // The chosen camera stays chosen under its new address.
+            if (at >= 0 && !before.url.isEmpty() && GetSetting(keys::VfwCamera) == before.url)
+                SaveSetting(keys::VfwCamera, camera.url);
+            capture_.deviceList().reloadNetworkCameras();
+        },
+        window());
+    editor->setAttribute(Qt::WA_DeleteOnClose);
+    editor->open();
+}
+
+void DevicePage::removeCamera() {
+    const int at = savedCameraIndex();
+    if (at < 0)
+        return;
+    auto cameras = ReadNetworkCameras();
+    cameras.erase(cameras.begin() + at);
+    SaveNetworkCameras(cameras);
+    capture_.deviceList().reloadNetworkCameras();
+}
+
+void DevicePage::testCamera() {
+    const int index = devices_->currentItem() ? devices_->indexOfTopLevelItem(devices_->currentItem()) : -1;
+    if (!capture_.deviceList().isNetworkCamera(index))
+        return;
+    testPicture_->clear();
+    testResult_->setText(QStringLiteral("Testing %1...").arg(capture_.GetDriverName(index)));
+    probe_->start(capture_.deviceList(), index);
+}
+
+void DevicePage::showTest(const QImage& picture, const QString& error) {
+    if (picture.isNull()) {
+        testPicture_->clear();
+        testResult_->setText(QStringLiteral("No picture: %1").arg(error));
+        return;
+    }
+    testPicture_->setPixmap(QPixmap::fromImage(picture.scaled(QSize(160, 120), Qt::KeepAspectRatio)));
+    testResult_->setText(QStringLiteral("%1 x %2").arg(picture.width()).arg(picture.height()));
 }
 
 void DevicePage::applyCaps() {

@@ -7,6 +7,7 @@
 
 class QAction;
 class QLabel;
+class QPushButton;
 class QSlider;
 class QSpinBox;
 class QToolBar;
@@ -14,14 +15,17 @@ class QTreeWidget;
 
 namespace zantrel {
 
+class CameraProbe;
 class CaptureWindow;
+struct NetworkCamera;
 
 // Switches the live video mode (overlay when true) and applies it at once.
 using OverlaySwitch = std::function<void(bool overlay)>;
 
-// The "Device" page: the camera list (double click connects one), the live video mode, the camera's own
-// dialogs and the preview frame rate. Mode, camera and format change at once, not at OK. Without an
-// overlay switch the mode is set on the capture window itself.
+// The "Device" page: the camera list (double click connects one), the saved network cameras added,
+// edited, removed and tried there, the live video mode, the camera's own dialogs and the preview frame
+// rate. Mode, camera, format and the network cameras change at once, not at OK. Without an overlay
+// switch the mode is set on the capture window itself.
 class DevicePage : public QWidget {
     Q_OBJECT
   public:
@@ -32,6 +36,13 @@ class DevicePage : public QWidget {
 
   private:
     void fillDevices();
+    void updateCameraButtons();
+    // The saved network camera of the current item, -1 for another item.
+    int savedCameraIndex() const;
+    void editCamera(bool add);
+    void removeCamera();
+    void testCamera();
+    void showTest(const QImage& picture, const QString& error);
     void applyCaps();
     void connectDevice();
     void chooseMode(bool overlay);
@@ -47,6 +58,13 @@ class DevicePage : public QWidget {
     QLabel* rateLabel_;
     QSpinBox* warmUp_;
     QSpinBox* stall_;
+    QPushButton* add_;
+    QPushButton* edit_;
+    QPushButton* remove_;
+    QPushButton* test_;
+    QLabel* testPicture_;
+    QLabel* testResult_;
+    CameraProbe* probe_;
 };
 
 } // namespace zantrel

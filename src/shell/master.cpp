@@ -256,7 +256,7 @@ void Master::load() {
     tray_->AddTrayIcon(this);
     tray_->SetTrayTip(MakeTrayTip(QStringLiteral("Ready")));
 
-    captureWindow().Init_Video(ReadInt32(keys::VfwIndex));
+    captureWindow().connectStoredCamera();
 
     // Stored geometry is in twips; the minimum size applies to whatever comes back.
     resize(SnappedOuterSize(

@@ -2,6 +2,7 @@
 // the device page, the start-up entry, and the preview and the job following the unconfirmed stamps.
 #include "capture/capture_window.h"
 #include "capture/device_list.h"
+#include "capture/network_camera.h"
 #include "core/store.h"
 #include "core/version.h"
 #include "publish/live_values.h"
@@ -11,6 +12,7 @@
 #include "settings/preview_window.h"
 #include "settings/settings_dialog.h"
 #include "shell/browse_for_folder.h"
+#include "support/camera_servers.h"
 #include "support/message_recorder.h"
 #include "support/returns_at_once.h"
 #include "support/temp_store.h"
@@ -125,6 +127,46 @@ QImage publishOnce() {
 class TestSettingsDialog : public QObject {
     Q_OBJECT
   private Q_SLOTS:
+    // Saved network cameras are listed between the local cameras and the test camera. Add and Remove
+    // change NETCAM at once; Test shows a camera's first picture and its size, or why none came.
+    void networkCamerasOnTheDevicePage() {
+        test::CameraServer http(test::CameraServer::Kind::Http);
+        QVERIFY2(http.running(), qPrintable(http.failure()));
+        Rig rig;
+        SaveNetworkCameras({{QStringLiteral("Gate"), http.url(QStringLiteral("/page")), {}, {}}});
+        qputenv(DeviceList::testCameraVariable(), "videotestsrc");
+        rig.capture = std::make_unique<CaptureWindow>(rig.messages);
+        qunsetenv(DeviceList::testCameraVariable());
+        rig.open();
+        auto* list = rig.find<QTreeWidget>("DeviceList");
+        const QString snapshot = http.url(QStringLiteral("/snapshot"));
+        const auto names = [list] {
+            return list->topLevelItem(0)->text(0) + ',' + list->topLevelItem(1)->text(0);
+        };
+        rig.click("AddCamera");
+        auto* editor = rig.dialog->findChild<QDialog*>(QStringLiteral("NetworkCameraEditor"));
+        QVERIFY(editor && editor->isVisible());
+        editor->findChild<QLineEdit*>(QStringLiteral("CameraUrl"))->setText(QStringLiteral("ftp://x/"));
+        editor->accept();
+        QVERIFY(editor->isVisible()); // an address that cannot be used is not taken
+        editor->findChild<QLineEdit*>(QStringLiteral("CameraUrl"))->setText(snapshot);
+        editor->accept();
+        QCOMPARE(names() + ',' + list->topLevelItem(2)->text(0), "Gate," + snapshot + ",Test Camera");
+        expectStored(QStringLiteral("NETCAM/COUNT=2;NETCAM/URL00002=") + snapshot);
+        for (const auto& [row, shown] :
+             {std::pair{0, "No picture: the camera answers text/html, not pictures"},
+              std::pair{1, "320 x 240"}}) {
+            list->setCurrentItem(list->topLevelItem(row));
+            rig.click("TestCamera");
+            QTRY_COMPARE_WITH_TIMEOUT(rig.find<QLabel>("TestResult")->text(), QString::fromLatin1(shown),
+                                      15000);
+        }
+        list->setCurrentItem(list->topLevelItem(0));
+        rig.click("RemoveCamera");
+        QCOMPARE(names(), snapshot + ",Test Camera");
+        expectStored(QStringLiteral("NETCAM/COUNT=1;NETCAM/NAME00002=<absent>"));
+    }
+
     // OK writes every page; an access password asked for but left empty is refused after the timer,
     // image, upload and modem values are stored and before the preferences are. Opened again, the dialog
     // shows what was confirmed; a stored archive folder gets its "/", the chosen one keeps it. The

@@ -1,0 +1,413 @@
+#include "capture/network_source.h"
+
+#include "ftp/curl_global.h"
+
+#include <QByteArray>
+#include <atomic>
+#include <condition_variable>
+#include <curl/curl.h>
+#include <gst/app/gstappsrc.h>
+#include <mutex>
+#include <thread>
+#include <turbojpeg.h>
+
+namespace zantrel {
+
+namespace {
+
+// Between two tries of a camera that failed.
+constexpr int kRetryMs = 2000;
+// A snapshot camera is never asked more often than this.
+constexpr int kMinIntervalMs = 40;
+// The largest picture a snapshot camera may send.
+constexpr qsizetype kMaxPictureBytes = 32 * 1024 * 1024;
+// What rtspsrc buffers: enough for reordering over TCP, small enough for a live picture.
+constexpr guint kRtspLatencyMs = 200;
+constexpr guint kRtspLowerTransTcp = 4; // GST_RTSP_LOWER_TRANS_TCP
+
+const char* factoryName(GstElement* element) {
+    GstElementFactory* factory = gst_element_get_factory(element);
+    return factory ? GST_OBJECT_NAME(factory) : "";
+}
+
+// Elements plugged in by decodebin: decoders skip frames nothing refers to and never give up on a
+// broken picture (the next one is decoded again).
+void onElementAdded(GstBin*, GstBin*, GstElement* element, gpointer) {
+    const char* factory = factoryName(element);
+    if (g_str_has_prefix(factory, "avdec_"))
+        gst_util_set_object_arg(G_OBJECT(element), "skip-frame", "1");
+    // An MJPEG stream has one picture stream: without saying so, decodebin waits for more.
+    if (g_str_equal(factory, "multipartdemux"))
+        g_object_set(element, "single-stream", TRUE, nullptr);
+    if (g_object_class_find_property(G_OBJECT_GET_CLASS(element), "max-errors"))
+        g_object_set(element, "max-errors", -1, nullptr);
+}
+
+// Links a pad that appears on an element to target's sink pad, unless linked already or the pad is a
+// camera's sound.
+void linkNewPad(GstElement*, GstPad* pad, gpointer target) {
+    gst::CapsPtr caps(gst_pad_query_caps(pad, nullptr));
+    const GstStructure* s =
+        caps && !gst_caps_is_empty(caps.get()) ? gst_caps_get_structure(caps.get(), 0) : nullptr;
+    const gchar* media = s ? gst_structure_get_string(s, "media") : nullptr;
+    if (media && g_strcmp0(media, "video") != 0)
+        return;
+    gst::ObjectPtr<GstPad> sink(gst_element_get_static_pad(GST_ELEMENT(target), "sink"));
+    if (sink && !gst_pad_is_linked(sink.get()))
+        gst_pad_link(pad, sink.get());
+}
+
+// Pictures of a camera without a frame rate (an MJPEG stream) come without a duration, which the rate
+// limit after the camera cannot do without: each lasts until the next, guessed from the one before.
+GstPadProbeReturn giveDuration(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    auto* previous = static_cast<GstClockTime*>(data);
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    const GstClockTime pts = GST_BUFFER_PTS(buffer);
+    if (!GST_BUFFER_DURATION_IS_VALID(buffer)) {
+        constexpr GstClockTime kGuess = GST_SECOND / 10;
+        const GstClockTime lasted =
+            GST_CLOCK_TIME_IS_VALID(pts) && GST_CLOCK_TIME_IS_VALID(*previous) && pts > *previous
+                ? pts - *previous
+                : kGuess;
+        buffer = gst_buffer_make_writable(buffer);
+        GST_BUFFER_DURATION(buffer) = lasted;
+        GST_PAD_PROBE_INFO_DATA(info) = buffer;
+    }
+    *previous = pts;
+    return GST_PAD_PROBE_OK;
+}
+
+// source ! decodebin ! queue, the queue's output the bin's; null when a plugin is missing.
+gst::ElementPtr decodingBin(const char* sourceFactory, GstElement** source) {
+    gst::ElementPtr bin = gst::adopt(gst_bin_new(nullptr));
+    gst::ElementPtr camera = gst::makeElement(sourceFactory, "camera");
+    gst::ElementPtr decode = gst::makeElement("decodebin", "decode");
+    gst::ElementPtr decoded = gst::makeElement("queue", "decoded");
+    if (!bin || !camera || !decode || !decoded)
+        return {};
+    // A decoder slower than the camera drops pictures rather than falling behind.
+    g_object_set(decoded.get(), "leaky", 2 /* downstream */, "max-size-buffers", 2u, "max-size-bytes", 0u,
+                 "max-size-time", guint64(0), nullptr);
+    g_signal_connect(decode.get(), "deep-element-added", G_CALLBACK(&onElementAdded), nullptr);
+    g_signal_connect(decode.get(), "pad-added", G_CALLBACK(&linkNewPad), decoded.get());
+    gst_bin_add_many(GST_BIN(bin.get()), camera.get(), decode.get(), decoded.get(), nullptr);
+    *source = camera.get();
+    if (!gst_element_link(camera.get(), decode.get()))
+        g_signal_connect(camera.get(), "pad-added", G_CALLBACK(&linkNewPad), decode.get());
+    gst::ObjectPtr<GstPad> out(gst_element_get_static_pad(decoded.get(), "src"));
+    gst_pad_add_probe(out.get(), GST_PAD_PROBE_TYPE_BUFFER, &giveDuration,
+                      new GstClockTime(GST_CLOCK_TIME_NONE),
+                      [](gpointer data) { delete static_cast<GstClockTime*>(data); });
+    gst_element_add_pad(bin.get(), gst_ghost_pad_new("src", out.get()));
+    camera.reset(), decode.reset(), decoded.reset(); // the bin holds them
+    return bin;
+}
+
+struct CurlCleanup {
+    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+
+} // namespace
+
+class HttpFeed {
+  public:
+    HttpFeed(CameraAddress address, GstElement* appsrc, int intervalMs)
+        : address_(std::move(address)), appsrc_(gst::share(appsrc)),
+          intervalMs_(std::max(intervalMs, kMinIntervalMs)) {
+        GstAppSrcCallbacks callbacks{};
+        callbacks.need_data = [](GstAppSrc*, guint, gpointer self) { static_cast<HttpFeed*>(self)->start(); };
+        gst_app_src_set_callbacks(GST_APP_SRC(appsrc_.get()), &callbacks, this, nullptr);
+    }
+    ~HttpFeed() {
+        GstAppSrcCallbacks none{};
+        gst_app_src_set_callbacks(GST_APP_SRC(appsrc_.get()), &none, nullptr, nullptr);
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable())
+            thread_.join();
+    }
+    HttpFeed(const HttpFeed&) = delete;
+    HttpFeed& operator=(const HttpFeed&) = delete;
+
+    QImage fetchNow(int timeoutMs) {
+        std::unique_lock lock(mutex_);
+        if (!snapshot_ || stop_)
+            return {};
+        const std::uint64_t wanted = ++requested_;
+        wake_.notify_all();
+        done_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                       [&] { return stop_ || fetchedFor_ >= wanted; });
+        return fetchedFor_ >= wanted ? fetched_ : QImage();
+    }
+
+  private:
+    enum class Answer { Unknown, Stream, Picture, Refused };
+
+    void start() {
+        std::lock_guard lock(mutex_);
+        if (!thread_.joinable() && !stop_)
+            thread_ = std::thread([this] { run(); });
+    }
+
+    bool stopping() {
+        std::lock_guard lock(mutex_);
+        return stop_;
+    }
+
+    // Posted at every failed try; whoever shows it tells each reason once.
+    void warn(const QString& reason) {
+        GError* error =
+            g_error_new_literal(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ, reason.toUtf8().constData());
+        gst_element_post_message(appsrc_.get(),
+                                 gst_message_new_warning(GST_OBJECT(appsrc_.get()), error, nullptr));
+        g_error_free(error);
+    }
+
+    static size_t onData(char* data, size_t size, size_t count, void* self) {
+        return static_cast<HttpFeed*>(self)->take(data, size * count);
+    }
+    static int onProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+        return static_cast<HttpFeed*>(self)->stopping() ? 1 : 0;
+    }
+
+    // The first bytes of an answer decide what it is.
+    size_t take(const char* data, size_t size) {
+        if (answer_ == Answer::Unknown)
+            answer_ = classify();
+        switch (answer_) {
+        case Answer::Stream: {
+            if (!streamCapsSet_) {
+                gst::CapsPtr caps(gst_caps_from_string("multipart/x-mixed-replace"));
+                gst_app_src_set_caps(GST_APP_SRC(appsrc_.get()), caps.get());
+                streamCapsSet_ = true;
+            }
+            GstBuffer* buffer = gst_buffer_new_memdup(data, size);
+            gst_app_src_push_buffer(GST_APP_SRC(appsrc_.get()), buffer);
+            delivered_ = true;
+            return size;
+        }
+        case Answer::Picture:
+            if (body_.size() + qsizetype(size) > kMaxPictureBytes) {
+                refusal_ = QStringLiteral("the camera's picture is larger than 32 MB");
+                return 0;
+            }
+            body_.append(data, qsizetype(size));
+            return size;
+        default:
+            return 0;
+        }
+    }
+
+    Answer classify() {
+        long code = 0;
+        curl_easy_getinfo(curl_.get(), CURLINFO_RESPONSE_CODE, &code);
+        if (code == 401 || code == 407) {
+            refusal_ = address_.login.isEmpty() && address_.password.isEmpty()
+                           ? QStringLiteral("the camera asks for a login and password")
+                           : QStringLiteral("the camera refuses the login");
+            return Answer::Refused;
+        }
+        if (code >= 400) {
+            refusal_ = QStringLiteral("the camera answers HTTP %1").arg(code);
+            return Answer::Refused;
+        }
+        const char* raw = nullptr;
+        curl_easy_getinfo(curl_.get(), CURLINFO_CONTENT_TYPE, &raw);
+        const QByteArray type = QByteArray(raw ? raw : "").trimmed().toLower();
+        if (type.startsWith("multipart/x-mixed-replace"))
+            return Answer::Stream;
+        if (type.startsWith("image/jpeg") || type.startsWith("image/jpg"))
+            return Answer::Picture;
+        const QByteArray shown = type.isEmpty() ? QByteArray("no content type") : type.left(40);
+        refusal_ = QStringLiteral("the camera answers %1, not pictures").arg(QString::fromLatin1(shown));
+        return Answer::Refused;
+    }
+
+    bool prepare() {
+        if (!EnsureCurlGlobalInit())
+            return false;
+        curl_.reset(curl_easy_init());
+        CURL* h = curl_.get();
+        if (!h)
+            return false;
+        curl_easy_setopt(h, CURLOPT_URL, address_.location.toUtf8().constData());
+        curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(h, CURLOPT_MAXREDIRS, 5L);
+        if (!address_.login.isEmpty() || !address_.password.isEmpty()) {
+            curl_easy_setopt(h, CURLOPT_USERNAME, address_.login.toUtf8().constData());
+            curl_easy_setopt(h, CURLOPT_PASSWORD, address_.password.toUtf8().constData());
+            curl_easy_setopt(h, CURLOPT_HTTPAUTH, CURLAUTH_BASIC | CURLAUTH_DIGEST);
+        }
+        curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, 10L);
+        // A camera that stops sending for this long is asked again.
+        curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, 10L);
+        curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &HttpFeed::onData);
+        curl_easy_setopt(h, CURLOPT_WRITEDATA, this);
+        curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &HttpFeed::onProgress);
+        curl_easy_setopt(h, CURLOPT_XFERINFODATA, this);
+        curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText_);
+        return true;
+    }
+
+    // One request; the reason it gave no picture, empty when it gave one (or a stream that ran).
+    QString fetch(QImage* picture) {
+        answer_ = Answer::Unknown;
+        body_.clear();
+        refusal_.clear();
+        delivered_ = false;
+        errorText_[0] = '\0';
+        const CURLcode rc = curl_easy_perform(curl_.get());
+        if (answer_ == Answer::Unknown && rc == CURLE_OK)
+            answer_ = classify(); // an answer without a body
+        if (!refusal_.isEmpty())
+            return refusal_;
+        if (rc != CURLE_OK && answer_ != Answer::Stream)
+            return QStringLiteral("the camera cannot be reached: %1")
+                .arg(QString::fromUtf8(errorText_[0] ? errorText_ : curl_easy_strerror(rc)));
+        if (answer_ == Answer::Stream)
+            return delivered_ ? QStringLiteral("the camera's stream ended")
+                              : QStringLiteral("the camera sent nothing");
+        return decode(picture);
+    }
+
+    QString decode(QImage* picture) {
+        if (body_.isEmpty())
+            return QStringLiteral("the camera sent an empty picture");
+        // A complete JPEG ends in its end-of-image marker; decoders fill a cut-off one with grey.
+        if (!body_.endsWith("\xFF\xD9"))
+            return QStringLiteral("the camera sent an incomplete picture");
+        std::unique_ptr<void, int (*)(tjhandle)> decoder(tjInitDecompress(), &tjDestroy);
+        int width = 0, height = 0, subsampling = 0, colours = 0;
+        const auto* data = reinterpret_cast<const unsigned char*>(body_.constData());
+        if (!decoder ||
+            tjDecompressHeader3(decoder.get(), data, static_cast<unsigned long>(body_.size()), &width,
+                                &height, &subsampling, &colours) != 0 ||
+            width <= 0 || height <= 0)
+            return QStringLiteral("the camera sent a picture that is not a JPEG");
+        QImage image(width, height, QImage::Format_RGB32);
+        if (image.isNull() ||
+            tjDecompress2(decoder.get(), data, static_cast<unsigned long>(body_.size()), image.bits(), width,
+                          int(image.bytesPerLine()), height, TJPF_BGRX, TJFLAG_FASTDCT) != 0)
+            return QStringLiteral("the camera sent a damaged picture");
+        *picture = std::move(image);
+        return {};
+    }
+
+    void push(const QImage& picture) {
+        if (picture.size() != pushedSize_) {
+            // A camera may change its size at any time: the pipeline follows.
+            gst::CapsPtr caps(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", "width",
+                                                  G_TYPE_INT, picture.width(), "height", G_TYPE_INT,
+                                                  picture.height(), "framerate", GST_TYPE_FRACTION, 1000,
+                                                  intervalMs_, nullptr));
+            gst_app_src_set_caps(GST_APP_SRC(appsrc_.get()), caps.get());
+            pushedSize_ = picture.size();
+        }
+        const auto bytes = gsize(picture.sizeInBytes());
+        GstBuffer* buffer = gst_buffer_new_memdup(picture.constBits(), bytes);
+        GST_BUFFER_DURATION(buffer) = GstClockTime(intervalMs_) * GST_MSECOND;
+        gst_app_src_push_buffer(GST_APP_SRC(appsrc_.get()), buffer);
+    }
+
+    void run() {
+        if (!prepare()) {
+            warn(QStringLiteral("libcurl cannot start"));
+            return;
+        }
+        std::unique_lock lock(mutex_);
+        while (!stop_) {
+            const std::uint64_t startedFor = requested_;
+            lock.unlock();
+            QImage picture;
+            const QString reason = fetch(&picture);
+            if (!reason.isEmpty())
+                warn(reason);
+            else if (!picture.isNull())
+                push(picture);
+            lock.lock();
+            snapshot_ = snapshot_ || answer_ == Answer::Picture;
+            if (snapshot_) {
+                fetchedFor_ = startedFor;
+                fetched_ = picture;
+                done_.notify_all();
+            }
+            const int pauseMs = reason.isEmpty() && answer_ == Answer::Picture ? intervalMs_ : kRetryMs;
+            wake_.wait_for(lock, std::chrono::milliseconds(pauseMs),
+                           [&] { return stop_ || requested_ > startedFor; });
+        }
+    }
+
+    const CameraAddress address_;
+    const gst::ObjectPtr<GstElement> appsrc_;
+    const int intervalMs_;
+    std::thread thread_;
+
+    std::mutex mutex_;
+    std::condition_variable wake_; // to the feeding thread
+    std::condition_variable done_; // to those waiting for a picture
+    bool stop_ = false;
+    bool snapshot_ = false;
+    std::uint64_t requested_ = 0;  // fresh pictures asked for
+    std::uint64_t fetchedFor_ = 0; // the requests answered by the last fetch
+    QImage fetched_;
+
+    // The feeding thread's own.
+    std::unique_ptr<CURL, CurlCleanup> curl_;
+    Answer answer_ = Answer::Unknown;
+    QByteArray body_;
+    QString refusal_;
+    bool delivered_ = false;
+    bool streamCapsSet_ = false;
+    QSize pushedSize_;
+    char errorText_[CURL_ERROR_SIZE] = {};
+};
+
+QImage FetchFreshPicture(HttpFeed& feed, int timeoutMs) {
+    return feed.fetchNow(timeoutMs);
+}
+
+NetworkSource CreateNetworkSource(const NetworkCamera& camera, int intervalMs, QString* error) {
+    const auto fail = [error](const QString& reason) {
+        if (error)
+            *error = reason;
+        return NetworkSource{};
+    };
+    const CameraAddress address = ParseCameraAddress(camera);
+    if (!address.error.isEmpty())
+        return fail(address.error);
+    GstElement* source = nullptr;
+    NetworkSource out;
+    if (address.kind == CameraAddress::Kind::Rtsp) {
+        out.element = decodingBin("rtspsrc", &source);
+        if (!out.element)
+            return fail(QStringLiteral("GStreamer's RTSP or decoder plugins are missing"));
+        g_object_set(source, "location", address.location.toUtf8().constData(), "protocols",
+                     kRtspLowerTransTcp, "latency", kRtspLatencyMs, "drop-on-latency", TRUE, nullptr);
+        if (!address.login.isEmpty() || !address.password.isEmpty())
+            g_object_set(source, "user-id", address.login.toUtf8().constData(), "user-pw",
+                         address.password.toUtf8().constData(), nullptr);
+        return out;
+    }
+    out.element = decodingBin("appsrc", &source);
+    if (!out.element)
+        return fail(QStringLiteral("GStreamer's app or decoder plugins are missing"));
+    g_object_set(source, "is-live", TRUE, "do-timestamp", TRUE, "format", GST_FORMAT_TIME, "max-bytes",
+                 guint64(64 * 1024 * 1024), nullptr);
+    gst_util_set_object_arg(G_OBJECT(source), "leaky-type", "downstream");
+    out.feed = std::make_shared<HttpFeed>(address, source, intervalMs);
+    // The pipeline keeps the feed for as long as it lives.
+    g_object_set_data_full(G_OBJECT(out.element.get()), "zantrel-feed",
+                           new std::shared_ptr<HttpFeed>(out.feed),
+                           [](gpointer data) { delete static_cast<std::shared_ptr<HttpFeed>*>(data); });
+    return out;
+}
+
+} // namespace zantrel

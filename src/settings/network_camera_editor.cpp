@@ -1,0 +1,52 @@
+#include "settings/network_camera_editor.h"
+
+#include "settings/page_widgets.h"
+
+#include <QDialogButtonBox>
+#include <QFormLayout>
+
+namespace zantrel {
+
+NetworkCameraEditor::NetworkCameraEditor(const NetworkCamera& camera,
+                                         std::function<void(const NetworkCamera&)> done, QWidget* parent)
+    : QDialog(parent), done_(std::move(done)), name_(page::field(this, "CameraName", QStringLiteral("Name"))),
+      url_(page::field(this, "CameraUrl", QStringLiteral("Address"),
+                       QStringLiteral("rtsp://host/path, or an http(s):// address of an MJPEG stream or a "
+                                      "JPEG snapshot"))),
+      login_(page::field(this, "CameraLogin", QStringLiteral("Login"))),
+      password_(page::field(this, "CameraPassword", QStringLiteral("Password"))),
+      problem_(page::label(this, "CameraProblem", {}, true)) {
+    setObjectName(QStringLiteral("NetworkCameraEditor"));
+    setWindowTitle(QStringLiteral("Network Camera"));
+    setWindowModality(Qt::WindowModal);
+    name_->setText(camera.name);
+    url_->setText(camera.url);
+    login_->setText(camera.login);
+    password_->setText(camera.password);
+    password_->setEchoMode(QLineEdit::Password);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    auto* form = new QFormLayout(this);
+    form->addRow(QStringLiteral("Name:"), name_);
+    form->addRow(QStringLiteral("Address:"), url_);
+    form->addRow(QStringLiteral("Login:"), login_);
+    form->addRow(QStringLiteral("Password:"), password_);
+    form->addRow(problem_);
+    form->addRow(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, this, &NetworkCameraEditor::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &NetworkCameraEditor::reject);
+}
+
+void NetworkCameraEditor::accept() {
+    const NetworkCamera camera{name_->text().trimmed(), url_->text().trimmed(), login_->text(),
+                               password_->text()};
+    const QString error = ParseCameraAddress(camera).error;
+    if (!error.isEmpty()) {
+        problem_->setText(error.left(1).toUpper() + error.mid(1) + QLatin1Char('.'));
+        return;
+    }
+    if (done_)
+        done_(camera);
+    QDialog::accept();
+}
+
+} // namespace zantrel
