@@ -18,6 +18,7 @@ packages=(
   libqt6svg6 trayer xdotool openbox x11-utils desktop-file-utils appstream
   libmicrohttpd-dev chromium nginx-light
   gstreamer1.0-plugins-ugly ffmpeg
+  apache2 apache2-utils rclone python3-botocore
 )
 
 missing=()
@@ -34,7 +35,9 @@ SUDO=
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
-# vsftpd's package starts a system-wide server; the tests start their own on high ports.
-if command -v systemctl >/dev/null 2>&1 && systemctl is-active --quiet vsftpd 2>/dev/null; then
-  $SUDO systemctl stop vsftpd || true
-fi
+# vsftpd's and apache2's packages start system-wide servers; the tests start their own on high ports.
+for service in vsftpd apache2; do
+  if command -v systemctl >/dev/null 2>&1 && systemctl is-active --quiet "$service" 2>/dev/null; then
+    $SUDO systemctl stop "$service" || true
+  fi
+done
