@@ -2,8 +2,8 @@
 // does it: temporary name and rename) and with `curl -T`, all in active mode; prints the medians.
 #include "bench.h"
 #include "core/sinks.h"
-#include "ftp/ftp_client.h"
-#include "ftp/server_upload.h"
+#include "transfer/ftp_client.h"
+#include "transfer/server_upload.h"
 
 #include <QByteArray>
 #include <QDir>

@@ -7,14 +7,14 @@
 #include "capture/capture_window.h"
 #include "capture/device_list.h"
 #include "core/clock.h"
-#include "publish/live_values.h"
-#include "publish/publish_job.h"
 #include "core/setting_keys.h"
 #include "core/sinks.h"
 #include "core/store.h"
-#include "ftp/ftp_client.h"
 #include "imaging/jpeg_writer.h"
 #include "imaging/stamp.h"
+#include "publish/live_values.h"
+#include "publish/publish_job.h"
+#include "transfer/ftp_client.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>

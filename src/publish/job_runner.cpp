@@ -1,6 +1,6 @@
 #include "publish/job_runner.h"
 
-#include "ftp/ftp_client.h"
+#include "transfer/ftp_client.h"
 
 namespace zantrel {
 

@@ -6,13 +6,13 @@
 #include "core/setting_keys.h"
 #include "core/sinks.h"
 #include "core/store.h"
-#include "ftp/ftp_client.h"
-#include "ftp/hangup.h"
-#include "ftp/server_upload.h"
 #include "imaging/jpeg_writer.h"
 #include "imaging/stamp.h"
 #include "publish/archive_retention.h"
 #include "publish/live_values.h"
+#include "transfer/ftp_client.h"
+#include "transfer/hangup.h"
+#include "transfer/server_upload.h"
 
 #include <QDir>
 #include <QFileInfo>

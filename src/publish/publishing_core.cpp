@@ -3,9 +3,9 @@
 #include "capture/capture_window.h"
 #include "core/setting_keys.h"
 #include "core/store.h"
-#include "ftp/ftp_client.h"
 #include "publish/job_runner.h"
 #include "publish/run_control.h"
+#include "transfer/ftp_client.h"
 
 namespace zantrel {
 

@@ -1,7 +1,7 @@
 #include "settings/server_editor.h"
 
-#include "ftp/server_check.h"
 #include "settings/page_widgets.h"
+#include "transfer/server_check.h"
 
 #include <QCoreApplication>
 #include <QFormLayout>

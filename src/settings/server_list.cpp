@@ -2,7 +2,7 @@
 
 #include "core/setting_keys.h"
 #include "core/store.h"
-#include "ftp/server_address.h"
+#include "transfer/server_address.h"
 
 #include <algorithm>
 

@@ -4,9 +4,9 @@
 #include "core/setting_keys.h"
 #include "core/sinks.h"
 #include "core/store.h"
-#include "ftp/ftp_client.h"
 #include "publish/archive_retention.h"
 #include "timelapse/timelapse_upload.h"
+#include "transfer/ftp_client.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -2,8 +2,8 @@
 
 #include "core/sinks.h"
 #include "core/store.h"
-#include "ftp/ftp_client.h"
-#include "ftp/server_upload.h"
+#include "transfer/ftp_client.h"
+#include "transfer/server_upload.h"
 
 #include <QByteArray>
 #include <QFile>

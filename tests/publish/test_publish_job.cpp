@@ -3,7 +3,6 @@
 #include "core/clock.h"
 #include "core/setting_keys.h"
 #include "core/store.h"
-#include "ftp/ftp_client.h"
 #include "imaging/jpeg_writer.h"
 #include "publish/archive_retention.h"
 #include "publish/live_values.h"
@@ -13,6 +12,7 @@
 #include "support/message_recorder.h"
 #include "support/status_recorder.h"
 #include "support/temp_store.h"
+#include "transfer/ftp_client.h"
 
 #include <QDir>
 #include <QFile>

@@ -3,7 +3,6 @@
 #include "core/clock.h"
 #include "core/setting_keys.h"
 #include "core/store.h"
-#include "ftp/ftp_client.h"
 #include "publish/job_runner.h"
 #include "publish/publishing_core.h"
 #include "publish/run_control.h"
@@ -11,6 +10,7 @@
 #include "support/message_recorder.h"
 #include "support/status_recorder.h"
 #include "support/temp_store.h"
+#include "transfer/ftp_client.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>

@@ -1,7 +1,7 @@
 #include "support/ftp_test_servers.h"
 
-#include "ftp/ftp_client.h"
 #include "support/ftp_test_files.h"
+#include "transfer/ftp_client.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

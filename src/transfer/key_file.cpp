@@ -1,4 +1,4 @@
-#include "ftp/key_file.h"
+#include "transfer/key_file.h"
 
 #include <QFile>
 #include <QFileInfo>

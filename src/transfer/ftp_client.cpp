@@ -1,12 +1,12 @@
-#include "ftp/ftp_client.h"
+#include "transfer/ftp_client.h"
 
 #include "core/setting_keys.h"
-#include "ftp/curl_global.h"
-#include "ftp/ftp_error_text.h"
-#include "ftp/key_file.h"
-#include "ftp/progress_throttle.h"
-#include "ftp/secure_channel.h"
-#include "ftp/server_address.h"
+#include "transfer/curl_global.h"
+#include "transfer/ftp_error_text.h"
+#include "transfer/key_file.h"
+#include "transfer/progress_throttle.h"
+#include "transfer/secure_channel.h"
+#include "transfer/server_address.h"
 
 #include <QBuffer>
 #include <QCoreApplication>

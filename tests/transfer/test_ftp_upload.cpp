@@ -1,12 +1,12 @@
 // Uploads against real servers, in active and passive mode: what arrives, the status texts on the way,
 // folders, failures on one connection.
-#include "ftp/ftp_client.h"
-#include "ftp/progress_throttle.h"
 #include "support/ftp_test_files.h"
 #include "support/ftp_test_servers.h"
 #include "support/status_recorder.h"
 #include "support/temp_store.h"
 #include "support/worker.h"
+#include "transfer/ftp_client.h"
+#include "transfer/progress_throttle.h"
 
 #include <QDir>
 #include <QtTest>

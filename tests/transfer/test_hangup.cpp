@@ -1,9 +1,9 @@
 // Hanging up dial-up connections through a mock NetworkManager on a private bus.
 #include "core/setting_keys.h"
-#include "ftp/hangup.h"
 #include "support/network_manager_mock.h"
 #include "support/status_recorder.h"
 #include "support/temp_store.h"
+#include "transfer/hangup.h"
 
 #include <QElapsedTimer>
 #include <QtTest>

@@ -1,4 +1,4 @@
-#include "ftp/ftp_error_text.h"
+#include "transfer/ftp_error_text.h"
 
 #include <QRegularExpression>
 #include <curl/curl.h>

@@ -1,4 +1,4 @@
-#include "ftp/hangup.h"
+#include "transfer/hangup.h"
 
 #include "core/setting_keys.h"
 #include "core/store.h"

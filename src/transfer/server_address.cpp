@@ -1,4 +1,4 @@
-#include "ftp/server_address.h"
+#include "transfer/server_address.h"
 
 #include <QRegularExpression>
 #include <curl/curl.h>

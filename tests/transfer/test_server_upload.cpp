@@ -1,16 +1,16 @@
 // One server of the job: the picture on the server is replaced whole, flaky servers are tried again,
 // a stop ends everything at once; FTPS (vsftpd with a certificate made here) and SFTP (sshd with a host
 // key made here) send nothing to a peer that is not trusted; and the settings dialog's check of a server.
-#include "ftp/ftp_client.h"
-#include "ftp/secure_channel.h"
-#include "ftp/server_address.h"
-#include "ftp/server_check.h"
-#include "ftp/server_upload.h"
 #include "support/ftp_test_files.h"
 #include "support/ftp_test_servers.h"
 #include "support/status_recorder.h"
 #include "support/temp_store.h"
 #include "support/worker.h"
+#include "transfer/ftp_client.h"
+#include "transfer/secure_channel.h"
+#include "transfer/server_address.h"
+#include "transfer/server_check.h"
+#include "transfer/server_upload.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,12 +1,12 @@
 // What the user sees when a server fails, hangs or is stopped, and that the connection recovers.
 #include "core/setting_keys.h"
-#include "ftp/ftp_client.h"
-#include "ftp/server_upload.h"
 #include "support/ftp_test_files.h"
 #include "support/ftp_test_servers.h"
 #include "support/status_recorder.h"
 #include "support/temp_store.h"
 #include "support/worker.h"
+#include "transfer/ftp_client.h"
+#include "transfer/server_upload.h"
 
 #include <QDir>
 #include <QElapsedTimer>

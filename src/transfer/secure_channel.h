@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/store.h"
-#include "ftp/server_address.h"
+#include "transfer/server_address.h"
 
 #include <QString>
 #include <chrono>

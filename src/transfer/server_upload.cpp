@@ -1,8 +1,8 @@
-#include "ftp/server_upload.h"
+#include "transfer/server_upload.h"
 
 #include "core/setting_keys.h"
-#include "ftp/ftp_client.h"
-#include "ftp/server_address.h"
+#include "transfer/ftp_client.h"
+#include "transfer/server_address.h"
 
 #include <curl/curl.h>
 

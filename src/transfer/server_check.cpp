@@ -1,9 +1,9 @@
-#include "ftp/server_check.h"
+#include "transfer/server_check.h"
 
-#include "ftp/curl_global.h"
-#include "ftp/ftp_error_text.h"
-#include "ftp/key_file.h"
-#include "ftp/secure_channel.h"
+#include "transfer/curl_global.h"
+#include "transfer/ftp_error_text.h"
+#include "transfer/key_file.h"
+#include "transfer/secure_channel.h"
 
 #include <memory>
 

@@ -1,4 +1,4 @@
-#include "ftp/curl_global.h"
+#include "transfer/curl_global.h"
 
 #include <curl/curl.h>
 #include <mutex>

@@ -1,4 +1,4 @@
-#include "ftp/secure_channel.h"
+#include "transfer/secure_channel.h"
 
 #include <QCryptographicHash>
 #include <QDir>
