@@ -93,6 +93,8 @@ inline constexpr SettingKey FtpEntryAtomic{"FTP", "ATOMIC", "1"};
 inline constexpr SettingKey FtpEntryPinned{"FTP", "PINNED", ""};
 // A private key file for SFTP login.
 inline constexpr SettingKey FtpEntryKeyFile{"FTP", "KEYFILE", ""};
+// S3: the region requests are signed for ("auto" for stores that take any).
+inline constexpr SettingKey FtpEntryRegion{"FTP", "REGION", "us-east-1"};
 // Written by the program, not the dialog: the server (address:port:login) that refused to rename the
 // uploaded file, so later runs upload to it directly. Another server under the entry tries renames again.
 inline constexpr SettingKey FtpEntryNoRename{"FTP", "NORENAME", ""};

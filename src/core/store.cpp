@@ -254,6 +254,7 @@ FtpServerEntry ReadServerEntry(std::int64_t entry) {
     e.atomic = LeadingNumber(field(keys::FtpEntryAtomic)) != 0.0;
     e.pinnedKey = field(keys::FtpEntryPinned);
     e.keyFile = field(keys::FtpEntryKeyFile);
+    e.region = field(keys::FtpEntryRegion).trimmed();
     e.number = entry;
     return e;
 }

@@ -85,6 +85,7 @@ struct FtpServerEntry {
     QString pinnedKey;       // FTPS: "sha256//…" trusted public key
     QString keyFile;         // SFTP: private key file
     std::int64_t number = 0; // the entry's number in the store; 0 for one not read from it
+    QString region{};        // S3: the signing region
 };
 FtpServerEntry ReadServerEntry(std::int64_t entry);
 // The most server entries the program reads, lists or adds.

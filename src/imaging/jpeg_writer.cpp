@@ -1,8 +1,8 @@
 #include "imaging/jpeg_writer.h"
 
+#include "core/file_replace.h"
 #include "core/sinks.h"
 #include "imaging/dib_section.h"
-#include "imaging/file_replace.h"
 
 #include <QtDebug>
 #include <algorithm>

@@ -68,7 +68,9 @@ bool JobRunner::waitForEnd(std::chrono::milliseconds bound) {
 }
 
 void JobRunner::stopUpload() {
-    if (services_.ftp)
+    if (services_.targets)
+        services_.targets->stop();
+    else if (services_.ftp)
         services_.ftp->FtpDisconnect();
 }
 

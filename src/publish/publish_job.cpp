@@ -12,6 +12,7 @@
 #include "publish/live_values.h"
 #include "transfer/ftp_client.h"
 #include "transfer/hangup.h"
+#include "transfer/server_address.h"
 #include "transfer/server_upload.h"
 
 #include <QDir>
@@ -56,25 +57,37 @@ void uploadToServers(const PublishServices& s, const QString& file, const QByteA
                      PublishOutcome& outcome) {
     // Zero, a negative count or no number at all: nobody is contacted.
     const std::int32_t count = ServerEntryCount();
+    std::vector<FtpServerEntry> entries;
     for (std::int32_t n = 1; n <= count; ++n) {
-        if (s.cancelled && s.cancelled())
-            return;
-        const FtpServerEntry server = ReadServerEntry(n);
+        FtpServerEntry server = ReadServerEntry(n);
         if (server.address.trimmed().isEmpty())
             continue; // a gap in the list, no server
         ++outcome.serversTried;
-        if (image.isEmpty()) {
-            s.status->setStatus(QStringLiteral("Error:") +
-                                QStringLiteral("%1 was not encoded; nothing was uploaded").arg(file));
-            continue;
+        outcome.targets.push_back({n, ShownAddress(server.address), false, {}});
+        entries.push_back(std::move(server));
+    }
+    if (image.isEmpty()) {
+        const QString reason = QStringLiteral("%1 was not encoded; nothing was uploaded").arg(file);
+        for (PublishOutcome::TargetOutcome& target : outcome.targets) {
+            s.status->setStatus(QStringLiteral("Error:") + reason);
+            target.reason = reason;
         }
-        // The remote file takes the working file's name, without the local folders it lives in.
-        const ServerUploadResult r =
-            UploadToServer(*s.ftp, *s.status, server, image, QFileInfo(file).fileName(), s.cancelled);
+        return;
+    }
+    if (entries.empty() || (s.cancelled && s.cancelled()))
+        return;
+    // The remote file takes the working file's name, without the local folders it lives in.
+    const std::vector<TargetPool::Result> results =
+        s.targets->deliver(entries, image, QFileInfo(file).fileName(), *s.status,
+                           s.ftp ? s.ftp->limits() : FtpLimits{}, s.cancelled);
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        PublishOutcome::TargetOutcome& target = outcome.targets[i];
         // A file that went to the login folder instead of the server's folder is not where it belongs.
-        if (r.uploaded && r.folderChanged) {
+        target.delivered = results[i].upload.uploaded && results[i].upload.folderChanged;
+        target.reason = results[i].reason;
+        if (target.delivered) {
             ++outcome.serversUploaded;
-            outcome.uploadedEntries.push_back(n);
+            outcome.uploadedEntries.push_back(target.entry);
         }
     }
 }

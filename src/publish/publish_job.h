@@ -1,6 +1,7 @@
 #pragma once
 
 #include "publish/live_values.h"
+#include "transfer/target_pool.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -26,6 +27,8 @@ struct PublishServices {
     LiveValues* live = nullptr;
     std::function<void()> hangUp;    // hangs up dial-up connections
     std::function<bool()> cancelled; // true once the program is closing: contact no further server
+    // The server list's targets, served at once (stopped with stop()); the FTP client gives their limits.
+    std::shared_ptr<TargetPool> targets = std::make_shared<TargetPool>();
 };
 
 struct PublishOutcome {
@@ -37,6 +40,14 @@ struct PublishOutcome {
     bool hungUp = false;
     QByteArray image;                          // the picture the job encoded, the one the servers were sent
     std::vector<std::int32_t> uploadedEntries; // server entries (from 1) that received the image
+    // One server entry's result in this job, in list order.
+    struct TargetOutcome {
+        std::int32_t entry = 0; // from 1
+        QString label;          // the address without credentials
+        bool delivered = false;
+        QString reason; // empty when delivered
+    };
+    std::vector<TargetOutcome> targets;
     // The working file written and every server that was tried received it.
     bool complete() const { return workingFileWritten && serversUploaded == serversTried; }
 };
@@ -50,8 +61,8 @@ StampParams JobStampParams(const LiveValues::Values& live);
 
 // One pass of grab, stamp, working file, archive copy, uploads and hang-up. Every setting is read afresh;
 // each step runs on whatever the previous one achieved. The servers (entries without an address are
-// skipped) get the bytes just encoded, also when the working file could not be written.
-// Plain sequential code: run it off the UI thread.
+// skipped) get the bytes just encoded, also when the working file could not be written; all at once, the
+// job ending with the last of them. Blocks: run it off the UI thread.
 PublishOutcome RunPublishJob(const PublishServices& services);
 
 // Folder (the current one when empty) + "/" (unless the folder already ends with one) + DDMMYYYY +

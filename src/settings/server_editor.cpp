@@ -2,6 +2,7 @@
 
 #include "settings/page_widgets.h"
 #include "transfer/server_check.h"
+#include "transfer/upload_target.h"
 
 #include <QCoreApplication>
 #include <QFormLayout>
@@ -40,6 +41,8 @@ QString blankText(ServerField field) {
         return QStringLiteral("ftp.");
     case ServerField::Port:
         return QStringLiteral("21");
+    case ServerField::Region:
+        return QStringLiteral("us-east-1");
     default:
         return {};
     }
@@ -66,7 +69,7 @@ ServerEditor::ServerEditor(QWidget* parent)
     addButton->setObjectName(QStringLiteral("AddServer"));
     remove_->setObjectName(QStringLiteral("RemoveServer"));
     test_->setObjectName(QStringLiteral("TestServer"));
-    test_->setToolTip(QStringLiteral("Log in, open the folder and list it, without uploading anything"));
+    test_->setToolTip(QStringLiteral("Reach the server and its folder, without uploading anything"));
     outcome_->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     auto* group = new QGroupBox(QStringLiteral("Server"), this);
@@ -79,9 +82,10 @@ ServerEditor::ServerEditor(QWidget* parent)
         return edit;
     };
     auto* address = new QHBoxLayout;
-    address->addWidget(
-        text(ServerField::Address, "FTPAddress", QStringLiteral("Address:"),
-             QStringLiteral("A host name; ftps://host for FTP over TLS, sftp://host for SFTP")));
+    address->addWidget(text(
+        ServerField::Address, "FTPAddress", QStringLiteral("Address:"),
+        QStringLiteral("A host name; ftps://host for FTP over TLS, sftp://host for SFTP, davs://host/path "
+                       "for WebDAV, s3://endpoint/bucket for S3, file:///path for a folder here")));
     address->addWidget(protocol_);
     form->addRow(QStringLiteral("Address:"), address);
     form->addRow(QStringLiteral("Port:"), text(ServerField::Port, "FTPPort", QStringLiteral("Port:")));
@@ -99,6 +103,9 @@ ServerEditor::ServerEditor(QWidget* parent)
     form->addRow(QStringLiteral("Key file:"),
                  text(ServerField::KeyFile, "FTPKeyFile", QStringLiteral("Key file:"),
                       QStringLiteral("SFTP: a private key file to log in with")));
+    form->addRow(QStringLiteral("Region:"),
+                 text(ServerField::Region, "FTPRegion", QStringLiteral("Region:"),
+                      QStringLiteral("S3: the region requests are signed for (auto for Cloudflare R2)")));
     checks_[ServerField::Passive] =
         page::check(group, "FTPPassive", QStringLiteral("Passive mode"),
                     QStringLiteral("Needed behind most NAT routers and firewalls"));
@@ -197,9 +204,16 @@ void ServerEditor::showProtocol() {
     const QString address = texts_[ServerField::Address]->text();
     protocol_->setText(ServerProtocolText(address));
     const QString protocol = protocol_->text();
+    const QString scheme = TargetScheme(address);
+    const bool ftpOrFtps = scheme == QLatin1String("ftp") || scheme == QLatin1String("ftps");
+    const bool folder = scheme == QLatin1String("file");
+    texts_[ServerField::Port]->setEnabled(!folder);
+    texts_[ServerField::Login]->setEnabled(!folder);
+    texts_[ServerField::Password]->setEnabled(!folder);
     texts_[ServerField::Pinned]->setEnabled(protocol.startsWith(QLatin1String("FTPS")));
     texts_[ServerField::KeyFile]->setEnabled(protocol.startsWith(QLatin1String("SFTP")));
-    checks_[ServerField::Passive]->setEnabled(!protocol.startsWith(QLatin1String("SFTP")));
+    texts_[ServerField::Region]->setEnabled(scheme.startsWith(QLatin1String("s3")));
+    checks_[ServerField::Passive]->setEnabled(ftpOrFtps);
     passiveHint_->setVisible(protocol.startsWith(QLatin1String("FTPS")) &&
                              !checks_[ServerField::Passive]->isChecked());
 }
@@ -214,7 +228,7 @@ void ServerEditor::test() {
     outcome_->setText(QStringLiteral("Testing..."));
     test_->setEnabled(false);
     QThreadPool::globalInstance()->start([entry, number, self = QPointer<ServerEditor>(this)]() mutable {
-        const ServerCheckResult result = CheckServer(entry);
+        const ServerCheckResult result = CheckTarget(entry);
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [self = std::move(self), number, result] {

@@ -3,6 +3,7 @@
 #include "core/setting_keys.h"
 #include "core/store.h"
 #include "transfer/server_address.h"
+#include "transfer/upload_target.h"
 
 #include <algorithm>
 
@@ -29,14 +30,17 @@ const keys::SettingKey& keyOf(ServerField field) {
     case ServerField::Pinned:
         return keys::FtpEntryPinned;
     case ServerField::KeyFile:
+        return keys::FtpEntryKeyFile;
+    case ServerField::Region:
         break;
     }
-    return keys::FtpEntryKeyFile;
+    return keys::FtpEntryRegion;
 }
 
 constexpr ServerField kAllFields[] = {ServerField::Address,  ServerField::Port,      ServerField::Login,
                                       ServerField::Password, ServerField::Directory, ServerField::Passive,
-                                      ServerField::Atomic,   ServerField::Pinned,    ServerField::KeyFile};
+                                      ServerField::Atomic,   ServerField::Pinned,    ServerField::KeyFile,
+                                      ServerField::Region};
 
 QString entryValue(ServerField field, int n) {
     const keys::SettingKey& key = keyOf(field);
@@ -119,6 +123,20 @@ void ServerListEditor::remove() {
 }
 
 QString ServerProtocolText(const QString& address) {
+    const QString scheme = TargetScheme(address);
+    static const struct {
+        const char* scheme;
+        const char* text;
+    } others[] = {{"file", "Folder on this computer"},
+                  {"dav", "WebDAV (HTTP)"},
+                  {"davs", "WebDAV over HTTPS"},
+                  {"s3", "S3 object storage (HTTPS)"},
+                  {"s3+http", "S3 object storage (plain HTTP)"}};
+    for (const auto& o : others)
+        if (scheme == QLatin1String(o.scheme))
+            return QString::fromLatin1(o.text);
+    if (!KnownTargetSchemes().contains(scheme))
+        return QStringLiteral("Unknown kind of address");
     switch (ParseServerAddress(address, 21).transport) {
     case Transport::Ftps:
         return QStringLiteral("FTPS (FTP over TLS)");

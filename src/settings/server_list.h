@@ -6,7 +6,7 @@
 namespace zantrel {
 
 // The fields of one FTP server entry as the server editor shows them.
-enum class ServerField { Address, Port, Login, Password, Directory, Passive, Atomic, Pinned, KeyFile };
+enum class ServerField { Address, Port, Login, Password, Directory, Passive, Atomic, Pinned, KeyFile, Region };
 
 // One row of the server list: what its columns show.
 struct ServerRow {
@@ -43,7 +43,8 @@ class ServerListEditor {
     int current_ = 0;
 };
 
-// What an address tells about the connection: "FTP", "FTPS (FTP over TLS)" or "SFTP (over SSH)".
+// What an address tells about the connection: "FTP", "FTPS (FTP over TLS)", "SFTP (over SSH)", "Folder",
+// "WebDAV", "S3", ... or that the program does not know its kind.
 QString ServerProtocolText(const QString& address);
 
 } // namespace zantrel

@@ -21,4 +21,8 @@ struct ReplaceResult {
 // is what keeps the file whole.
 ReplaceResult ReplaceFileContents(const QString& file, QByteArrayView data);
 
+// Writes `data` over `file` where it stands, truncating it first: a reader may see a part. The same
+// links are followed and refused as above; the file keeps its mode, or gets 0666 less the umask when new.
+ReplaceResult WriteFileContents(const QString& file, QByteArrayView data);
+
 } // namespace zantrel

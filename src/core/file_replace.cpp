@@ -1,4 +1,4 @@
-#include "imaging/file_replace.h"
+#include "core/file_replace.h"
 
 #include "core/own_process.h"
 
@@ -128,6 +128,25 @@ ReplaceResult ReplaceFileContents(const QString& file, QByteArrayView data) {
     }
     ::unlink(temporary.constData());
     return {};
+}
+
+ReplaceResult WriteFileContents(const QString& file, QByteArrayView data) {
+    if (file.isEmpty())
+        return {};
+    const Target target = resolve(file);
+    if (!target.refusal.isEmpty())
+        return {false, target.refusal};
+    // The links are resolved: one planted meanwhile is not followed, nor is a FIFO waited on.
+    const QByteArray name = QFile::encodeName(target.path);
+    FileDescriptor fd(
+        ::open(name.constData(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
+    struct stat st {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0)
+        return {};
+    if (!S_ISREG(st.st_mode))
+        return {false, QStringLiteral("%1 is not a regular file; it was left as it is.").arg(target.path)};
+    const bool ok = ::ftruncate(fd.get(), 0) == 0 && writeAll(fd.get(), data);
+    return {fd.close() && ok, {}};
 }
 
 } // namespace zantrel
