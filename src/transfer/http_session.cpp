@@ -133,7 +133,8 @@ int HttpSession::xferInfo(void* self, curl_off_t, curl_off_t, curl_off_t, curl_o
     auto& me = *static_cast<HttpSession*>(self);
     if (me.stopped_ && me.stopped_())
         return 1;
-    if (me.body_ && me.progress_ && ulnow != me.shown_) {
+    // The whole body is told by the target once the server has taken it.
+    if (me.body_ && me.progress_ && ulnow != me.shown_ && ulnow > 0 && ulnow < me.body_->size()) {
         me.shown_ = ulnow;
         me.progress_(ulnow);
     }
@@ -201,9 +202,12 @@ HttpSession::Reply HttpSession::perform(const QByteArray& method, const QByteArr
         curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(body.size()));
     }
     // The body goes out at once: waiting for "100 Continue" costs a round trip, or a second with a
-    // server that never sends it.
+    // server that never sends it. Not on a signed request: this libcurl would sign the header it removes.
     curl_slist* lines = nullptr;
-    for (const QByteArray& line : QList<QByteArray>(headers) << QByteArray("Expect:"))
+    QList<QByteArray> all = headers;
+    if (sigv4_.isEmpty())
+        all << QByteArray("Expect:");
+    for (const QByteArray& line : all)
         if (curl_slist* grown = curl_slist_append(lines, line.constData()))
             lines = grown;
     const std::unique_ptr<curl_slist, void (*)(curl_slist*)> list(lines, &curl_slist_free_all);

@@ -3,23 +3,31 @@
 // signal in any state of the job.
 #include "support/ftp_test_files.h"
 #include "support/ftp_test_servers.h"
+#include "support/http_test_servers.h"
 #include "support/temp_store.h"
+#include "transfer/upload_target.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
 #include <QTest>
+#include <atomic>
 #include <csignal>
 #include <fcntl.h>
+#include <memory>
+#include <thread>
 #include <unistd.h>
 
+using namespace zantrel;
 using namespace zantrel::test;
 
 namespace {
 
 enum class Mode { Window, Headless, Once };
+enum class Http { Apache, ApacheNoMove, Rclone, RcloneSlow, S3, S3Auto };
 
 // A camera whose first second is black, as a real camera's first frames are dark until its exposure
 // settles.
@@ -161,6 +169,100 @@ class TestUnattended : public QObject {
         QVERIFY(program.err.startsWith("No camera: publishing the test card\n")); // none in these runs
         if (live) // not into the login folder instead
             QVERIFY(server.count(QStringLiteral("STOR")) == 0 && server.count(QStringLiteral("USER")) > 0);
+    }
+
+    // `--once` to WebDAV (apache2, rclone) and S3: the picture arrives byte for byte, ATOMIC on or off,
+    // through folders made level by level with names escaped, and no ".part" stays; a refused MOVE gives
+    // a direct upload, said; a wrong password or secret, or a ".." folder, exits 1 with the reason. A
+    // viewer polling the name meanwhile (rclone reading slowly) only ever finds a whole picture. The
+    // settings' "Test" of the entry then agrees.
+    void onceDeliversToHttpTargets_data() {
+        QTest::addColumn<Http>("kind");
+        QTest::addColumn<bool>("atomic");
+        QTest::addColumn<QString>("folder");   // URL00001
+        QTest::addColumn<QString>("password"); // instead of the server's
+        QTest::addColumn<QString>("line");     // an output line starts so; "Error:..." exits 1
+        const QString done = QStringLiteral("File Transfered."), none;
+        QTest::newRow("apache, folders made") << Http::Apache << true << "cam/new day" << none << done;
+        QTest::newRow("apache, direct") << Http::Apache << false << none << none << done;
+        QTest::newRow("apache refusing MOVE") << Http::ApacheNoMove << true << none << none
+                                              << "The server refuses renames: uploading directly from now on";
+        QTest::newRow("apache, wrong password") << Http::Apache << true << none << "wrong"
+                                                << "Error:401 Unauthorized";
+        QTest::newRow("apache, folder leaving the address")
+            << Http::Apache << true << "cam/../.." << none << "Error:The folder or name \"..\" is refused";
+        QTest::newRow("rclone, folders made") << Http::Rclone << true << "a/b c" << none << done;
+        QTest::newRow("rclone, direct") << Http::Rclone << false << none << none << done;
+        QTest::newRow("rclone, slow, viewer") << Http::RcloneSlow << true << none << none << done;
+        QTest::newRow("S3, prefix") << Http::S3 << true << "day/one" << none << done;
+        QTest::newRow("S3, direct, region auto") << Http::S3Auto << false << none << none << done;
+        QTest::newRow("S3, wrong secret")
+            << Http::S3 << true << none << "wrong"
+            << "Error:403 Forbidden: SignatureDoesNotMatch: The request signature we calculated";
+    }
+    void onceDeliversToHttpTargets() {
+        QFETCH(Http, kind);
+        QFETCH(bool, atomic);
+        QFETCH(QString, folder);
+        QFETCH(QString, password);
+        QFETCH(QString, line);
+        const bool s3 = kind == Http::S3 || kind == Http::S3Auto;
+        std::unique_ptr<HttpServerFixture> server;
+        if (kind == Http::Apache || kind == Http::ApacheNoMove)
+            server = std::make_unique<ApacheDavServer>(false, kind == Http::ApacheNoMove);
+        else if (s3)
+            server = std::make_unique<S3Server>(QLatin1String(kind == Http::S3Auto ? "auto" : "us-east-1"));
+        else
+            server = std::make_unique<RcloneDavServer>(kind == Http::RcloneSlow ? 100 * 1024 : 0);
+        VERIFY_FTP_SERVER(*server);
+        FtpServerEntry entry;
+        entry.address = server->address(), entry.port = server->port(), entry.login = server->user();
+        entry.directory = folder, entry.password = server->password();
+        entry.atomic = atomic;
+        entry.password = password.isEmpty() ? entry.password : password;
+        entry.region = QLatin1String(kind == Http::S3Auto ? "auto" : "");
+        const QString remote =
+            QDir::cleanPath(server->root() + (s3 ? "/cam/" : "/") + folder + "/webcam.jpg");
+        const QByteArray old = noiseJpeg(64, 48);
+        if (folder.isEmpty()) // the picture it replaces
+            QVERIFY(writeFile(remote, old));
+        std::atomic<int> reads = 0, bad = 0;
+        std::jthread viewer([&](std::stop_token stop) {
+            for (; !stop.stop_requested(); std::this_thread::sleep_for(std::chrono::milliseconds(2))) {
+                const QByteArray seen = readFile(remote);
+                reads += !seen.isNull();
+                bad += !seen.isNull() && seen != old &&
+                       !(seen.startsWith("\xff\xd8") && seen.endsWith("\xff\xd9"));
+            }
+        });
+        // The slow row's picture: a large one, some seconds on the way.
+        Program program(kind == Http::RcloneSlow
+                            ? QStringLiteral("videotestsrc pattern=snow ! video/x-raw,width=1280,height=720")
+                            : QString());
+        QVERIFY(
+            program.once(QStringLiteral("[FTP]\nUPLOAD=1\nSERVERS=1\nADDRESS00001=%1\nPORT00001=%2\n"
+                                        "LOGIN00001=%3\nPASSWORD00001=%4\nURL00001=\"%5\"\nATOMIC00001=%6\n"
+                                        "REGION00001=%7\n")
+                             .arg(entry.address)
+                             .arg(entry.port)
+                             .arg(entry.login, entry.password, folder, QString::number(atomic), entry.region)
+                             .toUtf8()));
+        viewer.request_stop();
+        const QString all = QString::fromLocal8Bit(program.out + program.err);
+        QVERIFY2(
+            !program.lines().filter(QRegularExpression(u'^' + QRegularExpression::escape(line))).isEmpty(),
+            qPrintable(all));
+        QVERIFY2(!all.contains(entry.password), qPrintable(all));
+        const bool delivered = !line.startsWith(QLatin1String("Error:"));
+        QCOMPARE(program.process.exitCode(), delivered ? 0 : 1);
+        const ServerCheckResult check = CheckTarget(entry);
+        QVERIFY2(check.ok == delivered && !check.message.contains(entry.password), qPrintable(check.message));
+        if (!delivered)
+            return;
+        QCOMPARE(readFile(remote), readFile(program.file("webcam.jpg")));
+        for (QDirIterator it(server->root(), QDirIterator::Subdirectories); it.hasNext();)
+            QVERIFY2(!it.next().endsWith(QLatin1String(".part")), qPrintable(it.filePath()));
+        QVERIFY2(reads > 0 && bad == 0, qPrintable(QStringLiteral("%1 of %2 reads").arg(bad).arg(reads)));
     }
 
     // Left alone, with a message at every job, an upload that never ends or nobody reading its output:

@@ -73,59 +73,34 @@ ApacheDavServer::ApacheDavServer(bool tls, bool refuseMove) {
                    QString::fromUtf8(readFile(base.filePath(QStringLiteral("error.log"))));
 }
 
-RcloneDavServer::RcloneDavServer(bool tls, int bytesPerSecond) {
+RcloneDavServer::RcloneDavServer(int bytesPerSecond) {
     user_ = QStringLiteral("cam");
     password_ = QStringLiteral("secret");
-    address_ = QLatin1String(tls ? "davs" : "dav") + QStringLiteral("://127.0.0.1");
+    address_ = QStringLiteral("dav://127.0.0.1");
     unavailable_ = !QFile::exists(QStringLiteral("/usr/bin/rclone"));
-    if (unavailable_) {
-        failure_ = QStringLiteral("no /usr/bin/rclone");
-        return;
-    }
-    QDir(dir_.path()).mkpath(QStringLiteral("root"));
+    failure_ = QStringLiteral("rclone did not start (is /usr/bin/rclone there?)");
     const QString config = dir_.filePath(QStringLiteral("rclone.conf"));
-    if (!writeFile(config, {}) || (tls && !prepareTls()))
+    if (unavailable_ || !QDir(dir_.path()).mkpath(QStringLiteral("root")) || !writeFile(config, {}))
         return;
     const quint16 port = closedPort();
-    QStringList args{QStringLiteral("serve"),    QStringLiteral("webdav"),
-                     QStringLiteral("--config"), config,
-                     QStringLiteral("--addr"),   QStringLiteral("127.0.0.1:%1").arg(port),
-                     QStringLiteral("--user"),   user_,
-                     QStringLiteral("--pass"),   password_};
-    if (tls)
-        args << QStringLiteral("--cert") << certFile() << QStringLiteral("--key") << keyFile();
+    QStringList args = QStringLiteral("serve webdav --user cam --pass secret --config").split(u' ');
+    args << config << QStringLiteral("--addr") << QStringLiteral("127.0.0.1:%1").arg(port);
     if (bytesPerSecond > 0)
         args << QStringLiteral("--bwlimit") << QString::number(bytesPerSecond / 1024) + QLatin1Char('k');
-    args << root();
     process_.setStandardErrorFile(QProcess::nullDevice());
-    port_ = startListening(process_, QStringLiteral("/usr/bin/rclone"), args, port);
-    if (!port_)
-        failure_ = QStringLiteral("rclone did not start");
+    port_ = startListening(process_, QStringLiteral("/usr/bin/rclone"), args << root(), port);
 }
 
-S3Server::S3Server(bool tls, const QString& region, bool slow) : region_(region) {
+S3Server::S3Server(const QString& region) {
     user_ = QStringLiteral("AKIDZANTREL"); // the script's default account
     password_ = QStringLiteral("s3cr3t/key+value");
-    address_ = QLatin1String(tls ? "s3" : "s3+http") + QStringLiteral("://127.0.0.1/cam");
+    address_ = QStringLiteral("s3+http://127.0.0.1/cam");
     logLine_.setPattern(QStringLiteral("^(.+)$"));
-    if (tls && !prepareTls())
-        return;
-    QStringList args{QStringLiteral(ZANTREL_TEST_DATA_DIR "/s3_server.py"),
-                     QStringLiteral("--root"),
-                     root(),
-                     QStringLiteral("--region"),
-                     region,
-                     QStringLiteral("--log"),
-                     dir_.filePath(QStringLiteral("log"))};
-    if (tls)
-        args << QStringLiteral("--cert") << certFile() << QStringLiteral("--key") << keyFile();
-    if (slow)
-        args << QStringLiteral("--fault") << QStringLiteral("slow");
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    port_ = startPython(process_, args);
-    if (!port_)
-        failure_ =
-            QStringLiteral("the S3 server did not start (python3-botocore?): ") + process_.errorString();
+    port_ = startPython(process_, {QStringLiteral(ZANTREL_TEST_DATA_DIR "/s3_server.py"),
+                                   QStringLiteral("--root"), root(), QStringLiteral("--region"), region,
+                                   QStringLiteral("--log"), dir_.filePath(QStringLiteral("log"))});
+    failure_ = QStringLiteral("the S3 server did not start (python3-botocore?)");
 }
 
 } // namespace zantrel::test

@@ -28,25 +28,18 @@ class ApacheDavServer final : public HttpServerFixture {
     explicit ApacheDavServer(bool tls = false, bool refuseMove = false);
 };
 
-// `rclone serve webdav` serving root() at "/": address() is "dav://127.0.0.1" or "davs://127.0.0.1".
-// bytesPerSecond > 0 limits its transfers to about that rate.
+// `rclone serve webdav` serving root() at "/": address() is "dav://127.0.0.1". bytesPerSecond > 0
+// limits its transfers to about that rate.
 class RcloneDavServer final : public HttpServerFixture {
   public:
-    explicit RcloneDavServer(bool tls = false, int bytesPerSecond = 0);
+    explicit RcloneDavServer(int bytesPerSecond = 0);
 };
 
 // The S3 store of tests/data/s3_server.py: bucket "cam" under root(), user() the access key id, password()
-// the secret that every request's signature is checked against, region() the signing region;
-// address() is "s3+http://127.0.0.1/cam", or "s3://127.0.0.1/cam" over TLS. slow: it reads bodies at 64 KB/s.
+// the secret every request's signature is checked against, for region; address() "s3+http://127.0.0.1/cam".
 class S3Server final : public HttpServerFixture {
   public:
-    explicit S3Server(bool tls = false, const QString& region = QStringLiteral("us-east-1"),
-                      bool slow = false);
-    QString region() const { return region_; }
-    QString bucket() const { return dir_.filePath(QStringLiteral("root/cam")); } // on disk
-
-  private:
-    QString region_;
+    explicit S3Server(const QString& region = QStringLiteral("us-east-1"));
 };
 
 } // namespace zantrel::test
