@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr int kRuns = 7;
+constexpr int kRuns = 15;
 
 struct Body {
     const QByteArray* bytes;
