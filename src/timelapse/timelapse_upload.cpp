@@ -4,6 +4,7 @@
 #include "core/store.h"
 #include "transfer/ftp_client.h"
 #include "transfer/server_upload.h"
+#include "transfer/upload_target.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -27,7 +28,19 @@ int UploadTimelapse(FtpClient& ftp, StatusSink& status, const QString& video, co
         const FtpServerEntry server = ReadServerEntry(n);
         if (server.address.trimmed().isEmpty())
             continue; // a gap in the list, no server
-        const ServerUploadResult r = UploadToServer(ftp, status, server, bytes, remoteName, cancelled);
+        ServerUploadResult r;
+        if (TargetScheme(server.address).contains(QLatin1String("ftp"))) {
+            r = UploadToServer(ftp, status, server, bytes, remoteName, cancelled);
+        } else {
+            // Other kinds of target end with cancelled() alone.
+            QString refusal;
+            if (const std::unique_ptr<UploadTarget> target = MakeUploadTarget(server, status, refusal)) {
+                target->setLimits(ftp.limits());
+                r = target->deliver(bytes, remoteName, cancelled);
+            } else {
+                status.setStatus(QStringLiteral("Error:") + refusal);
+            }
+        }
         if (r.uploaded && r.folderChanged)
             ++uploaded;
     }

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace zantrel {
@@ -29,6 +30,13 @@ QString FolderTarget::folder(QString& error) const {
             return {};
         }
         path += QLatin1Char('/') + part;
+        // A link in a shared folder may be another user's, planted to send the pictures elsewhere.
+        struct stat st {};
+        if (::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISLNK(st.st_mode) &&
+            st.st_uid != ::geteuid() && st.st_uid != 0) {
+            error = QStringLiteral("%1 is a symbolic link of another user; it was not followed.").arg(path);
+            return {};
+        }
     }
     const QFileInfo info(path);
     if (!info.isDir()) {

@@ -30,7 +30,8 @@ ServerUploadResult SteppedTarget::deliver(const QByteArray& bytes, const QString
                                           const std::function<bool()>& cancelled) {
     constexpr int kTries = 3;
     deliveryStops_ = stops();
-    const auto over = [&] { return stopped() || (cancelled && cancelled()); };
+    cancelled_ = cancelled;
+    const auto over = [&] { return stopped(); };
     ServerUploadResult result;
     for (int attempt = 0; attempt < kTries && !over(); ++attempt) {
         if (attempt > 0) {
@@ -55,7 +56,7 @@ ServerUploadResult SteppedTarget::deliver(const QByteArray& bytes, const QString
                 ok = upload(bytes, remoteName);
             } else if (placed == Replaced::Failed) {
                 ok = false;
-                if (!(cancelled && cancelled()))
+                if (!(cancelled_ && cancelled_()))
                     discard(part); // the previous picture under the final name stays untouched
             }
         }

@@ -97,11 +97,12 @@ class SteppedTarget : public UploadTarget {
 
     // "Transfering:N bytes" for the bytes sent so far, a few a second; the last one (final) always.
     void progress(qint64 sent, bool final);
-    // True once a stop came after the running delivery began.
-    bool stopped() const { return stops() != deliveryStops_; }
+    // True once a stop came after the running delivery began, or its cancelled() turned true.
+    bool stopped() const { return stops() != deliveryStops_ || (cancelled_ && cancelled_()); }
 
   private:
     unsigned deliveryStops_ = 0;
+    std::function<bool()> cancelled_;
     bool renamesRefused_ = false;
     ProgressThrottle throttle_;
 };

@@ -86,6 +86,23 @@ class TestServerEditor : public QObject {
         QCOMPARE(rig.rows(3), QStringLiteral("/htdocs/cam"));
         rig.find<QCheckBox>("FTPAtomic")->setChecked(false);
         QCOMPARE(entry(keys::FtpEntryAtomic, 1), QStringLiteral("0"));
+        // Only the fields the kind of target uses take input.
+        const auto enabled = [&rig] {
+            QString out;
+            for (const char* name : {"FTPPort", "FTPLogin", "FTPPassive", "FTPRegion", "FTPPinned"})
+                out += rig.find(name)->isEnabled() ? QLatin1Char('1') : QLatin1Char('0');
+            return out;
+        };
+        QCOMPARE(enabled(), QStringLiteral("11101"));
+        rig.type("FTPAddress", QStringLiteral("file:///var/www"));
+        QCOMPARE(rig.find<QLabel>("ServerProtocol")->text() + enabled(),
+                 QStringLiteral("Folder on this computer00000"));
+        rig.type("FTPAddress", QStringLiteral("s3://s3.example.com/cam"));
+        QCOMPARE(enabled(), QStringLiteral("11010"));
+        rig.type("FTPRegion", QStringLiteral("auto"));
+        QCOMPARE(entry(keys::FtpEntryRegion, 1), QStringLiteral("auto"));
+        rig.type("FTPAddress", QStringLiteral("gopher://cam"));
+        QCOMPARE(rig.find<QLabel>("ServerProtocol")->text(), QStringLiteral("Unknown kind of address"));
     }
 
     // After Add and Remove the fields show the entry that edits go to, never another one; every field of
