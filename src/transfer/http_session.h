@@ -74,6 +74,9 @@ class HttpSession {
                   const QByteArray& body = {}, bool hasBody = false);
     // Closes the connection; the next request opens a new one.
     void close();
+    // The public-key pin ("sha256//...") of the certificate origin shows, read without trusting it and
+    // without sending a request; empty when none was read.
+    QString certificatePin(const QByteArray& origin);
 
   private:
     static size_t header(char* data, size_t size, size_t count, void* self);

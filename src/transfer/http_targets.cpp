@@ -63,6 +63,15 @@ bool HttpTarget::fail() {
     return false;
 }
 
+QString HttpTarget::reasonOf(const HttpSession::Reply& reply) {
+    if (reply.code != CURLE_PEER_FAILED_VERIFICATION)
+        return reply.text();
+    const QString pin = seenPin_ = session_.certificatePin(address_.origin);
+    return QStringLiteral("The certificate of %1 is not trusted by this system. To trust exactly this key, "
+                          "store its pin for the server: %2")
+        .arg(address_.host, pin.isEmpty() ? QStringLiteral("(not readable)") : pin);
+}
+
 ServerCheckResult HttpTarget::checkWith(const QByteArray& method, const QList<QByteArray>& headers) {
     ServerCheckResult result;
     QString error;
@@ -75,6 +84,7 @@ ServerCheckResult HttpTarget::checkWith(const QByteArray& method, const QList<QB
     const HttpSession::Reply reply = request(method, checkUrl(), headers);
     session_.close();
     result.ok = reply.ok();
+    result.fingerprint = seenPin_;
     if (!result.ok)
         result.message = reply.status
                              ? QStringLiteral("Connected, but the server answered: ") + reasonOf(reply)
@@ -141,8 +151,8 @@ SteppedTarget::Replaced DavTarget::replace(const QString& from, const QString& t
     request("MOVE", source, {"Destination: " + target, "Overwrite: T"});
     if (last_.ok())
         return Replaced::Yes;
-    // A server without MOVE, or one that forbids it here.
-    if (last_.status == 405 || last_.status == 501 || last_.status == 403)
+    // A server without MOVE. A 403 is a refusal of this one move (rights, quota): the user reads it.
+    if (last_.status == 405 || last_.status == 501)
         return Replaced::Refused;
     fail();
     return Replaced::Failed;
@@ -207,7 +217,7 @@ bool S3Target::upload(const QByteArray& bytes, const QString& name) {
     return true;
 }
 
-QString S3Target::reasonOf(const HttpSession::Reply& reply) const {
+QString S3Target::reasonOf(const HttpSession::Reply& reply) {
     QString code, message;
     QXmlStreamReader xml(reply.body);
     while (xml.readNextStartElement()) {
@@ -220,7 +230,7 @@ QString S3Target::reasonOf(const HttpSession::Reply& reply) const {
         else
             xml.skipCurrentElement();
     }
-    QString text = reply.text();
+    QString text = HttpTarget::reasonOf(reply);
     if (!code.isEmpty())
         text +=
             QStringLiteral(": ") + code + (message.isEmpty() ? QString() : QStringLiteral(": ") + message);

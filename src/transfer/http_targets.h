@@ -19,8 +19,9 @@ class HttpTarget : public SteppedTarget {
     bool worthRetrying() const override;
     // Builds the target's URLs from the entry; false with the reason for settings that cannot be used.
     virtual bool prepare(QString& error) = 0;
-    // The server's reason for a failed reply, as the user reads it.
-    virtual QString reasonOf(const HttpSession::Reply& reply) const { return reply.text(); }
+    // The server's reason for a failed reply, as the user reads it; for a certificate this system does
+    // not trust, the pin to store for it.
+    virtual QString reasonOf(const HttpSession::Reply& reply);
 
     HttpSession::Reply request(const QByteArray& method, const QByteArray& url,
                                const QList<QByteArray>& headers = {}, const QByteArray& body = {},
@@ -34,6 +35,7 @@ class HttpTarget : public SteppedTarget {
     HttpSession session_;
     HttpAddress address_;
     HttpSession::Reply last_;
+    QString seenPin_; // of a certificate this system did not trust
     const bool tls_;
 };
 
@@ -73,7 +75,7 @@ class S3Target final : public HttpTarget {
     Replaced replace(const QString&, const QString&) override { return Replaced::Yes; }
     void discard(const QString&) override {}
     bool replacesByItself() const override { return true; }
-    QString reasonOf(const HttpSession::Reply& reply) const override;
+    QString reasonOf(const HttpSession::Reply& reply) override;
     QByteArray checkUrl() const override { return bucketUrl_; }
 
   private:

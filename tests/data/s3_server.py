@@ -16,16 +16,16 @@ from botocore.awsrequest import AWSRequest
 from botocore.credentials import Credentials
 
 parser = argparse.ArgumentParser()
-parser.add_argument("--root", required=True)
-parser.add_argument("--access-key", default="AKIDZANTREL")
-parser.add_argument("--secret", default="s3cr3t/key+value")
-parser.add_argument("--region", default="us-east-1")
-parser.add_argument("--log", default=os.devnull)
+for option, default in (("root", None), ("access-key", "AKIDZANTREL"), ("secret", "s3cr3t/key+value"),
+                        ("region", "us-east-1"), ("log", os.devnull)):
+    parser.add_argument("--" + option, default=default, required=default is None)
 args = parser.parse_args()
 os.makedirs(os.path.join(args.root, "cam"), exist_ok=True)
 log = open(args.log, "a", buffering=1)
 AUTH = re.compile(r"AWS4-HMAC-SHA256 Credential=([^/]+)/(\d{8})/([^/]+)/s3/aws4_request, ?"
                   r"SignedHeaders=([a-z0-9;-]+), ?Signature=([0-9a-f]{64})$")
+MISMATCH = ("The request signature we calculated does not match the signature you provided. Check your key "
+            "and signing method.")
 
 
 class Handler(BaseHTTPRequestHandler):
@@ -36,29 +36,22 @@ class Handler(BaseHTTPRequestHandler):
 
     def refusal(self, body):  # (status, Code, Message), or None for a request signed as it should be
         m = AUTH.match(self.headers.get("Authorization", ""))
-        if not m:
-            return 403, "AccessDenied", "Access Denied"
-        key, day, region, signed, signature = m.groups()
-        if key != args.access_key:
+        if not m or m.group(1) != args.access_key:
             return 403, "InvalidAccessKeyId", "The AWS Access Key Id you provided does not exist in our records."
+        key, day, region, signed, signature = m.groups()
         if region != args.region:
-            return 400, "AuthorizationHeaderMalformed", "the region '%s' is wrong; expecting '%s'" % (
-                region, args.region)
+            return 400, "AuthorizationHeaderMalformed", "the region '%s' is wrong" % region
         stamp, claimed = self.headers.get("X-Amz-Date", ""), self.headers.get("X-Amz-Content-SHA256")
-        if claimed is None or not stamp.startswith(day) or "host" not in signed.split(";"):
-            return 400, "InvalidRequest", "x-amz-content-sha256, x-amz-date and host must be signed"
-        if claimed != "UNSIGNED-PAYLOAD" and claimed != hashlib.sha256(body).hexdigest():
-            return 400, "XAmzContentSHA256Mismatch", "The provided 'x-amz-content-sha256' header does not match"
+        if claimed not in ("UNSIGNED-PAYLOAD", hashlib.sha256(body).hexdigest()) or not stamp.startswith(day) \
+                or "host" not in signed.split(";"):
+            return 400, "InvalidRequest", "x-amz-content-sha256 (the body's), x-amz-date and host must be signed"
         # The request as botocore would sign it: the signed headers alone, the path as sent.
         request = AWSRequest(method=self.command, url="http://%s%s" % (self.headers.get("Host"), self.path),
                              headers={n: self.headers.get(n, "") for n in signed.split(";")}, data=body)
         request.context["timestamp"] = stamp
         signer = S3SigV4Auth(Credentials(args.access_key, args.secret), "s3", args.region)
         expected = signer.signature(signer.string_to_sign(request, signer.canonical_request(request)), request)
-        if not hmac.compare_digest(expected, signature):
-            return 403, "SignatureDoesNotMatch", ("The request signature we calculated does not match the "
-                                                  "signature you provided. Check your key and signing method.")
-        return None
+        return None if hmac.compare_digest(expected, signature) else (403, "SignatureDoesNotMatch", MISMATCH)
 
     def reply(self, status, body=b"", content_type="image/jpeg"):
         self.send_response(status)
@@ -78,31 +71,26 @@ class Handler(BaseHTTPRequestHandler):
             error = 404, "NoSuchBucket", "The specified bucket does not exist"
         elif not error and key and any(part in ("", ".", "..") for part in key.split("/")):
             error = 400, "InvalidArgument", "This server stores no such key"
-        elif not error and not key and self.command != "HEAD":
-            error = 405, "MethodNotAllowed", "The specified method is not allowed against this resource."
-        elif not error and key and self.command in ("GET", "HEAD") and not os.path.isfile(file):
+        elif not error and ((not key and self.command != "HEAD") or
+                            (self.command in ("GET", "HEAD") and key and not os.path.isfile(file))):
             error = 404, "NoSuchKey", "The specified key does not exist."
         if error:
             log.write("ERROR %s\n" % error[1])
             self.reply(error[0], ("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Error><Code>%s</Code><Message>%s"
-                                  "</Message><RequestId>0</RequestId></Error>" % (error[1], escape(error[2]))
-                                  ).encode(), "application/xml")
+                                  "</Message></Error>" % (error[1], escape(error[2]))).encode(), "application/xml")
         elif self.command == "PUT":
             os.makedirs(os.path.dirname(file), exist_ok=True)
             with open(file + ".incoming", "wb") as f:
                 f.write(body)
             os.replace(file + ".incoming", file)  # an object is replaced whole
-            log.write("STORED %s|%s\n" % (self.headers.get("Content-Type"), self.headers.get("Cache-Control")))
             self.reply(200)
         elif self.command == "DELETE":
             if os.path.isfile(file):
                 os.remove(file)
             self.reply(204)
-        elif key:
-            with open(file, "rb") as f:
-                self.reply(200, f.read())
         else:
-            self.reply(200)  # the bucket is there
+            with open(file, "rb") if key else open(os.devnull, "rb") as f:
+                self.reply(200, f.read())
 
     do_PUT = do_GET = do_HEAD = do_DELETE = handle_any
 
