@@ -6,7 +6,18 @@
 namespace zantrel {
 
 // The fields of one FTP server entry as the server editor shows them.
-enum class ServerField { Address, Port, Login, Password, Directory, Passive, Atomic, Pinned, KeyFile, Region };
+enum class ServerField {
+    Address,
+    Port,
+    Login,
+    Password,
+    Directory,
+    Passive,
+    Atomic,
+    Pinned,
+    KeyFile,
+    Region
+};
 
 // One row of the server list: what its columns show.
 struct ServerRow {

@@ -67,6 +67,7 @@ ServerUploadResult SteppedTarget::deliver(const QByteArray& bytes, const QString
         if (ok || over() || !worthRetrying())
             break;
     }
+    cancelled_ = {}; // it may name the caller, which need not outlive this target
     return result;
 }
 
