@@ -31,15 +31,20 @@ bool HttpTarget::connect() {
     session_.sayConnectedAgain();
     last_ = {};
     QString error;
-    if (HasControlCharacter(entry_.login) || HasControlCharacter(entry_.password) ||
-        HasControlCharacter(entry_.directory))
-        error = QStringLiteral("The user name, password or folder holds a control character");
-    if (error.isEmpty())
-        address_ = ParseHttpAddress(entry_.address, entry_.port, tls_, error);
-    if (error.isEmpty() && prepare(error))
+    if (usable(error))
         return true;
     status_.setStatus(QStringLiteral("Error:") + error);
     return false;
+}
+
+bool HttpTarget::usable(QString& error) {
+    if (HasControlCharacter(entry_.login) || HasControlCharacter(entry_.password) ||
+        HasControlCharacter(entry_.directory)) {
+        error = QStringLiteral("The user name, password or folder holds a control character");
+        return false;
+    }
+    address_ = ParseHttpAddress(entry_.address, entry_.port, tls_, error);
+    return error.isEmpty() && prepare(error);
 }
 
 void HttpTarget::disconnect() {
@@ -74,21 +79,17 @@ QString HttpTarget::reasonOf(const HttpSession::Reply& reply) {
 
 ServerCheckResult HttpTarget::checkWith(const QByteArray& method, const QList<QByteArray>& headers) {
     ServerCheckResult result;
-    QString error;
-    address_ = ParseHttpAddress(entry_.address, entry_.port, tls_, error);
     session_.setLimits(limits());
-    if (!error.isEmpty() || !prepare(error)) {
-        result.message = error;
+    if (!usable(result.message))
         return result;
-    }
     const HttpSession::Reply reply = request(method, checkUrl(), headers);
     session_.close();
     result.ok = reply.ok();
-    result.fingerprint = seenPin_;
     if (!result.ok)
         result.message = reply.status
                              ? QStringLiteral("Connected, but the server answered: ") + reasonOf(reply)
                              : QStringLiteral("Cannot connect: ") + reasonOf(reply);
+    result.fingerprint = seenPin_;
     return result;
 }
 

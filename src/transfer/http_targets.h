@@ -19,6 +19,8 @@ class HttpTarget : public SteppedTarget {
     bool worthRetrying() const override;
     // Builds the target's URLs from the entry; false with the reason for settings that cannot be used.
     virtual bool prepare(QString& error) = 0;
+    // The entry's settings checked and the URLs built (prepare()); false with the reason.
+    bool usable(QString& error);
     // The server's reason for a failed reply, as the user reads it; for a certificate this system does
     // not trust, the pin to store for it.
     virtual QString reasonOf(const HttpSession::Reply& reply);
