@@ -1,7 +1,7 @@
 """Throwaway S3 object store for tests and benchmarks on 127.0.0.1; prints "PORT <n>" once it listens.
 Path-style: HEAD of a bucket; PUT, GET, HEAD and DELETE of an object (ROOT/BUCKET/KEY). Each request's
 SigV4 signature is computed again with botocore's own signer and the known secret: one signed with another
-secret, region, body hash or header set gets S3's XML error. LOG gets "<METHOD> <path>" and "ERROR <Code>"."""
+secret, region, body hash or header set gets S3's XML error; bucket "moved" is redirected elsewhere. LOG gets "<METHOD> <path>" and "ERROR <Code>"."""
 import argparse
 import hashlib
 import hmac
@@ -66,6 +66,11 @@ class Handler(BaseHTTPRequestHandler):
         body = self.rfile.read(int(self.headers.get("Content-Length") or 0)) if self.command == "PUT" else b""
         bucket, _, key = unquote(self.path.split("?", 1)[0]).lstrip("/").partition("/")
         file = os.path.join(args.root, bucket, key)
+        if bucket == "moved":  # it lives on another host now
+            self.send_response(301)
+            self.send_header("Location", "http://elsewhere.invalid" + self.path)
+            self.send_header("Content-Length", "0")
+            return self.end_headers()
         error = self.refusal(body)
         if not error and (bucket in ("", ".", "..") or not os.path.isdir(os.path.join(args.root, bucket))):
             error = 404, "NoSuchBucket", "The specified bucket does not exist"
