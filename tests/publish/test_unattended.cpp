@@ -174,8 +174,8 @@ class TestUnattended : public QObject {
     // `--once` to WebDAV (apache2, rclone) and S3: the picture arrives byte for byte, ATOMIC on or off,
     // through folders made level by level with names escaped, and no ".part" stays; a refused MOVE gives
     // a direct upload, said; a wrong password or secret, an untrusted certificate (its pin told), a ".."
-    // folder or a redirect (not followed) exits 1 with the reason; the entry's "Test" agrees. A viewer polling the name meanwhile (rclone reading slowly) only ever finds
-    // a whole picture.
+    // folder or a redirect (not followed) exits 1 with the reason; the entry's "Test" agrees. A viewer
+    // polling the name meanwhile (rclone reading slowly) only ever finds a whole picture.
     void onceDeliversToHttpTargets_data() {
         QTest::addColumn<Http>("kind");
         QTest::addColumn<bool>("atomic");
