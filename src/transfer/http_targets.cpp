@@ -131,7 +131,10 @@ bool DavTarget::upload(const QByteArray& bytes, const QString& name) {
     QByteArray url;
     if (!fileUrl(name, url))
         return false;
-    const QList<QByteArray> headers{"Content-Type: " + ContentTypeFor(name)};
+    // The type of the picture, also for its ".part" (servers that keep a type keep it through the MOVE).
+    const QString part = QStringLiteral(".part");
+    const QList<QByteArray> headers{"Content-Type: " +
+                                    ContentTypeFor(name.endsWith(part) ? name.chopped(part.size()) : name)};
     request("PUT", url, headers, bytes, true);
     // 409 (RFC 4918), or 404 with some servers: the folder is missing.
     if ((last_.status == 409 || last_.status == 404) && !folder_.isEmpty()) {
