@@ -20,6 +20,7 @@ packages=(
   libsystemd-dev
   gstreamer1.0-plugins-ugly ffmpeg
   python3-gi gir1.2-gst-rtsp-server-1.0 gstreamer1.0-libav
+  apache2 apache2-utils rclone python3-botocore
 )
 
 missing=()
@@ -36,7 +37,9 @@ SUDO=
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
-# vsftpd's package starts a system-wide server; the tests start their own on high ports.
-if command -v systemctl >/dev/null 2>&1 && systemctl is-active --quiet vsftpd 2>/dev/null; then
-  $SUDO systemctl stop vsftpd || true
-fi
+# vsftpd's and apache2's packages start system-wide servers; the tests start their own on high ports.
+for service in vsftpd apache2; do
+  if command -v systemctl >/dev/null 2>&1 && systemctl is-active --quiet "$service" 2>/dev/null; then
+    $SUDO systemctl stop "$service" || true
+  fi
+done

@@ -2,6 +2,7 @@
 
 #include "transfer/folder_target.h"
 #include "transfer/ftp_target.h"
+#include "transfer/http_targets.h"
 #include "transfer/server_address.h"
 
 #include <QRegularExpression>
@@ -83,10 +84,9 @@ const struct {
     const char* scheme;
     Maker maker;
 } kTargets[] = {
-    {"ftp", &make<FtpTarget>},
-    {"ftps", &make<FtpTarget>},
-    {"sftp", &make<FtpTarget>},
-    {"file", &make<FolderTarget>},
+    {"ftp", &make<FtpTarget>},     {"ftps", &make<FtpTarget>},   {"sftp", &make<FtpTarget>},
+    {"file", &make<FolderTarget>}, {"dav", &make<DavTarget>},    {"davs", &make<DavTarget>},
+    {"s3", &make<S3Target>},       {"s3+http", &make<S3Target>},
 };
 
 } // namespace

@@ -4,23 +4,31 @@
 #include "support/ftp_test_files.h"
 #include "support/ftp_test_servers.h"
 #include "support/rtsp_test_server.h"
+#include "support/http_test_servers.h"
 #include "support/temp_store.h"
+#include "transfer/upload_target.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
 #include <QTest>
+#include <atomic>
 #include <csignal>
 #include <fcntl.h>
+#include <memory>
+#include <thread>
 #include <unistd.h>
 
+using namespace zantrel;
 using namespace zantrel::test;
 
 namespace {
 
 enum class Mode { Window, Headless, Once };
+enum class Http { Apache, ApacheNoMove, ApacheTls, ApacheTlsPinned, Rclone, RcloneSlow, S3, S3Auto, S3Moved };
 
 // A camera whose first second is black, as a real camera's first frames are dark until its exposure
 // settles.
@@ -215,6 +223,112 @@ class TestUnattended : public QObject {
             camera.stop();
         QVERIFY(mode == Mode::Window ? camera.start() : (camera.signal(SIGCONT), true));
         QTRY_COMPARE_WITH_TIMEOUT(uploaded(), QSize(320, 240), 15000);
+    }
+
+    // `--once` to WebDAV (apache2, rclone) and S3: the picture arrives byte for byte, ATOMIC on or off,
+    // through folders made level by level with names escaped, and no ".part" stays; a refused MOVE gives
+    // a direct upload, said; a wrong password or secret, an untrusted certificate (its pin told), a ".."
+    // folder or a redirect (not followed) exits 1 with the reason; the entry's "Test" agrees. A viewer
+    // polling the name meanwhile (rclone reading slowly) only ever finds a whole picture.
+    void onceDeliversToHttpTargets_data() {
+        QTest::addColumn<Http>("kind");
+        QTest::addColumn<bool>("atomic");
+        QTest::addColumn<QString>("folder");   // URL00001
+        QTest::addColumn<QString>("password"); // instead of the server's
+        QTest::addColumn<QString>("line");     // an output line starts so; "Error:..." exits 1
+        const QString done = QStringLiteral("File Transfered."), none;
+        QTest::newRow("apache, folders made") << Http::Apache << true << "cam/new day" << none << done;
+        QTest::newRow("apache, direct") << Http::Apache << false << none << none << done;
+        QTest::newRow("apache refusing MOVE") << Http::ApacheNoMove << true << none << none
+                                              << "The server refuses renames: uploading directly from now on";
+        QTest::newRow("apache, wrong password") << Http::Apache << true << none << "wrong"
+                                                << "Error:401 Unauthorized";
+        QTest::newRow("apache, folder leaving the address")
+            << Http::Apache << true << "cam/../.." << none << "Error:The folder or name \"..\" is refused";
+        QTest::newRow("apache over TLS, pinned") << Http::ApacheTlsPinned << true << none << none << done;
+        QTest::newRow("apache over TLS, not trusted")
+            << Http::ApacheTls << true << none << none
+            << "Error:The certificate of 127.0.0.1 is not trusted by "
+               "this system. To trust exactly this key, store its pin "
+               "for the server: sha256//";
+        QTest::newRow("rclone, folders made") << Http::Rclone << true << "a/b c" << none << done;
+        QTest::newRow("rclone, direct") << Http::Rclone << false << none << none << done;
+        QTest::newRow("rclone, slow, viewer") << Http::RcloneSlow << true << none << none << done;
+        QTest::newRow("S3, prefix") << Http::S3 << true << "day/one" << none << done;
+        QTest::newRow("S3, direct, region auto") << Http::S3Auto << false << none << none << done;
+        QTest::newRow("S3, redirected")
+            << Http::S3Moved << true << none << none
+            << "Error:301 Moved Permanently (to http://elsewhere.invalid/moved/webcam.jpg";
+        QTest::newRow("S3, wrong secret")
+            << Http::S3 << true << none << "wrong"
+            << "Error:403 Forbidden: SignatureDoesNotMatch: The request signature";
+    }
+    void onceDeliversToHttpTargets() {
+        QFETCH(Http, kind);
+        QFETCH(QString, folder);
+        QFETCH(QString, line);
+        const bool s3 = kind >= Http::S3, slow = kind == Http::RcloneSlow;
+        std::unique_ptr<HttpServerFixture> server;
+        if (s3)
+            server = std::make_unique<S3Server>(QLatin1String(kind == Http::S3Auto ? "auto" : "us-east-1"));
+        else if (kind <= Http::ApacheTlsPinned)
+            server = std::make_unique<ApacheDavServer>(kind >= Http::ApacheTls, kind == Http::ApacheNoMove);
+        else
+            server = std::make_unique<RcloneDavServer>(slow ? 100 * 1024 : 0);
+        VERIFY_FTP_SERVER(*server);
+        FtpServerEntry e;
+        e.address =
+            server->address().replace(QLatin1String(kind == Http::S3Moved ? "/cam" : "/none"), "/moved");
+        e.port = server->port(), e.login = server->user(), e.directory = folder;
+        QFETCH(QString, password);
+        e.password = password.isEmpty() ? server->password() : password;
+        QFETCH(bool, atomic);
+        e.atomic = atomic, e.region = QLatin1String(kind == Http::S3Auto ? "auto" : "");
+        e.pinnedKey = kind == Http::ApacheTlsPinned ? server->pin() : QString();
+        const QString remote =
+            QDir::cleanPath(server->root() + (s3 ? "/cam/" : "/") + folder + "/webcam.jpg");
+        const QByteArray old = noiseJpeg(64, 48);
+        QVERIFY(!folder.isEmpty() || writeFile(remote, old)); // the picture it replaces
+        std::atomic<int> reads = 0, bad = 0;
+        std::jthread viewer([&](std::stop_token stop) {
+            for (; !stop.stop_requested(); std::this_thread::sleep_for(std::chrono::milliseconds(2))) {
+                const QByteArray seen = readFile(remote);
+                reads += !seen.isNull();
+                bad += !seen.isNull() && seen != old &&
+                       !(seen.startsWith("\xff\xd8") && seen.endsWith("\xff\xd9"));
+            }
+        });
+        // The slow row's picture: a large one, some seconds on the way.
+        Program program(slow ? QStringLiteral("videotestsrc pattern=snow ! video/x-raw,width=1280,height=720")
+                             : "");
+        QVERIFY(
+            program.once(QStringLiteral("[FTP]\nUPLOAD=1\nSERVERS=1\nADDRESS00001=%1\nPORT00001=%2\n"
+                                        "LOGIN00001=%3\nPASSWORD00001=%4\nURL00001=\"%5\"\nATOMIC00001=%6\n"
+                                        "REGION00001=%7\nPINNED00001=%8\n")
+                             .arg(e.address)
+                             .arg(e.port)
+                             .arg(e.login, e.password, folder, QString::number(atomic), e.region, e.pinnedKey)
+                             .toUtf8()));
+        viewer.request_stop();
+        const QString all = QString::fromLocal8Bit(program.out + program.err);
+        QVERIFY2(
+            !program.lines().filter(QRegularExpression(u'^' + QRegularExpression::escape(line))).isEmpty() &&
+                !all.contains(e.password),
+            qPrintable(all));
+        const bool delivered = !line.startsWith(QLatin1String("Error:"));
+        QCOMPARE(program.process.exitCode(), delivered ? 0 : 1);
+        const ServerCheckResult check = CheckTarget(e);
+        // The Test agrees, and never looks up the host a redirect names.
+        QVERIFY2(check.ok == delivered && !check.message.contains(e.password) &&
+                     !check.message.contains(QLatin1String("resolve")),
+                 qPrintable(check.message));
+        if (!delivered)
+            return;
+        QCOMPARE(readFile(remote), readFile(program.file("webcam.jpg")));
+        for (QDirIterator it(server->root(), QDirIterator::Subdirectories); it.hasNext();)
+            QVERIFY2(!it.next().endsWith(QLatin1String(".part")), qPrintable(it.filePath()));
+        QVERIFY2((reads > 0 || !folder.isEmpty()) && bad == 0,
+                 qPrintable(QStringLiteral("%1 of %2 reads").arg(bad).arg(reads)));
     }
 
     // Left alone, with a message at every job, an upload that never ends or nobody reading its output:

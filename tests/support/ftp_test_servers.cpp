@@ -35,7 +35,8 @@ bool loopback(quint16& port) {
     return ok;
 }
 
-// Runs a shell command line to its end; its standard output, or a null array when it failed.
+} // namespace
+
 QByteArray sh(const QString& command) {
     QProcess p;
     p.start(QStringLiteral("sh"), {QStringLiteral("-c"), command});
@@ -45,7 +46,6 @@ QByteArray sh(const QString& command) {
     return out.isNull() ? QByteArray("") : out; // success, even when silent
 }
 
-// Starts program with args and waits until port on 127.0.0.1 takes connections; port, or 0.
 quint16 startListening(QProcess& process, const QString& program, const QStringList& args, quint16 port) {
     process.start(program, args);
     for (QDeadlineTimer deadline(5000); !deadline.hasExpired() && process.state() != QProcess::NotRunning;
@@ -56,7 +56,24 @@ quint16 startListening(QProcess& process, const QString& program, const QStringL
     return 0;
 }
 
-} // namespace
+quint16 startPython(QProcess& process, const QStringList& args) {
+    process.start(QStringLiteral("/usr/bin/python3"), args);
+    QDeadlineTimer deadline(10000);
+    QByteArray out;
+    while (!out.contains('\n') && process.waitForReadyRead(int(deadline.remainingTime())))
+        out += process.readAllStandardOutput();
+    return out.startsWith("PORT ") ? static_cast<quint16>(out.mid(5).trimmed().toUInt()) : 0;
+}
+
+QString selfSignedCertificate(const QString& key, const QString& cert) {
+    const QByteArray pin =
+        sh(QStringLiteral("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -keyout %1 "
+                          "-out %2 2>/dev/null && openssl x509 -pubkey -noout -in %2 | openssl pkey -pubin "
+                          "-outform der | openssl dgst -sha256 -binary | base64")
+               .arg(key, cert));
+    return pin.trimmed().size() == 44 ? QStringLiteral("sha256//") + QString::fromLatin1(pin.trimmed())
+                                      : QString();
+}
 
 bool FtpServerFixture::login(FtpClient& ftp, bool passive) const {
     return ftp.FtpConnect(QStringLiteral("127.0.0.1"), port_, user_, password_, passive);
@@ -94,17 +111,11 @@ PyFtpServer::PyFtpServer(const QString& hangOn, const QString& fault) {
     logLine_.setPattern(QStringLiteral("^(.+)$"));
     QDir().mkpath(root());
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process_.start(QStringLiteral("/usr/bin/python3"),
-                   {QStringLiteral(ZANTREL_TEST_DATA_DIR "/ftp_server.py"), QStringLiteral("--root"), root(),
-                    QStringLiteral("--log"), dir_.filePath(QStringLiteral("log")),
-                    QStringLiteral("--hang-on"), hangOn, QStringLiteral("--fault"), fault});
-    QDeadlineTimer deadline(10000);
-    QByteArray out;
-    while (!out.contains('\n') && process_.waitForReadyRead(deadline.remainingTime()))
-        out += process_.readAllStandardOutput();
-    if (out.startsWith("PORT "))
-        port_ = static_cast<quint16>(out.mid(5).trimmed().toUInt());
-    else
+    port_ = startPython(process_,
+                        {QStringLiteral(ZANTREL_TEST_DATA_DIR "/ftp_server.py"), QStringLiteral("--root"),
+                         root(), QStringLiteral("--log"), dir_.filePath(QStringLiteral("log")),
+                         QStringLiteral("--hang-on"), hangOn, QStringLiteral("--fault"), fault});
+    if (!port_)
         failure_ = QStringLiteral("pyftpdlib did not start: ") + process_.errorString();
 }
 
@@ -142,16 +153,11 @@ VsftpdServer::VsftpdServer(bool tls, bool implicitTls) {
     if (tls) {
         const QString cert = base.filePath(QStringLiteral("cert.pem")),
                       key = base.filePath(QStringLiteral("key.pem"));
-        const QByteArray pin = sh(
-            QStringLiteral("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -keyout %1 "
-                           "-out %2 2>/dev/null && openssl x509 -pubkey -noout -in %2 | openssl pkey -pubin "
-                           "-outform der | openssl dgst -sha256 -binary | base64")
-                .arg(key, cert));
-        if (pin.trimmed().size() != 44) {
+        pin_ = selfSignedCertificate(key, cert);
+        if (pin_.isEmpty()) {
             failure_ = QStringLiteral("openssl could not make a test certificate");
             return;
         }
-        pin_ = QStringLiteral("sha256//") + QString::fromLatin1(pin.trimmed());
         conf += QStringLiteral("ssl_enable=YES\nallow_anon_ssl=YES\nforce_anon_logins_ssl=YES\n"
                                "force_anon_data_ssl=YES\nrequire_ssl_reuse=NO\nrsa_cert_file=%1\n"
                                "rsa_private_key_file=%2\ndebug_ssl=YES\nimplicit_ssl=%3\n")

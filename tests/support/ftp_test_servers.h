@@ -89,4 +89,18 @@ class SshServer final : public FtpServerFixture {
 // A port on 127.0.0.1 where nothing listens (connections are refused).
 quint16 closedPort();
 
+// Runs a shell command line to its end; its standard output, or a null array when it failed.
+QByteArray sh(const QString& command);
+
+// Starts a test server script under /usr/bin/python3 (args: the script and its options) and waits for
+// its "PORT <n>" line; n, or 0 when it did not start.
+quint16 startPython(QProcess& process, const QStringList& args);
+
+// Makes a key and a self-signed certificate for 127.0.0.1 in the files given; its public-key pin
+// ("sha256//..."), or empty when openssl failed.
+QString selfSignedCertificate(const QString& key, const QString& cert);
+
+// Starts program with args and waits until port on 127.0.0.1 takes connections; port, or 0.
+quint16 startListening(QProcess& process, const QString& program, const QStringList& args, quint16 port);
+
 } // namespace zantrel::test
