@@ -7,8 +7,6 @@
 
 namespace zantrel {
 
-namespace {} // namespace
-
 // One delivery's state, shared by the job and the workers serving it (which may outlive the job). Passes
 // the texts of its targets on, one target after another in list order, until the job lets go of it:
 // then all at once and, from then on, as they come.
