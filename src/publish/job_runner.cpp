@@ -2,6 +2,8 @@
 
 #include "transfer/ftp_client.h"
 
+#include <algorithm>
+
 namespace zantrel {
 
 JobRunner::JobRunner(PublishServices services, QObject* parent)
@@ -10,10 +12,12 @@ JobRunner::JobRunner(PublishServices services, QObject* parent)
 }
 
 JobRunner::~JobRunner() {
-    if (worker_.joinable()) {
-        cancel();
+    cancel();
+    if (worker_.joinable())
         worker_.join();
-    }
+    // Uploads that outlived their job ask cancelled() of this object: they end before it does.
+    if (services_.targets)
+        services_.targets->shutDown();
 }
 
 bool JobRunner::start(std::function<void(const PublishOutcome&)> done) {
@@ -54,17 +58,20 @@ void JobRunner::forgetObserver(int id) {
 
 void JobRunner::cancel() {
     cancelled_ = true;
-    if (running_)
-        stopUpload();
+    stopUpload(); // also an upload that outlived its job
 }
 
 bool JobRunner::waitForEnd(std::chrono::milliseconds bound) {
-    if (!worker_.joinable())
-        return true;
-    if (workerEnded_.wait_for(bound) != std::future_status::ready)
-        return false;
-    worker_.join();
-    return true;
+    const auto end = std::chrono::steady_clock::now() + bound;
+    if (worker_.joinable()) {
+        if (workerEnded_.wait_for(bound) != std::future_status::ready)
+            return false;
+        worker_.join();
+    }
+    return !services_.targets ||
+           services_.targets->waitForIdle(
+               std::max(std::chrono::milliseconds(0), std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                          end - std::chrono::steady_clock::now())));
 }
 
 void JobRunner::stopUpload() {

@@ -20,18 +20,21 @@ class JobRunner : public QObject {
     Q_OBJECT
   public:
     explicit JobRunner(PublishServices services, QObject* parent = nullptr);
-    ~JobRunner() override; // cancels and waits for a running job
+    ~JobRunner() override; // cancels and waits for a running job and its transfers
 
     // Starts a job; done(outcome) runs on this object's thread when it has ended. False, and done is
     // never called, while a job runs or once the runner was cancelled.
     [[nodiscard]] bool start(std::function<void(const PublishOutcome&)> done);
     bool running() const { return running_; }
-    // Aborts the running upload at once; the job goes on with the next server. Owning thread.
+    // Every job waits for all its servers, however long they take (a single job). Before start().
+    void waitForEveryServer() { services_.targetWait.reset(); }
+    // Aborts the running uploads at once, also those that outlived their job; the job goes on with the
+    // next server. Owning thread.
     void stopUpload();
     // Aborts the running upload, contacts no further server and starts no further job (the program
     // is closing).
     void cancel();
-    // Waits up to bound for the job's thread to end; true when no job thread is left.
+    // Waits up to bound for the job's thread and every upload to end; true when none is left.
     bool waitForEnd(std::chrono::milliseconds bound);
 
     // Calls observer with every job's outcome, on the job's thread as soon as the job has ended and

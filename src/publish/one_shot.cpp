@@ -19,6 +19,7 @@ int RunOnce() {
     StdoutStatusSink status;
     StderrMessageSink messages;
     PublishingCore core(status, messages);
+    core.jobs().waitForEveryServer(); // no job follows to skip a server still at work
     core.connectStoredCamera(kFirstFrameWaitMs);
 
     int exitCode = 1;

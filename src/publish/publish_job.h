@@ -7,8 +7,10 @@
 #include <QDateTime>
 #include <QImage>
 #include <QString>
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace zantrel {
@@ -30,6 +32,11 @@ struct PublishServices {
     // The server list's targets, served at once (stopped with stop()); the FTP client gives their limits.
     std::shared_ptr<TargetPool> targets = std::make_shared<TargetPool>();
     std::function<QDateTime()> cameraLostSince = {}; // when the camera was lost; invalid while it is not
+    // How long a job waits for its servers (none: until every one has ended). A server still at work
+    // then goes on past the job, its texts telling how it ended, and the jobs after it skip that server
+    // until it has: a server that never answers delays the schedule once per timeout instead of at
+    // every job, while an ordinary picture reaches a working server well within the wait.
+    std::optional<std::chrono::milliseconds> targetWait = std::chrono::seconds(5);
 };
 
 struct PublishOutcome {
@@ -67,7 +74,7 @@ StampParams JobStampParams(const LiveValues::Values& live);
 // One pass of grab, stamp, working file, archive copy, uploads and hang-up. Every setting is read afresh;
 // each step runs on whatever the previous one achieved. The servers (entries without an address are
 // skipped) get the bytes just encoded, also when the working file could not be written; all at once, the
-// job ending with the last of them. Blocks: run it off the UI thread.
+// job ending with the last of them or after targetWait. Blocks: run it off the UI thread.
 PublishOutcome RunPublishJob(const PublishServices& services);
 
 // Folder (the current one when empty) + "/" (unless the folder already ends with one) + DDMMYYYY +

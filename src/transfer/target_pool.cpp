@@ -1,49 +1,90 @@
 #include "transfer/target_pool.h"
 
+#include "transfer/server_address.h"
+
+#include <algorithm>
 #include <deque>
-#include <thread>
 
 namespace zantrel {
 
-namespace {
-
-// Passes the texts of several targets on, one target after another in list order.
-class OrderedStatus {
-  public:
-    OrderedStatus(StatusSink& out, std::size_t lanes) : out_(out), held_(lanes), ended_(lanes, false) {}
+// One delivery's state, shared by the job and the workers serving it (which may outlive the job). Passes
+// the texts of its targets on, one target after another in list order, until the job lets go of it:
+// then all at once and, from then on, as they come.
+struct TargetPool::Delivery {
+    Delivery(StatusSink& out, const std::vector<FtpServerEntry>& entries, const QByteArray& bytes,
+             const QString& remoteName, std::function<bool()> cancelled)
+        : entries(entries), bytes(bytes), remoteName(remoteName), cancelled(std::move(cancelled)),
+          lanes(entries.size(), nullptr), out_(out), results_(entries.size()), held_(entries.size()),
+          ended_(entries.size(), false) {}
 
     void post(std::size_t lane, const QString& text) {
         std::lock_guard lock(mutex_);
-        if (lane == front_)
+        if (lane == front_ || released_)
             out_.setStatus(text);
         else if (lane < held_.size())
             held_[lane].push_back(text);
     }
     void beep() { out_.beep(); }
-    void end(std::size_t lane) {
+    void end(std::size_t lane, Result result) {
         std::lock_guard lock(mutex_);
+        results_[lane] = std::move(result);
         ended_[lane] = true;
         while (front_ < ended_.size() && ended_[front_]) {
-            if (++front_ < held_.size()) {
-                for (const QString& text : held_[front_])
-                    out_.setStatus(text);
-                held_[front_].clear();
+            if (++front_ < held_.size())
+                flush(front_);
+        }
+        if (front_ == ended_.size())
+            allEnded_.notify_all();
+    }
+    // Waits for every lane to end, or for wait; then lets go of the lanes still running, whose results
+    // stay "not finished" here.
+    std::vector<Result> wait(std::optional<std::chrono::milliseconds> wait) {
+        std::unique_lock lock(mutex_);
+        const auto over = [this] { return front_ == ended_.size(); };
+        if (wait)
+            allEnded_.wait_for(lock, *wait, over);
+        else
+            allEnded_.wait(lock, over);
+        if (!over()) {
+            released_ = true;
+            for (std::size_t lane = front_; lane < held_.size(); ++lane) {
+                flush(lane);
+                if (!ended_[lane])
+                    results_[lane].reason = QStringLiteral("Still sending after the job's wait");
             }
         }
+        return results_;
     }
 
+    const std::vector<FtpServerEntry> entries;
+    const QByteArray bytes;
+    const QString remoteName;
+    const std::function<bool()> cancelled;
+    std::vector<Slot*> lanes; // set before the workers start
+
   private:
+    void flush(std::size_t lane) {
+        for (const QString& text : held_[lane])
+            out_.setStatus(text);
+        held_[lane].clear();
+    }
+
     std::mutex mutex_;
+    std::condition_variable allEnded_;
     StatusSink& out_;
+    std::vector<Result> results_;
     std::vector<std::deque<QString>> held_;
     std::vector<bool> ended_;
     std::size_t front_ = 0;
+    bool released_ = false;
 };
+
+namespace {
 
 // The sink a target keeps for its life; routed to the delivery it serves.
 class LaneSink final : public StatusSink {
   public:
-    void route(OrderedStatus* to, std::size_t lane) {
+    void route(TargetPool::Delivery* to, std::size_t lane) {
         std::lock_guard lock(mutex_);
         to_ = to;
         lane_ = lane;
@@ -68,7 +109,7 @@ class LaneSink final : public StatusSink {
 
   private:
     std::mutex mutex_;
-    OrderedStatus* to_ = nullptr;
+    TargetPool::Delivery* to_ = nullptr;
     std::size_t lane_ = 0;
     QString lastError_;
 };
@@ -106,8 +147,7 @@ struct TargetPool::Slot {
 TargetPool::TargetPool() = default;
 
 TargetPool::~TargetPool() {
-    stop();
-    std::lock_guard lock(deliverMutex_);
+    shutDown();
 }
 
 void TargetPool::stop() {
@@ -118,78 +158,109 @@ void TargetPool::stop() {
             slot->target->stop();
 }
 
+bool TargetPool::waitForIdle(std::chrono::milliseconds bound) {
+    std::unique_lock lock(slotsMutex_);
+    return idle_.wait_for(lock, bound, [this] {
+        return std::none_of(places_.begin(), places_.end(),
+                            [](const auto& place) { return place.second.busy; });
+    });
+}
+
+void TargetPool::shutDown() {
+    stop();
+    std::lock_guard deliverLock(deliverMutex_);
+    std::vector<std::thread> workers;
+    {
+        std::lock_guard lock(slotsMutex_);
+        for (auto& [place, served] : places_)
+            if (served.worker.joinable())
+                workers.push_back(std::move(served.worker));
+    }
+    for (std::thread& worker : workers)
+        worker.join();
+}
+
 std::vector<TargetPool::Result> TargetPool::deliver(const std::vector<FtpServerEntry>& entries,
                                                     const QByteArray& bytes, const QString& remoteName,
                                                     StatusSink& status, const FtpLimits& limits,
-                                                    const std::function<bool()>& cancelled) {
+                                                    const std::function<bool()>& cancelled,
+                                                    std::optional<std::chrono::milliseconds> wait) {
     std::lock_guard deliverLock(deliverMutex_);
     const unsigned seenStops = stops_;
-    std::vector<Result> results(entries.size());
-    OrderedStatus ordered(status, entries.size());
-    std::vector<Slot*> lanes(entries.size(), nullptr);
-    {
-        std::lock_guard lock(slotsMutex_);
-        for (std::size_t i = 0; i < entries.size(); ++i) {
-            const FtpServerEntry& entry = entries[i];
-            // Entries read from the store by number; one that is not (number 0) gets a slot of its own.
-            const std::int64_t key = entry.number > 0 ? entry.number : -std::int64_t(i) - 1;
-            std::unique_ptr<Slot>& slot = slots_[key];
-            if (!slot || slot->identity != entryIdentity(entry)) {
-                slot = std::make_unique<Slot>();
-                slot->identity = entryIdentity(entry);
-                slot->target = MakeUploadTarget(entry, slot->sink, slot->refusal);
-            }
-            if (!slot->target) {
-                results[i].reason = slot->refusal;
-                ordered.post(i, QStringLiteral("Error:") + slot->refusal);
-                ordered.end(i);
-                continue;
-            }
-            slot->sink.route(&ordered, i);
-            slot->target->setLimits(limits);
-            lanes[i] = slot.get();
-        }
-    }
-    // Entries that name the same folder of the same server would write the same files: they take turns.
-    std::map<QString, std::vector<std::size_t>> places;
-    for (std::size_t i = 0; i < entries.size(); ++i)
-        if (lanes[i])
-            places[placeOf(entries[i])].push_back(i);
-    const auto serve = [&](std::size_t i) {
-        Slot& slot = *lanes[i];
-        slot.busy = true; // before the look at stops_: a stop from now on reaches the target
-        if (stops_ != seenStops || (cancelled && cancelled())) {
-            // Waiting for its turn when the stop came: not contacted at all.
-            results[i].reason = QStringLiteral("Stopped");
-            slot.busy = false;
-            ordered.end(i);
-            return;
-        }
-        results[i].upload = slot.target->deliver(bytes, remoteName, cancelled);
-        if (!results[i].upload.uploaded) {
-            results[i].reason = slot.sink.lastError();
-            if (results[i].reason.isEmpty())
-                results[i].reason = QStringLiteral("Not delivered");
-        } else if (!results[i].upload.folderChanged) {
-            results[i].reason =
-                QStringLiteral("Delivered to the login folder, not to ") + entries[i].directory;
-        }
-        slot.busy = false;
-        ordered.end(i);
-    };
-    std::vector<std::thread> workers;
-    for (const auto& [place, turns] : places)
-        workers.emplace_back([&serve, &turns] {
-            for (const std::size_t i : turns)
-                serve(i);
+    // A stop of the pool reaches a target also when it comes just as its delivery begins.
+    const auto d =
+        std::make_shared<Delivery>(status, entries, bytes, remoteName, [this, seenStops, cancelled] {
+            return stops_ != seenStops || (cancelled && cancelled());
         });
-    for (std::thread& worker : workers)
-        worker.join();
-    std::lock_guard lock(slotsMutex_);
-    for (Slot* slot : lanes)
-        if (slot)
-            slot->sink.route(nullptr, 0);
-    return results;
+    // Entries that name the same folder of the same server would write the same files: they take turns.
+    std::map<QString, std::vector<std::size_t>> turns;
+    std::unique_lock lock(slotsMutex_);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const FtpServerEntry& entry = entries[i];
+        // Entries read from the store by number; one that is not (number 0) gets a slot of its own.
+        const std::int64_t key = entry.number > 0 ? entry.number : -std::int64_t(i) - 1;
+        std::unique_ptr<Slot>& slot = slots_[key];
+        const QString place = placeOf(entry);
+        // A folder still being sent an earlier image gets no second transfer (nor, while its target
+        // is at work, does an entry that was edited or moved to another folder meanwhile).
+        if ((slot && slot->busy) || places_[place].busy) {
+            d->post(i, QStringLiteral("Skipped ") + ShownAddress(entry.address) +
+                           QStringLiteral(": still sending an earlier image"));
+            d->end(i, {{}, QStringLiteral("Still sending an earlier image")});
+            continue;
+        }
+        if (!slot || slot->identity != entryIdentity(entry)) {
+            slot = std::make_unique<Slot>();
+            slot->identity = entryIdentity(entry);
+            slot->target = MakeUploadTarget(entry, slot->sink, slot->refusal);
+        }
+        if (!slot->target) {
+            d->post(i, QStringLiteral("Error:") + slot->refusal);
+            d->end(i, {{}, slot->refusal});
+            continue;
+        }
+        slot->sink.route(d.get(), i);
+        slot->target->setLimits(limits);
+        slot->busy = true;
+        d->lanes[i] = slot.get();
+        turns[place].push_back(i);
+    }
+    const auto serve = [](Delivery& job, std::size_t i) {
+        Slot& slot = *job.lanes[i];
+        Result result;
+        if (job.cancelled()) {
+            // Waiting for its turn when the stop came: not contacted at all.
+            result.reason = QStringLiteral("Stopped");
+        } else {
+            result.upload = slot.target->deliver(job.bytes, job.remoteName, job.cancelled);
+            if (!result.upload.uploaded) {
+                result.reason = slot.sink.lastError();
+                if (result.reason.isEmpty())
+                    result.reason = QStringLiteral("Not delivered");
+            } else if (!result.upload.folderChanged) {
+                result.reason =
+                    QStringLiteral("Delivered to the login folder, not to ") + job.entries[i].directory;
+            }
+        }
+        slot.sink.route(nullptr, 0);
+        slot.busy = false;
+        job.end(i, std::move(result));
+    };
+    for (auto& [place, lanes] : turns) {
+        Place& served = places_[place];
+        if (served.worker.joinable())
+            served.worker.join(); // not busy: it has ended or is just returning
+        served.busy = true;
+        served.worker = std::thread([this, d, serve, lanes = std::move(lanes), &served] {
+            for (const std::size_t i : lanes)
+                serve(*d, i);
+            std::lock_guard guard(slotsMutex_);
+            served.busy = false;
+            idle_.notify_all();
+        });
+    }
+    lock.unlock();
+    return d->wait(wait);
 }
 
 } // namespace zantrel

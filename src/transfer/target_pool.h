@@ -2,20 +2,25 @@
 
 #include "transfer/upload_target.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <thread>
 #include <vector>
 
 namespace zantrel {
 
 // The targets of the server list, kept from one job to the next (each remembers what it learnt of its
-// server for the program's run) and served all at once: one thread per target, each within its own
-// limits, so a server that never answers holds up no other (entries naming the same folder of the same
-// server take turns). Their texts reach the status sink target
-// by target, in list order: the first unfinished target's as they come, the others' once every target
-// before them has ended. A delivery ends when its last target has ended, so a following one never finds
-// a target still busy. Any thread may stop().
+// server for the program's run) and served all at once: one worker per folder of a server (entries
+// naming the same folder of the same server take turns in it), each target within its own limits, so a
+// server that never answers holds up no other. Their texts reach the status sink target by target, in
+// list order: the first unfinished target's as they come, the others' once every target before them
+// has ended. A delivery may end before its slowest targets: they go on, their texts going straight to
+// the status sink, and a following delivery skips them (one text each) instead of starting a second
+// transfer to the same folder. The status sink must outlive the pool. Any thread may stop().
 class TargetPool {
   public:
     struct Result {
@@ -24,24 +29,39 @@ class TargetPool {
     };
 
     TargetPool();
-    ~TargetPool(); // stops and waits for running deliveries
+    ~TargetPool(); // shutDown()
     TargetPool(const TargetPool&) = delete;
     TargetPool& operator=(const TargetPool&) = delete;
 
     // Delivers the bytes under remoteName to every entry; one result each, in the same order. An entry
     // whose address names no known kind of target gets the refusal, said in its place among the texts.
+    // Returns once every target has ended, or once wait has passed (never without one): a target still
+    // busy then is not delivered in this result and goes on by itself.
     std::vector<Result> deliver(const std::vector<FtpServerEntry>& entries, const QByteArray& bytes,
                                 const QString& remoteName, StatusSink& status, const FtpLimits& limits,
-                                const std::function<bool()>& cancelled);
-    // Ends every running delivery within a fraction of a second.
+                                const std::function<bool()>& cancelled,
+                                std::optional<std::chrono::milliseconds> wait = std::nullopt);
+    // Ends every running transfer, also those that outlived their delivery, within a fraction of a
+    // second.
     void stop();
+    // Waits up to bound for every transfer to end; true when none is left.
+    bool waitForIdle(std::chrono::milliseconds bound);
+    // Stops every transfer and waits for the workers to end.
+    void shutDown();
 
     struct Slot;
+    struct Delivery;
 
   private:
+    struct Place {
+        std::thread worker;
+        bool busy = false; // its worker still serves a delivery
+    };
     std::mutex deliverMutex_; // one delivery at a time
-    std::mutex slotsMutex_;   // guards slots_ against stop()
+    std::mutex slotsMutex_;   // guards slots_ and places_ against stop() and the workers
+    std::condition_variable idle_;
     std::map<std::int64_t, std::unique_ptr<Slot>> slots_;
+    std::map<QString, Place> places_;
     std::atomic<unsigned> stops_{0};
 };
 
