@@ -1,6 +1,6 @@
 #include "capture/network_source.h"
 
-#include "ftp/curl_global.h"
+#include "core/curl_global.h"
 
 #include <QByteArray>
 #include <atomic>

@@ -4,7 +4,7 @@
 #include "core/sinks.h"
 #include "core/store.h"
 #include "core/version.h"
-#include "transfer/curl_global.h"
+#include "core/curl_global.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

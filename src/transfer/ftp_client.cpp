@@ -1,7 +1,7 @@
 #include "transfer/ftp_client.h"
 
 #include "core/setting_keys.h"
-#include "transfer/curl_global.h"
+#include "core/curl_global.h"
 #include "transfer/ftp_error_text.h"
 #include "transfer/key_file.h"
 #include "transfer/progress_throttle.h"

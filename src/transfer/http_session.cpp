@@ -1,6 +1,6 @@
 #include "transfer/http_session.h"
 
-#include "transfer/curl_global.h"
+#include "core/curl_global.h"
 #include "transfer/secure_channel.h"
 #include "transfer/server_address.h"
 

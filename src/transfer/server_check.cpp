@@ -1,6 +1,6 @@
 #include "transfer/server_check.h"
 
-#include "transfer/curl_global.h"
+#include "core/curl_global.h"
 #include "transfer/ftp_error_text.h"
 #include "transfer/key_file.h"
 #include "transfer/secure_channel.h"

@@ -1,4 +1,4 @@
-#include "transfer/curl_global.h"
+#include "core/curl_global.h"
 
 #include <curl/curl.h>
 #include <mutex>
