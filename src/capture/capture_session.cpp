@@ -1,15 +1,14 @@
 #include "capture/capture_session.h"
 
+#include "capture/pipeline_stopper.h"
 #include "capture/video_formats_p.h"
 
 #include <algorithm>
 #include <atomic>
-#include <future>
 #include <gst/app/gstappsink.h>
 #include <gst/video/colorbalance.h>
 #include <gst/video/video.h>
 #include <gst/video/videooverlay.h>
-#include <thread>
 
 namespace zantrel {
 
@@ -71,20 +70,6 @@ void releaseGate(gpointer data) {
 // How long closing a session waits for its camera to stop. A camera that stops normally takes a few
 // milliseconds; one whose network server froze can hang for many seconds and is left to stop on its own.
 constexpr int kStopWaitMs = 500;
-
-// Stops pipeline on a thread of its own and waits up to waitMs for it; the last reference goes with the
-// thread, so a camera that hangs while stopping holds up nobody.
-void stopInBackground(gst::ElementPtr pipeline, int waitMs) {
-    std::promise<void> stopped;
-    std::future<void> done = stopped.get_future();
-    std::thread([pipeline = std::move(pipeline), stopped = std::move(stopped)]() mutable {
-        gst_element_set_state(pipeline.get(), GST_STATE_NULL);
-        pipeline.reset();
-        stopped.set_value();
-    }).detach();
-    if (waitMs > 0)
-        done.wait_for(std::chrono::milliseconds(waitMs));
-}
 
 bool add(GstElement* bin, gst::ElementPtr& element) {
     // The bin takes a reference of its own (ours is no longer floating): ours is given back here.
@@ -237,7 +222,7 @@ CaptureSession::~CaptureSession() {
     balance_.reset();
     // A failed session is stopping already.
     if (pipeline_ && !failed_)
-        stopInBackground(std::move(pipeline_), kStopWaitMs);
+        PipelineStopper::stop(std::move(pipeline_), kStopWaitMs);
 }
 
 void CaptureSession::fail(const QString& reason) {
@@ -249,7 +234,7 @@ void CaptureSession::fail(const QString& reason) {
         gate_->open = false;
     frames_->setActive(false);
     // The session keeps its own reference, for what is asked of it until it is closed.
-    stopInBackground(gst::share(pipeline_.get()), 0);
+    PipelineStopper::stop(gst::share(pipeline_.get()), 0);
     Q_EMIT failed(reason);
 }
 
