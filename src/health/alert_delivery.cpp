@@ -1,10 +1,10 @@
 #include "health/alert_delivery.h"
 
+#include "core/curl_global.h"
 #include "core/setting_keys.h"
 #include "core/sinks.h"
 #include "core/store.h"
 #include "core/version.h"
-#include "core/curl_global.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -46,6 +46,14 @@ void bound(CURL* h, std::chrono::milliseconds limit, const std::function<bool()>
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &stopWhenCancelled);
     curl_easy_setopt(h, CURLOPT_XFERINFODATA, &cancelled);
+}
+
+// A fresh handle; null, with the reason in result, when libcurl cannot start.
+std::unique_ptr<CURL, CurlDeleter> newHandle(DeliveryResult& result) {
+    std::unique_ptr<CURL, CurlDeleter> handle(EnsureCurlGlobalInit() ? curl_easy_init() : nullptr);
+    if (!handle)
+        result.error = QStringLiteral("libcurl could not be started");
+    return handle;
 }
 
 QString failureText(CURLcode code, const char* errors) {
@@ -111,11 +119,9 @@ DeliveryResult PostAlert(const QString& url, const QByteArray& json, std::chrono
     result.error = WebhookProblem(url);
     if (!result.error.isEmpty())
         return result;
-    std::unique_ptr<CURL, CurlDeleter> handle(EnsureCurlGlobalInit() ? curl_easy_init() : nullptr);
-    if (!handle) {
-        result.error = QStringLiteral("libcurl could not be started");
+    const auto handle = newHandle(result);
+    if (!handle)
         return result;
-    }
     CURL* h = handle.get();
     char errors[CURL_ERROR_SIZE] = {};
     const QByteArray address = url.trimmed().toUtf8();
@@ -175,11 +181,9 @@ DeliveryResult SendAlertMail(const MailSettings& mail, const HealthEvent& e, con
     result.error = MailProblem(mail);
     if (!result.error.isEmpty())
         return result;
-    std::unique_ptr<CURL, CurlDeleter> handle(EnsureCurlGlobalInit() ? curl_easy_init() : nullptr);
-    if (!handle) {
-        result.error = QStringLiteral("libcurl could not be started");
+    const auto handle = newHandle(result);
+    if (!handle)
         return result;
-    }
     CURL* h = handle.get();
     char errors[CURL_ERROR_SIZE] = {};
     const QUrl u(mail.server);
