@@ -1,5 +1,6 @@
 #include "capture/capture_session.h"
 
+#include "capture/camera_frame.h"
 #include "capture/pipeline_stopper.h"
 #include "capture/video_formats_p.h"
 
@@ -14,42 +15,9 @@ namespace zantrel {
 
 namespace {
 
-// The byte order of QImage::Format_RGB32 in memory.
-#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
-constexpr const char* kFrameCaps = "video/x-raw,format=BGRx";
-#else
-constexpr const char* kFrameCaps = "video/x-raw,format=xRGB";
-#endif
-
-// A camera buffer mapped for reading for as long as an image refers to it.
-struct MappedFrame {
-    GstSample* sample = nullptr;
-    GstVideoFrame frame{};
-    static void release(void* info) {
-        std::unique_ptr<MappedFrame> mapped(static_cast<MappedFrame*>(info));
-        gst_video_frame_unmap(&mapped->frame);
-        gst_sample_unref(mapped->sample);
-    }
-};
-
-QImage imageOf(GstSample* sample) {
-    GstVideoInfo info;
-    if (!gst_video_info_from_caps(&info, gst_sample_get_caps(sample))) {
-        gst_sample_unref(sample);
-        return {};
-    }
-    auto mapped = std::make_unique<MappedFrame>();
-    mapped->sample = sample;
-    if (!gst_video_frame_map(&mapped->frame, &info, gst_sample_get_buffer(sample), GST_MAP_READ)) {
-        gst_sample_unref(sample);
-        return {};
-    }
-    const auto* data = static_cast<const uchar*>(GST_VIDEO_FRAME_PLANE_DATA(&mapped->frame, 0));
-    const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&mapped->frame, 0);
-    const int width = GST_VIDEO_FRAME_WIDTH(&mapped->frame);
-    const int height = GST_VIDEO_FRAME_HEIGHT(&mapped->frame);
-    return QImage(data, width, height, stride, QImage::Format_RGB32, &MappedFrame::release, mapped.release());
-}
+// Frames go to the program in the camera's own format, in system memory: they are converted only
+// when a whole picture is asked for.
+constexpr const char* kFrameCaps = "video/x-raw";
 
 GstFlowReturn onNewSample(GstAppSink* sink, gpointer data) {
     GstSample* sample = gst_app_sink_pull_sample(sink);
@@ -57,7 +25,7 @@ GstFlowReturn onNewSample(GstAppSink* sink, gpointer data) {
         return GST_FLOW_OK;
     const auto& gate = *static_cast<std::shared_ptr<CaptureSession::FrameGate>*>(data);
     if (gate->open)
-        gate->frames->publish(imageOf(sample));
+        gate->frames->publish(CameraFrame::fromSample(sample));
     else
         gst_sample_unref(sample);
     return GST_FLOW_OK;
@@ -175,10 +143,9 @@ GstElement* CaptureSession::addLiveView(GstElement* upstream, const QString& sin
 
 bool CaptureSession::addFrameOutput(GstElement* upstream, bool& linked) {
     gst::ElementPtr rate = gst::makeElement("videorate");
-    gst::ElementPtr convert = gst::makeElement("videoconvert");
     gst::ElementPtr frameFilter = gst::makeElement("capsfilter");
     gst::ElementPtr appsink = gst::makeElement("appsink");
-    if (!rate || !convert || !frameFilter || !appsink)
+    if (!rate || !frameFilter || !appsink)
         return false;
     rate_ = rate.get();
     g_object_set(rate_, "drop-only", TRUE, nullptr);
@@ -193,8 +160,7 @@ bool CaptureSession::addFrameOutput(GstElement* upstream, bool& linked) {
     gate_->frames = frames_;
     gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, new std::shared_ptr<FrameGate>(gate_),
                                &releaseGate);
-    linked =
-        addChain({&rate, &convert, &frameFilter, &appsink}) && gst_element_link(upstream, rate_) && linked;
+    linked = addChain({&rate, &frameFilter, &appsink}) && gst_element_link(upstream, rate_) && linked;
     return true;
 }
 

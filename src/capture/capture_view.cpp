@@ -60,17 +60,22 @@ void CaptureView::resizeEvent(QResizeEvent* event) {
 void CaptureView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), Qt::black);
-    const QImage frame = frames_->takeForPaint();
-    if (frame.isNull()) {
+    const std::shared_ptr<const CameraFrame> frame = frames_->takeForPaint();
+    if (!frame) {
         const QImage card = MiraTestCard();
         painter.drawImage(LetterboxRect(card.size(), rect()), card);
         return;
     }
     ++framesPainted_;
-    if (scaled_)
-        painter.drawImage(LetterboxRect(frame.size(), rect()), frame);
-    else
-        painter.drawImage(QPoint(0, 0), frame);
+    // Only what shows is converted: the picture at the size it is drawn, or the part that fits.
+    if (scaled_) {
+        const QRect target = LetterboxRect(frame->size(), rect());
+        painter.drawImage(target.topLeft(),
+                          converter_.convert(*frame, QRect(QPoint(), frame->size()), target.size()));
+    } else {
+        const QRect shown = QRect(QPoint(), frame->size()) & rect();
+        painter.drawImage(QPoint(0, 0), converter_.convert(*frame, shown, shown.size()));
+    }
 }
 
 } // namespace zantrel

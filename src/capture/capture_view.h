@@ -36,6 +36,7 @@ class CaptureView : public QWidget {
 
   private:
     std::shared_ptr<FrameStore> frames_;
+    FrameConverter converter_;
     QPointer<QWidget> surface_; // a child, owned by this widget
     bool scaled_ = true;
     int framesPainted_ = 0;

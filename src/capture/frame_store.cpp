@@ -2,7 +2,9 @@
 
 namespace zantrel {
 
-void FrameStore::publish(QImage frame) {
+void FrameStore::publish(std::shared_ptr<const CameraFrame> frame) {
+    if (!frame)
+        return;
     {
         std::lock_guard lock(mutex_);
         if (!active_)
@@ -19,7 +21,7 @@ void FrameStore::publish(QImage frame) {
 }
 
 void FrameStore::setActive(bool active) {
-    QImage dropped;
+    std::shared_ptr<const CameraFrame> dropped;
     {
         std::lock_guard lock(mutex_);
         if (active != active_) {
@@ -38,7 +40,7 @@ bool FrameStore::active() const {
     return active_;
 }
 
-QImage FrameStore::takeForPaint() {
+std::shared_ptr<const CameraFrame> FrameStore::takeForPaint() {
     announced_.store(false);
     std::lock_guard lock(mutex_);
     return frame_;
@@ -50,7 +52,7 @@ QImage FrameStore::settled(int settleMs, int firstFrameMs, int maxAgeMs) const {
     std::unique_lock lock(mutex_);
     // A frame that has stood for longer than maxAgeMs is no picture of now: only a newer one will do.
     const auto fresh = [this, maxAgeMs] {
-        return !frame_.isNull() &&
+        return frame_ &&
                std::chrono::steady_clock::now() - lastFrameAt_ <= std::chrono::milliseconds(maxAgeMs);
     };
     if (!arrived_.wait_until(lock, firstFrameDeadline, [this, &fresh] { return fresh() || !active_; }))
@@ -59,7 +61,9 @@ QImage FrameStore::settled(int settleMs, int firstFrameMs, int maxAgeMs) const {
     if (active_)
         arrived_.wait_until(lock, *firstFrameAt_ + std::chrono::milliseconds(settleMs),
                             [this] { return !active_; });
-    return fresh() ? frame_ : QImage();
+    const std::shared_ptr<const CameraFrame> frame = fresh() ? frame_ : nullptr;
+    lock.unlock();
+    return frame ? frame->image() : QImage(); // converted outside the lock
 }
 
 qint64 FrameStore::idleMs() const {
@@ -82,13 +86,15 @@ QDateTime FrameStore::lostSince() const {
 }
 
 QImage FrameStore::newest() const {
-    std::lock_guard lock(mutex_);
-    return frame_;
+    std::unique_lock lock(mutex_);
+    const std::shared_ptr<const CameraFrame> frame = frame_;
+    lock.unlock();
+    return frame ? frame->image() : QImage();
 }
 
 QSize FrameStore::frameSize() const {
     std::lock_guard lock(mutex_);
-    return frame_.size();
+    return frame_ ? frame_->size() : QSize();
 }
 
 } // namespace zantrel

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "capture/camera_frame.h"
+
 #include <QDateTime>
 #include <QImage>
 #include <QObject>
@@ -12,21 +14,23 @@
 namespace zantrel {
 
 // The newest frame of the running camera, shared between the thread that delivers frames, the UI
-// thread that paints them and any thread that grabs one. Frames are Format_RGB32 images that may share
-// the camera's buffer: they are never written to, and copies stay valid after the camera stops.
+// thread that paints them and any thread that grabs one. Frames stay in the camera's own format until a
+// whole picture is asked for; the images handed out are Format_RGB32 and may share the camera's buffer:
+// they are never written to, and copies stay valid after the camera stops.
 class FrameStore : public QObject {
     Q_OBJECT
   public:
     using QObject::QObject;
 
     // Any thread. Replaces the newest frame; announces it unless an announcement is still unread.
-    void publish(QImage frame);
+    void publish(std::shared_ptr<const CameraFrame> frame);
+    void publish(QImage frame) { publish(CameraFrame::fromImage(std::move(frame))); }
     // A camera is connected and frames are expected (or not): without one, no frame is kept.
     void setActive(bool active);
     bool active() const;
 
     // UI thread: the frame to paint (null when none); re-arms the announcement.
-    QImage takeForPaint();
+    std::shared_ptr<const CameraFrame> takeForPaint();
     // Any thread: the newest frame once the camera has been delivering for settleMs (auto exposure and
     // white balance settle meanwhile). Waits up to firstFrameMs for a first frame no older than maxAgeMs,
     // then for the rest of the settling time; null when the camera gives nothing or stops meanwhile.
@@ -48,7 +52,7 @@ class FrameStore : public QObject {
   private:
     mutable std::mutex mutex_;
     mutable std::condition_variable arrived_;
-    QImage frame_;
+    std::shared_ptr<const CameraFrame> frame_;
     std::optional<std::chrono::steady_clock::time_point> firstFrameAt_; // since the camera started
     std::chrono::steady_clock::time_point lastFrameAt_;                 // or when it started
     QDateTime lostSince_;
