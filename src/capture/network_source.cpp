@@ -103,10 +103,6 @@ gst::ElementPtr decodingBin(const char* sourceFactory, GstElement** source) {
     return bin;
 }
 
-struct CurlCleanup {
-    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
-
 } // namespace
 
 class HttpFeed {
@@ -227,9 +223,7 @@ class HttpFeed {
     }
 
     bool prepare() {
-        if (!EnsureCurlGlobalInit())
-            return false;
-        curl_.reset(curl_easy_init());
+        curl_ = NewCurlHandle();
         CURL* h = curl_.get();
         if (!h)
             return false;
@@ -360,7 +354,7 @@ class HttpFeed {
     QImage fetched_;
 
     // The feeding thread's own.
-    std::unique_ptr<CURL, CurlCleanup> curl_;
+    CurlHandle curl_;
     Answer answer_ = Answer::Unknown;
     QByteArray body_;
     QString refusal_;

@@ -13,4 +13,12 @@ bool EnsureCurlGlobalInit() {
     return ok;
 }
 
+void CurlEasyCleanup::operator()(CURL* handle) const {
+    curl_easy_cleanup(handle);
+}
+
+CurlHandle NewCurlHandle() {
+    return CurlHandle(EnsureCurlGlobalInit() ? curl_easy_init() : nullptr);
+}
+
 } // namespace zantrel

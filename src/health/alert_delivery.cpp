@@ -18,7 +18,6 @@ namespace zantrel {
 namespace {
 
 struct CurlDeleter {
-    void operator()(CURL* h) const { curl_easy_cleanup(h); }
     void operator()(curl_slist* l) const { curl_slist_free_all(l); }
     void operator()(curl_mime* m) const { curl_mime_free(m); }
 };
@@ -46,14 +45,6 @@ void bound(CURL* h, std::chrono::milliseconds limit, const std::function<bool()>
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &stopWhenCancelled);
     curl_easy_setopt(h, CURLOPT_XFERINFODATA, &cancelled);
-}
-
-// A fresh handle; null, with the reason in result, when libcurl cannot start.
-std::unique_ptr<CURL, CurlDeleter> newHandle(DeliveryResult& result) {
-    std::unique_ptr<CURL, CurlDeleter> handle(EnsureCurlGlobalInit() ? curl_easy_init() : nullptr);
-    if (!handle)
-        result.error = QStringLiteral("libcurl could not be started");
-    return handle;
 }
 
 QString failureText(CURLcode code, const char* errors) {
@@ -88,6 +79,24 @@ bool plainAddress(const QString& address) {
     return address.contains(QLatin1Char('@'));
 }
 
+// One delivery: the settings' problem when they have one; otherwise run gets a fresh handle and its
+// error buffer, and returns why nothing was delivered (empty when it was).
+DeliveryResult deliver(const QString& problem, const std::function<QString(CURL*, char* errors)>& run) {
+    DeliveryResult result;
+    result.error = problem;
+    if (!result.error.isEmpty())
+        return result;
+    const CurlHandle handle = NewCurlHandle();
+    if (!handle) {
+        result.error = QStringLiteral("libcurl could not be started");
+        return result;
+    }
+    char errors[CURL_ERROR_SIZE] = {};
+    result.error = run(handle.get(), errors);
+    result.ok = result.error.isEmpty();
+    return result;
+}
+
 } // namespace
 
 QByteArray AlertJson(const HealthEvent& e) {
@@ -115,39 +124,30 @@ QString WebhookProblem(const QString& url) {
 
 DeliveryResult PostAlert(const QString& url, const QByteArray& json, std::chrono::milliseconds limit,
                          const std::function<bool()>& cancelled) {
-    DeliveryResult result;
-    result.error = WebhookProblem(url);
-    if (!result.error.isEmpty())
-        return result;
-    const auto handle = newHandle(result);
-    if (!handle)
-        return result;
-    CURL* h = handle.get();
-    char errors[CURL_ERROR_SIZE] = {};
-    const QByteArray address = url.trimmed().toUtf8();
-    curl_easy_setopt(h, CURLOPT_URL, address.constData());
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
-    bound(h, limit, cancelled, errors);
-    curl_slist* raw = curl_slist_append(nullptr, "Content-Type: application/json");
-    // Services that show the text as it comes (ntfy) take the title from here.
-    raw = curl_slist_append(raw, "Title: " + headerText(applicationTitle()));
-    std::unique_ptr<curl_slist, CurlDeleter> headers(raw);
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(h, CURLOPT_POSTFIELDS, json.constData());
-    curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(json.size()));
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &dropBody);
-    const CURLcode code = curl_easy_perform(h);
-    long status = 0;
-    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
-    if (code != CURLE_OK)
-        result.error = failureText(code, errors);
-    else if (status < 200 || status >= 300) // a redirect is not followed: nothing was delivered
-        result.error = QStringLiteral("The hook answered %1").arg(status);
-    else
-        result.ok = true;
-    return result;
+    return deliver(WebhookProblem(url), [&](CURL* h, char* errors) {
+        const QByteArray address = url.trimmed().toUtf8();
+        curl_easy_setopt(h, CURLOPT_URL, address.constData());
+        curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+        bound(h, limit, cancelled, errors);
+        curl_slist* raw = curl_slist_append(nullptr, "Content-Type: application/json");
+        // Services that show the text as it comes (ntfy) take the title from here.
+        raw = curl_slist_append(raw, "Title: " + headerText(applicationTitle()));
+        std::unique_ptr<curl_slist, CurlDeleter> headers(raw);
+        curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+        curl_easy_setopt(h, CURLOPT_POSTFIELDS, json.constData());
+        curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(json.size()));
+        curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &dropBody);
+        const CURLcode code = curl_easy_perform(h);
+        long status = 0;
+        curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+        if (code != CURLE_OK)
+            return failureText(code, errors);
+        if (status < 200 || status >= 300) // a redirect is not followed: nothing was delivered
+            return QStringLiteral("The hook answered %1").arg(status);
+        return QString();
+    });
 }
 
 MailSettings ReadMailSettings() {
@@ -177,77 +177,66 @@ QString MailProblem(const MailSettings& mail) {
 
 DeliveryResult SendAlertMail(const MailSettings& mail, const HealthEvent& e, const QByteArray& jpeg,
                              std::chrono::milliseconds limit, const std::function<bool()>& cancelled) {
-    DeliveryResult result;
-    result.error = MailProblem(mail);
-    if (!result.error.isEmpty())
-        return result;
-    const auto handle = newHandle(result);
-    if (!handle)
-        return result;
-    CURL* h = handle.get();
-    char errors[CURL_ERROR_SIZE] = {};
-    const QUrl u(mail.server);
-    const bool implicitTls = u.scheme().toLower() == QLatin1String("smtps");
-    const QByteArray url =
-        QStringLiteral("%1://%2:%3")
-            .arg(implicitTls ? QStringLiteral("smtps") : QStringLiteral("smtp"), u.host(QUrl::FullyEncoded))
-            .arg(u.port(implicitTls ? 465 : 587))
-            .toUtf8();
-    curl_easy_setopt(h, CURLOPT_URL, url.constData());
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, implicitTls ? "smtps" : "smtp");
-    curl_easy_setopt(h, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
-    const QByteArray ca = mail.caFile.toLocal8Bit();
-    if (!ca.isEmpty())
-        curl_easy_setopt(h, CURLOPT_CAINFO, ca.constData());
-    bound(h, limit, cancelled, errors);
-    const QByteArray login = mail.login.toUtf8(), password = mail.password.toUtf8();
-    if (!login.isEmpty()) {
-        curl_easy_setopt(h, CURLOPT_USERNAME, login.constData());
-        curl_easy_setopt(h, CURLOPT_PASSWORD, password.constData());
-    }
-    const QStringList to = recipients(mail.to);
-    const QString from = mail.login.contains(QLatin1Char('@')) && plainAddress(mail.login)
-                             ? mail.login
-                             : QStringLiteral("webcam-zantrel@") + OneLine(QSysInfo::machineHostName());
-    const QByteArray fromAngled = '<' + from.toUtf8() + '>';
-    curl_easy_setopt(h, CURLOPT_MAIL_FROM, fromAngled.constData());
-    curl_slist* rcpt = nullptr;
-    for (const QString& address : to)
-        rcpt = curl_slist_append(rcpt, ('<' + address.toUtf8() + '>').constData());
-    std::unique_ptr<curl_slist, CurlDeleter> rcptList(rcpt);
-    curl_easy_setopt(h, CURLOPT_MAIL_RCPT, rcpt);
+    return deliver(MailProblem(mail), [&](CURL* h, char* errors) {
+        const QUrl u(mail.server);
+        const bool implicitTls = u.scheme().toLower() == QLatin1String("smtps");
+        const QByteArray url = QStringLiteral("%1://%2:%3")
+                                   .arg(implicitTls ? QStringLiteral("smtps") : QStringLiteral("smtp"),
+                                        u.host(QUrl::FullyEncoded))
+                                   .arg(u.port(implicitTls ? 465 : 587))
+                                   .toUtf8();
+        curl_easy_setopt(h, CURLOPT_URL, url.constData());
+        curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, implicitTls ? "smtps" : "smtp");
+        curl_easy_setopt(h, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+        const QByteArray ca = mail.caFile.toLocal8Bit();
+        if (!ca.isEmpty())
+            curl_easy_setopt(h, CURLOPT_CAINFO, ca.constData());
+        bound(h, limit, cancelled, errors);
+        const QByteArray login = mail.login.toUtf8(), password = mail.password.toUtf8();
+        if (!login.isEmpty()) {
+            curl_easy_setopt(h, CURLOPT_USERNAME, login.constData());
+            curl_easy_setopt(h, CURLOPT_PASSWORD, password.constData());
+        }
+        const QStringList to = recipients(mail.to);
+        const QString from = mail.login.contains(QLatin1Char('@')) && plainAddress(mail.login)
+                                 ? mail.login
+                                 : QStringLiteral("webcam-zantrel@") + OneLine(QSysInfo::machineHostName());
+        const QByteArray fromAngled = '<' + from.toUtf8() + '>';
+        curl_easy_setopt(h, CURLOPT_MAIL_FROM, fromAngled.constData());
+        curl_slist* rcpt = nullptr;
+        for (const QString& address : to)
+            rcpt = curl_slist_append(rcpt, ('<' + address.toUtf8() + '>').constData());
+        std::unique_ptr<curl_slist, CurlDeleter> rcptList(rcpt);
+        curl_easy_setopt(h, CURLOPT_MAIL_RCPT, rcpt);
 
-    curl_slist* raw = nullptr;
-    for (const QByteArray& line :
-         {"From: " + from.toUtf8(), "To: " + to.join(QStringLiteral(", ")).toUtf8(),
-          "Subject: " + headerText(subjectOf(e)),
-          "Date: " + QDateTime::currentDateTime().toString(Qt::RFC2822Date).toLatin1()})
-        raw = curl_slist_append(raw, line.constData());
-    std::unique_ptr<curl_slist, CurlDeleter> headers(raw);
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+        curl_slist* raw = nullptr;
+        for (const QByteArray& line :
+             {"From: " + from.toUtf8(), "To: " + to.join(QStringLiteral(", ")).toUtf8(),
+              "Subject: " + headerText(subjectOf(e)),
+              "Date: " + QDateTime::currentDateTime().toString(Qt::RFC2822Date).toLatin1()})
+            raw = curl_slist_append(raw, line.constData());
+        std::unique_ptr<curl_slist, CurlDeleter> headers(raw);
+        curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
 
-    std::unique_ptr<curl_mime, CurlDeleter> mime(curl_mime_init(h));
-    const QByteArray text =
-        (e.message + QStringLiteral("\r\n\r\n") + QString::fromUtf8(AlertJson(e)) + QStringLiteral("\r\n"))
-            .toUtf8();
-    curl_mimepart* part = curl_mime_addpart(mime.get());
-    curl_mime_data(part, text.constData(), static_cast<size_t>(text.size()));
-    curl_mime_type(part, "text/plain; charset=utf-8");
-    curl_mime_encoder(part, "quoted-printable");
-    if (!jpeg.isEmpty()) {
-        part = curl_mime_addpart(mime.get());
-        curl_mime_data(part, jpeg.constData(), static_cast<size_t>(jpeg.size()));
-        curl_mime_type(part, "image/jpeg");
-        curl_mime_filename(part, "webcam.jpg");
-        curl_mime_encoder(part, "base64");
-    }
-    curl_easy_setopt(h, CURLOPT_MIMEPOST, mime.get());
-    const CURLcode code = curl_easy_perform(h);
-    if (code == CURLE_OK)
-        result.ok = true;
-    else
-        result.error = failureText(code, errors);
-    return result;
+        std::unique_ptr<curl_mime, CurlDeleter> mime(curl_mime_init(h));
+        const QByteArray text = (e.message + QStringLiteral("\r\n\r\n") + QString::fromUtf8(AlertJson(e)) +
+                                 QStringLiteral("\r\n"))
+                                    .toUtf8();
+        curl_mimepart* part = curl_mime_addpart(mime.get());
+        curl_mime_data(part, text.constData(), static_cast<size_t>(text.size()));
+        curl_mime_type(part, "text/plain; charset=utf-8");
+        curl_mime_encoder(part, "quoted-printable");
+        if (!jpeg.isEmpty()) {
+            part = curl_mime_addpart(mime.get());
+            curl_mime_data(part, jpeg.constData(), static_cast<size_t>(jpeg.size()));
+            curl_mime_type(part, "image/jpeg");
+            curl_mime_filename(part, "webcam.jpg");
+            curl_mime_encoder(part, "base64");
+        }
+        curl_easy_setopt(h, CURLOPT_MIMEPOST, mime.get());
+        const CURLcode code = curl_easy_perform(h);
+        return code == CURLE_OK ? QString() : failureText(code, errors);
+    });
 }
 
 } // namespace zantrel
