@@ -188,7 +188,7 @@ CaptureSession::~CaptureSession() {
     balance_.reset();
     // A failed session is stopping already.
     if (pipeline_ && !failed_)
-        PipelineStopper::stop(std::move(pipeline_), kStopWaitMs);
+        StopPipeline(std::move(pipeline_), kStopWaitMs);
 }
 
 void CaptureSession::fail(const QString& reason) {
@@ -200,7 +200,7 @@ void CaptureSession::fail(const QString& reason) {
         gate_->open = false;
     frames_->setActive(false);
     // The session keeps its own reference, for what is asked of it until it is closed.
-    PipelineStopper::stop(gst::share(pipeline_.get()), 0);
+    StopPipeline(gst::share(pipeline_.get()), 0);
     Q_EMIT failed(reason);
 }
 

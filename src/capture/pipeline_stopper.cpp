@@ -61,6 +61,7 @@ class StopThreads {
             state_->changed.wait_for(lock, std::chrono::milliseconds(waitMs), [&stop] { return stop.done; });
     }
 
+    // Waits up to waitMs for every stop still running; true when none is left.
     bool finish(int waitMs) {
         std::unique_lock lock(state_->mutex);
         const auto allDone = [this] {
@@ -84,12 +85,8 @@ class StopThreads {
 
 } // namespace
 
-void PipelineStopper::stop(gst::ElementPtr pipeline, int waitMs) {
+void StopPipeline(gst::ElementPtr pipeline, int waitMs) {
     StopThreads::instance().start(std::move(pipeline), waitMs);
-}
-
-bool PipelineStopper::finish(int waitMs) {
-    return StopThreads::instance().finish(waitMs);
 }
 
 } // namespace zantrel
