@@ -69,7 +69,7 @@ int runFtp() {
                 std::thread job([&] {
                     zantrel::NullStatusSink sink;
                     zantrel::FtpClient ftp(sink);
-                    zantrel::FtpServerEntry e;
+                    zantrel::ServerEntry e;
                     e.address = QStringLiteral("127.0.0.1");
                     e.port = port;
                     e.login = QStringLiteral("cam");

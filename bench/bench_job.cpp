@@ -209,7 +209,7 @@ int runJob() {
         const double u = timeMs([&] {
             const std::int32_t count = ReadInt32(keys::FtpServers);
             for (std::int32_t n = 1; n <= count; ++n) {
-                const FtpServerEntry server = ReadServerEntry(n);
+                const ServerEntry server = ReadServerEntry(n);
                 const QString file = GetSetting(keys::ImageFileName);
                 const bool ok = ftp.FtpConnect(server.address, server.port, server.login, server.password,
                                                server.passive) &&

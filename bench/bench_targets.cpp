@@ -87,7 +87,7 @@ int runTargets() {
             ++failed;
             continue;
         }
-        zantrel::FtpServerEntry entry;
+        zantrel::ServerEntry entry;
         entry.address = c.server.address();
         entry.port = c.server.port();
         entry.login = c.server.user();

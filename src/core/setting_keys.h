@@ -35,6 +35,9 @@ inline constexpr SettingKey VfwFormat{"VFW", "FORMAT", ""};
 inline constexpr SettingKey VfwWarmUp{"VFW", "WARMUP", "1500"};
 // Seconds without a new picture after which a camera counts as lost and is connected again.
 inline constexpr SettingKey VfwStall{"VFW", "STALL", "10"};
+// The largest picture, in pixels, that any decoder of the program accepts: from a camera, the archive,
+// the gallery or a time-lapse. A picture whose header claims more is refused before it is decoded.
+inline constexpr SettingKey VfwMaxPixels{"VFW", "MAXPIXELS", "40000000"};
 
 // PREF: preferences.
 inline constexpr SettingKey PrefAutoRun{"PREF", "ARUN", "0"};

@@ -236,12 +236,12 @@ QString serverEntryKey(const keys::SettingKey& field, std::int64_t entry) {
     return QString::fromLatin1(field.key) + QStringLiteral("%1").arg(entry, 5, 10, QLatin1Char('0'));
 }
 
-FtpServerEntry ReadServerEntry(std::int64_t entry) {
+ServerEntry ReadServerEntry(std::int64_t entry) {
     const auto field = [entry](const keys::SettingKey& k) {
         return GetSetting(QString::fromLatin1(k.section), serverEntryKey(k, entry),
                           QString::fromLatin1(k.fallback));
     };
-    FtpServerEntry e;
+    ServerEntry e;
     e.address = field(keys::FtpEntryAddress);
     // Ports above 32767 are ordinary TCP ports, so the port is read wider than 16 bits; anything
     // outside 1..65535 falls back to the default.

@@ -74,7 +74,7 @@ bool ReadFlag(const keys::SettingKey& key);
 QString serverEntryKey(const keys::SettingKey& field, std::int64_t entry);
 
 // One FTP destination, entry n of the FTP section (counted from 1).
-struct FtpServerEntry {
+struct ServerEntry {
     QString address;
     std::int32_t port = 21;
     QString login;
@@ -87,7 +87,7 @@ struct FtpServerEntry {
     std::int64_t number = 0; // the entry's number in the store; 0 for one not read from it
     QString region{};        // S3: the signing region
 };
-FtpServerEntry ReadServerEntry(std::int64_t entry);
+ServerEntry ReadServerEntry(std::int64_t entry);
 // The most server entries the program reads, lists or adds.
 inline constexpr std::int32_t kMaxServerEntries = 1000;
 // How many entries to walk or list: FTP/SERVERS, but no further than the last entry that has any key in

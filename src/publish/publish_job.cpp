@@ -58,9 +58,9 @@ void uploadToServers(const PublishServices& s, const QString& file, const QByteA
                      PublishOutcome& outcome) {
     // Zero, a negative count or no number at all: nobody is contacted.
     const std::int32_t count = ServerEntryCount();
-    std::vector<FtpServerEntry> entries;
+    std::vector<ServerEntry> entries;
     for (std::int32_t n = 1; n <= count; ++n) {
-        FtpServerEntry server = ReadServerEntry(n);
+        ServerEntry server = ReadServerEntry(n);
         if (server.address.trimmed().isEmpty())
             continue; // a gap in the list, no server
         ++outcome.serversTried;
@@ -80,7 +80,7 @@ void uploadToServers(const PublishServices& s, const QString& file, const QByteA
     // The remote file takes the working file's name, without the local folders it lives in.
     const std::vector<TargetPool::Result> results =
         s.targets->deliver(entries, image, QFileInfo(file).fileName(), *s.status,
-                           s.ftp ? s.ftp->limits() : FtpLimits{}, s.cancelled, s.targetWait);
+                           s.ftp ? s.ftp->limits() : TransferLimits{}, s.cancelled, s.targetWait);
     for (std::size_t i = 0; i < results.size(); ++i) {
         PublishOutcome::TargetOutcome& target = outcome.targets[i];
         // A file that went to the login folder instead of the server's folder is not where it belongs.

@@ -223,7 +223,7 @@ void ServerEditor::test() {
         return;
     // The entry as stored, which is what the fields show; the check runs on the pool, which the
     // application waits for at exit, so closing the dialog never waits for a server.
-    const FtpServerEntry entry = ReadServerEntry(editor_.current());
+    const ServerEntry entry = ReadServerEntry(editor_.current());
     const quint64 number = ++checkNumber_;
     outcome_->setText(QStringLiteral("Testing..."));
     test_->setEnabled(false);

@@ -25,7 +25,7 @@ int UploadTimelapse(FtpClient& ftp, StatusSink& status, const QString& video, co
     int uploaded = 0;
     const std::int32_t count = ServerEntryCount();
     for (std::int32_t n = 1; n <= count && !(cancelled && cancelled()); ++n) {
-        const FtpServerEntry server = ReadServerEntry(n);
+        const ServerEntry server = ReadServerEntry(n);
         if (server.address.trimmed().isEmpty())
             continue; // a gap in the list, no server
         ServerUploadResult r;

@@ -218,12 +218,12 @@ FtpClient::~FtpClient() {
     dropSession();
 }
 
-void FtpClient::setLimits(const FtpLimits& limits) {
+void FtpClient::setLimits(const TransferLimits& limits) {
     std::lock_guard lock(limitsMutex_);
     limits_ = limits;
 }
 
-FtpLimits FtpClient::limits() const {
+TransferLimits FtpClient::limits() const {
     std::lock_guard lock(limitsMutex_);
     return limits_;
 }
@@ -241,8 +241,8 @@ void FtpClient::dropSession() {
     session_.reset();
 }
 
-std::unique_ptr<FtpClient::Session> FtpClient::openSession(const FtpServerEntry& server, QString& refusal,
-                                                           const FtpLimits& lim) {
+std::unique_ptr<FtpClient::Session> FtpClient::openSession(const ServerEntry& server, QString& refusal,
+                                                           const TransferLimits& lim) {
     const ServerAddress address = ParseServerAddress(server.address, server.port);
     auto s = std::make_unique<Session>();
     s->transport = address.transport;
@@ -303,7 +303,7 @@ void FtpClient::reportConnectFailure(int code, const QString& reason) {
 
 bool FtpClient::FtpConnect(const QString& host, int port, const QString& user, const QString& password,
                            bool passive) {
-    FtpServerEntry server;
+    ServerEntry server;
     server.address = host;
     server.port = port;
     server.login = user;
@@ -312,7 +312,7 @@ bool FtpClient::FtpConnect(const QString& host, int port, const QString& user, c
     return FtpConnect(server);
 }
 
-bool FtpClient::FtpConnect(const FtpServerEntry& server) {
+bool FtpClient::FtpConnect(const ServerEntry& server) {
     status_.setStatus(QStringLiteral("Connecting... ") + ShownAddress(server.address));
     Operation op(*this);
     dropSession();
@@ -329,7 +329,7 @@ bool FtpClient::FtpConnect(const FtpServerEntry& server) {
     const CURLcode code = s->perform(s->baseUrl + FolderPath(s->transport, {}));
     s->channel->collect(s->h());
     if (code != CURLE_OK) {
-        const FtpLimits lim = limits();
+        const TransferLimits lim = limits();
         QString why = s->channel->refusal(code, lim.connect);
         if (why.isEmpty() && code == CURLE_LOGIN_DENIED && s->transport == Transport::Sftp)
             why = KeyFileRefusal(server.keyFile);
@@ -502,14 +502,14 @@ bool FtpClient::deleteHere(const QString& name) {
     return runAfterCwd({QStringLiteral("DELE ") + name});
 }
 
-bool FtpClient::deleteLeftover(const FtpServerEntry& server, const QString& name) {
+bool FtpClient::deleteLeftover(const ServerEntry& server, const QString& name) {
     Operation op(*this);
     if (session_ && connected_)
         return deleteHere(name);
     // The stop closed the job's connection: a short one of its own, given up at the next stop.
     dropSession();
     abort_ = false;
-    FtpLimits lim = limits();
+    TransferLimits lim = limits();
     lim.connect = std::min<std::chrono::milliseconds>(lim.connect, kLeftoverLimit);
     lim.reply = std::min<std::chrono::seconds>(lim.reply, kLeftoverLimit);
     QString refusal;

@@ -2,6 +2,7 @@
 
 #include "core/sinks.h"
 #include "core/store.h"
+#include "transfer/transfer_limits.h"
 
 #include <QByteArray>
 #include <QString>
@@ -15,17 +16,6 @@
 class QIODevice;
 
 namespace zantrel {
-
-// Bounds on every network wait of an FTP connection.
-struct FtpLimits {
-    std::chrono::milliseconds connect{30000}; // TCP connect, greeting and login
-    std::chrono::seconds reply{30};           // any awaited server reply (whole seconds)
-    std::chrono::milliseconds accept{30000};  // active mode: the server connecting back
-    std::chrono::seconds stall{60};           // a data connection moving no byte (whole seconds)
-    // Pauses before the second and third try of a server whose connection failed quickly.
-    std::chrono::milliseconds retryPauses[2] = {std::chrono::milliseconds(2000),
-                                                std::chrono::milliseconds(5000)};
-};
 
 // The program's one FTP connection, on libcurl: connect and log in, change directory, upload one
 // file with progress texts in 100-byte steps, disconnect. Every step writes its texts to the status
@@ -48,7 +38,7 @@ class FtpClient {
     // unless passive (EPSV, falling back to PASV). Texts: "Connecting... " + address, then "Connected",
     // or "Cannot connect to FTP Server" followed by "Error:" + the reason. An address, user name or
     // password holding a control character is refused without contacting the server.
-    bool FtpConnect(const FtpServerEntry& server);
+    bool FtpConnect(const ServerEntry& server);
     bool FtpConnect(const QString& host, int port, const QString& user, const QString& password,
                     bool passive = false);
 
@@ -74,7 +64,7 @@ class FtpClient {
     bool deleteFile(const QString& name);
     // The same for what a failed or stopped upload left in the server's folder; after a stop, on a
     // short connection of its own (a few seconds at most, given up at the next stop). Writes no text.
-    bool deleteLeftover(const FtpServerEntry& server, const QString& name);
+    bool deleteLeftover(const ServerEntry& server, const QString& name);
 
     // Closes the connection (aborting a running routine first) and writes "End Transfering".
     void FtpDisconnect();
@@ -96,8 +86,8 @@ class FtpClient {
     bool renamesRefused(const QString& server) const;
     void markRenamesRefused(const QString& server);
 
-    void setLimits(const FtpLimits& limits);
-    FtpLimits limits() const;
+    void setLimits(const TransferLimits& limits);
+    TransferLimits limits() const;
 
     struct Session; // the libcurl handle and what belongs to it
 
@@ -105,8 +95,8 @@ class FtpClient {
     class Operation;
     bool beepWanted() const;
     void dropSession();
-    std::unique_ptr<Session> openSession(const FtpServerEntry& server, QString& refusal,
-                                         const FtpLimits& lim);
+    std::unique_ptr<Session> openSession(const ServerEntry& server, QString& refusal,
+                                         const TransferLimits& lim);
     bool deleteHere(const QString& name);
     void reportConnectFailure(int code, const QString& reason);
     bool passiveOverTls(const QString& server) const;
@@ -127,7 +117,7 @@ class FtpClient {
     std::mutex stopMutex_;
     std::condition_variable stopSignal_;
     mutable std::mutex limitsMutex_;
-    FtpLimits limits_;
+    TransferLimits limits_;
     std::set<QString> noRenames_;
     std::set<QString> passiveOverTls_; // FTPS entries whose active mode failed: passive from then on
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "transfer/ftp_client.h"
 #include "transfer/upload_target.h"
 
 namespace zantrel {
@@ -8,7 +9,7 @@ namespace zantrel {
 // what they remember for the run (servers that refuse renames, FTPS entries kept passive).
 class FtpTarget final : public UploadTarget {
   public:
-    FtpTarget(const FtpServerEntry& entry, StatusSink& status) : UploadTarget(entry, status), ftp_(status) {}
+    FtpTarget(const ServerEntry& entry, StatusSink& status) : UploadTarget(entry, status), ftp_(status) {}
     ServerUploadResult deliver(const QByteArray& bytes, const QString& remoteName,
                                const std::function<bool()>& cancelled) override;
     ServerCheckResult check() override { return CheckServer(entry_); }

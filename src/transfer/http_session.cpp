@@ -90,7 +90,7 @@ QString HttpSession::Reply::text() const {
     return out;
 }
 
-HttpSession::HttpSession(const FtpServerEntry& entry)
+HttpSession::HttpSession(const ServerEntry& entry)
     : handle_(nullptr, &curl_easy_cleanup), user_(entry.login.toUtf8()), password_(entry.password.toUtf8()),
       pinned_(entry.pinnedKey.trimmed().toLatin1()) {}
 

@@ -52,12 +52,12 @@ class HttpSession {
         QString text() const;
     };
 
-    explicit HttpSession(const FtpServerEntry& entry);
+    explicit HttpSession(const ServerEntry& entry);
     ~HttpSession();
     HttpSession(const HttpSession&) = delete;
     HttpSession& operator=(const HttpSession&) = delete;
 
-    void setLimits(const FtpLimits& limits) { limits_ = limits; }
+    void setLimits(const TransferLimits& limits) { limits_ = limits; }
     // Polled while a request runs: true ends it at once (CURLE_ABORTED_BY_CALLBACK).
     void setStopped(std::function<bool()> stopped) { stopped_ = std::move(stopped); }
     // Called with the bytes of a body sent so far, from the request's thread.
@@ -87,7 +87,7 @@ class HttpSession {
 
     std::unique_ptr<CURL, void (*)(CURL*)> handle_;
     QByteArray user_, password_, pinned_, sigv4_;
-    FtpLimits limits_;
+    TransferLimits limits_;
     std::function<bool()> stopped_;
     std::function<void(qint64)> progress_;
     std::function<void()> connected_;

@@ -15,7 +15,7 @@ const QByteArray kEmptySha256 = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934
 
 } // namespace
 
-HttpTarget::HttpTarget(const FtpServerEntry& entry, StatusSink& status)
+HttpTarget::HttpTarget(const ServerEntry& entry, StatusSink& status)
     : SteppedTarget(entry, status), session_(entry),
       tls_(TargetScheme(entry.address) != QLatin1String("dav") &&
            TargetScheme(entry.address) != QLatin1String("s3+http")) {

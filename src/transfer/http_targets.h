@@ -11,7 +11,7 @@ namespace zantrel {
 class HttpTarget : public SteppedTarget {
   public:
     // Over TLS unless the address's scheme is dav:// or s3+http://.
-    HttpTarget(const FtpServerEntry& entry, StatusSink& status);
+    HttpTarget(const ServerEntry& entry, StatusSink& status);
 
   protected:
     bool connect() override;

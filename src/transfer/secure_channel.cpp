@@ -102,7 +102,7 @@ QString CertificatePin(const QByteArray& pem) {
            QString::fromLatin1(QCryptographicHash::hash(spki, QCryptographicHash::Sha256).toBase64());
 }
 
-SecureChannel::SecureChannel(const ServerAddress& address, const FtpServerEntry& entry)
+SecureChannel::SecureChannel(const ServerAddress& address, const ServerEntry& entry)
     : address_(address), entry_(entry), user_(entry.login.toUtf8()), password_(entry.password.toUtf8()),
       pinned_(entry.pinnedKey.trimmed().toLatin1()),
       keyFile_(QDir::fromNativeSeparators(entry.keyFile).toUtf8()),

@@ -16,7 +16,7 @@ namespace zantrel {
 // Callbacks point at it: keep it alive as long as the handle it was applied to.
 class SecureChannel {
   public:
-    SecureChannel(const ServerAddress& address, const FtpServerEntry& entry);
+    SecureChannel(const ServerAddress& address, const ServerEntry& entry);
 
     void apply(CURL* h);
     // After a perform: picks the certificate pin out of the handle (FTPS).
@@ -31,7 +31,7 @@ class SecureChannel {
                             void* self);
 
     ServerAddress address_;
-    FtpServerEntry entry_;
+    ServerEntry entry_;
     QByteArray user_, password_, pinned_, keyFile_, knownHosts_;
     QString fingerprint_, keyType_;
     curl_khmatch hostKeyMatch_ = CURLKHMATCH_OK;

@@ -34,7 +34,7 @@ QString oneLine(QString text) {
 
 } // namespace
 
-ServerCheckResult CheckServer(const FtpServerEntry& server) {
+ServerCheckResult CheckServer(const ServerEntry& server) {
     ServerCheckResult result;
     const ServerAddress address = ParseServerAddress(server.address, server.port);
     const QString folder = server.directory.isEmpty() ? QStringLiteral("the login folder")

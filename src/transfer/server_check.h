@@ -14,6 +14,6 @@ struct ServerCheckResult {
 
 // Logs in to the server, changes to its folder and lists it; uploads and changes nothing. Blocks for
 // up to the connect and reply limits: call it off the user-interface thread.
-ServerCheckResult CheckServer(const FtpServerEntry& server);
+ServerCheckResult CheckServer(const ServerEntry& server);
 
 } // namespace zantrel

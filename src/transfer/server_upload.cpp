@@ -41,26 +41,26 @@ Placed place(FtpClient& ftp, const QString& part, const QString& name) {
     return wasRefused ? Placed::RenamesRefused : Placed::Failed;
 }
 
-QString serverIdentity(const FtpServerEntry& server) {
+QString serverIdentity(const ServerEntry& server) {
     return server.address + QLatin1Char(':') + QString::number(server.port) + QLatin1Char(':') + server.login;
 }
 
 // Renames refused by this server: remembered for the program's run, and in the store for its entry.
-bool renamesRefused(const FtpClient& ftp, const FtpServerEntry& server) {
+bool renamesRefused(const FtpClient& ftp, const ServerEntry& server) {
     const QString id = serverIdentity(server);
     return ftp.renamesRefused(id) ||
            (server.number > 0 && GetSetting(QString::fromLatin1(keys::FtpEntryNoRename.section),
                                             serverEntryKey(keys::FtpEntryNoRename, server.number)) == id);
 }
 
-void rememberRenamesRefused(FtpClient& ftp, const FtpServerEntry& server) {
+void rememberRenamesRefused(FtpClient& ftp, const ServerEntry& server) {
     ftp.markRenamesRefused(serverIdentity(server));
     if (server.number > 0)
         SaveSetting(QString::fromLatin1(keys::FtpEntryNoRename.section),
                     serverEntryKey(keys::FtpEntryNoRename, server.number), serverIdentity(server));
 }
 
-Attempt attemptOnce(FtpClient& ftp, StatusSink& status, const FtpServerEntry& server, const QByteArray& image,
+Attempt attemptOnce(FtpClient& ftp, StatusSink& status, const ServerEntry& server, const QByteArray& image,
                     const QString& remoteName, const std::function<bool()>& cancelled) {
     Attempt a;
     const auto note = [&] {
@@ -136,11 +136,11 @@ bool WorthRetrying(int curlCode) {
     }
 }
 
-ServerUploadResult UploadToServer(FtpClient& ftp, StatusSink& status, const FtpServerEntry& server,
+ServerUploadResult UploadToServer(FtpClient& ftp, StatusSink& status, const ServerEntry& server,
                                   const QByteArray& image, const QString& remoteName,
                                   const std::function<bool()>& cancelled) {
     const unsigned stops = ftp.stops();
-    const FtpLimits limits = ftp.limits();
+    const TransferLimits limits = ftp.limits();
     Attempt a;
     for (int attempt = 0; attempt < kTries; ++attempt) {
         if (attempt > 0) {

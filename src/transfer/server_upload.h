@@ -30,7 +30,7 @@ bool WorthRetrying(int curlCode);
 // A connection that fails quickly (refused, reset, dropped) is tried twice more after growing pauses
 // ("Retrying... " + address); a timeout, a refusal by the server or a stop is not retried. cancelled
 // (the program closing) and a stop end a pause at once.
-ServerUploadResult UploadToServer(FtpClient& ftp, StatusSink& status, const FtpServerEntry& server,
+ServerUploadResult UploadToServer(FtpClient& ftp, StatusSink& status, const ServerEntry& server,
                                   const QByteArray& image, const QString& remoteName,
                                   const std::function<bool()>& cancelled = {});
 

@@ -11,7 +11,7 @@ namespace zantrel {
 // the texts of its targets on, one target after another in list order, until the job lets go of it:
 // then all at once and, from then on, as they come.
 struct TargetPool::Delivery {
-    Delivery(StatusSink& out, const std::vector<FtpServerEntry>& entries, const QByteArray& bytes,
+    Delivery(StatusSink& out, const std::vector<ServerEntry>& entries, const QByteArray& bytes,
              const QString& remoteName, std::function<bool()> cancelled)
         : entries(entries), bytes(bytes), remoteName(remoteName), cancelled(std::move(cancelled)),
           lanes(entries.size(), nullptr), out_(out), results_(entries.size()), held_(entries.size()),
@@ -56,7 +56,7 @@ struct TargetPool::Delivery {
         return results_;
     }
 
-    const std::vector<FtpServerEntry> entries;
+    const std::vector<ServerEntry> entries;
     const QByteArray bytes;
     const QString remoteName;
     const std::function<bool()> cancelled;
@@ -114,7 +114,7 @@ class LaneSink final : public StatusSink {
     QString lastError_;
 };
 
-QString entryIdentity(const FtpServerEntry& e) {
+QString entryIdentity(const ServerEntry& e) {
     return QStringList{e.address,
                        QString::number(e.port),
                        e.login,
@@ -127,7 +127,7 @@ QString entryIdentity(const FtpServerEntry& e) {
         .join(QChar(0));
 }
 
-QString placeOf(const FtpServerEntry& e) {
+QString placeOf(const ServerEntry& e) {
     QString folder = e.directory;
     while (folder.endsWith(QLatin1Char('/')))
         folder.chop(1);
@@ -180,9 +180,9 @@ void TargetPool::shutDown() {
         worker.join();
 }
 
-std::vector<TargetPool::Result> TargetPool::deliver(const std::vector<FtpServerEntry>& entries,
+std::vector<TargetPool::Result> TargetPool::deliver(const std::vector<ServerEntry>& entries,
                                                     const QByteArray& bytes, const QString& remoteName,
-                                                    StatusSink& status, const FtpLimits& limits,
+                                                    StatusSink& status, const TransferLimits& limits,
                                                     const std::function<bool()>& cancelled,
                                                     std::optional<std::chrono::milliseconds> wait) {
     std::lock_guard deliverLock(deliverMutex_);
@@ -196,7 +196,7 @@ std::vector<TargetPool::Result> TargetPool::deliver(const std::vector<FtpServerE
     std::map<QString, std::vector<std::size_t>> turns;
     std::unique_lock lock(slotsMutex_);
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        const FtpServerEntry& entry = entries[i];
+        const ServerEntry& entry = entries[i];
         // Entries read from the store by number; one that is not (number 0) gets a slot of its own.
         const std::int64_t key = entry.number > 0 ? entry.number : -std::int64_t(i) - 1;
         std::unique_ptr<Slot>& slot = slots_[key];

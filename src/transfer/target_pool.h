@@ -37,8 +37,8 @@ class TargetPool {
     // whose address names no known kind of target gets the refusal, said in its place among the texts.
     // Returns once every target has ended, or once wait has passed (never without one): a target still
     // busy then is not delivered in this result and goes on by itself.
-    std::vector<Result> deliver(const std::vector<FtpServerEntry>& entries, const QByteArray& bytes,
-                                const QString& remoteName, StatusSink& status, const FtpLimits& limits,
+    std::vector<Result> deliver(const std::vector<ServerEntry>& entries, const QByteArray& bytes,
+                                const QString& remoteName, StatusSink& status, const TransferLimits& limits,
                                 const std::function<bool()>& cancelled,
                                 std::optional<std::chrono::milliseconds> wait = std::nullopt);
     // Ends every running transfer, also those that outlived their delivery, within a fraction of a

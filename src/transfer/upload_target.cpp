@@ -73,9 +73,9 @@ ServerUploadResult SteppedTarget::deliver(const QByteArray& bytes, const QString
 
 namespace {
 
-using Maker = std::unique_ptr<UploadTarget> (*)(const FtpServerEntry&, StatusSink&);
+using Maker = std::unique_ptr<UploadTarget> (*)(const ServerEntry&, StatusSink&);
 
-template <class T> std::unique_ptr<UploadTarget> make(const FtpServerEntry& entry, StatusSink& status) {
+template <class T> std::unique_ptr<UploadTarget> make(const ServerEntry& entry, StatusSink& status) {
     return std::make_unique<T>(entry, status);
 }
 
@@ -104,7 +104,7 @@ QString TargetScheme(const QString& address) {
     return m.hasMatch() ? m.captured(1).toLower() : QStringLiteral("ftp");
 }
 
-std::unique_ptr<UploadTarget> MakeUploadTarget(const FtpServerEntry& entry, StatusSink& status,
+std::unique_ptr<UploadTarget> MakeUploadTarget(const ServerEntry& entry, StatusSink& status,
                                                QString& refusal) {
     const QString scheme = TargetScheme(entry.address);
     for (const auto& t : kTargets)
@@ -118,7 +118,7 @@ std::unique_ptr<UploadTarget> MakeUploadTarget(const FtpServerEntry& entry, Stat
     return {};
 }
 
-ServerCheckResult CheckTarget(const FtpServerEntry& entry) {
+ServerCheckResult CheckTarget(const ServerEntry& entry) {
     NullStatusSink quiet;
     QString refusal;
     const std::unique_ptr<UploadTarget> target = MakeUploadTarget(entry, quiet, refusal);

@@ -2,7 +2,7 @@
 
 #include "core/sinks.h"
 #include "core/store.h"
-#include "transfer/ftp_client.h"
+#include "transfer/transfer_limits.h"
 #include "transfer/progress_throttle.h"
 #include "transfer/server_check.h"
 #include "transfer/server_upload.h"
@@ -26,7 +26,7 @@ namespace zantrel {
 // bytes go out, "File Transfered." once the picture stands under its name, "End Transfering" at the end.
 class UploadTarget {
   public:
-    UploadTarget(const FtpServerEntry& entry, StatusSink& status) : entry_(entry), status_(status) {}
+    UploadTarget(const ServerEntry& entry, StatusSink& status) : entry_(entry), status_(status) {}
     virtual ~UploadTarget() = default;
     UploadTarget(const UploadTarget&) = delete;
     UploadTarget& operator=(const UploadTarget&) = delete;
@@ -44,9 +44,9 @@ class UploadTarget {
     virtual void stop();
 
     // Set before deliver() or check(), on their thread.
-    void setLimits(const FtpLimits& limits) { limits_ = limits; }
-    const FtpLimits& limits() const { return limits_; }
-    const FtpServerEntry& entry() const { return entry_; }
+    void setLimits(const TransferLimits& limits) { limits_ = limits; }
+    const TransferLimits& limits() const { return limits_; }
+    const ServerEntry& entry() const { return entry_; }
 
   protected:
     // Counts stops; a delivery notes the count when it begins and ends once it changes.
@@ -54,11 +54,11 @@ class UploadTarget {
     // Waits up to pause; true when a stop came meanwhile (stops() no longer equals seenStops).
     bool waitForStop(std::chrono::milliseconds pause, unsigned seenStops);
 
-    const FtpServerEntry entry_;
+    const ServerEntry entry_;
     StatusSink& status_;
 
   private:
-    FtpLimits limits_;
+    TransferLimits limits_;
     std::atomic<unsigned> stops_{0};
     std::mutex stopMutex_;
     std::condition_variable stopSignal_;
@@ -72,7 +72,7 @@ class UploadTarget {
 // removes what a failed try left; disconnect() always closes.
 class SteppedTarget : public UploadTarget {
   public:
-    SteppedTarget(const FtpServerEntry& entry, StatusSink& status)
+    SteppedTarget(const ServerEntry& entry, StatusSink& status)
         : UploadTarget(entry, status), throttle_(status) {}
     ServerUploadResult deliver(const QByteArray& bytes, const QString& remoteName,
                                const std::function<bool()>& cancelled) override;
@@ -113,9 +113,9 @@ QStringList KnownTargetSchemes();
 QString TargetScheme(const QString& address);
 // The target for an entry, writing to status; null with the reason in refusal for an address whose
 // scheme the program does not know (the reason names those it knows).
-std::unique_ptr<UploadTarget> MakeUploadTarget(const FtpServerEntry& entry, StatusSink& status,
+std::unique_ptr<UploadTarget> MakeUploadTarget(const ServerEntry& entry, StatusSink& status,
                                                QString& refusal);
 // The entry's "Test", for every kind of target: the refusal, or the target's check().
-ServerCheckResult CheckTarget(const FtpServerEntry& entry);
+ServerCheckResult CheckTarget(const ServerEntry& entry);
 
 } // namespace zantrel

@@ -97,7 +97,7 @@ class TestStore : public QObject {
                                  "PASSWORD=s3cret",         "URL=/pub/cam", "PASSIVE=1"};
         for (const QString& field : fields)
             store.set("FTP", field.section('=', 0, 0) + "00002", field.section('=', 1));
-        const FtpServerEntry e = ReadServerEntry(2);
+        const ServerEntry e = ReadServerEntry(2);
         QCOMPARE((QStringList{e.address, e.login, e.password, e.directory}),
                  (QStringList{"ftp.example.org", "cam", "s3cret", "/pub/cam"}));
         QVERIFY(e.port == 40000 && e.passive);

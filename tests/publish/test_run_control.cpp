@@ -245,7 +245,7 @@ class TestRunControl : public QObject {
         StatusRecorder status;
         MessageRecorder messages;
         PublishingCore core(status, messages);
-        FtpLimits limits;
+        TransferLimits limits;
         limits.reply = std::chrono::seconds(20); // the stop ends the wait, not a limit
         core.ftp().setLimits(limits);
         RunControl& rc = core.runControl();

@@ -276,7 +276,7 @@ class TestUnattended : public QObject {
         else
             server = std::make_unique<RcloneDavServer>(slow ? 100 * 1024 : 0);
         VERIFY_FTP_SERVER(*server);
-        FtpServerEntry e;
+        ServerEntry e;
         e.address =
             server->address().replace(QLatin1String(kind == Http::S3Moved ? "/cam" : "/none"), "/moved");
         e.port = server->port(), e.login = server->user(), e.directory = folder;

@@ -78,10 +78,10 @@ class TestFtpFailures : public QObject {
         QVERIFY(writeFile(kJpg, patternBytes(300)));
         StatusRecorder status;
         FtpClient ftp(status);
-        ftp.setLimits(FtpLimits{1500ms, 60s, 1500ms, 60s, {100ms, 100ms}}); // the reply limit long
+        ftp.setLimits(TransferLimits{1500ms, 60s, 1500ms, 60s, {100ms, 100ms}}); // the reply limit long
         const QString cam = QStringLiteral("cam"),
                       password = reason.contains(u"control") ? "secret\r\nMKD x" : "wrong";
-        const FtpServerEntry e{host,
+        const ServerEntry e{host,
                                real                        ? real->port()
                                : target == ImplicitTlsPort ? 990
                                                            : closedPort(),
@@ -142,7 +142,7 @@ class TestFtpFailures : public QObject {
         QVERIFY(writeFile(kJpg, patternBytes(48 * 1024 * 1024)));
         StatusRecorder status;
         FtpClient ftp(status);
-        FtpLimits limits;
+        TransferLimits limits;
         limits.reply = fault.isEmpty() && !stop ? 1s : limits.reply;
         limits.accept = fault == u"no-connect-back" ? 1s : limits.accept;
         limits.stall = fault == u"stall-data" ? 1s : limits.stall;
@@ -181,7 +181,7 @@ class TestFtpFailures : public QObject {
                  qPrintable(texts.join('|')));
         if (!stop)
             return;
-        ftp.setLimits(FtpLimits{1500ms, 1s, 1500ms, 2s});
+        ftp.setLimits(TransferLimits{1500ms, 1s, 1500ms, 2s});
         QVERIFY(!ftp.isConnected() && writeFile(kJpg, patternBytes(120)));
         bool ok = false;
         onWorker([&] { ok = server.login(ftp) && (!hangOn.isEmpty() || ftp.FtpUploadFile(kJpg, kJpg)); });

@@ -27,12 +27,12 @@ namespace {
 
 const QString kJpg = QStringLiteral("webcam.jpg");
 
-FtpServerEntry entryFor(const FtpServerFixture& server, const QString& folder = {},
+ServerEntry entryFor(const FtpServerFixture& server, const QString& folder = {},
                         const QString& address = QStringLiteral("127.0.0.1")) {
     return {address, server.port(), server.user(), server.password(), folder, true, true, {}, {}};
 }
 
-ServerUploadResult upload(FtpClient& ftp, StatusRecorder& status, const FtpServerEntry& e) {
+ServerUploadResult upload(FtpClient& ftp, StatusRecorder& status, const ServerEntry& e) {
     ServerUploadResult r;
     onWorker([&] { r = UploadToServer(ftp, status, e, readFile(kJpg), kJpg); });
     return r;
@@ -79,11 +79,11 @@ class TestServerUpload : public QObject {
                 bad += !seen.isNull() && !pictures.contains(seen);
             }
         }); // joined also when a check below fails
-        FtpServerEntry entry = entryFor(server, QStringLiteral("cam"));
+        ServerEntry entry = entryFor(server, QStringLiteral("cam"));
         entry.number = 1; // what the server refused is remembered in the store, from one run to the next
         for (int i = 1; i < 3; ++i) {
             FtpClient ftp(status);                                        // a run of its own
-            ftp.setLimits(FtpLimits{30s, 30s, 30s, 60s, {200ms, 200ms}}); // short pauses between tries
+            ftp.setLimits(TransferLimits{30s, 30s, 30s, 60s, {200ms, 200ms}}); // short pauses between tries
             QVERIFY(writeFile(kJpg, pictures[i]));
             const ServerUploadResult r = upload(ftp, status, entry);
             QVERIFY2(r.uploaded && r.folderChanged, qPrintable(status.texts().join(QLatin1Char('|'))));
@@ -119,7 +119,7 @@ class TestServerUpload : public QObject {
         QVERIFY(!r.uploaded && !r.folderChanged &&
                 status.texts().contains(QStringLiteral("Can't change directory.")));
         QCOMPARE(server.count(QStringLiteral("STOR")), 0);
-        FtpServerEntry e = entryFor(server);
+        ServerEntry e = entryFor(server);
         e.port = closedPort(); // refused: tried again after the usual pauses
         auto job =
             std::async(std::launch::async, [&] { r = UploadToServer(ftp, status, e, readFile(kJpg), kJpg); });
@@ -228,7 +228,7 @@ class TestServerUpload : public QObject {
             QVERIFY(authorized.open(QIODevice::Append) &&
                     authorized.write(readFile(key + QStringLiteral(".pub"))) > 0);
         }
-        FtpServerEntry e = entryFor(ssh, ssh.root(), QStringLiteral("sftp://127.0.0.1"));
+        ServerEntry e = entryFor(ssh, ssh.root(), QStringLiteral("sftp://127.0.0.1"));
         e.keyFile = key;
         QVERIFY(writeFile(kJpg, patternBytes(300)));
         StatusRecorder status;
@@ -264,7 +264,7 @@ class TestServerUpload : public QObject {
         PyFtpServer server;
         VERIFY_FTP_SERVER(server);
         QVERIFY(QDir(server.root()).mkpath(QStringLiteral("cam/old")));
-        FtpServerEntry entry = entryFor(server, folder, address);
+        ServerEntry entry = entryFor(server, folder, address);
         entry.password = password;
         const ServerCheckResult result = CheckServer(entry);
         const bool ok = words.startsWith(QLatin1String("Connected, folder"));
@@ -316,7 +316,7 @@ class TestServerUpload : public QObject {
         QVERIFY(picture.size() > 115 * 1024 && writeFile(kJpg, picture));
         std::unique_ptr<VsftpdServer> ftps;
         std::unique_ptr<SshServer> ssh;
-        FtpServerEntry e;
+        ServerEntry e;
         QString landed, advice; // what the refusal says to do
         if (sftp) {
             ssh = std::make_unique<SshServer>(trust ? QStringLiteral("-t ed25519")

@@ -67,7 +67,7 @@ class TestUploadTargets : public QObject {
         const QStringList before =
             QDir(folder + "/cams").entryList(QDir::Files | QDir::System | QDir::Hidden);
 
-        FtpServerEntry entry;
+        ServerEntry entry;
         entry.address = "file://" + folder;
         entry.directory = QStringLiteral("cams/");
         entry.atomic = atomic;
@@ -99,7 +99,7 @@ class TestUploadTargets : public QObject {
     // "Test" on a folder: writable or not, and an address of a kind the program does not know.
     void folderCheckAndUnknownKinds() {
         QTemporaryDir dir;
-        FtpServerEntry entry;
+        ServerEntry entry;
         entry.address = "file://" + dir.path();
         QVERIFY(CheckTarget(entry).ok);
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList());
