@@ -397,7 +397,7 @@ class TestTimelapse : public QObject {
     }
 
     // From the gallery: the pictures shown become a video off the window's thread, which keeps
-    // answering; Cancel leaves no file.
+    // answering; Cancel leaves no file. The largest width offered is the first picture's.
     void galleryDialog() {
         test::TempStore store;
         QTemporaryDir cache;
@@ -443,6 +443,12 @@ class TestTimelapse : public QObject {
                  qPrintable(state->text()));
         QCOMPARE(probe(video), QStringLiteral("h264,320,240,yuv420p,30;1.200000"));
         QVERIFY(make->isEnabled());
+
+        // A first picture that claims more than the pixel bound tells no width.
+        const QString planted = archive + QStringLiteral("/planted.jpg");
+        writeFile(planted, test::ClaimingJpeg(65500, 65500));
+        const TimelapseDialog probed({planted}, archive);
+        QCOMPARE(probed.findChild<QSpinBox*>(QStringLiteral("TimelapseWidth"))->maximum(), 7680);
     }
 
     // The settings page shows the stored values and writes back what it shows.
