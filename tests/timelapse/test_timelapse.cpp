@@ -190,8 +190,8 @@ class TestTimelapse : public QObject {
     }
 
     // What others can plant in an archive is skipped and counted, the first reason kept: a picture
-    // claiming 30000×30000 (decoded, 3.6 GB) is refused from its header, and a link or another user's
-    // file is not read at all. Memory stays small.
+    // claiming 30000×30000 (decoded, 3.6 GB) is refused from its header; a link, another user's file
+    // or a file larger than any allowed picture is not read at all. Memory stays small.
     void skipsWhatCannotBeUsed() {
         QTemporaryDir dir;
         QTemporaryDir elsewhere;
@@ -211,7 +211,11 @@ class TestTimelapse : public QObject {
             QVERIFY(::chown(QFile::encodeName(request.pictures.last()).constData(), 65534, 65534) == 0);
             ++planted;
         }
-        request.pictures << writePicture(dir.path(), QStringLiteral("p5.jpg"), QSize(160, 120), 99);
+        request.pictures << dir.filePath(QStringLiteral("p5.jpg")); // 1 GB of nothing, not read
+        writeFile(request.pictures.last(), "\xff\xd8");
+        QVERIFY(QFile::resize(request.pictures.last(), qint64(1) << 30));
+        ++planted;
+        request.pictures << writePicture(dir.path(), QStringLiteral("p6.jpg"), QSize(160, 120), 99);
         const TimelapseResult r = EncodeTimelapse(request);
         QCOMPARE(int(r.outcome), int(TimelapseResult::Outcome::Written));
         QCOMPARE(r.skipped, planted);
