@@ -20,7 +20,7 @@ packages=(
   libsystemd-dev
   gstreamer1.0-plugins-ugly ffmpeg
   python3-gi gir1.2-gst-rtsp-server-1.0 gstreamer1.0-libav
-  apache2 apache2-utils rclone python3-botocore
+  apache2 apache2-utils rclone python3-botocore libnginx-mod-http-dav-ext
 )
 
 missing=()

@@ -54,8 +54,8 @@ ServerEditor::ServerEditor(QWidget* parent)
     : QWidget(parent), list_(new QTreeWidget(this)), protocol_(page::label(this, "ServerProtocol", {})),
       passiveHint_(
           page::label(this, "PassiveHint",
-                      QStringLiteral("FTPS wants passive mode: over TLS, active mode fails with most "
-                                     "servers (the first upload then switches to passive)"),
+                      QStringLiteral("FTPS always uses passive mode: over TLS, active mode fails with most "
+                                     "servers"),
                       true)),
       remove_(new QPushButton(QStringLiteral("Remove"), this)),
       test_(new QPushButton(QStringLiteral("Test"), this)),
@@ -98,8 +98,8 @@ ServerEditor::ServerEditor(QWidget* parent)
     form->addRow(QString(), page::label(group, nullptr, QStringLiteral("Must be the complete directory")));
     form->addRow(QStringLiteral("Trusted key:"),
                  text(ServerField::Pinned, "FTPPinned", QStringLiteral("Trusted key:"),
-                      QStringLiteral("FTPS: the server's public-key pin (sha256//…) to trust instead of a "
-                                     "certificate authority")));
+                      QStringLiteral("FTPS, WebDAV over HTTPS, S3: the server's public-key pin "
+                                     "(sha256//…) to trust instead of a certificate authority")));
     form->addRow(QStringLiteral("Key file:"),
                  text(ServerField::KeyFile, "FTPKeyFile", QStringLiteral("Key file:"),
                       QStringLiteral("SFTP: a private key file to log in with")));
@@ -167,8 +167,10 @@ void ServerEditor::showCurrent() {
     // to the entry being shown.
     const bool any = editor_.current() != 0;
     fields_->setEnabled(any);
+    filling_ = true;
     for (const auto& [field, edit] : texts_)
         edit->setText(any ? editor_.text(field) : blankText(field));
+    filling_ = false;
     for (const auto& [field, box] : checks_)
         box->setChecked(any ? editor_.text(field) == QLatin1String("1") : field == ServerField::Atomic);
     remove_->setEnabled(any);
@@ -186,6 +188,12 @@ void ServerEditor::fieldEdited(ServerField field, const QString& text) {
     const int column = columnOf(field);
     if (QTreeWidgetItem* row = list_->topLevelItem(editor_.current() - 1); row && column >= 0)
         row->setText(column, text);
+    // Another kind of address brings its own port, unless the user chose one.
+    QLineEdit* port = texts_[ServerField::Port];
+    const int wanted = DefaultPort(text);
+    if (field == ServerField::Address && !filling_ && wanted > 0 &&
+        QList<QString>{{}, "21", "22", "80", "443"}.contains(port->text()))
+        port->setText(QString::number(wanted));
 }
 
 void ServerEditor::add() {
@@ -205,17 +213,17 @@ void ServerEditor::showProtocol() {
     protocol_->setText(ServerProtocolText(address));
     const QString protocol = protocol_->text();
     const QString scheme = TargetScheme(address);
-    const bool ftpOrFtps = scheme == QLatin1String("ftp") || scheme == QLatin1String("ftps");
     const bool folder = scheme == QLatin1String("file");
     texts_[ServerField::Port]->setEnabled(!folder);
     texts_[ServerField::Login]->setEnabled(!folder);
     texts_[ServerField::Password]->setEnabled(!folder);
-    texts_[ServerField::Pinned]->setEnabled(protocol.startsWith(QLatin1String("FTPS")));
+    texts_[ServerField::Pinned]->setEnabled(protocol.startsWith(QLatin1String("FTPS")) ||
+                                            scheme == QLatin1String("davs") || scheme == QLatin1String("s3"));
     texts_[ServerField::KeyFile]->setEnabled(protocol.startsWith(QLatin1String("SFTP")));
     texts_[ServerField::Region]->setEnabled(scheme.startsWith(QLatin1String("s3")));
-    checks_[ServerField::Passive]->setEnabled(ftpOrFtps);
-    passiveHint_->setVisible(protocol.startsWith(QLatin1String("FTPS")) &&
-                             !checks_[ServerField::Passive]->isChecked());
+    // PASSIVE keeps its meaning for plain FTP; FTPS is passive whatever it says.
+    checks_[ServerField::Passive]->setEnabled(protocol == QLatin1String("FTP"));
+    passiveHint_->setVisible(protocol.startsWith(QLatin1String("FTPS")));
 }
 
 void ServerEditor::test() {

@@ -51,11 +51,12 @@ class ServerEditor : public QWidget {
     std::map<ServerField, QCheckBox*> checks_;
     QWidget* fields_;
     QLabel* protocol_;
-    QLabel* passiveHint_; // FTPS in active mode: passive mode is what works
+    QLabel* passiveHint_; // FTPS: always passive
     QPushButton* remove_;
     QPushButton* test_;
     QLabel* outcome_;
     bool rebuilding_ = false;
+    bool filling_ = false;    // the fields are being filled from the current entry
     quint64 checkNumber_ = 0; // of the newest check, so a late outcome of an older one is dropped
 };
 

@@ -42,10 +42,20 @@ constexpr ServerField kAllFields[] = {ServerField::Address,  ServerField::Port, 
                                       ServerField::Atomic,   ServerField::Pinned,    ServerField::KeyFile,
                                       ServerField::Region};
 
-QString entryValue(ServerField field, int n) {
+QString storedValue(ServerField field, int n) {
     const keys::SettingKey& key = keyOf(field);
     return GetSetting(QString::fromLatin1(key.section), serverEntryKey(key, n),
                       QString::fromLatin1(key.fallback));
+}
+
+// The stored value; for the port, FTP's 21 (the port every entry starts with) as the port the address's
+// kind uses, as the transfers take it.
+QString entryValue(ServerField field, int n) {
+    const QString value = storedValue(field, n);
+    if (field != ServerField::Port || value != QLatin1String("21"))
+        return value;
+    const int port = DefaultPort(storedValue(ServerField::Address, n));
+    return port > 0 ? QString::number(port) : value;
 }
 
 void storeEntryValue(ServerField field, int n, const QString& text) {
@@ -108,7 +118,7 @@ void ServerListEditor::remove() {
         return;
     for (int n = current_ + 1; n <= count_; ++n) {
         for (ServerField field : kAllFields)
-            storeEntryValue(field, n - 1, entryValue(field, n));
+            storeEntryValue(field, n - 1, storedValue(field, n));
         moveRemembered(n, n - 1);
     }
     // The last entry moved up: its keys (its password among them) must not stay behind in the file.
@@ -120,6 +130,19 @@ void ServerListEditor::remove() {
     const int next = current_;
     rebuild();
     select(std::min(next, count_));
+}
+
+int DefaultPort(const QString& address) {
+    static const struct {
+        const char* scheme;
+        int port;
+    } ports[] = {{"ftp", 21},   {"ftps", 21}, {"sftp", 22},   {"dav", 80},
+                 {"davs", 443}, {"s3", 443},  {"s3+http", 80}};
+    const QString scheme = TargetScheme(address);
+    for (const auto& p : ports)
+        if (scheme == QLatin1String(p.scheme))
+            return p.port;
+    return 0;
 }
 
 QString ServerProtocolText(const QString& address) {

@@ -38,7 +38,8 @@ class ServerListEditor {
     // Makes entry n current (0 or out of range: none).
     void select(int n);
 
-    // The current entry's stored text for a field, with its default; "" without a current entry.
+    // The current entry's stored text for a field, with its default; "" without a current entry. A port
+    // left at FTP's 21 reads as the port of the address's kind.
     QString text(ServerField field) const;
     // Stores the text under the current entry's key for the field. False without a current entry.
     bool edit(ServerField field, const QString& text);
@@ -53,6 +54,10 @@ class ServerListEditor {
     int count_ = 0;
     int current_ = 0;
 };
+
+// The port a kind of address uses when none is set: 21 for FTP and FTPS, 22 for SFTP, 80 or 443 for
+// WebDAV and S3; 0 for a folder or an unknown kind.
+int DefaultPort(const QString& address);
 
 // What an address tells about the connection: "FTP", "FTPS (FTP over TLS)", "SFTP (over SSH)", "Folder",
 // "WebDAV", "S3", ... or that the program does not know its kind.

@@ -40,7 +40,8 @@ QString FolderTarget::folder(QString& error) const {
     }
     const QFileInfo info(path);
     if (!info.isDir()) {
-        error = QStringLiteral("%1 is no folder").arg(path);
+        error = info.exists() ? QStringLiteral("%1 is no folder").arg(path)
+                              : QStringLiteral("%1 does not exist: make the folder first").arg(path);
         return {};
     }
     return QDir::cleanPath(info.absoluteFilePath());

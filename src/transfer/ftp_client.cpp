@@ -1,7 +1,7 @@
 #include "transfer/ftp_client.h"
 
-#include "core/setting_keys.h"
 #include "core/curl_global.h"
+#include "core/setting_keys.h"
 #include "transfer/ftp_error_text.h"
 #include "transfer/key_file.h"
 #include "transfer/progress_throttle.h"
@@ -104,26 +104,12 @@ struct FtpClient::Session {
     Transport transport = Transport::Ftp;
     QByteArray baseUrl; // scheme://host:port/
     QString key;        // the server entry, as the client remembers what it learnt about it
-    bool active = false;
     char errorBuffer[CURL_ERROR_SIZE] = {};
     QByteArray lastReply; // the server's last reply line
 
     CURL* h() const { return handle.get(); }
 
     QString errorText(CURLcode code) const { return InternetErrorText(code, errorBuffer, lastReply); }
-
-    // Goes on in passive mode (the client opens the data connections) on a handle of its own: after a
-    // failed active-mode data connection the control connection may be out of step; it is closed.
-    bool restartPassive() {
-        std::unique_ptr<CURL, CurlDeleter> fresh(curl_easy_duphandle(h()));
-        if (!fresh)
-            return false;
-        prepareClose();
-        handle = std::move(fresh);
-        curl_easy_setopt(h(), CURLOPT_FTPPORT, nullptr);
-        active = false;
-        return true;
-    }
 
     // Runs one request on the connection; returns the libcurl code.
     CURLcode perform(const QByteArray& url) {
@@ -160,25 +146,6 @@ CURLcode sendOnce(FtpClient::Session& session, Upload& up, const QByteArray& url
     curl_easy_setopt(h, CURLOPT_READDATA, nullptr);
     up.progress = nullptr;
     return code;
-}
-
-// A failure of the data connection of an active-mode FTPS upload, rather than of the file or the server's
-// answer to it.
-bool activeFailedOverTls(const FtpClient::Session& session, CURLcode code, const Upload& up) {
-    if (!session.active || session.transport != Transport::Ftps || !up.localError.isEmpty() ||
-        up.abort->load())
-        return false;
-    switch (code) {
-    case CURLE_RECV_ERROR:
-    case CURLE_SEND_ERROR:
-    case CURLE_SSL_CONNECT_ERROR:
-    case CURLE_FTP_PORT_FAILED:
-    case CURLE_FTP_ACCEPT_FAILED:
-    case CURLE_FTP_ACCEPT_TIMEOUT:
-        return true;
-    default:
-        return false;
-    }
 }
 
 } // namespace
@@ -283,12 +250,15 @@ std::unique_ptr<FtpClient::Session> FtpClient::openSession(const ServerEntry& se
     curl_easy_setopt(h, CURLOPT_READFUNCTION, &readBlocks);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &discard);
     NoteServerReplies(h, &s->lastReply);
-    s->active = !server.passive && address.transport != Transport::Sftp && !passiveOverTls(s->key);
-    if (s->active)
+    // Active mode for plain FTP only: over TLS the server's data connection to this client fails with
+    // many servers, and this libcurl sends the first bytes of an active-mode upload unencrypted.
+    if (!server.passive && address.transport == Transport::Ftp)
         curl_easy_setopt(h, CURLOPT_FTPPORT, "-");
     // Passive data goes to the server's own address, whatever address its PASV reply names.
     curl_easy_setopt(h, CURLOPT_FTP_SKIP_PASV_IP, 1L);
     s->channel = std::make_unique<SecureChannel>(address, server);
+    if (needsTls13(s->key))
+        s->channel->allowTls13();
     s->channel->apply(h);
     return s;
 }
@@ -326,7 +296,21 @@ bool FtpClient::FtpConnect(const ServerEntry& server) {
         return false;
     }
     // Logging in: FTP and FTPS with NOBODY on the root send USER, PASS, PWD only; SFTP opens the session.
-    const CURLcode code = s->perform(s->baseUrl + FolderPath(s->transport, {}));
+    CURLcode code = s->perform(s->baseUrl + FolderPath(s->transport, {}));
+    if (RefusesTls12(code, s->errorBuffer) && !needsTls13(s->key)) {
+        // A server that speaks TLS 1.3 only: once more with it, and so for the rest of the program's run.
+        {
+            std::lock_guard lock(limitsMutex_);
+            tls13_.insert(s->key);
+        }
+        status_.setStatus(QStringLiteral("The server refuses TLS 1.2: using TLS 1.3"));
+        s->prepareClose();
+        if (!(s = openSession(server, refusal, limits()))) {
+            reportConnectFailure(CURLE_FAILED_INIT, InternetErrorText(CURLE_FAILED_INIT));
+            return false;
+        }
+        code = s->perform(s->baseUrl + FolderPath(s->transport, {}));
+    }
     s->channel->collect(s->h());
     if (code != CURLE_OK) {
         const TransferLimits lim = limits();
@@ -398,22 +382,7 @@ bool FtpClient::transfer(QIODevice& source, const QString& remoteName) {
     up.status = &status_;
     const QByteArray url =
         session_->baseUrl + FolderPath(session_->transport, folder_) + QUrl::toPercentEncoding(remoteName);
-    CURLcode code = sendOnce(*session_, up, url);
-    if (activeFailedOverTls(*session_, code, up)) {
-        // FTPS servers commonly cannot reach back to a client over TLS (and this libcurl's active-mode
-        // data connection never speaks TLS): the same upload again at once, in passive mode, which the
-        // entry keeps for the rest of the program's run.
-        {
-            std::lock_guard lock(limitsMutex_);
-            passiveOverTls_.insert(session_->key);
-        }
-        status_.setStatus(QStringLiteral("Active mode failed over TLS: using passive mode"));
-        if (session_->restartPassive() && up.source->seek(0)) {
-            up.sent = 0;
-            up.started = false;
-            code = sendOnce(*session_, up, url);
-        }
-    }
+    const CURLcode code = sendOnce(*session_, up, url);
     source.close();
     lastError_ = code;
 
@@ -427,11 +396,6 @@ bool FtpClient::transfer(QIODevice& source, const QString& remoteName) {
     else
         status_.setStatus(QStringLiteral("Error:") + session_->errorText(code));
     return false;
-}
-
-bool FtpClient::passiveOverTls(const QString& server) const {
-    std::lock_guard lock(limitsMutex_);
-    return passiveOverTls_.count(server) > 0;
 }
 
 bool FtpClient::upload(QIODevice& source, const QString& remoteName) {
@@ -547,6 +511,11 @@ void FtpClient::FtpDisconnect() {
 bool FtpClient::waitForStop(std::chrono::milliseconds pause, unsigned seenStops) {
     std::unique_lock lock(stopMutex_);
     return stopSignal_.wait_for(lock, pause, [&] { return stops_.load() != seenStops; });
+}
+
+bool FtpClient::needsTls13(const QString& server) const {
+    std::lock_guard lock(limitsMutex_);
+    return tls13_.count(server) > 0;
 }
 
 bool FtpClient::renamesRefused(const QString& server) const {

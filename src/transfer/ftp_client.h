@@ -34,10 +34,10 @@ class FtpClient {
     FtpClient& operator=(const FtpClient&) = delete;
 
     // Closes a previous connection, then connects and logs in. The address picks the transport
-    // ("ftps://", "sftp://", plain FTP otherwise). FTP runs in active mode (EPRT, falling back to PORT)
-    // unless passive (EPSV, falling back to PASV). Texts: "Connecting... " + address, then "Connected",
-    // or "Cannot connect to FTP Server" followed by "Error:" + the reason. An address, user name or
-    // password holding a control character is refused without contacting the server.
+    // ("ftps://", "sftp://", plain FTP otherwise). Plain FTP runs in active mode (EPRT, falling back to
+    // PORT) unless passive (EPSV, falling back to PASV); FTPS always in passive mode. Texts: "Connecting... "
+    // + address, then "Connected", or "Cannot connect to FTP Server" followed by "Error:" + the reason. An
+    // address, user name or password holding a control character is refused without contacting the server.
     bool FtpConnect(const ServerEntry& server);
     bool FtpConnect(const QString& host, int port, const QString& user, const QString& password,
                     bool passive = false);
@@ -80,9 +80,10 @@ class FtpClient {
     // Waits up to pause; true when a stop came (stops() no longer equals seenStops).
     bool waitForStop(std::chrono::milliseconds pause, unsigned seenStops);
 
+    // FTPS servers that refused TLS 1.2 (said once: "The server refuses TLS 1.2: using TLS 1.3"); they
+    // get TLS 1.3 for the rest of the program's run.
+    bool needsTls13(const QString& server) const;
     // Servers that refused renames; they get direct uploads for the rest of the program's run.
-    // (An FTPS entry whose active-mode upload failed is likewise sent again at once in passive mode and
-    // stays passive, said once: "Active mode failed over TLS: using passive mode".)
     bool renamesRefused(const QString& server) const;
     void markRenamesRefused(const QString& server);
 
@@ -99,7 +100,6 @@ class FtpClient {
                                          const TransferLimits& lim);
     bool deleteHere(const QString& name);
     void reportConnectFailure(int code, const QString& reason);
-    bool passiveOverTls(const QString& server) const;
     bool runAfterCwd(const QStringList& commands);
     bool transfer(QIODevice& source, const QString& remoteName);
     bool upload(QIODevice& source, const QString& remoteName);
@@ -119,7 +119,7 @@ class FtpClient {
     mutable std::mutex limitsMutex_;
     TransferLimits limits_;
     std::set<QString> noRenames_;
-    std::set<QString> passiveOverTls_; // FTPS entries whose active mode failed: passive from then on
+    std::set<QString> tls13_;
 };
 
 } // namespace zantrel

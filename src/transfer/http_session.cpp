@@ -14,6 +14,13 @@ namespace {
 
 constexpr qsizetype kBodyKept = 64 * 1024;
 
+// Whether a request URL goes to this machine itself, where nobody else reads what is sent.
+bool loopbackUrl(const QByteArray& url) {
+    const QString host = QUrl(QString::fromLatin1(url)).host();
+    return host == QLatin1String("localhost") || host == QLatin1String("::1") ||
+           host.startsWith(QLatin1String("127."));
+}
+
 } // namespace
 
 HttpAddress ParseHttpAddress(const QString& address, int port, bool tls, QString& error) {
@@ -110,6 +117,10 @@ size_t HttpSession::header(char* data, size_t size, size_t count, void* self) {
         me.reply_.location.clear();
     } else if (line.size() > 9 && qstrnicmp(line.constData(), "location:", 9) == 0) {
         me.reply_.location = line.mid(9).trimmed();
+    } else if (line.size() > 17 && qstrnicmp(line.constData(), "www-authenticate:", 17) == 0) {
+        const QByteArray scheme = line.mid(17).trimmed().toLower();
+        me.digestOffered_ |= scheme.startsWith("digest");
+        me.basicOffered_ |= scheme.startsWith("basic");
     }
     return size * count;
 }
@@ -127,6 +138,15 @@ size_t HttpSession::read(char* data, size_t size, size_t count, void* self) {
     std::memcpy(data, me.body_->constData() + me.sent_, static_cast<size_t>(n));
     me.sent_ += n;
     return static_cast<size_t>(n);
+}
+
+// libcurl sends a body again after the answer that asked for the login.
+int HttpSession::seek(void* self, curl_off_t offset, int origin) {
+    auto& me = *static_cast<HttpSession*>(self);
+    if (origin != SEEK_SET || !me.body_ || offset < 0 || offset > me.body_->size())
+        return CURL_SEEKFUNC_CANTSEEK;
+    me.sent_ = static_cast<qsizetype>(offset);
+    return CURL_SEEKFUNC_OK;
 }
 
 int HttpSession::xferInfo(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t ulnow) {
@@ -189,8 +209,11 @@ HttpSession::Reply HttpSession::perform(const QByteArray& method, const QByteArr
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(h, CURLOPT_USERNAME, user_.constData());
     curl_easy_setopt(h, CURLOPT_PASSWORD, password_.constData());
+    const bool basicAllowed = url.startsWith("https:") || loopbackUrl(url);
     if (sigv4_.isEmpty())
-        curl_easy_setopt(h, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+        curl_easy_setopt(
+            h, CURLOPT_HTTPAUTH,
+            static_cast<long>(basicAllowed ? CURLAUTH_BASIC | CURLAUTH_DIGEST : CURLAUTH_DIGEST));
     else
         curl_easy_setopt(h, CURLOPT_AWS_SIGV4, sigv4_.constData());
     if (!pinned_.isEmpty()) { // exactly the stored key, whoever signed it
@@ -220,6 +243,8 @@ HttpSession::Reply HttpSession::perform(const QByteArray& method, const QByteArr
     if (hasBody) {
         curl_easy_setopt(h, CURLOPT_READFUNCTION, &HttpSession::read);
         curl_easy_setopt(h, CURLOPT_READDATA, this);
+        curl_easy_setopt(h, CURLOPT_SEEKFUNCTION, &HttpSession::seek);
+        curl_easy_setopt(h, CURLOPT_SEEKDATA, this);
         curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(body.size()));
     }
     // The body goes out at once: waiting for "100 Continue" costs a round trip, or a second with a
@@ -234,8 +259,10 @@ HttpSession::Reply HttpSession::perform(const QByteArray& method, const QByteArr
     const std::unique_ptr<curl_slist, void (*)(curl_slist*)> list(lines, &curl_slist_free_all);
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, lines);
 
+    digestOffered_ = basicOffered_ = false;
     reply_.code = curl_easy_perform(h);
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &reply_.status);
+    reply_.basicOnly = reply_.status == 401 && basicOffered_ && !digestOffered_ && !basicAllowed;
     if (reply_.code != CURLE_OK)
         reply_.error = OneLine(errorBuffer[0] ? QString::fromUtf8(errorBuffer)
                                               : QString::fromUtf8(curl_easy_strerror(reply_.code)));

@@ -37,16 +37,19 @@ bool EncodePath(const QStringList& segments, QByteArray& out, QString& error);
 // connection), bounded by the FTP limits: connect, reply (no byte for that long on a request without
 // a body) and stall (the same while an upload runs). Only the origin's scheme is allowed, redirects are
 // never followed (a redirect is reported as the server's answer, its target named), so credentials
-// never reach another host. With a pinned key (entry.pinnedKey) exactly that TLS key is trusted.
+// never reach another host. The login is Digest or Basic as the server asks, Basic (the password as it
+// is) only over TLS or to this machine. With a pinned key (entry.pinnedKey) exactly that TLS key is
+// trusted.
 class HttpSession {
   public:
     struct Reply {
         CURLcode code = CURLE_OK;
-        long status = 0;     // the HTTP status, 0 when no answer came
-        QString reason;      // the status line's text ("Created")
-        QByteArray body;     // the answer's first 64 KB
-        QString error;       // libcurl's words for a failed request
-        QByteArray location; // a redirect's target
+        long status = 0;        // the HTTP status, 0 when no answer came
+        QString reason;         // the status line's text ("Created")
+        QByteArray body;        // the answer's first 64 KB
+        QString error;          // libcurl's words for a failed request
+        QByteArray location;    // a redirect's target
+        bool basicOnly = false; // a 401 that offered no login but Basic, which was not sent
         bool ok() const { return code == CURLE_OK && status >= 200 && status < 300; }
         // "401 Unauthorized", libcurl's words, or for a redirect "302 Found (to ...)".
         QString text() const;
@@ -82,6 +85,7 @@ class HttpSession {
     static size_t header(char* data, size_t size, size_t count, void* self);
     static size_t write(char* data, size_t size, size_t count, void* self);
     static size_t read(char* data, size_t size, size_t count, void* self);
+    static int seek(void* self, curl_off_t offset, int origin);
     static int xferInfo(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t ulnow);
     static int prereq(void* self, char*, char*, int, int);
 
@@ -92,6 +96,7 @@ class HttpSession {
     std::function<void(qint64)> progress_;
     std::function<void()> connected_;
     bool saidConnected_ = false;
+    bool digestOffered_ = false, basicOffered_ = false; // by the running request's 401
     // The running request's state.
     Reply reply_;
     const QByteArray* body_ = nullptr;

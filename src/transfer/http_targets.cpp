@@ -69,12 +69,21 @@ bool HttpTarget::fail() {
 }
 
 QString HttpTarget::reasonOf(const HttpSession::Reply& reply) {
-    if (reply.code != CURLE_PEER_FAILED_VERIFICATION)
-        return reply.text();
-    const QString pin = seenPin_ = session_.certificatePin(address_.origin);
-    return QStringLiteral("The certificate of %1 is not trusted by this system. To trust exactly this key, "
-                          "store its pin for the server: %2")
-        .arg(address_.host, pin.isEmpty() ? QStringLiteral("(not readable)") : pin);
+    if (reply.code == CURLE_PEER_FAILED_VERIFICATION || reply.code == CURLE_SSL_PINNEDPUBKEYNOTMATCH) {
+        const QString pin = seenPin_ = session_.certificatePin(address_.origin);
+        if (reply.code == CURLE_SSL_PINNEDPUBKEYNOTMATCH)
+            return QStringLiteral("The certificate of %1 does not match the stored pin; it shows %2")
+                .arg(address_.host, pin.isEmpty() ? QStringLiteral("another key") : pin);
+        return QStringLiteral("The certificate of %1 is not trusted by this system. To trust exactly this "
+                              "key, store its pin for the server: %2")
+            .arg(address_.host, pin.isEmpty() ? QStringLiteral("(not readable)") : pin);
+    }
+    if (reply.basicOnly)
+        return reply.text() + QStringLiteral(": the server asks for the password in plain text (Basic "
+                                             "login), which goes only over HTTPS: use davs://");
+    if (reply.status == 401)
+        return reply.text() + QStringLiteral(": check the login and password");
+    return reply.text();
 }
 
 ServerCheckResult HttpTarget::checkWith(const QByteArray& method, const QList<QByteArray>& headers) {
@@ -127,6 +136,27 @@ bool DavTarget::makeFolders() {
     return true;
 }
 
+bool DavTarget::connect() {
+    folderKnown_ = false;
+    return HttpTarget::connect();
+}
+
+bool DavTarget::folderMissing() {
+    // 409 (RFC 4918), or 404 with some servers: the folder is missing. Others answer 500 (nginx) or
+    // whatever else: the folder is asked for. A refused login is no sign of a missing folder.
+    if (last_.status == 409 || last_.status == 404)
+        return true;
+    if (last_.status == 0 || last_.status == 401 || last_.status == 407)
+        return false;
+    const HttpSession::Reply put = last_;
+    const HttpSession::Reply there = request("PROPFIND", folderUrl_ + '/', {"Depth: 0"});
+    folderKnown_ = there.ok();
+    if (there.status == 404 || there.status == 409)
+        return true;
+    last_ = put; // the failure to report
+    return false;
+}
+
 bool DavTarget::upload(const QByteArray& bytes, const QString& name) {
     QByteArray url;
     if (!fileUrl(name, url))
@@ -136,14 +166,14 @@ bool DavTarget::upload(const QByteArray& bytes, const QString& name) {
     const QList<QByteArray> headers{"Content-Type: " +
                                     ContentTypeFor(name.endsWith(part) ? name.chopped(part.size()) : name)};
     request("PUT", url, headers, bytes, true);
-    // 409 (RFC 4918), or 404 with some servers: the folder is missing.
-    if ((last_.status == 409 || last_.status == 404) && !folder_.isEmpty()) {
+    if (!last_.ok() && !folderKnown_ && !folder_.isEmpty() && folderMissing()) {
         if (!makeFolders())
             return fail();
         request("PUT", url, headers, bytes, true);
     }
     if (!last_.ok())
         return fail();
+    folderKnown_ = true;
     progress(bytes.size(), true);
     return true;
 }
@@ -173,8 +203,18 @@ ServerCheckResult DavTarget::check() {
     const QString folder = entry_.directory.isEmpty() ? QStringLiteral("the address's folder")
                                                       : QStringLiteral("folder ") + entry_.directory;
     ServerCheckResult result = checkWith("PROPFIND", {"Depth: 0"});
-    if (result.ok)
+    if (result.ok) {
         result.message = QStringLiteral("Connected, %1 is there").arg(folder);
+    } else if (last_.status == 404 && !folder_.isEmpty()) {
+        // The first upload makes the entry's folder, below the address's own one, which must be there.
+        const bool base = request("PROPFIND", address_.origin + addressPath_ + '/', {"Depth: 0"}).ok();
+        session_.close();
+        if (base) {
+            result.ok = true;
+            result.message =
+                QStringLiteral("Connected; %1 does not exist yet: the first upload makes it").arg(folder);
+        }
+    }
     return result;
 }
 

@@ -41,15 +41,17 @@ class HttpTarget : public SteppedTarget {
     const bool tls_;
 };
 
-// WebDAV (dav:// over HTTP, davs:// over HTTPS): the entry's folder below the address's path. A PUT to a
-// missing folder makes the folder level by level (MKCOL; 405 means it is there) and is sent again;
-// the ".part" is moved onto the name with MOVE and "Overwrite: T".
+// WebDAV (dav:// over HTTP, davs:// over HTTPS): the entry's folder below the address's path. A PUT that
+// fails while the folder is not known to be there (409 or 404 say it is missing, another answer is
+// checked with PROPFIND) makes the folder level by level (MKCOL; 405 means it is there) and is sent
+// again; the ".part" is moved onto the name with MOVE and "Overwrite: T".
 class DavTarget final : public HttpTarget {
   public:
     using HttpTarget::HttpTarget;
     ServerCheckResult check() override; // PROPFIND of the folder
 
   protected:
+    bool connect() override;
     bool prepare(QString& error) override;
     bool upload(const QByteArray& bytes, const QString& name) override;
     Replaced replace(const QString& from, const QString& to) override;
@@ -58,7 +60,10 @@ class DavTarget final : public HttpTarget {
 
   private:
     bool fileUrl(const QString& name, QByteArray& url);
+    // After a failed PUT: whether the folder is missing; last_ stays the PUT's answer otherwise.
+    bool folderMissing();
     bool makeFolders();
+    bool folderKnown_ = false;           // a PUT went into the folder, or PROPFIND found it, on this try
     QByteArray addressPath_, folderUrl_; // the folder without a final "/"
     QStringList folder_;                 // the entry's folder, segment by segment
 };

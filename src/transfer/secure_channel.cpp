@@ -40,23 +40,25 @@ QString sshKeyType(const QByteArray& blob, curl_khtype type) {
 }
 
 // TLS on the control and the data connections, from the greeting on when the address says so; only the
-// one protocol the address names, and no redirects.
-void requireTls(CURL* h, const ServerAddress& address) {
+// one protocol the address names, and no redirects. tls13: for a server that refuses TLS 1.2.
+void requireTls(CURL* h, const ServerAddress& address, bool tls13) {
     const char* protocol = ImplicitTls(address) ? "ftps" : "ftp";
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, protocol);
     curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, protocol);
     curl_easy_setopt(h, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
-    // At most TLS 1.2: under TLS 1.3 the server's session tickets are still unread when the data
-    // connection of an upload closes, so it closes with a reset that can beat the last data to the
-    // server, which then fails the upload (vsftpd: "426 Failure reading network stream").
-    curl_easy_setopt(h, CURLOPT_SSLVERSION,
-                     static_cast<long>(CURL_SSLVERSION_TLSv1_2) |
-                         static_cast<long>(CURL_SSLVERSION_MAX_TLSv1_2));
+    // At most TLS 1.2 where the server takes it: under TLS 1.3 the server's session tickets are still
+    // unread when the data connection of an upload closes, so it closes with a reset that can beat the
+    // last data to the server, which then fails the upload (vsftpd: "426 Failure reading network
+    // stream", every other upload; such a failure is tried again).
+    curl_easy_setopt(
+        h, CURLOPT_SSLVERSION,
+        static_cast<long>(tls13 ? CURL_SSLVERSION_TLSv1_3 : CURL_SSLVERSION_TLSv1_2) |
+            static_cast<long>(tls13 ? CURL_SSLVERSION_MAX_DEFAULT : CURL_SSLVERSION_MAX_TLSv1_2));
     curl_easy_setopt(h, CURLOPT_CERTINFO, 1L);
 }
 
 // Opens a TLS session without trusting it and without logging in, to read the certificate's pin.
-QString peekCertificatePin(const ServerAddress& address, std::chrono::milliseconds connectLimit) {
+QString peekCertificatePin(const ServerAddress& address, std::chrono::milliseconds connectLimit, bool tls13) {
     QString error;
     const QByteArray url = BaseUrl(address, error);
     std::unique_ptr<CURL, void (*)(CURL*)> h(curl_easy_init(), &curl_easy_cleanup);
@@ -65,7 +67,7 @@ QString peekCertificatePin(const ServerAddress& address, std::chrono::millisecon
     curl_easy_setopt(h.get(), CURLOPT_URL, url.constData());
     curl_easy_setopt(h.get(), CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h.get(), CURLOPT_NOBODY, 1L);
-    requireTls(h.get(), address);
+    requireTls(h.get(), address, tls13);
     curl_easy_setopt(h.get(), CURLOPT_SSL_VERIFYPEER, 0L);
     curl_easy_setopt(h.get(), CURLOPT_SSL_VERIFYHOST, 0L);
     // A pin nothing matches: the session ends right after the handshake, before any login.
@@ -102,6 +104,10 @@ QString CertificatePin(const QByteArray& pem) {
            QString::fromLatin1(QCryptographicHash::hash(spki, QCryptographicHash::Sha256).toBase64());
 }
 
+bool RefusesTls12(CURLcode code, const char* detail) {
+    return code == CURLE_SSL_CONNECT_ERROR && detail && QByteArray(detail).contains("alert protocol version");
+}
+
 SecureChannel::SecureChannel(const ServerAddress& address, const ServerEntry& entry)
     : address_(address), entry_(entry), user_(entry.login.toUtf8()), password_(entry.password.toUtf8()),
       pinned_(entry.pinnedKey.trimmed().toLatin1()),
@@ -115,7 +121,7 @@ void SecureChannel::apply(CURL* h) {
     case Transport::Ftp:
         break;
     case Transport::Ftps:
-        requireTls(h, address_);
+        requireTls(h, address_, tls13_);
         if (!pinned_.isEmpty()) {
             // Trust exactly the stored key, whoever signed it.
             curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
@@ -184,7 +190,7 @@ QString SecureChannel::refusal(CURLcode code, std::chrono::milliseconds connectL
     if (address_.transport != Transport::Ftps)
         return {};
     if (code == CURLE_PEER_FAILED_VERIFICATION) {
-        const QString pin = peekCertificatePin(address_, connectLimit);
+        const QString pin = peekCertificatePin(address_, connectLimit, tls13_);
         if (!pin.isEmpty())
             fingerprint_ = pin;
         return QStringLiteral("The certificate of %1 is not trusted by this system. To trust exactly this "

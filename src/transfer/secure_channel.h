@@ -18,6 +18,8 @@ class SecureChannel {
   public:
     SecureChannel(const ServerAddress& address, const ServerEntry& entry);
 
+    // FTPS: TLS 1.3 allowed, for a server that refuses 1.2 (see RefusesTls12); call before apply().
+    void allowTls13() { tls13_ = true; }
     void apply(CURL* h);
     // After a perform: picks the certificate pin out of the handle (FTPS).
     void collect(CURL* h);
@@ -35,7 +37,12 @@ class SecureChannel {
     QByteArray user_, password_, pinned_, keyFile_, knownHosts_;
     QString fingerprint_, keyType_;
     curl_khmatch hostKeyMatch_ = CURLKHMATCH_OK;
+    bool tls13_ = false;
 };
+
+// True when a failed FTPS connection was refused for its TLS version: the server speaks TLS 1.3 only,
+// above the TLS 1.2 FTPS is held to otherwise. detail: libcurl's error text.
+bool RefusesTls12(CURLcode code, const char* detail);
 
 // The public-key pin of a certificate given as PEM: "sha256//" + base64 of the SHA-256 of its
 // SubjectPublicKeyInfo. Empty when the text is no certificate.

@@ -61,6 +61,7 @@ ServerCheckResult CheckServer(const ServerEntry& server) {
     char errorBuffer[CURL_ERROR_SIZE] = {};
     SecureChannel channel(address, server);
     channel.apply(h);
+    bool tls13 = false;
     const QByteArray url = base + FolderPath(address.transport, server.directory);
     curl_easy_setopt(h, CURLOPT_URL, url.constData());
     AllowOnlyScheme(h, url);
@@ -74,13 +75,18 @@ ServerCheckResult CheckServer(const ServerEntry& server) {
     curl_easy_setopt(h, CURLOPT_FTP_RESPONSE_TIMEOUT, kReplyLimitSeconds);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, kReplyLimitSeconds);
-    // An FTPS listing in active mode hangs until the reply limit (the data connection libcurl accepts
-    // never starts TLS); uploads fall back to passive mode, and so the check lists in passive mode.
+    // FTPS lists in passive mode, as it uploads.
     if (!server.passive && address.transport == Transport::Ftp)
         curl_easy_setopt(h, CURLOPT_FTPPORT, "-");
     curl_easy_setopt(h, CURLOPT_FTP_SKIP_PASV_IP, 1L);
 
-    const CURLcode code = curl_easy_perform(h);
+    CURLcode code = curl_easy_perform(h);
+    if (RefusesTls12(code, errorBuffer)) { // a server that speaks TLS 1.3 only, as the uploads find
+        tls13 = true;
+        channel.allowTls13();
+        channel.apply(h);
+        code = curl_easy_perform(h);
+    }
     channel.collect(h);
     QString refusal = channel.refusal(code, kConnectLimit);
     if (refusal.isEmpty() && code == CURLE_LOGIN_DENIED && address.transport == Transport::Sftp)
@@ -89,8 +95,10 @@ ServerCheckResult CheckServer(const ServerEntry& server) {
     if (code == CURLE_OK) {
         result.ok = true;
         // Listing needs no write permission and nothing is written: writability shows at the first upload.
-        result.message =
-            QStringLiteral("Connected, %1 is listed (%2 entries)").arg(folder).arg(listing.lines);
+        result.message = QStringLiteral("Connected, %1 is listed (%2 entries)%3")
+                             .arg(folder)
+                             .arg(listing.lines)
+                             .arg(tls13 ? QStringLiteral("; the server takes TLS 1.3 only") : QString());
         return result;
     }
     const QString reply = oneLine(QString::fromUtf8(listing.lastReply));

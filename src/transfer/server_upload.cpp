@@ -41,24 +41,35 @@ Placed place(FtpClient& ftp, const QString& part, const QString& name) {
     return wasRefused ? Placed::RenamesRefused : Placed::Failed;
 }
 
-QString serverIdentity(const ServerEntry& server) {
-    return server.address + QLatin1Char(':') + QString::number(server.port) + QLatin1Char(':') + server.login;
-}
-
 // Renames refused by this server: remembered for the program's run, and in the store for its entry.
 bool renamesRefused(const FtpClient& ftp, const ServerEntry& server) {
-    const QString id = serverIdentity(server);
-    return ftp.renamesRefused(id) ||
-           (server.number > 0 && GetSetting(QString::fromLatin1(keys::FtpEntryNoRename.section),
-                                            serverEntryKey(keys::FtpEntryNoRename, server.number)) == id);
+    return ftp.renamesRefused(ServerIdentity(server)) || StoredRenamesRefused(server);
 }
 
 void rememberRenamesRefused(FtpClient& ftp, const ServerEntry& server) {
-    ftp.markRenamesRefused(serverIdentity(server));
+    ftp.markRenamesRefused(ServerIdentity(server));
+    StoreRenamesRefused(server);
+}
+
+} // namespace
+
+QString ServerIdentity(const ServerEntry& server) {
+    return server.address + QLatin1Char(':') + QString::number(server.port) + QLatin1Char(':') + server.login;
+}
+
+bool StoredRenamesRefused(const ServerEntry& server) {
+    return server.number > 0 &&
+           GetSetting(QString::fromLatin1(keys::FtpEntryNoRename.section),
+                      serverEntryKey(keys::FtpEntryNoRename, server.number)) == ServerIdentity(server);
+}
+
+void StoreRenamesRefused(const ServerEntry& server) {
     if (server.number > 0)
         SaveSetting(QString::fromLatin1(keys::FtpEntryNoRename.section),
-                    serverEntryKey(keys::FtpEntryNoRename, server.number), serverIdentity(server));
+                    serverEntryKey(keys::FtpEntryNoRename, server.number), ServerIdentity(server));
 }
+
+namespace {
 
 Attempt attemptOnce(FtpClient& ftp, StatusSink& status, const ServerEntry& server, const QByteArray& image,
                     const QString& remoteName, const std::function<bool()>& cancelled) {

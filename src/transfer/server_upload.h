@@ -20,6 +20,13 @@ struct ServerUploadResult {
 // were refused, not timeouts or refusals by the server.
 bool WorthRetrying(int curlCode);
 
+// An entry as what the program learns about its server is stored under: address, port and login.
+QString ServerIdentity(const ServerEntry& server);
+// Whether the store says the entry's server refuses renames (NORENAME holds its identity), and storing
+// that; for an entry of the settings only (number > 0).
+bool StoredRenamesRefused(const ServerEntry& server);
+void StoreRenamesRefused(const ServerEntry& server);
+
 // One server of the job: connect, change to its folder, upload the image (the bytes the job
 // wrote, never whatever stands at a path by then), disconnect, with the client's texts.
 // A folder that cannot be entered gets nothing. The file first goes to remoteName + ".part" and is

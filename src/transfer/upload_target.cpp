@@ -50,6 +50,7 @@ ServerUploadResult SteppedTarget::deliver(const QByteArray& bytes, const QString
             const Replaced placed = ok ? replace(part, remoteName) : Replaced::Failed;
             if (placed == Replaced::Refused) {
                 renamesRefused_ = true;
+                StoreRenamesRefused(entry_);
                 status_.setStatus(
                     QStringLiteral("The server refuses renames: uploading directly from now on"));
                 discard(part);

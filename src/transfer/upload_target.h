@@ -2,10 +2,10 @@
 
 #include "core/sinks.h"
 #include "core/store.h"
-#include "transfer/transfer_limits.h"
 #include "transfer/progress_throttle.h"
 #include "transfer/server_check.h"
 #include "transfer/server_upload.h"
+#include "transfer/transfer_limits.h"
 
 #include <QByteArray>
 #include <QString>
@@ -68,12 +68,12 @@ class UploadTarget {
 // tries after the limits' pauses ("Retrying... " + address) while worthRetrying(); per try connect(),
 // then upload() straight to the name (ATOMIC off, or replacesByItself()) or to name + ".part" and
 // replace() onto the name; a target that refuses replacing gets a direct upload once and from then on
-// for the program's run ("The server refuses renames: uploading directly from now on"); discard()
+// ("The server refuses renames: uploading directly from now on"), remembered as for FTP; discard()
 // removes what a failed try left; disconnect() always closes.
 class SteppedTarget : public UploadTarget {
   public:
     SteppedTarget(const ServerEntry& entry, StatusSink& status)
-        : UploadTarget(entry, status), throttle_(status) {}
+        : UploadTarget(entry, status), renamesRefused_(StoredRenamesRefused(entry)), throttle_(status) {}
     ServerUploadResult deliver(const QByteArray& bytes, const QString& remoteName,
                                const std::function<bool()>& cancelled) override;
 

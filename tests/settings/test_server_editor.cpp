@@ -79,9 +79,8 @@ class TestServerEditor : public QObject {
                  QStringLiteral("ftps://cam.example.org").repeated(2));
         QCOMPARE(rig.find<QLabel>("ServerProtocol")->text(), QStringLiteral("FTPS (FTP over TLS)"));
         QVERIFY(rig.find("FTPPinned")->isEnabled() && !rig.find("FTPKeyFile")->isEnabled());
-        QVERIFY(rig.find("PassiveHint")->isVisible()); // until passive mode is ticked
-        rig.find<QCheckBox>("FTPPassive")->setChecked(true);
-        QVERIFY(!rig.find("PassiveHint")->isVisible() && entry(keys::FtpEntryPassive, 1) == u"1");
+        // FTPS is always passive: said where PASSIVE is, which keeps its meaning for plain FTP only.
+        QVERIFY(rig.find("PassiveHint")->isVisible() && !rig.find("FTPPassive")->isEnabled());
         rig.type("URL", QStringLiteral("/htdocs/cam"));
         QCOMPARE(rig.rows(3), QStringLiteral("/htdocs/cam"));
         rig.find<QCheckBox>("FTPAtomic")->setChecked(false);
@@ -93,12 +92,21 @@ class TestServerEditor : public QObject {
                 out += rig.find(name)->isEnabled() ? QLatin1Char('1') : QLatin1Char('0');
             return out;
         };
-        QCOMPARE(enabled(), QStringLiteral("11101"));
+        QCOMPARE(enabled(), QStringLiteral("11001"));
+        rig.type("FTPAddress", QStringLiteral("cam.example.org"));
+        QVERIFY(!rig.find("PassiveHint")->isVisible() && rig.find("FTPPassive")->isEnabled());
         rig.type("FTPAddress", QStringLiteral("file:///var/www"));
         QCOMPARE(rig.find<QLabel>("ServerProtocol")->text() + enabled(),
                  QStringLiteral("Folder on this computer00000"));
+        // The port the kind of address uses, shown and stored, unless the user chose one.
         rig.type("FTPAddress", QStringLiteral("s3://s3.example.com/cam"));
-        QCOMPARE(enabled(), QStringLiteral("11010"));
+        QCOMPARE(enabled() + rig.field("FTPPort") + entry(keys::FtpEntryPort, 1) + rig.rows(1),
+                 QStringLiteral("11011443443443"));
+        rig.type("FTPAddress", QStringLiteral("sftp://cam"));
+        QCOMPARE(rig.field("FTPPort") + entry(keys::FtpEntryPort, 1), QStringLiteral("2222"));
+        rig.type("FTPPort", QStringLiteral("8022"));
+        rig.type("FTPAddress", QStringLiteral("s3://s3.example.com/cam"));
+        QCOMPARE(rig.field("FTPPort") + entry(keys::FtpEntryPort, 1), QStringLiteral("80228022"));
         rig.type("FTPRegion", QStringLiteral("auto"));
         QCOMPARE(entry(keys::FtpEntryRegion, 1), QStringLiteral("auto"));
         rig.type("FTPAddress", QStringLiteral("gopher://cam"));
@@ -146,6 +154,15 @@ class TestServerEditor : public QObject {
         rig.type("FTPLogin", QStringLiteral("nobody"));
         QCOMPARE(SettingsStore::instance().keys(QStringLiteral("FTP")),
                  QStringList{QStringLiteral("SERVERS")});
+    }
+
+    // An entry stored with FTP's port 21 and another kind of address: the list and the fields show the
+    // port that kind uses, and showing it stores it.
+    void storedPortOfAnotherKind() {
+        Rig rig("a,davs://d/cam");
+        QCOMPARE(rig.rows(1), QStringLiteral("21,443"));
+        rig.pick(2);
+        QCOMPARE(rig.field("FTPPort") + entry(keys::FtpEntryPort, 2), QStringLiteral("443443"));
     }
 
     // Off the UI thread against a real server: the outcome in plain words beside the button, nothing

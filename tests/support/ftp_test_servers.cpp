@@ -119,7 +119,7 @@ PyFtpServer::PyFtpServer(const QString& hangOn, const QString& fault) {
         failure_ = QStringLiteral("pyftpdlib did not start: ") + process_.errorString();
 }
 
-VsftpdServer::VsftpdServer(bool tls, bool implicitTls) {
+VsftpdServer::VsftpdServer(bool tls, bool implicitTls, bool tls13Only) {
     user_ = QStringLiteral("anonymous");
     password_ = QStringLiteral("cam@example.com");
     writableDir_ = QStringLiteral("upload");
@@ -169,6 +169,17 @@ VsftpdServer::VsftpdServer(bool tls, bool implicitTls) {
         !writeFile(confFile, conf.toUtf8())) {
         failure_ = QStringLiteral("cannot prepare the folders for vsftpd");
         return;
+    }
+    if (tls13Only) {
+        const QString openssl = base.filePath(QStringLiteral("openssl.cnf"));
+        if (!writeFile(openssl, "openssl_conf = conf\n[conf]\nssl_conf = ssl\n[ssl]\nsystem_default = tls\n"
+                                "[tls]\nMinProtocol = TLSv1.3\n")) {
+            failure_ = QStringLiteral("cannot write the server's OpenSSL configuration");
+            return;
+        }
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("OPENSSL_CONF"), openssl);
+        process_.setProcessEnvironment(env);
     }
     process_.setProcessChannelMode(QProcess::ForwardedChannels);
     port_ = startListening(process_, QStringLiteral("/usr/sbin/vsftpd"), {confFile}, port);

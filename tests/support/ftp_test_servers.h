@@ -63,10 +63,10 @@ class PyFtpServer final : public FtpServerFixture {
 // "ftp". Needs root, /usr/sbin/vsftpd and that user. With tls, logins and data must use TLS with a
 // self-signed certificate made here; pin() is its public-key pin as openssl computes it; the log names
 // the TLS version of each connection. With implicitTls the server listens on port 990 and speaks TLS
-// from the first byte.
+// from the first byte. With tls13Only, TLS 1.2 is refused (OpenSSL's own minimum, set for the server).
 class VsftpdServer final : public FtpServerFixture {
   public:
-    explicit VsftpdServer(bool tls = false, bool implicitTls = false);
+    explicit VsftpdServer(bool tls = false, bool implicitTls = false, bool tls13Only = false);
     QString pin() const { return pin_; }
 
   private:

@@ -17,10 +17,17 @@ class HttpServerFixture : public FtpServerFixture {
 
 // apache2 with mod_dav_fs and basic authentication as an instance of its own (own config, one process,
 // as www-data), serving root() under /dav: address() "dav://127.0.0.1/dav", or "davs://..." with tls.
-// Needs root. With refuseMove, MOVE is answered 405.
+// Needs root. With refuseMove, MOVE is answered 405; with digest, only Digest logins are taken.
 class ApacheDavServer final : public HttpServerFixture {
   public:
-    explicit ApacheDavServer(bool tls = false, bool refuseMove = false);
+    explicit ApacheDavServer(bool tls = false, bool refuseMove = false, bool digest = false);
+};
+
+// nginx with its own DAV methods and dav-ext's PROPFIND, Basic login, serving root() at "/": address()
+// "dav://127.0.0.1". A PUT into a missing folder answers 500. With refuseMove, MOVE is answered 405.
+class NginxDavServer final : public HttpServerFixture {
+  public:
+    explicit NginxDavServer(bool refuseMove = false);
 };
 
 // `rclone serve webdav` serving root() at "/": address() "dav://127.0.0.1". bytesPerSecond > 0 limits its

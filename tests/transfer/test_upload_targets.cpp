@@ -1,6 +1,9 @@
-// Targets chosen by the address: a folder on this machine, written as a viewer must see it.
+// Targets chosen by the address: a folder on this machine, written as a viewer must see it; WebDAV
+// servers as they differ (nginx, apache2 with Digest login, without MOVE, over TLS with a pin).
 #include "support/ftp_test_files.h"
+#include "support/http_test_servers.h"
 #include "support/status_recorder.h"
+#include "support/temp_store.h"
 #include "transfer/upload_target.h"
 
 #include <QDir>
@@ -21,10 +24,16 @@ struct stat statOf(const QString& path) {
     return st;
 }
 
+enum class Dav { Nginx, NginxNoMove, ApacheDigest, ApacheTls };
+
 } // namespace
+
+Q_DECLARE_METATYPE(Dav)
 
 class TestUploadTargets : public QObject {
     Q_OBJECT
+
+    TempStore store_;
 
   private Q_SLOTS:
     void initTestCase() { ::umask(022); }
@@ -96,6 +105,76 @@ class TestUploadTargets : public QObject {
         }
     }
 
+    // WebDAV: the "Test" first, then two runs (a target each, as two `--once`): nginx answers a PUT into a
+    // missing folder with 500, and the folder is made; a server without MOVE is said once and
+    // remembered for the entry; a Digest-only server takes the login; a pinned key is the only one
+    // trusted, and another pin is refused with the key the server shows; a wrong password is named so.
+    void davDelivery_data() {
+        QTest::addColumn<Dav>("kind");
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<int>("trust"); // 0 nothing stored, 1 the server's pin, 2 another, 3 a wrong password
+        QTest::addColumn<QString>("checked"); // how the Test's message starts
+        QTest::addColumn<QString>("said");    // a status text that starts so
+        const QString done = QStringLiteral("File Transfered.");
+        QTest::newRow("nginx, missing folder")
+            << Dav::Nginx << "cam/new day" << 0
+            << "Connected; folder cam/new day does not exist yet: the first upload makes it" << done;
+        QTest::newRow("nginx without MOVE")
+            << Dav::NginxNoMove << "" << 0 << "Connected, the address's folder is there"
+            << "The server refuses renames: uploading directly from now on";
+        QTest::newRow("nginx, wrong password")
+            << Dav::Nginx << "" << 3
+            << "Connected, but the server answered: 401 Unauthorized: check the login and password"
+            << "Error:401 Unauthorized: check the login and password";
+        QTest::newRow("apache, Digest only")
+            << Dav::ApacheDigest << "cam" << 0 << "Connected; folder cam does not exist yet" << done;
+        QTest::newRow("apache over TLS, pinned")
+            << Dav::ApacheTls << "" << 1 << "Connected, the address's folder is there" << done;
+        QTest::newRow("apache over TLS, another pin")
+            << Dav::ApacheTls << "" << 2 << "Cannot connect: The certificate of 127.0.0.1 does not match"
+            << "Error:The certificate of 127.0.0.1 does not match the stored pin; it shows sha256//";
+    }
+    void davDelivery() {
+        QFETCH(Dav, kind);
+        QFETCH(QString, folder);
+        QFETCH(int, trust);
+        QFETCH(QString, checked);
+        QFETCH(QString, said);
+        std::unique_ptr<HttpServerFixture> server;
+        if (kind == Dav::Nginx || kind == Dav::NginxNoMove)
+            server = std::make_unique<NginxDavServer>(kind == Dav::NginxNoMove);
+        else
+            server =
+                std::make_unique<ApacheDavServer>(kind == Dav::ApacheTls, false, kind == Dav::ApacheDigest);
+        VERIFY_FTP_SERVER(*server);
+        ServerEntry e;
+        e.address = server->address();
+        e.port = server->port(), e.login = server->user(), e.directory = folder, e.number = 1;
+        e.password = trust == 3 ? QStringLiteral("wrong") : server->password();
+        const QString otherPin = QStringLiteral("sha256//") + QString(43, QLatin1Char('A')) + u'=';
+        e.pinnedKey = trust == 1 ? server->pin() : trust == 2 ? otherPin : QString();
+        const bool delivered = !said.startsWith(QLatin1String("Error:"));
+        const ServerCheckResult check = CheckTarget(e);
+        QVERIFY2(check.message.startsWith(checked) && check.ok == delivered, qPrintable(check.message));
+        StatusRecorder status;
+        for (int run = 0; run < 2; ++run) {
+            const QByteArray picture = noiseJpeg(160 + 16 * run, 120);
+            QString refusal;
+            const std::unique_ptr<UploadTarget> target = MakeUploadTarget(e, status, refusal);
+            QVERIFY(target);
+            QCOMPARE(target->deliver(picture, QStringLiteral("webcam.jpg"), {}).uploaded, delivered);
+            if (delivered)
+                QCOMPARE(readFile(QDir::cleanPath(server->root() + '/' + folder + "/webcam.jpg")), picture);
+        }
+        const QStringList texts = status.texts();
+        QVERIFY2(!texts.filter(QRegularExpression(u'^' + QRegularExpression::escape(said))).isEmpty(),
+                 qPrintable(texts.join(u'|')));
+        QCOMPARE(texts.filter(QStringLiteral("refuses renames")).size(), kind == Dav::NginxNoMove ? 1 : 0);
+        if (trust == 2)
+            QVERIFY2(texts.join(u'|').contains(server->pin()) && check.fingerprint == server->pin(),
+                     qPrintable(texts.join(u'|')));
+    }
+
     // "Test" on a folder: writable or not, and an address of a kind the program does not know.
     void folderCheckAndUnknownKinds() {
         QTemporaryDir dir;
@@ -104,7 +183,11 @@ class TestUploadTargets : public QObject {
         QVERIFY(CheckTarget(entry).ok);
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList());
         entry.directory = QStringLiteral("missing");
-        QVERIFY(!CheckTarget(entry).ok);
+        QVERIFY(CheckTarget(entry).message.endsWith(
+            QLatin1String("/missing does not exist: make the folder first")));
+        QVERIFY(writeFile(dir.filePath("file"), "x"));
+        entry.directory = QStringLiteral("file");
+        QVERIFY(CheckTarget(entry).message.endsWith(QLatin1String("/file is no folder")));
         entry.directory = QStringLiteral("../..");
         QVERIFY(!CheckTarget(entry).ok);
         // Another user's link as the folder below the address.
