@@ -148,6 +148,7 @@ inline constexpr SettingKey HttpUser{"HTTP", "USER", ""};
 inline constexpr SettingKey HttpPassword{"HTTP", "PASSWORD", ""};
 inline constexpr SettingKey HttpCert{"HTTP", "CERT", ""};
 inline constexpr SettingKey HttpKey{"HTTP", "KEY", ""};
+inline constexpr SettingKey HttpHosts{"HTTP", "HOSTS", ""};
 
 // TIMELAPSE: videos of the archive. DAILY builds the previous day's video at AT (hh:mm) into the archive
 // folder; UPLOAD sends it to the servers under NAME. WIDTH is the largest width (never upscaled).

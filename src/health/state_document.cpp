@@ -3,6 +3,7 @@
 #include "core/private_folder.h"
 #include "core/sinks.h"
 #include "core/store.h"
+#include "transfer/server_address.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -75,7 +76,7 @@ int PrintStatus(const QString& path, std::FILE* out) {
         const QJsonObject target = t.toObject();
         print(QStringLiteral("Server %1 %2: last success %3")
                   .arg(target[QStringLiteral("target")].toInt())
-                  .arg(target[QStringLiteral("address")].toString(),
+                  .arg(ShownAddress(target[QStringLiteral("address")].toString()),
                        orNever(target[QStringLiteral("lastSuccess")])));
     }
     const QJsonArray events = state[QStringLiteral("events")].toArray();
@@ -85,9 +86,13 @@ int PrintStatus(const QString& path, std::FILE* out) {
                   .arg(e[QStringLiteral("event")].toString(), e[QStringLiteral("since")].toString(),
                        e[QStringLiteral("message")].toString()));
     }
-    if (events.isEmpty())
+    const QJsonArray warnings = state[QStringLiteral("warnings")].toArray();
+    for (const QJsonValue& w : warnings)
+        print(QStringLiteral("Warning: ") + w.toString());
+    const bool healthy = events.isEmpty() && warnings.isEmpty();
+    if (healthy)
         print(QStringLiteral("Healthy"));
-    return events.isEmpty() ? 0 : 1;
+    return healthy ? 0 : 1;
 }
 
 } // namespace zantrel

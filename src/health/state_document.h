@@ -15,8 +15,8 @@ QString StateDocumentPath();
 bool WriteStateDocument(const QString& path, const QByteArray& json);
 
 // `--status`: prints the state of the instance that wrote the document to out. 0 when it runs and
-// nothing is wrong, 1 when a condition is under way, 2 when no instance runs (no document, or its
-// process has gone).
+// nothing is wrong, 1 when a condition is under way or a warning stands (the live view not running), 2
+// when no instance runs (no document, or its process has gone).
 int PrintStatus(const QString& path, std::FILE* out);
 
 } // namespace zantrel

@@ -3,17 +3,21 @@
 #include "liveview/live_page.h"
 #include "liveview/live_state.h"
 #include "liveview/mjpeg_feed.h"
+#include "liveview/tls_files.h"
 
-#include <QCryptographicHash>
 #include <QLocale>
 #include <arpa/inet.h>
+#include <atomic>
 #include <cstring>
 #include <microhttpd.h>
 #include <netinet/in.h>
+#include <vector>
 
 namespace zantrel {
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 constexpr const char* kRealm = "Webcam Zantrel";
 
@@ -23,27 +27,74 @@ size_t keepEscaped(void*, MHD_Connection*, char* s) {
     return std::strlen(s);
 }
 
+MHD_Result queueText(MHD_Connection* connection, unsigned int code, const QByteArray& text,
+                     const char* type = "text/plain; charset=utf-8");
+
+// A request that announces a body: none is read, whatever it holds.
+bool hasBody(MHD_Connection* connection) {
+    const char* length =
+        MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
+    return (length && QByteArray(length).trimmed() != "0") ||
+           MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_TRANSFER_ENCODING);
+}
+
 MHD_Result accessHandler(void* cls, MHD_Connection* connection, const char* url, const char* method,
-                         const char*, const char*, size_t*, void** request) {
-    // The first call only announces the request: a response queued then closes the connection.
+                         const char*, const char*, size_t* uploadSize, void** request) {
+    auto* server = static_cast<LiveHttpServer*>(cls);
+    // The first call announces the request once its headers are in; a response queued now is sent
+    // without the body being read, and the connection closes after it.
     static int seen;
     if (!*request) {
         *request = &seen;
+        server->clients().requestBegins(connection);
+        if (hasBody(connection))
+            return queueText(connection, MHD_HTTP_CONTENT_TOO_LARGE, "Requests with a body are not taken\n");
         return MHD_YES;
     }
-    return static_cast<MHD_Result>(
-        static_cast<LiveHttpServer*>(cls)->answer(connection, url, method, request));
+    if (*uploadSize != 0)
+        return MHD_NO; // cannot happen: a body was refused above
+    return static_cast<MHD_Result>(server->answer(connection, url, method, request));
+}
+
+void noteConnection(void* cls, MHD_Connection* connection, void**, MHD_ConnectionNotificationCode code) {
+    ClientGuard& clients = static_cast<LiveHttpServer*>(cls)->clients();
+    if (code != MHD_CONNECTION_NOTIFY_STARTED) {
+        clients.closed(connection);
+        return;
+    }
+    const MHD_ConnectionInfo* address =
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    const MHD_ConnectionInfo* fd = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    clients.opened(connection, address ? address->client_addr : nullptr, fd ? fd->connect_fd : -1);
+}
+
+void noteRequestDone(void* cls, MHD_Connection* connection, void**, MHD_RequestTerminationCode) {
+    static_cast<LiveHttpServer*>(cls)->clients().requestEnds(connection);
+}
+
+QByteArray clientOf(MHD_Connection* connection) {
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    return ClientKey(info ? info->client_addr : nullptr);
+}
+
+MHD_Result queueLoginRequired(MHD_Connection* connection) {
+    static const QByteArray text = "Login required\n";
+    MHD_Response* r = MHD_create_response_from_buffer(
+        static_cast<size_t>(text.size()), const_cast<char*>(text.constData()), MHD_RESPMEM_PERSISTENT);
+    const MHD_Result result = MHD_queue_basic_auth_fail_response(connection, kRealm, r);
+    MHD_destroy_response(r);
+    return result;
 }
 
 MHD_Result queueText(MHD_Connection* connection, unsigned int code, const QByteArray& text,
-                     const char* type = "text/plain; charset=utf-8") {
+                     const char* type) {
     MHD_Response* r = MHD_create_response_from_buffer(
         static_cast<size_t>(text.size()), const_cast<char*>(text.constData()), MHD_RESPMEM_MUST_COPY);
     MHD_add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE, type);
     MHD_add_response_header(r, MHD_HTTP_HEADER_CACHE_CONTROL, "no-cache");
     if (code == MHD_HTTP_METHOD_NOT_ALLOWED)
         MHD_add_response_header(r, MHD_HTTP_HEADER_ALLOW, "GET, HEAD");
-    if (code == MHD_HTTP_SERVICE_UNAVAILABLE) {
+    if (code == MHD_HTTP_SERVICE_UNAVAILABLE || code == MHD_HTTP_CONTENT_TOO_LARGE) {
         MHD_add_response_header(r, MHD_HTTP_HEADER_RETRY_AFTER, "5");
         MHD_add_response_header(r, MHD_HTTP_HEADER_CONNECTION, "close"); // its place is free at once
     }
@@ -75,15 +126,25 @@ void releaseImage(void* cls) {
 
 // One stream client: the part it is sending and how far it got.
 struct StreamReader {
+    StreamReader(MjpegFeed& f, ClientGuard& g, MHD_Connection* c) : feed(f), clients(g), connection(c) {}
     MjpegFeed& feed;
+    ClientGuard& clients;
     MHD_Connection* connection;
     std::shared_ptr<const QByteArray> part;
     qsizetype sent = 0;
     std::uint64_t seen = 0;
+    bool resting = false;           // the library's thread
+    std::atomic<bool> gone = false; // found gone while resting
 };
 
 ssize_t readStream(void* cls, uint64_t, char* buf, size_t max) {
     auto& reader = *static_cast<StreamReader*>(cls);
+    if (reader.resting) {
+        reader.resting = false;
+        reader.clients.awake(reader.connection);
+    }
+    if (reader.gone)
+        return MHD_CONTENT_READER_END_WITH_ERROR;
     if (!reader.part || reader.sent == reader.part->size()) {
         reader.part = reader.feed.next(reader.seen);
         reader.sent = 0;
@@ -91,9 +152,20 @@ ssize_t readStream(void* cls, uint64_t, char* buf, size_t max) {
             if (reader.feed.closing())
                 return MHD_CONTENT_READER_END_OF_STREAM;
             // Nothing new yet: the connection rests until the next frame; the encoder never waits for it.
+            // Resting, it is not watched by the library: the guard looks for the client having gone.
             MHD_Connection* connection = reader.connection;
             MHD_suspend_connection(connection);
-            reader.feed.await(reader.seen, [connection] { MHD_resume_connection(connection); });
+            const std::uint64_t wait =
+                reader.feed.await(reader.seen, [connection] { MHD_resume_connection(connection); });
+            if (wait) {
+                reader.resting = true;
+                reader.clients.resting(connection, [r = &reader, wait] {
+                    if (!r->feed.cancel(wait))
+                        return false;
+                    r->gone = true;
+                    return true;
+                });
+            }
             return 0;
         }
     }
@@ -109,16 +181,6 @@ void endStream(void* cls) {
 }
 
 } // namespace
-
-bool SameSecret(const QByteArray& a, const QByteArray& b) {
-    // Digests of equal length, so neither the length nor the first difference shows in the time taken.
-    const QByteArray x = QCryptographicHash::hash(a, QCryptographicHash::Sha256);
-    const QByteArray y = QCryptographicHash::hash(b, QCryptographicHash::Sha256);
-    unsigned char differ = 0;
-    for (qsizetype i = 0; i < x.size(); ++i)
-        differ |= static_cast<unsigned char>(x[i] ^ y[i]);
-    return differ == 0;
-}
 
 LiveHttpServer::LiveHttpServer(LiveViewState& state, MjpegFeed& feed) : state_(state), feed_(feed) {}
 
@@ -145,28 +207,36 @@ bool LiveHttpServer::start(const HttpServerConfig& config, QString* error) {
         in4->sin_addr.s_addr = htonl(config.bind.toIPv4Address());
     }
     const bool tls = config.tls;
-    if (tls && (config.certPem.isEmpty() || config.keyPem.isEmpty())) {
+    if (tls && (!config.tlsProblem.isEmpty() || config.certPem.isEmpty() || config.keyPem.isEmpty())) {
         // Never plain HTTP in place of the HTTPS asked for: the login would travel in clear.
         if (error)
-            *error = QStringLiteral("The live view cannot read its certificate or key file");
+            *error = !config.tlsProblem.isEmpty()
+                         ? config.tlsProblem
+                         : QStringLiteral("The live view cannot read its certificate or key file");
         return false;
     }
     if (tls)
         flags |= MHD_USE_TLS;
+    hosts_ = HostNames(config.hostNames);
     const unsigned int connections = static_cast<unsigned int>(config.streamClients + kOtherConnections);
-    MHD_OptionItem options[] = {
+    std::vector<MHD_OptionItem> options{
         {MHD_OPTION_SOCK_ADDR, 0, &address},
         {MHD_OPTION_CONNECTION_LIMIT, connections, nullptr},
         {MHD_OPTION_CONNECTION_TIMEOUT, kIdleTimeoutS, nullptr},
         {MHD_OPTION_CONNECTION_MEMORY_LIMIT, 64 * 1024, nullptr},
         {MHD_OPTION_UNESCAPE_CALLBACK, reinterpret_cast<intptr_t>(&keepEscaped), nullptr},
-        {tls ? MHD_OPTION_HTTPS_MEM_KEY : MHD_OPTION_END, 0, const_cast<char*>(config_.keyPem.constData())},
-        {MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(config_.certPem.constData())},
-        {MHD_OPTION_END, 0, nullptr},
+        {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(&noteConnection), this},
+        {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&noteRequestDone), this},
     };
+    if (tls) {
+        options.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(config_.keyPem.constData())});
+        options.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(config_.certPem.constData())});
+        options.push_back({MHD_OPTION_HTTPS_PRIORITIES, 0, const_cast<char*>(kLiveViewTlsPriorities)});
+    }
+    options.push_back({MHD_OPTION_END, 0, nullptr});
     feed_.open();
     daemon_ = MHD_start_daemon(flags, config.port, nullptr, nullptr, &accessHandler, this, MHD_OPTION_ARRAY,
-                               options, MHD_OPTION_END);
+                               options.data(), MHD_OPTION_END);
     if (!daemon_) {
         if (error)
             *error = QStringLiteral("The live view cannot listen on %1 port %2")
@@ -177,7 +247,7 @@ bool LiveHttpServer::start(const HttpServerConfig& config, QString* error) {
     const MHD_DaemonInfo* info = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_BIND_PORT);
     port_ = info ? info->port : config.port;
     stopping_ = false;
-    refusals_ = std::thread([this] { releaseHeldBack(); });
+    warden_ = std::thread([this] { ward(); });
     return true;
 }
 
@@ -191,7 +261,7 @@ void LiveHttpServer::stop() {
         stopping_ = true;
     }
     heldChanged_.notify_one();
-    refusals_.join(); // delayed refusals are answered now
+    warden_.join(); // delayed logins are looked at now
     MHD_stop_daemon(daemon_);
     daemon_ = nullptr;
     std::lock_guard lock(imageMutex_);
@@ -201,72 +271,87 @@ void LiveHttpServer::stop() {
     imageServed_.reset();
 }
 
-bool LiveHttpServer::loggedIn(MHD_Connection* connection, bool* offered) const {
-    char* password = nullptr;
-    char* user = MHD_basic_auth_get_username_password(connection, &password);
-    *offered = user != nullptr;
-    const bool ok = user && password &&
-                    SameSecret(user, config_.user.toUtf8()) & SameSecret(password, config_.password.toUtf8());
-    MHD_free(user);
-    MHD_free(password);
-    return ok;
-}
-
-void LiveHttpServer::holdBack(MHD_Connection* connection) {
-    MHD_suspend_connection(connection);
-    {
-        std::lock_guard lock(heldMutex_);
-        if (!stopping_) {
-            held_.emplace_back(std::chrono::steady_clock::now() +
-                                   std::chrono::milliseconds(kWrongPasswordDelayMs),
-                               connection);
-            heldChanged_.notify_one();
-            return;
-        }
+bool LiveHttpServer::loginPasses(MHD_Connection* connection, void** request, int* result) {
+    static int refused;
+    *result = MHD_YES;
+    if (*request == &refused) {
+        *result = queueLoginRequired(connection);
+        return false;
     }
-    MHD_resume_connection(connection); // stopping: refused at once
+    const std::optional<BasicLogin> login = ParseBasicLogin(
+        MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION));
+    if (!login) {
+        *result = queueLoginRequired(connection);
+        return false;
+    }
+    const QByteArray client = clientOf(connection);
+    const auto now = Clock::now();
+    if (const auto until = logins_.pausedUntil(client); until > now) {
+        if (!holdBack(connection, until)) // looked at when this client's pause is over
+            *result = queueLoginRequired(connection);
+        return false;
+    }
+    // Both compared whole, whichever differs.
+    const bool right = login->readable & SameSecret(login->user, config_.user.toUtf8()) &
+                       SameSecret(login->password, config_.password.toUtf8());
+    if (right) {
+        logins_.succeeded(client);
+        return true;
+    }
+    // Refused at the end of the pause the failure starts; the library calls again for it then.
+    *request = &refused;
+    if (!holdBack(connection, logins_.failed(client, now)))
+        *result = queueLoginRequired(connection);
+    return false;
 }
 
-void LiveHttpServer::releaseHeldBack() {
+bool LiveHttpServer::holdBack(MHD_Connection* connection, Clock::time_point due) {
+    std::lock_guard lock(heldMutex_);
+    if (stopping_)
+        return false;
+    MHD_suspend_connection(connection);
+    held_.emplace(due, connection);
+    heldChanged_.notify_one();
+    return true;
+}
+
+void LiveHttpServer::ward() {
     std::unique_lock lock(heldMutex_);
+    auto sweepDue = Clock::now();
     while (!stopping_ || !held_.empty()) {
-        if (held_.empty()) {
-            heldChanged_.wait(lock);
+        const auto now = Clock::now();
+        if (!held_.empty() && (stopping_ || held_.begin()->first <= now)) {
+            MHD_Connection* connection = held_.begin()->second;
+            held_.erase(held_.begin());
+            lock.unlock();
+            MHD_resume_connection(connection);
+            lock.lock();
             continue;
         }
-        const auto [due, connection] = held_.front();
-        if (!stopping_ && std::chrono::steady_clock::now() < due) {
-            heldChanged_.wait_until(lock, due);
+        if (stopping_)
+            continue; // the loop ends
+        if (now >= sweepDue) {
+            sweepDue = now + kSweepInterval;
+            lock.unlock();
+            for (MHD_Connection* gone : clients_.sweep(now))
+                MHD_resume_connection(gone); // its stream ends at once
+            feed_.repeat(kFrameRepeat);
+            lock.lock();
             continue;
         }
-        held_.pop_front();
-        lock.unlock();
-        MHD_resume_connection(connection);
-        lock.lock();
+        heldChanged_.wait_until(lock, held_.empty() ? sweepDue : std::min(sweepDue, held_.begin()->first));
     }
 }
 
 int LiveHttpServer::answer(MHD_Connection* connection, const char* url, const char* method, void** request) {
     const QByteArray path(url);
-    if (config_.loginRequired()) {
-        bool offered = false;
-        if (!loggedIn(connection, &offered)) {
-            // A wrong password is answered after a while; the library calls again for it then.
-            static int heldBack;
-            if (offered && *request != &heldBack) {
-                *request = &heldBack;
-                holdBack(connection);
-                return MHD_YES;
-            }
-            static const QByteArray text = "Login required\n";
-            MHD_Response* r =
-                MHD_create_response_from_buffer(static_cast<size_t>(text.size()),
-                                                const_cast<char*>(text.constData()), MHD_RESPMEM_PERSISTENT);
-            const MHD_Result result = MHD_queue_basic_auth_fail_response(connection, kRealm, r);
-            MHD_destroy_response(r);
-            return result;
-        }
-    }
+    if (!config_.loginRequired() &&
+        !hosts_.allowed(MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST)))
+        return queueText(connection, MHD_HTTP_FORBIDDEN,
+                         "This live view answers only to its own names and addresses (HTTP/HOSTS lists "
+                         "more)\n");
+    if (int result = MHD_YES; config_.loginRequired() && !loginPasses(connection, request, &result))
+        return result;
     if (std::strcmp(method, MHD_HTTP_METHOD_GET) != 0 && std::strcmp(method, MHD_HTTP_METHOD_HEAD) != 0)
         return queueText(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "Only GET and HEAD are answered\n");
     if (path.contains("..") || path.toLower().contains("%00") || !path.startsWith('/'))
@@ -319,7 +404,7 @@ int LiveHttpServer::answerStream(MHD_Connection* connection) {
     if (!feed_.join(config_.streamClients))
         return queueText(connection, MHD_HTTP_SERVICE_UNAVAILABLE,
                          "Too many live viewers, try again later\n");
-    auto reader = std::make_unique<StreamReader>(StreamReader{feed_, connection, {}, 0, 0});
+    auto reader = std::make_unique<StreamReader>(feed_, clients_, connection);
     MHD_Response* r =
         MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 32 * 1024, &readStream, reader.get(), &endStream);
     if (!r) {

@@ -1,6 +1,7 @@
 #include "liveview/live_state.h"
 
 #include "core/store.h"
+#include "transfer/server_address.h"
 
 #include <QCryptographicHash>
 #include <QJsonArray>
@@ -58,8 +59,14 @@ void LiveViewState::setEvents(std::function<QJsonArray()> events) {
     events_ = std::move(events);
 }
 
+void LiveViewState::setWarnings(QStringList warnings) {
+    std::lock_guard lock(mutex_);
+    warnings_ = std::move(warnings);
+}
+
 QByteArray LiveViewState::statusJson() const {
-    // The server list as it is stored now; passwords never leave the settings.
+    // The server list as it is stored now; passwords never leave the settings, not even one written
+    // into an address.
     const std::int32_t count = ServerEntryCount();
     std::vector<QString> addresses;
     for (std::int32_t n = 1; n <= count && n <= 1000; ++n)
@@ -78,7 +85,7 @@ QByteArray LiveViewState::statusJson() const {
         // A success counts for the server it was made with, not for another one stored under its number.
         const bool same = found != lastSuccess_.end() && found->second.address == addresses[i];
         targets.append(QJsonObject{{QStringLiteral("target"), n},
-                                   {QStringLiteral("address"), addresses[i]},
+                                   {QStringLiteral("address"), ShownAddress(addresses[i])},
                                    {QStringLiteral("lastSuccess"),
                                     same ? isoTime(found->second.time) : QJsonValue(QJsonValue::Null)}});
     }
@@ -87,7 +94,8 @@ QByteArray LiveViewState::statusJson() const {
                           {QStringLiteral("targets"), targets},
                           {QStringLiteral("publishing"), nextUpdate_.has_value()},
                           {QStringLiteral("nextUpdate"), isoTime(nextUpdate_)},
-                          {QStringLiteral("events"), events_ ? events_() : QJsonArray()}};
+                          {QStringLiteral("events"), events_ ? events_() : QJsonArray()},
+                          {QStringLiteral("warnings"), QJsonArray::fromStringList(warnings_)}};
     return QJsonDocument(all).toJson(QJsonDocument::Compact);
 }
 

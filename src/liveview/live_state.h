@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QJsonArray>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -38,8 +39,11 @@ class LiveViewState {
 
     // Where the events under way come from (any thread); none: no events.
     void setEvents(std::function<QJsonArray()> events);
+    // What is wrong beside the events (the live view itself not running).
+    void setWarnings(QStringList warnings);
 
-    // The state as JSON: camera, image, targets with their last success, next update and events.
+    // The state as JSON: camera, image, targets with their last success (named without a login written
+    // into their address), next update, events and warnings.
     QByteArray statusJson() const;
 
   private:
@@ -54,6 +58,7 @@ class LiveViewState {
     QString cameraState_ = QStringLiteral("none");
     QString cameraName_;
     std::function<QJsonArray()> events_;
+    QStringList warnings_;
 };
 
 } // namespace zantrel

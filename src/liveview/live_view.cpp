@@ -3,13 +3,15 @@
 #include "capture/capture_window.h"
 #include "capture/preview_rate.h"
 #include "core/setting_keys.h"
+#include "core/sinks.h"
 #include "core/store.h"
 #include "imaging/jpeg_writer.h"
+#include "liveview/host_names.h"
+#include "liveview/tls_files.h"
 #include "publish/job_runner.h"
 #include "publish/run_control.h"
 
 #include <QDate>
-#include <QFile>
 #include <QTime>
 #include <arpa/inet.h>
 #include <cstdio>
@@ -22,18 +24,26 @@ namespace {
 
 constexpr auto kSettingsCheck = std::chrono::seconds(1);
 
-QByteArray readPem(const QString& path) {
-    if (path.isEmpty())
-        return {};
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    QByteArray pem = f.readAll();
-    pem.append('\0'); // the library reads it as a C string
-    return pem;
+std::mutex problemMutex;
+QString currentProblem; // why the live view asked for does not run
+
+void setProblem(const QString& problem) {
+    std::lock_guard lock(problemMutex);
+    currentProblem = problem;
 }
 
 } // namespace
+
+QString LiveViewProblem() {
+    std::lock_guard lock(problemMutex);
+    return currentProblem;
+}
+
+QString OpenToNetworkWarning(const QHostAddress& bind) {
+    return QStringLiteral("The live view on %1 is open to the network without a login: anyone there can "
+                          "watch (set a user and a password)")
+        .arg(bind.toString());
+}
 
 HttpServerConfig ReadHttpServerConfig() {
     HttpServerConfig c;
@@ -45,9 +55,14 @@ HttpServerConfig ReadHttpServerConfig() {
     c.streamClients = std::max(0, ReadInt32(keys::HttpClients));
     c.user = GetSetting(keys::HttpUser);
     c.password = GetSetting(keys::HttpPassword);
-    c.certPem = readPem(GetSetting(keys::HttpCert));
-    c.keyPem = readPem(GetSetting(keys::HttpKey));
     c.tls = !GetSetting(keys::HttpCert).trimmed().isEmpty() || !GetSetting(keys::HttpKey).trimmed().isEmpty();
+    if (c.tls) {
+        TlsFiles files = ReadTlsFiles(GetSetting(keys::HttpCert), GetSetting(keys::HttpKey));
+        c.certPem = std::move(files.certPem);
+        c.keyPem = std::move(files.keyPem);
+        c.tlsProblem = std::move(files.problem);
+    }
+    c.hostNames = ParseHostList(GetSetting(keys::HttpHosts));
     return c;
 }
 
@@ -76,8 +91,9 @@ QStringList LiveViewAddresses(const QString& bind, int port, bool tls) {
     return all;
 }
 
-LiveView::LiveView(CaptureWindow& capture, JobRunner& jobs, RunControl& run, QObject* parent)
-    : QObject(parent), capture_(capture), jobs_(jobs), run_(run) {
+LiveView::LiveView(CaptureWindow& capture, JobRunner& jobs, RunControl& run, StatusSink& status,
+                   QObject* parent)
+    : QObject(parent), capture_(capture), jobs_(jobs), run_(run), status_(status) {
     observer_ = jobs.observeOutcomes([this](const PublishOutcome& outcome) {
         {
             std::lock_guard lock(mutex_);
@@ -104,6 +120,18 @@ LiveView::~LiveView() {
     }
     wake_.notify_one();
     worker_.join();
+    setProblem({});
+}
+
+void LiveView::say(const QString& problem, const QString& warning) {
+    setProblem(problem);
+    state_.setWarnings(problem.isEmpty() ? QStringList() : QStringList{problem});
+    for (const QString& text : {problem, warning}) {
+        if (text.isEmpty())
+            continue;
+        std::fprintf(stderr, "%s\n", qPrintable(OneLine(text)));
+        status_.setStatus(problem == text ? QStringLiteral("Error:") + text : text);
+    }
 }
 
 void LiveView::pushProgramState() {
@@ -132,8 +160,10 @@ void LiveView::absorb(const PublishOutcome& outcome) {
 
 void LiveView::encodeFrame() {
     const QImage frame = capture_.liveFrame();
-    if (frame.isNull() || frame.cacheKey() == lastFrameKey_)
-        return; // nothing new: the clients keep the frame they have
+    // Nothing new: the clients keep the frame they have; a first client after none gets the newest
+    // there is, even while the camera sends nothing.
+    if (frame.isNull() || (frame.cacheKey() == lastFrameKey_ && feed_.hasFrame()))
+        return;
     lastFrameKey_ = frame.cacheKey();
     const QByteArray jpeg = encoder_.encode(frame, quality_);
     if (!jpeg.isEmpty())
@@ -179,7 +209,10 @@ void LiveView::work() {
                 serving = false;
                 QString error;
                 if (wanted && !(serving = server.start(*wanted, &error)))
-                    std::fprintf(stderr, "%s\n", qPrintable(error));
+                    say(error, {});
+                else
+                    say({},
+                        serving && wanted->openToNetwork() ? OpenToNetworkWarning(wanted->bind) : QString());
             }
         }
         if (serving && feed_.clients() > 0 && now >= frameDue) {

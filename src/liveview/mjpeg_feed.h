@@ -1,11 +1,12 @@
 #pragma once
 
 #include <QByteArray>
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
-#include <vector>
 
 namespace zantrel {
 
@@ -20,6 +21,7 @@ class MjpegFeed {
     bool join(int limit);
     void leave();
     int clients() const;
+    bool hasFrame() const;
 
     // The encoder: the next frame, a JPEG. Wakes every waiting client.
     void publish(const QByteArray& jpeg);
@@ -29,8 +31,16 @@ class MjpegFeed {
     std::shared_ptr<const QByteArray> next(std::uint64_t& seen);
     bool closing() const;
     // A client that found nothing newer than `seen`: wake runs once, on the encoder's thread with the
-    // next frame or on the closing one; at once, here, when either came meanwhile.
-    void await(std::uint64_t seen, std::function<void()> wake);
+    // next frame or on the closing one; at once, here, when either came meanwhile (then 0 is returned,
+    // else the wait's number for cancel()).
+    std::uint64_t await(std::uint64_t seen, std::function<void()> wake);
+    // Takes a wait back before it ran: false when its wake has run or is about to.
+    bool cancel(std::uint64_t wait);
+
+    // The newest frame once more, when it has waited for `age` and someone waits: a player that hears
+    // nothing for long gives up, and a stream client that went away is noticed when the frame finds it
+    // gone. While the camera sends nothing this keeps the stream alive.
+    void repeat(std::chrono::steady_clock::duration age);
 
     // Closing: every waiting client is woken and no one waits any more. open() undoes it.
     void close();
@@ -40,7 +50,9 @@ class MjpegFeed {
     mutable std::mutex mutex_;
     std::shared_ptr<const QByteArray> part_;
     std::uint64_t generation_ = 0;
-    std::vector<std::function<void()>> waiting_;
+    std::chrono::steady_clock::time_point published_;
+    std::uint64_t lastWait_ = 0;
+    std::map<std::uint64_t, std::function<void()>> waiting_;
     int clients_ = 0;
     bool closing_ = false;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QFutureWatcher>
+#include <QString>
 #include <QWidget>
 
 class QCheckBox;
@@ -9,8 +11,10 @@ class QSpinBox;
 
 namespace zantrel {
 
-// The "Live view" page: the HTTP server's switch, address, port, viewer limit, login and TLS files, with
-// the addresses to open and a warning when the server is open to the network without a login.
+// The "Live view" page: the HTTP server's switch, address, port, viewer limit, login, TLS files and extra
+// host names, with the addresses to open, a warning when the server is open to the network without a
+// login, and why the live view cannot run (the certificate and key as written, checked away from the UI
+// thread, or the running live view's failure).
 class LiveViewPage : public QWidget {
     Q_OBJECT
   public:
@@ -20,6 +24,8 @@ class LiveViewPage : public QWidget {
 
   private:
     void showAddresses();
+    void checkFiles();
+    void showProblem();
 
     QCheckBox* enable_;
     QLineEdit* bind_;
@@ -29,8 +35,12 @@ class LiveViewPage : public QWidget {
     QLineEdit* password_;
     QLineEdit* cert_;
     QLineEdit* key_;
+    QLineEdit* hosts_;
     QLabel* addresses_;
     QLabel* warning_;
+    QLabel* problem_;
+    QString filesProblem_;
+    QFutureWatcher<QString> filesCheck_; // the newest check of the files; older answers are dropped
 };
 
 } // namespace zantrel

@@ -100,7 +100,7 @@ void fitToolbars(std::initializer_list<QToolBar*> bars, int width) {
 } // namespace
 
 HealthMonitor& AttachServices(PublishingCore& core) {
-    auto live = std::make_unique<LiveView>(core.capture(), core.jobs(), core.runControl());
+    auto live = std::make_unique<LiveView>(core.capture(), core.jobs(), core.runControl(), core.status());
     auto health = std::make_unique<HealthMonitor>(core.jobs(), &core.runControl(), core.status());
     HealthMonitor& monitor = *health;
     live->state().setEvents([events = health->activeEvents()] { return events->events(); });
