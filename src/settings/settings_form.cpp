@@ -118,7 +118,8 @@ const Field<PreferenceValues> kPreferenceFields[] = {
 
 const Field<DeviceValues> kDeviceFields[] = {{&keys::PrefPreviewRate, &DeviceValues::previewRate},
                                              {&keys::VfwWarmUp, &DeviceValues::warmUpMs, true},
-                                             {&keys::VfwStall, &DeviceValues::stallSeconds, true}};
+                                             {&keys::VfwStall, &DeviceValues::stallSeconds, true},
+                                             {&keys::VfwWhenLost, &DeviceValues::whenLost}};
 
 } // namespace
 

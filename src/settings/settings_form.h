@@ -16,6 +16,7 @@ struct DeviceValues {
     int previewRate = 12;  // PREF/PFR
     int warmUpMs = 1500;   // VFW/WARMUP
     int stallSeconds = 10; // VFW/STALL
+    int whenLost = 0;      // VFW/WHENLOST: 0 the test card, 1 nothing
 };
 
 struct TimerValues {
