@@ -74,7 +74,7 @@ std::optional<std::int64_t> ArchiveRetention::freeBytes(const QString& folder) {
 
 std::vector<ArchiveRetention::Entry> ArchiveRetention::listFolder(const QString& folder) {
     std::vector<Entry> out;
-    QDirIterator it(folder, QDir::Files | QDir::NoSymLinks | QDir::Hidden);
+    QDirIterator it(folder, QDir::Files | QDir::NoSymLinks);
     while (it.hasNext()) {
         it.next();
         // Only archive copies are worth the lookup; only this user's own files are the archive's.
