@@ -10,7 +10,7 @@ packages=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-x gstreamer1.0-gl gstreamer1.0-tools
   libturbojpeg0-dev libjpeg-turbo-progs
   libcurl4-openssl-dev libssl-dev curl
-  python3 python3-pyftpdlib python3-aiosmtpd vsftpd
+  python3 python3-pyftpdlib python3-aiosmtpd vsftpd exim4-daemon-light
   openssl openssh-server openssh-client
   python3-dbusmock dbus dbus-daemon
   xvfb xauth fonts-dejavu-core

@@ -138,6 +138,7 @@ bool CaptureWindow::connectStoredCamera() {
     // A local camera that is not plugged in: wait for it rather than publish another one.
     DisconnectAndDestroy();
     lostIdentity_ = wanted;
+    chosen_ = true;
     if (devices_->count() == 0)
         Q_EMIT noCamera();
     return false;
@@ -147,6 +148,7 @@ bool CaptureWindow::connectDevice(int index) {
     identity_ = devices_->identity(index);
     if (identity_.isEmpty())
         return false;
+    chosen_ = true; // from now on its failure is the job's
     if (!openSession(false)) {
         identity_.clear();
         return false;
@@ -204,6 +206,7 @@ bool CaptureWindow::DisconnectAndDestroy() {
     frames_->setActive(false);
     identity_.clear();
     lostIdentity_.clear();
+    chosen_ = false;
     const bool wasLost = lostSince_.isValid();
     lostSince_ = {};
     frames_->setLostSince({});
@@ -514,6 +517,10 @@ void CaptureWindow::GrabFrame(QImage& target) const {
             frame = std::move(fresh);
     }
     target = frame.isNull() ? MiraTestCard() : frame.copy();
+}
+
+bool CaptureWindow::cameraChosen() const {
+    return chosen_;
 }
 
 QDateTime CaptureWindow::lostSince() const {

@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QSize>
 #include <QTimer>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -109,6 +110,9 @@ class CaptureWindow : public QObject {
     void GrabFrame(QImage& target) const;
     // Any thread: when the camera was lost; invalid while it is not (and without a camera).
     QDateTime lostSince() const;
+    // Any thread: a camera was chosen (connected, awaited or failing to open): a test card grabbed
+    // then stands in for a camera that fails.
+    bool cameraChosen() const;
     // Any thread: waits up to timeoutMs for the connected camera's first frame, then for the rest of
     // its warm-up time; false without a frame.
     bool waitForFrame(int timeoutMs) const;
@@ -164,7 +168,8 @@ class CaptureWindow : public QObject {
     quint64 generation_ = 0; // of the current session, so a late failure of an old one is ignored
     QString lostIdentity_;   // a camera that failed and is connected again when it comes back
     QDateTime lostSince_;    // when it was lost
-    int retries_ = 0;        // connection attempts since
+    std::atomic<bool> chosen_{false};
+    int retries_ = 0; // connection attempts since
     QTimer watchdog_;
     QTimer retryTimer_;
     bool overlayMode_ = false;

@@ -17,7 +17,7 @@ QImage drawTestCard() {
     // Seven bars at 75 % intensity: white, yellow, cyan, green, magenta, red, blue.
     static constexpr std::array<QRgb, 7> bars{0xbfbfbf, 0xbfbf00, 0x00bfbf, 0x00bf00,
                                               0xbf00bf, 0xbf0000, 0x0000bf};
-    const int barTop = 40;
+    const int barTop = kMiraCaptionHeight;
     const int barBottom = 150;
     for (std::size_t i = 0; i < bars.size(); ++i) {
         const int left = int(i) * kMiraWidth / int(bars.size());
@@ -43,6 +43,10 @@ QImage drawTestCard() {
 QImage MiraTestCard() {
     static const QImage card = drawTestCard();
     return card;
+}
+
+bool IsTestCard(const QImage& image) {
+    return !image.isNull() && image.cacheKey() == MiraTestCard().cacheKey();
 }
 
 } // namespace zantrel

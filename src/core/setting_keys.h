@@ -178,4 +178,10 @@ inline constexpr SettingKey AlertDesktop{"ALERT", "DESKTOP", "1"};
 // FT: first start.
 inline constexpr SettingKey FirstTime{"FT", "FIRSTTIME", "YES"};
 
+// What a job publishes while the chosen camera fails: 0 the test card, 1 nothing (the servers keep the
+// last good picture).
+inline constexpr SettingKey VfwWhenLost{"VFW", "WHENLOST", "0"};
+// The mail server's certificate: "sha256//..." trusts exactly that public key (a self-signed server).
+inline constexpr SettingKey AlertSmtpPin{"ALERT", "SMTPPIN", ""};
+
 } // namespace zantrel::keys

@@ -10,6 +10,8 @@
 #include <QJsonObject>
 #include <QSysInfo>
 #include <QUrl>
+#include <QUuid>
+#include <algorithm>
 #include <curl/curl.h>
 #include <memory>
 
@@ -51,17 +53,42 @@ QString failureText(CURLcode code, const char* errors) {
     return OneLine(QString::fromUtf8(errors[0] ? errors : curl_easy_strerror(code)));
 }
 
+// The message in full is in the mail's text; the subject keeps a line of a readable length.
 QString subjectOf(const HealthEvent& e) {
-    return OneLine(QStringLiteral("%1: %2").arg(applicationTitle(), e.message));
+    QString subject = OneLine(QStringLiteral("%1: %2").arg(applicationTitle(), e.message));
+    if (subject.size() > 160)
+        subject = subject.left(157) + QStringLiteral("...");
+    return subject;
 }
 
-// A header value as RFC 2047 wants non-ASCII text.
+// A header value as RFC 2047 wants non-ASCII text: encoded words of at most 75 characters each.
 QByteArray headerText(const QString& text) {
     const QByteArray utf8 = text.toUtf8();
-    for (const char c : utf8)
-        if (static_cast<unsigned char>(c) >= 0x80)
-            return "=?UTF-8?B?" + utf8.toBase64() + "?=";
-    return utf8;
+    if (std::all_of(utf8.begin(), utf8.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return utf8;
+    QByteArrayList words;
+    QByteArray chunk;
+    const auto word = [&words, &chunk] { words << "=?UTF-8?B?" + chunk.toBase64() + "?="; };
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const bool pair = text[i].isHighSurrogate() && i + 1 < text.size();
+        const QByteArray character = text.mid(i, pair ? 2 : 1).toUtf8();
+        i += pair ? 1 : 0;
+        if (chunk.size() + character.size() > 45) {
+            word();
+            chunk.clear();
+        }
+        chunk += character;
+    }
+    word();
+    return words.join(' ');
+}
+
+bool wellFormedPin(const QString& pin) {
+    if (!pin.startsWith(QLatin1String("sha256//")))
+        return false;
+    const auto digest =
+        QByteArray::fromBase64Encoding(pin.mid(8).toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+    return digest && digest.decoded.size() == 32;
 }
 
 QStringList recipients(const QString& to) {
@@ -155,7 +182,8 @@ MailSettings ReadMailSettings() {
             GetSetting(keys::AlertSmtp).trimmed(),
             GetSetting(keys::AlertSmtpLogin),
             GetSetting(keys::AlertSmtpPassword),
-            {}};
+            {},
+            GetSetting(keys::AlertSmtpPin).trimmed()};
 }
 
 QString MailProblem(const MailSettings& mail) {
@@ -172,6 +200,8 @@ QString MailProblem(const MailSettings& mail) {
             return QStringLiteral("%1 is not a mail address").arg(OneLine(address));
     if (mail.login.contains(QLatin1Char('\n')) || mail.password.contains(QLatin1Char('\n')))
         return QStringLiteral("The login or password holds a line break");
+    if (!mail.pin.isEmpty() && !wellFormedPin(mail.pin))
+        return QStringLiteral("The mail server's pin must read sha256// and the key's base64 digest");
     return {};
 }
 
@@ -191,6 +221,12 @@ DeliveryResult SendAlertMail(const MailSettings& mail, const HealthEvent& e, con
         const QByteArray ca = mail.caFile.toLocal8Bit();
         if (!ca.isEmpty())
             curl_easy_setopt(h, CURLOPT_CAINFO, ca.constData());
+        const QByteArray pin = mail.pin.toLatin1();
+        if (!pin.isEmpty()) { // a self-signed server: exactly the stored key, whoever signed it
+            curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
+            curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
+            curl_easy_setopt(h, CURLOPT_PINNEDPUBLICKEY, pin.constData());
+        }
         bound(h, limit, cancelled, errors);
         const QByteArray login = mail.login.toUtf8(), password = mail.password.toUtf8();
         if (!login.isEmpty()) {
@@ -210,10 +246,14 @@ DeliveryResult SendAlertMail(const MailSettings& mail, const HealthEvent& e, con
         curl_easy_setopt(h, CURLOPT_MAIL_RCPT, rcpt);
 
         curl_slist* raw = nullptr;
+        // Receivers refuse mail without a Message-ID; its right side is the sender's domain.
+        const QByteArray messageId = '<' + QUuid::createUuid().toString(QUuid::WithoutBraces).toLatin1() +
+                                     '@' + from.section(QLatin1Char('@'), -1).toUtf8() + '>';
         for (const QByteArray& line :
              {"From: " + from.toUtf8(), "To: " + to.join(QStringLiteral(", ")).toUtf8(),
               "Subject: " + headerText(subjectOf(e)),
-              "Date: " + QDateTime::currentDateTime().toString(Qt::RFC2822Date).toLatin1()})
+              "Date: " + QDateTime::currentDateTime().toString(Qt::RFC2822Date).toLatin1(),
+              "Message-ID: " + messageId})
             raw = curl_slist_append(raw, line.constData());
         std::unique_ptr<curl_slist, CurlDeleter> headers(raw);
         curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());

@@ -33,11 +33,13 @@ struct MailSettings {
     QString login;
     QString password;
     QString caFile;
+    QString pin = {}; // "sha256//...": exactly this public key is trusted, whoever signed it
 };
 MailSettings ReadMailSettings();
 
 // Why mails cannot be sent this way (empty when they can): a server other than smtps://host[:port] and
-// smtp://host[:port] (which must then offer STARTTLS), no recipient, an address with blanks or controls.
+// smtp://host[:port] (which must then offer STARTTLS), no recipient, an address with blanks or controls,
+// a pin that is not "sha256//" and base64.
 QString MailProblem(const MailSettings& mail);
 
 // Sends the event as a mail with the image attached (when there is one), the whole exchange encrypted

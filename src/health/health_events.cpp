@@ -43,6 +43,10 @@ HealthLimits ReadHealthLimits(const QDateTime& now) {
 
 void HealthTracker::begin(std::vector<HealthEvent>& out, HealthEvent e) {
     const QString key = keyOf(e.condition, e.target);
+    begin(out, key, std::move(e));
+}
+
+void HealthTracker::begin(std::vector<HealthEvent>& out, const QString& key, HealthEvent e) {
     if (active_.count(key))
         return;
     e.event = e.condition;
@@ -69,39 +73,45 @@ std::vector<HealthEvent> HealthTracker::noteOutcome(const PublishOutcome& outcom
     bool published = outcome.targets.empty() && outcome.workingFileWritten;
     std::map<std::int32_t, Target> seen;
     for (const PublishOutcome::TargetOutcome& t : outcome.targets) {
+        // One server entry (address, port, login and folder): two entries on one host fail apart.
+        const QString server = t.server.isEmpty() ? t.label : t.server;
         Target state = targets_[t.entry];
-        if (state.label != t.label) {
+        if (state.server != server) {
             // Another server under this number: the count starts again; the old one's failing ends.
-            end(out, keyOf(kFailing, state.label), now,
+            end(out, keyOf(kFailing, state.server), now,
                 QStringLiteral("%1 left the server list").arg(state.label));
-            state = Target{t.label, 0, {}, {}};
+            state = Target{t.label, server, 0, {}, {}};
         }
+        const QString shown =
+            t.folder.isEmpty() ? t.label : QStringLiteral("%1 (folder %2)").arg(t.label, t.folder);
         if (t.delivered) {
             published = true;
             state.failures = 0;
             state.lastSuccess = now;
-            end(out, keyOf(kFailing, t.label), now, QStringLiteral("Uploads to %1 work again").arg(t.label));
+            end(out, keyOf(kFailing, server), now, QStringLiteral("Uploads to %1 work again").arg(shown));
         } else {
             if (state.failures++ == 0)
                 state.firstFailure = now;
             if (state.failures >= limits.after)
-                begin(out, {{},
-                            kFailing,
-                            t.label,
-                            state.firstFailure,
-                            state.lastSuccess,
-                            QStringLiteral("Uploads to %1 failed %2 times in a row: %3")
-                                .arg(t.label)
-                                .arg(state.failures)
-                                .arg(t.reason)});
+                begin(out, keyOf(kFailing, server),
+                      {{},
+                       kFailing,
+                       t.label,
+                       state.firstFailure,
+                       state.lastSuccess,
+                       state.failures == 1 ? QStringLiteral("Uploads to %1 failed: %2").arg(shown, t.reason)
+                                           : QStringLiteral("Uploads to %1 failed %2 times in a row: %3")
+                                                 .arg(shown)
+                                                 .arg(state.failures)
+                                                 .arg(t.reason)});
         }
         seen[t.entry] = state;
     }
     if (outcome.uploadsOn) {
         // Servers no longer in the list fail no more.
         for (const auto& [entry, state] : targets_)
-            if (!seen.count(entry) || seen[entry].label != state.label)
-                end(out, keyOf(kFailing, state.label), now,
+            if (!seen.count(entry) || seen[entry].server != state.server)
+                end(out, keyOf(kFailing, state.server), now,
                     QStringLiteral("%1 left the server list").arg(state.label));
         targets_ = std::move(seen);
     } else {
@@ -109,7 +119,8 @@ std::vector<HealthEvent> HealthTracker::noteOutcome(const PublishOutcome& outcom
             targets_[entry] = state;
     }
 
-    if (published) {
+    // The test card standing in for a failing camera shows nothing of the place: publishing is not fresh.
+    if (published && !outcome.cameraLostSince.isValid()) {
         lastPublished_ = staleFrom_ = now;
         end(out, kStale, now, QStringLiteral("Images are published again"));
     }
@@ -119,7 +130,8 @@ std::vector<HealthEvent> HealthTracker::noteOutcome(const PublishOutcome& outcom
                     {},
                     outcome.cameraLostSince,
                     lastPublished_,
-                    QStringLiteral("The camera is lost; the test card is published")});
+                    outcome.testCard ? QStringLiteral("The camera is lost; the test card is published")
+                                     : QStringLiteral("The camera is lost; nothing is published")});
     else
         end(out, kCameraLost, now, QStringLiteral("The camera is back"));
     if (outcome.diskLow)

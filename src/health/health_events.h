@@ -49,16 +49,18 @@ class HealthTracker {
 
   private:
     void begin(std::vector<HealthEvent>& out, HealthEvent e);
+    void begin(std::vector<HealthEvent>& out, const QString& key, HealthEvent e);
     void end(std::vector<HealthEvent>& out, const QString& key, const QDateTime& now, const QString& message);
 
     struct Target {
         QString label;
+        QString server; // the entry's address, port, login and folder
         int failures = 0;
         QDateTime firstFailure;
         QDateTime lastSuccess;
     };
     std::map<std::int32_t, Target> targets_;
-    std::map<QString, HealthEvent> active_; // by condition and target
+    std::map<QString, HealthEvent> active_; // by condition and server entry
     QDateTime lastPublished_;
     QDateTime staleFrom_; // the last image published, or when watching on a schedule began
     bool scheduled_ = true;

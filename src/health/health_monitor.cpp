@@ -4,17 +4,14 @@
 #include "core/sinks.h"
 #include "core/store.h"
 #include "core/version.h"
+#include "health/desktop_notice.h"
 #include "health/state_document.h"
 #include "publish/job_runner.h"
 #include "publish/run_control.h"
 
 #include <QCoreApplication>
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusPendingCall>
 #include <QFile>
 #include <QJsonDocument>
-#include <QVariantMap>
 #include <unistd.h>
 
 namespace zantrel {
@@ -211,18 +208,8 @@ void HealthMonitor::writeState(const QJsonArray& events) {
 }
 
 void HealthMonitor::notifyDesktop(const HealthEvent& e) {
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
-        return;
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
-        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
-    const bool recovered = e.event == QLatin1String("recovered");
-    call << applicationTitle() << 0u
-         << (recovered ? QStringLiteral("dialog-information") : QStringLiteral("dialog-warning"))
-         << applicationTitle() + QStringLiteral(": ") + e.event << OneLine(e.message) << QStringList()
-         << QVariantMap{{QStringLiteral("urgency"), QVariant::fromValue<uchar>(recovered ? 1 : 2)}} << -1;
-    bus.asyncCall(call); // the answer is not waited for
+    ShowDesktopNotice(applicationTitle() + QStringLiteral(": ") + e.event, OneLine(e.message),
+                      e.event != QLatin1String("recovered"), this);
 }
 
 } // namespace zantrel

@@ -11,7 +11,10 @@
 #include <QTime>
 #include <QtDebug>
 #include <algorithm>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 namespace zantrel {
 
@@ -74,11 +77,25 @@ std::vector<ArchiveRetention::Entry> ArchiveRetention::listFolder(const QString&
     QDirIterator it(folder, QDir::Files | QDir::NoSymLinks);
     while (it.hasNext()) {
         it.next();
-        // Only archive copies are worth the size lookup.
-        if (RetainedFileTime(it.fileName()))
-            out.push_back({it.fileName(), it.fileInfo().size()});
+        // Only archive copies are worth the lookup; only this user's own files are the archive's.
+        if (!RetainedFileTime(it.fileName()))
+            continue;
+        if (const auto own = ownFile(folder, it.fileName()))
+            out.push_back({it.fileName(), own->size});
     }
     return out;
+}
+
+std::optional<ArchiveRetention::OwnFile> ArchiveRetention::ownFile(const QString& folder,
+                                                                   const QString& name) {
+    struct stat st {};
+    // The name itself, never what a link points to.
+    if (::fstatat(AT_FDCWD, QFile::encodeName(QDir(folder).filePath(name)).constData(), &st,
+                  AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())
+        return std::nullopt;
+    // A file with other names as well frees nothing when this one goes.
+    return OwnFile{std::int64_t(st.st_size), st.st_nlink == 1 ? std::int64_t(st.st_blocks) * 512 : 0};
 }
 
 void ArchiveRetention::scan(const QString& folder) {
@@ -124,7 +141,10 @@ std::vector<QString> ArchiveRetention::deleteOldest(const QString& keep,
         ++attempts;
         const QString name = it->first.second;
         QFile file(dir.filePath(name));
-        if (file.remove())
+        if (!ownFile(folder_, name)) {
+            // Replaced meanwhile by a link, a folder or another user's file: not the archive's to delete.
+            rescanNeeded_ = true;
+        } else if (file.remove())
             deleted.push_back(name);
         else if (file.exists())
             qWarning().noquote() << "Cannot delete the old archive copy" << file.fileName() << ":"
@@ -155,6 +175,8 @@ std::vector<QString> ArchiveRetention::afterCopy(const QString& path, const Limi
     note(*writtenTime, written.fileName(), written.size());
 
     const std::int64_t oldestKept = timeKey(now.addDays(-limits.keepDays));
+    // The floor deletes copies only when deleting them can reach it.
+    std::optional<bool> floorReachable;
     const auto overLimit = [&](std::int64_t time) {
         if ((limits.keepDays > 0 && time < oldestKept) ||
             (limits.keepBytes > 0 && totalBytes_ > limits.keepBytes))
@@ -162,28 +184,67 @@ std::vector<QString> ArchiveRetention::afterCopy(const QString& path, const Limi
         if (limits.keepFreeBytes <= 0)
             return false;
         const auto free = freeSpace_(folder_);
-        return free && *free < limits.keepFreeBytes;
+        if (!free || *free >= limits.keepFreeBytes)
+            return false;
+        if (!floorReachable)
+            floorReachable = *free + freeableBytes(written.fileName()) >= limits.keepFreeBytes;
+        return *floorReachable;
     };
     return deleteOldest(written.fileName(), overLimit);
 }
 
-bool ArchiveRetention::roomFor(const QString& path, std::int64_t size, std::int64_t keepFreeBytes) {
+std::int64_t ArchiveRetention::freeableBytes(const QString& keep) const {
+    std::int64_t bytes = 0;
+    int counted = 0;
+    for (auto it = copies_.begin(); it != copies_.end() && counted < kMaxDeletions; ++it) {
+        if (it->first.second == keep || std::next(it) == copies_.end())
+            continue;
+        ++counted;
+        if (const auto own = ownFile(folder_, it->first.second))
+            bytes += own->freed;
+    }
+    return bytes;
+}
+
+ArchiveRetention::Room ArchiveRetention::roomFor(const QString& path, std::int64_t size,
+                                                 std::int64_t keepFreeBytes) {
     if (keepFreeBytes <= 0)
-        return true;
+        return {};
     std::lock_guard lock(mutex_);
     const QString folder = QDir::cleanPath(QFileInfo(path).absolutePath());
     // A file system that cannot be asked (no such folder) leaves the write to fail on its own.
-    if (!freeSpace_(folder))
-        return true;
+    const auto before = freeSpace_(folder);
+    if (!before)
+        return {};
     follow(folder);
     // The copy takes whole blocks: one more page is counted for what its last block wastes.
     const std::int64_t needed = keepFreeBytes + size + 4096;
+    if (*before >= needed)
+        return {};
     const auto tooLittle = [&](std::int64_t) {
         const auto free = freeSpace_(folder_);
         return free && *free < needed;
     };
-    deleteOldest({}, tooLittle);
-    return !tooLittle(0);
+    const std::int64_t freeable = freeableBytes({});
+    Room room;
+    if (*before + freeable < needed) {
+        // Even the oldest copies' deletion would not make room: they stay.
+        room.fits = false;
+        room.why = QStringLiteral("%1 MB free, %2 MB wanted; deleting the %3 MB of older copies would not "
+                                  "make room, so none was deleted")
+                       .arg(*before / kBytesPerMb)
+                       .arg((needed + kBytesPerMb - 1) / kBytesPerMb)
+                       .arg(freeable / kBytesPerMb);
+        return room;
+    }
+    room.deleted = int(deleteOldest({}, tooLittle).size());
+    room.fits = !tooLittle(0);
+    if (!room.fits)
+        room.why = QStringLiteral("%1 MB free after deleting %2 older copies, %3 MB wanted")
+                       .arg(freeSpace_(folder_).value_or(0) / kBytesPerMb)
+                       .arg(room.deleted)
+                       .arg((needed + kBytesPerMb - 1) / kBytesPerMb);
+    return room;
 }
 
 namespace {
@@ -203,9 +264,12 @@ void KeepArchiveWithinLimits(const QString& archivePath, const QDateTime& now) {
     programRetention().afterCopy(archivePath, limits, now);
 }
 
-bool MakeRoomForArchiveCopy(const QString& archivePath, std::int64_t size) {
-    return programRetention().roomFor(archivePath, size,
-                                      std::max(0, ReadInt32(keys::ImageKeepFreeMb)) * kBytesPerMb);
+bool MakeRoomForArchiveCopy(const QString& archivePath, std::int64_t size, QString* why) {
+    const ArchiveRetention::Room room = programRetention().roomFor(
+        archivePath, size, std::max(0, ReadInt32(keys::ImageKeepFreeMb)) * kBytesPerMb);
+    if (why)
+        *why = room.why;
+    return room.fits;
 }
 
 } // namespace zantrel

@@ -1,6 +1,7 @@
 #include "publish/publish_job.h"
 
 #include "capture/capture_window.h"
+#include "capture/mira.h"
 #include "core/clock.h"
 #include "core/scheduler.h"
 #include "core/setting_keys.h"
@@ -17,6 +18,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QPainter>
 
 namespace zantrel {
 
@@ -32,6 +34,7 @@ PublishServices ProgramServices(const CaptureWindow& capture, FtpClient& ftp, St
     PublishServices s;
     s.grabFrame = [&capture](QImage& target) { capture.GrabFrame(target); };
     s.cameraLostSince = [&capture] { return capture.lostSince(); };
+    s.cameraChosen = [&capture] { return capture.cameraChosen(); };
     s.ftp = &ftp;
     s.status = &status;
     s.messages = &messages;
@@ -64,7 +67,14 @@ void uploadToServers(const PublishServices& s, const QString& file, const QByteA
         if (server.address.trimmed().isEmpty())
             continue; // a gap in the list, no server
         ++outcome.serversTried;
-        outcome.targets.push_back({n, ShownAddress(server.address), false, {}});
+        outcome.targets.push_back({n,
+                                   ShownAddress(server.address),
+                                   false,
+                                   {},
+                                   server.directory,
+                                   QStringList{server.address.trimmed(), QString::number(server.port),
+                                               server.login, server.directory}
+                                       .join(QChar(0))});
         entries.push_back(std::move(server));
     }
     if (image.isEmpty()) {
@@ -100,14 +110,35 @@ PublishOutcome RunPublishJob(const PublishServices& s) {
 
     QImage target;
     s.grabFrame(target);
-    // A camera lost at the grab gave the test card: published all the same, but not as a success.
+    outcome.testCard = IsTestCard(target);
+    // A camera lost at the grab gave the test card: published all the same, but not as a success. So
+    // does a chosen camera that gave no picture without counting as lost yet (one that cannot be
+    // reached, refuses the login or sends no picture).
     if (s.cameraLostSince)
         outcome.cameraLostSince = s.cameraLostSince();
-    if (outcome.cameraLostSince.isValid())
+    if (outcome.testCard && !outcome.cameraLostSince.isValid() && s.cameraChosen && s.cameraChosen())
+        outcome.cameraLostSince = clock().now();
+    if (outcome.cameraLostSince.isValid()) {
+        if (ReadInt32(keys::VfwWhenLost) == 1) {
+            // Nothing goes out: the servers and the working file keep the last good picture.
+            outcome.testCard = false;
+            s.status->setStatus(QStringLiteral("Error:") + CameraLostText(outcome.cameraLostSince) +
+                                QStringLiteral("; nothing was published"));
+            return outcome;
+        }
         s.status->setStatus(CameraLostText(outcome.cameraLostSince));
+    }
 
     const LiveValues::Values live = s.live->snapshot();
-    StampFrame(target, JobStampParams(live));
+    if (outcome.testCard) {
+        // The stamps go under the card's own caption.
+        QImage below =
+            target.copy(0, kMiraCaptionHeight, target.width(), target.height() - kMiraCaptionHeight);
+        StampFrame(below, JobStampParams(live));
+        QPainter(&target).drawImage(0, kMiraCaptionHeight, below);
+    } else {
+        StampFrame(target, JobStampParams(live));
+    }
 
     const int quality = 100 - live.compression;
     const QString file = GetSetting(keys::ImageFileName);
@@ -115,14 +146,17 @@ PublishOutcome RunPublishJob(const PublishServices& s) {
     outcome.workingFileWritten = SavePictureAsJpeg(target, file, quality, *s.messages, &image);
     outcome.image = image;
 
-    if (ReadFlag(keys::ImageSaveCopy)) {
+    // The test card is no picture of the place: it never goes into the archive (nor a time-lapse).
+    if (ReadFlag(keys::ImageSaveCopy) && !outcome.testCard) {
         const QString archive =
             ArchiveFileName(GetSetting(keys::ImagePath, QDir::currentPath()), clock().now());
         // The copy has the working file's bytes; with none encoded, the write is left to fail on its own.
-        outcome.diskLow = !MakeRoomForArchiveCopy(archive, image.size());
+        QString why;
+        outcome.diskLow = !MakeRoomForArchiveCopy(archive, image.size(), &why);
         if (outcome.diskLow)
-            s.status->setStatus(QStringLiteral("Error:") +
-                                QStringLiteral("Too little free space for the archive copy %1").arg(archive));
+            s.status->setStatus(
+                QStringLiteral("Error:") +
+                QStringLiteral("Too little free space for the archive copy %1: %2").arg(archive, why));
         else
             outcome.archiveWritten = SavePictureAsJpeg(target, archive, quality, *s.messages);
         if (outcome.archiveWritten)

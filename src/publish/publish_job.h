@@ -37,6 +37,8 @@ struct PublishServices {
     // until it has: a server that never answers delays the schedule once per timeout instead of at
     // every job, while an ordinary picture reaches a working server well within the wait.
     std::optional<std::chrono::milliseconds> targetWait = std::chrono::seconds(5);
+    // A camera was chosen: the test card grabbed then stands in for that camera failing.
+    std::function<bool()> cameraChosen = {};
 };
 
 struct PublishOutcome {
@@ -53,11 +55,16 @@ struct PublishOutcome {
         std::int32_t entry = 0; // from 1
         QString label;          // the address without credentials
         bool delivered = false;
-        QString reason; // empty when delivered
+        QString reason;      // empty when delivered
+        QString folder = {}; // the entry's folder on the server
+        QString server = {}; // address, port, login and folder: the same for one entry from job to job
     };
     std::vector<TargetOutcome> targets;
-    QDateTime cameraLostSince; // valid while the camera is lost; the job then published the test card
-    bool diskLow = false;      // the archive's free-space floor could not be met
+    // Valid while the chosen camera fails (lost, or the grab gave the test card): the job failed and
+    // published the test card or, with VFW/WHENLOST 1, nothing.
+    QDateTime cameraLostSince;
+    bool testCard = false; // the picture published is the test card
+    bool diskLow = false;  // the archive's free-space floor could not be met
     // The camera's picture, the working file written and every server that was tried received it.
     bool complete() const {
         return workingFileWritten && serversUploaded == serversTried && !cameraLostSince.isValid();
@@ -71,10 +78,11 @@ PublishServices ProgramServices(const CaptureWindow& capture, FtpClient& ftp, St
 // The stamps of a job: layout and text from the live values, the switches read from the settings now.
 StampParams JobStampParams(const LiveValues::Values& live);
 
-// One pass of grab, stamp, working file, archive copy, uploads and hang-up. Every setting is read afresh;
-// each step runs on whatever the previous one achieved. The servers (entries without an address are
-// skipped) get the bytes just encoded, also when the working file could not be written; all at once, the
-// job ending with the last of them or after targetWait. Blocks: run it off the UI thread.
+// One pass of grab, stamp, working file, archive copy, uploads and hang-up. The test card is stamped below
+// its caption and never archived (nor, while the chosen camera fails with VFW/WHENLOST 1, published). Every
+// setting is read afresh; each step runs on whatever the previous one achieved. The servers (entries without
+// an address are skipped) get the bytes just encoded, also when the working file could not be written; all at
+// once, the job ending with the last of them or after targetWait. Blocks: run it off the UI thread.
 PublishOutcome RunPublishJob(const PublishServices& services);
 
 // Folder (the current one when empty) + "/" (unless the folder already ends with one) + DDMMYYYY +

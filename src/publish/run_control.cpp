@@ -1,7 +1,7 @@
 #include "publish/run_control.h"
 
-#include "core/active_hours.h"
 #include "capture/capture_window.h"
+#include "core/active_hours.h"
 #include "core/clock.h"
 #include "core/setting_keys.h"
 #include "core/sinks.h"

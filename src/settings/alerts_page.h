@@ -11,8 +11,8 @@ class QSpinBox;
 namespace zantrel {
 
 // The "Alerts" page: when publishing counts as failing or stale (ALERT/AFTER, STALE) and where alerts go:
-// the hook (URL), the mail (MAILTO, SMTP, SMTPLOGIN, SMTPPASSWORD) and the desktop (DESKTOP), each with
-// a "Send test" button that sends a test alert off the UI thread with what the fields hold.
+// the hook (URL), the mail (MAILTO, SMTP, SMTPLOGIN, SMTPPASSWORD, SMTPPIN) and the desktop (DESKTOP), each
+// with a "Send test" button that sends a test alert off the UI thread with what the fields hold.
 class AlertsPage : public QWidget {
     Q_OBJECT
   public:
@@ -37,6 +37,7 @@ class AlertsPage : public QWidget {
     QLineEdit* smtp_;
     QLineEdit* login_;
     QLineEdit* password_;
+    QLineEdit* pin_;
     QCheckBox* desktop_;
     QPushButton* tests_[3];
     QLabel* outcome_;

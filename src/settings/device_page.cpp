@@ -10,6 +10,7 @@
 #include "settings/network_camera_editor.h"
 #include "settings/page_widgets.h"
 
+#include <QComboBox>
 #include <QDialog>
 #include <QHeaderView>
 #include <QPushButton>
@@ -28,6 +29,8 @@ DevicePage::DevicePage(CaptureWindow& capture, OverlaySwitch setOverlay, QWidget
       rateLabel_(page::label(this, "PFRDISP", QStringLiteral("Preview Rate"))), warmUp_(new QSpinBox(this)),
       stall_(page::number(this, "Stall", QStringLiteral("Camera lost after"), 2, 3600)),
       maxPixels_(page::number(this, "MaxPixels", QStringLiteral("Largest picture"), 1, 1000)),
+      whenLost_(page::list(this, "WhenLost", QStringLiteral("While the camera is lost, publish"),
+                           {QStringLiteral("the test card"), QStringLiteral("nothing")})),
       add_(new QPushButton(QStringLiteral("Add..."), this)),
       edit_(new QPushButton(QStringLiteral("Edit..."), this)),
       remove_(new QPushButton(QStringLiteral("Remove"), this)),
@@ -107,6 +110,12 @@ DevicePage::DevicePage(CaptureWindow& capture, OverlaySwitch setOverlay, QWidget
     largest->addWidget(maxPixels_);
     largest->addStretch();
     layout->addLayout(largest);
+    whenLost_->setToolTip(QStringLiteral("Nothing: the servers keep the last good picture"));
+    auto* lost = new QHBoxLayout;
+    lost->addWidget(page::label(this, nullptr, QStringLiteral("While the camera is lost, publish:")));
+    lost->addWidget(whenLost_);
+    lost->addStretch();
+    layout->addLayout(lost);
 
     connect(devices_, &QTreeWidget::itemDoubleClicked, this, &DevicePage::connectDevice);
     connect(devices_, &QTreeWidget::currentItemChanged, this, &DevicePage::updateCameraButtons);
@@ -141,10 +150,12 @@ void DevicePage::load(const DeviceValues& values) {
     warmUp_->setValue(values.warmUpMs);
     stall_->setValue(values.stallSeconds);
     maxPixels_->setValue(values.maxMegapixels);
+    whenLost_->setCurrentIndex(values.whenLost == 1 ? 1 : 0);
 }
 
 DeviceValues DevicePage::values() const {
-    return {rate_->value(), warmUp_->value(), stall_->value(), maxPixels_->value()};
+    return {rate_->value(), warmUp_->value(), stall_->value(), maxPixels_->value(),
+            whenLost_->currentIndex()};
 }
 
 void DevicePage::fillDevices() {

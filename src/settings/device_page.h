@@ -6,6 +6,7 @@
 #include <functional>
 
 class QAction;
+class QComboBox;
 class QLabel;
 class QPushButton;
 class QSlider;
@@ -24,8 +25,8 @@ using OverlaySwitch = std::function<void(bool overlay)>;
 
 // The "Device" page: the camera list (double click connects one), the saved network cameras added,
 // edited, removed and tried there, the live video mode, the camera's own dialogs and the preview frame
-// rate. Mode, camera, format and the network cameras change at once, not at OK. Without an overlay
-// switch the mode is set on the capture window itself.
+// rate, and what a job publishes while the camera is lost. Mode, camera, format and the network cameras
+// change at once, not at OK. Without an overlay switch the mode is set on the capture window itself.
 class DevicePage : public QWidget {
     Q_OBJECT
   public:
@@ -59,6 +60,7 @@ class DevicePage : public QWidget {
     QSpinBox* warmUp_;
     QSpinBox* stall_;
     QSpinBox* maxPixels_;
+    QComboBox* whenLost_;
     QPushButton* add_;
     QPushButton* edit_;
     QPushButton* remove_;

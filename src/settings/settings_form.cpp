@@ -120,7 +120,8 @@ const Field<PreferenceValues> kPreferenceFields[] = {
 
 const Field<DeviceValues> kDeviceFields[] = {{&keys::PrefPreviewRate, &DeviceValues::previewRate},
                                              {&keys::VfwWarmUp, &DeviceValues::warmUpMs, true},
-                                             {&keys::VfwStall, &DeviceValues::stallSeconds, true}};
+                                             {&keys::VfwStall, &DeviceValues::stallSeconds, true},
+                                             {&keys::VfwWhenLost, &DeviceValues::whenLost}};
 
 // VFW/MAXPIXELS as the Device page shows it.
 int storedMegapixels() {

@@ -17,6 +17,7 @@ struct DeviceValues {
     int warmUpMs = 1500;    // VFW/WARMUP
     int stallSeconds = 10;  // VFW/STALL
     int maxMegapixels = 40; // VFW/MAXPIXELS, stored in pixels; written only when changed
+    int whenLost = 0;       // VFW/WHENLOST: 0 the test card, 1 nothing
 };
 
 struct TimerValues {

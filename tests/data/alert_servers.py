@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 # A local hook (HTTP) and mail server (SMTP with STARTTLS and login required) that record what they get:
 # hook bodies as DIR/hook-N.json, mails as DIR/mail-N.eml. A hook path starting /hang is never answered,
-# one starting /moved is redirected.
+# one starting /moved is redirected. With --flaky N the hook and the mail server each refuse their first N
+# deliveries (503, 451).
 # Prints "READY HTTPPORT SMTPPORT" once both listen.
 import argparse
 import http.server
@@ -20,8 +21,16 @@ parser = argparse.ArgumentParser()
 parser.add_argument("--dir", required=True)
 parser.add_argument("--user", default="cam")
 parser.add_argument("--password", default="secret")
+parser.add_argument("--flaky", type=int, default=0)
 args = parser.parse_args()
 lock = threading.Lock()
+refused = {"hook": 0, "mail": 0}
+
+
+def refuse(kind):
+    with lock:
+        refused[kind] += 1
+        return refused[kind] <= args.flaky
 
 
 def store(prefix, data):
@@ -39,6 +48,11 @@ class Hook(http.server.BaseHTTPRequestHandler):
         if self.path.startswith("/hang"):
             time.sleep(120)
             return
+        if refuse("hook"):
+            self.send_response(503)
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return
         store("hook", body)
         self.send_response(301 if self.path.startswith("/moved") else 200)
         self.send_header("Location", "/elsewhere")
@@ -51,6 +65,8 @@ class Hook(http.server.BaseHTTPRequestHandler):
 
 class Mailbox:
     async def handle_DATA(self, server, session, envelope):
+        if refuse("mail"):
+            return "451 Try again later"
         store("mail", envelope.original_content)
         return "250 OK"
 

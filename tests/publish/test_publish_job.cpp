@@ -1,5 +1,6 @@
 // Whole publishing jobs against real FTP servers started here, with real JPEG files on disk, and what
 // they delete from the archive folder.
+#include "capture/mira.h"
 #include "core/clock.h"
 #include "core/setting_keys.h"
 #include "core/store.h"
@@ -80,8 +81,8 @@ const QDateTime kNow(QDate(2026, 1, 5), QTime(12, 0));
 const QStringList kCopies{"01122025120000.JPG", "20122025120000.JPG", "31122025120000.JPG",
                           "04012026120000.JPG"};
 // Old, and looking much like archive copies, but not theirs to delete.
-const QStringList kForeign{"notes.txt", "01011990000000.jpg", "0101199000000.JPG", "32011990000000.JPG",
-                           "01011990000000.JPG.part"};
+const QStringList kForeign{"notes.txt",          "01011990000000.jpg",      "0101199000000.JPG",
+                           "32011990000000.JPG", "01011990000000.JPG.part", "01122025120000 (2).JPG"};
 
 QStringList filesIn(const QString& dir) {
     return QDir(dir).entryList(QDir::Files, QDir::Name);
@@ -303,6 +304,14 @@ class TestPublishJob : public QObject {
         for (const QString& name : kForeign)
             writeFile(dir.filePath(name), 10, kNow.addYears(-30));
         QVERIFY(dir.mkdir(QStringLiteral("01011990000001.JPG")));
+        // Named like old copies: a link to a file elsewhere and another user's file.
+        QTemporaryDir elsewhere;
+        writeFile(elsewhere.filePath(QStringLiteral("private.jpg")), 10, kNow);
+        QVERIFY(QFile::link(elsewhere.filePath(QStringLiteral("private.jpg")),
+                            dir.filePath(QStringLiteral("02122025120000.JPG"))));
+        writeFile(dir.filePath(QStringLiteral("03122025120000.JPG")), 10, kNow.addYears(-30));
+        QVERIFY(::chown(QFile::encodeName(dir.filePath(QStringLiteral("03122025120000.JPG"))).constData(),
+                        ::geteuid() + 1, ::getegid()) == 0);
         for (const auto& [key, value] : {std::pair{"SAVEACOPY", QStringLiteral("1")},
                                          {"PATH", store.dir()},
                                          {"KEEPDAYS", QString::number(keepDays)},
@@ -316,8 +325,10 @@ class TestPublishJob : public QObject {
         for (int i = 0; i < kCopies.size(); ++i)
             QVERIFY2(dir.exists(kCopies[i]) == (i >= deleted), qPrintable(kCopies[i]));
         const QString written = QFileInfo(ArchiveFileName(store.dir(), at.now())).fileName();
-        for (const QString& name : kForeign + QStringList{"01011990000001.JPG", "webcam.jpg", written})
-            QVERIFY2(dir.exists(name), qPrintable(name));
+        for (const QString& name : kForeign + QStringList{"01011990000001.JPG", "webcam.jpg", written,
+                                                          "02122025120000.JPG", "03122025120000.JPG"})
+            QVERIFY2(QFileInfo(dir.filePath(name)).isSymLink() || dir.exists(name), qPrintable(name));
+        QVERIFY(QFileInfo::exists(elsewhere.filePath(QStringLiteral("private.jpg"))));
     }
 
     // A 20 MB disk for the archive: across 200 jobs the floor holds, never by deleting what is no copy; a
@@ -326,15 +337,18 @@ class TestPublishJob : public QObject {
         QTest::addColumn<int>("keepFreeMb");
         QTest::addColumn<int>("foreignMb"); // a file not the archive's on the same disk
         QTest::addColumn<bool>("fits");
-        QTest::newRow("10 MB free") << 10 << 0 << true;
-        QTest::newRow("beside a foreign file") << 10 << 8 << true;
-        QTest::newRow("no room left for a copy") << 10 << 10 << false;
-        QTest::newRow("more free than the disk holds") << 25 << 0 << false;
+        QTest::addColumn<int>("oldCopies"); // written out, 300 KB each; none: one empty copy
+        QTest::newRow("10 MB free") << 10 << 0 << true << 0;
+        QTest::newRow("beside a foreign file") << 10 << 8 << true << 0;
+        QTest::newRow("no room left for a copy") << 10 << 10 << false << 0;
+        QTest::newRow("more free than the disk holds") << 25 << 0 << false << 0;
+        QTest::newRow("deleting every copy would not make room") << 10 << 10 << false << 4;
     }
     void archiveKeepsTheDiskFloor() {
         QFETCH(int, keepFreeMb);
         QFETCH(int, foreignMb);
         QFETCH(bool, fits);
+        QFETCH(int, oldCopies);
         TempStore store;
         const QString disk = QDir(store.dir()).filePath(QStringLiteral("disk"));
         QVERIFY(QDir().mkpath(disk));
@@ -345,6 +359,10 @@ class TestPublishJob : public QObject {
         QVERIFY(foreign.open(QIODevice::WriteOnly) && foreign.write(QByteArray(foreignMb << 20, 'x')) >= 0);
         foreign.close();
         writeFile(QDir(disk).filePath(kCopies[0]), 100'000, kNow); // the newest copy while none fits
+        for (int i = 0; i < oldCopies; ++i) {
+            QFile copy(QDir(disk).filePath(kCopies[i]));
+            QVERIFY(copy.open(QIODevice::WriteOnly) && copy.write(QByteArray(300'000, 'c')) == 300'000);
+        }
         store.set("IMAGE", QStringLiteral("SAVEACOPY"), QStringLiteral("1"));
         store.set("IMAGE", QStringLiteral("PATH"), disk);
         store.set("IMAGE", QStringLiteral("KEEPFREEMB"), QString::number(keepFreeMb));
@@ -357,12 +375,75 @@ class TestPublishJob : public QObject {
             at.set(kNow.addSecs(i));
             const PublishOutcome outcome = job.run();
             QVERIFY(outcome.workingFileWritten && outcome.archiveWritten == fits && outcome.diskLow == !fits);
-            QVERIFY2(keepFreeMb > 20 || QStorageInfo(disk).bytesAvailable() >= keepFreeMb * 1024 * 1024,
+            QVERIFY2(keepFreeMb > 20 || oldCopies || QStorageInfo(disk).bytesAvailable() >= keepFreeMb << 20,
                      qPrintable(QString::number(i)));
         }
         const QStringList left = filesIn(disk);
         QVERIFY(left.contains(QStringLiteral("foreign.bin")) && left.contains(kCopies[0]) == !fits &&
                 left.contains(QFileInfo(ArchiveFileName(disk, at.now())).fileName()) == fits);
+        for (int i = 0; i < oldCopies; ++i) // kept, and said why
+            QVERIFY2(left.contains(kCopies[i]), qPrintable(kCopies[i]));
+        if (oldCopies)
+            QVERIFY(!job.status.texts().filter(QStringLiteral("so none was deleted")).isEmpty());
+    }
+
+    // The test card standing in for a chosen camera that gives no picture fails the job at once: with
+    // VFW/WHENLOST 0 it is published, stamped below its caption, and never archived; with 1 nothing is
+    // written or sent. Without any camera chosen the card is published as the job's picture.
+    void testCardStandsInForAFailingCamera_data() {
+        QTest::addColumn<bool>("chosen");
+        QTest::addColumn<int>("whenLost");
+        QTest::newRow("camera chosen, the card") << true << 0;
+        QTest::newRow("camera chosen, nothing") << true << 1;
+        QTest::newRow("no camera") << false << 0;
+    }
+    void testCardStandsInForAFailingCamera() {
+        QFETCH(bool, chosen);
+        QFETCH(int, whenLost);
+        TempStore store;
+        store.set("IMAGE", QStringLiteral("SAVEACOPY"), QStringLiteral("1"));
+        store.set("IMAGE", QStringLiteral("TIME"), QStringLiteral("1"));
+        store.set("VFW", QStringLiteral("WHENLOST"), QString::number(whenLost));
+        Job job;
+        LiveValues::Values layout = job.live.snapshot();
+        layout.stamp.transparent = false; // a solid box, top left
+        layout.stamp.backColor = 0x0000FF;
+        job.live.set(layout);
+        PublishOutcome outcome = RunPublishJob({[](QImage& target) { target = MiraTestCard(); },
+                                                &job.ftp,
+                                                &job.status,
+                                                &job.messages,
+                                                &job.live,
+                                                {},
+                                                {},
+                                                job.targets,
+                                                {},
+                                                std::nullopt,
+                                                [chosen] { return chosen; }});
+        QCOMPARE(outcome.cameraLostSince.isValid(), chosen);
+        QVERIFY(!outcome.archiveWritten);
+        QCOMPARE(filesIn(store.dir()).filter(QStringLiteral(".JPG")), QStringList());
+        const QImage published(store.dir() + QStringLiteral("/webcam.jpg"));
+        QCOMPARE(published.isNull(), whenLost == 1);
+        QCOMPARE(outcome.image.isEmpty(), whenLost == 1);
+        if (whenLost == 1) {
+            QVERIFY(!job.status.texts().filter(QStringLiteral("nothing was published")).isEmpty());
+            return;
+        }
+        // Mean difference per pixel from the card, over a rectangle.
+        const auto difference = [&published](const QRect& r) {
+            const QImage card = MiraTestCard();
+            qint64 sum = 0;
+            for (int y = r.top(); y <= r.bottom(); ++y)
+                for (int x = r.left(); x <= r.right(); ++x) {
+                    const QRgb a = published.pixel(x, y), b = card.pixel(x, y);
+                    sum += std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) +
+                           std::abs(qBlue(a) - qBlue(b));
+                }
+            return sum / (r.width() * r.height());
+        };
+        QVERIFY2(difference({0, 0, kMiraWidth, kMiraCaptionHeight - 2}) < 12, "the caption is left as it is");
+        QVERIFY2(difference({0, kMiraCaptionHeight, 64, 60}) > 60, "the stamp is below it");
     }
 
     // The folder is read once, then followed copy by copy; it is read again when a copy proves to have
