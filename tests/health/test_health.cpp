@@ -3,7 +3,6 @@
 // document `--status` reads.
 #include "core/setting_keys.h"
 #include "core/store.h"
-#include "transfer/ftp_client.h"
 #include "health/alert_delivery.h"
 #include "health/health_monitor.h"
 #include "health/state_document.h"
@@ -13,6 +12,7 @@
 #include "support/message_recorder.h"
 #include "support/status_recorder.h"
 #include "support/temp_store.h"
+#include "transfer/ftp_client.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -136,8 +136,10 @@ void TestHealth::serverFailingThenRecovered() {
             bool done = false;
             QVERIFY(jobs.start([&done](const PublishOutcome&) { done = true; }));
             QTRY_VERIFY_WITH_TIMEOUT(done, 30000);
-            if (job == 3)
+            if (job == 3) {
                 QTRY_COMPARE_WITH_TIMEOUT(statusNow(), 1, 20000);
+                QCOMPARE(QFile::permissions(statePath) & 0x0077, QFile::Permissions()); // owner only
+            }
         }
         QTRY_COMPARE_WITH_TIMEOUT(alerts.received(QStringLiteral("hook-*.json")).size(), 2, 30000);
         if (mails)
