@@ -107,6 +107,7 @@ bool CaptureWindow::Init_Video(int index) {
     const BusyPointer busy;
     previewFailureShown_ = false;
     troubleShown_.clear();
+    worked_.clear();
     DisconnectAndDestroy();
     ensureView();
     const bool ok = connectDevice(index);
@@ -334,6 +335,10 @@ void CaptureWindow::markLost() {
     if (lostSince_.isValid())
         return;
     lostSince_ = clock().now();
+    {
+        std::lock_guard lock(feedMutex_);
+        lostName_ = devices_->name(devices_->indexOf(identity_));
+    }
     frames_->setLostSince(lostSince_);
     Q_EMIT lostSinceChanged(lostSince_);
 }
@@ -365,6 +370,8 @@ void CaptureWindow::onSessionFailed(const QString& reason) {
 void CaptureWindow::watch() {
     if (!session_ || !session_->playing())
         return;
+    if (!frames_->frameSize().isEmpty())
+        worked_ = identity_;
     const qint64 idle = frames_->idleMs();
     if (idle > stallMs()) {
         markLost();
@@ -419,6 +426,10 @@ void CaptureWindow::reportTrouble(const QString& reason) {
     if (!troubleShown_.insert(reason).second)
         return;
     const QString name = devices_->name(devices_->indexOf(identity_));
+    if (!worked_.isEmpty() && worked_ == identity_) {
+        qWarning().noquote() << "Camera" << name << "has trouble:" << reason;
+        return;
+    }
     messages_.showMessage(QStringLiteral("Camera %1: %2").arg(name, reason), MessageIcon::Exclamation);
 }
 
@@ -518,6 +529,11 @@ void CaptureWindow::GrabFrame(QImage& target) const {
 
 QDateTime CaptureWindow::lostSince() const {
     return frames_->lostSince();
+}
+
+QString CaptureWindow::lostCameraName() const {
+    std::lock_guard lock(feedMutex_);
+    return lostName_;
 }
 
 } // namespace zantrel

@@ -32,6 +32,7 @@ PublishServices ProgramServices(const CaptureWindow& capture, FtpClient& ftp, St
     PublishServices s;
     s.grabFrame = [&capture](QImage& target) { capture.GrabFrame(target); };
     s.cameraLostSince = [&capture] { return capture.lostSince(); };
+    s.cameraName = [&capture] { return capture.lostCameraName(); };
     s.ftp = &ftp;
     s.status = &status;
     s.messages = &messages;
@@ -103,6 +104,8 @@ PublishOutcome RunPublishJob(const PublishServices& s) {
     // A camera lost at the grab gave the test card: published all the same, but not as a success.
     if (s.cameraLostSince)
         outcome.cameraLostSince = s.cameraLostSince();
+    if (outcome.cameraLostSince.isValid() && s.cameraName)
+        outcome.cameraName = s.cameraName();
     if (outcome.cameraLostSince.isValid())
         s.status->setStatus(CameraLostText(outcome.cameraLostSince));
 

@@ -32,6 +32,7 @@ struct PublishServices {
     // The server list's targets, served at once (stopped with stop()); the FTP client gives their limits.
     std::shared_ptr<TargetPool> targets = std::make_shared<TargetPool>();
     std::function<QDateTime()> cameraLostSince = {}; // when the camera was lost; invalid while it is not
+    std::function<QString()> cameraName = {};        // the lost camera's name
     // How long a job waits for its servers (none: until every one has ended). A server still at work
     // then goes on past the job, its texts telling how it ended, and the jobs after it skip that server
     // until it has: a server that never answers delays the schedule once per timeout instead of at
@@ -57,6 +58,7 @@ struct PublishOutcome {
     };
     std::vector<TargetOutcome> targets;
     QDateTime cameraLostSince; // valid while the camera is lost; the job then published the test card
+    QString cameraName;        // the lost camera's name
     bool diskLow = false;      // the archive's free-space floor could not be met
     // The camera's picture, the working file written and every server that was tried received it.
     bool complete() const {
