@@ -187,7 +187,8 @@ Master::Master(QWidget* parent) : QWidget(parent) {
             [this, at, summary = JobSummaryText(outcome, at)] {
                 line_.jobEnded(summary, at);
                 showStatus();
-                QTimer::singleShot(StatusLineText::kSummaryMs, this, &Master::showStatus);
+                // Precise: a coarse timer may fire early, when the summary is still due.
+                QTimer::singleShot(StatusLineText::kSummaryMs, Qt::PreciseTimer, this, &Master::showStatus);
             },
             Qt::QueuedConnection);
     });
