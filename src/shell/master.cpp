@@ -228,7 +228,7 @@ Master::Master(QWidget* parent) : QWidget(parent) {
 
 Master::~Master() {
     core_->jobs().forgetObserver(outcomeObserver_); // a job still running reports to a window gone
-    core_.reset(); // what it says while it ends finds no run control to ask
+    core_.reset();                                  // what it says while it ends finds no run control to ask
 }
 
 void Master::showStatus() {
