@@ -8,7 +8,6 @@
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QImageReader>
 #include <QLabel>
 #include <QScreen>
 #include <QVBoxLayout>
@@ -58,20 +57,20 @@ void ImageView::load() {
     source_->clear();
     QImage image;
     QString problem;
-    if (!QFileInfo(path_).isFile()) {
-        problem = QStringLiteral("The picture cannot be shown: the file %1 does not exist.");
+    if (!QFileInfo::exists(path_) && !QFileInfo(path_).isSymLink()) {
+        problem = QStringLiteral("The picture cannot be shown: the file %1 does not exist.").arg(path_);
     } else {
-        QImageReader reader(path_);
-        reader.setAutoTransform(true);
-        if (JpegLooksComplete(path_))
-            image = reader.read();
+        DecodedPicture decoded = DecodePicture(path_);
+        image = std::move(decoded.image);
         if (image.isNull())
-            problem =
-                QStringLiteral("The picture cannot be shown: %1 is not a picture this program can read, "
-                               "or the file is damaged.");
+            problem = decoded.problem.isEmpty()
+                          ? QStringLiteral("The picture cannot be shown: %1 is not a picture this program "
+                                           "can read, or the file is damaged.")
+                                .arg(path_)
+                          : QStringLiteral("The picture cannot be shown: %1.").arg(decoded.problem);
     }
     if (image.isNull())
-        source_->setText(problem.arg(path_));
+        source_->setText(problem);
     else
         source_->setPixmap(QPixmap::fromImage(image));
     unsetCursor();

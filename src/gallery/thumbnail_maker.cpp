@@ -1,7 +1,10 @@
 #include "gallery/thumbnail_maker.h"
 
+#include "imaging/picture_bound.h"
+#include "imaging/picture_file.h"
+
+#include <QBuffer>
 #include <QDateTime>
-#include <QFile>
 #include <QImageReader>
 #include <cmath>
 
@@ -18,29 +21,46 @@ QSize FitInto(QSize source, QSize box, bool enlarge) {
             std::max(1, int(std::lround(source.height() * scale)))};
 }
 
-bool JpegLooksComplete(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || !file.peek(2).startsWith("\xff\xd8"))
+bool JpegLooksComplete(const QByteArray& bytes) {
+    if (!bytes.startsWith("\xff\xd8"))
         return true; // not a JPEG: its own decoder judges it
-    file.seek(std::max<qint64>(0, file.size() - 64));
-    return file.readAll().contains("\xff\xd9");
+    return bytes.right(64).contains("\xff\xd9");
 }
 
-QImage DecodeScaled(const QString& path, QSize box) {
-    if (!JpegLooksComplete(path))
-        return {};
-    QImageReader reader(path);
+DecodedPicture DecodePicture(const QString& path, QSize box) {
+    DecodedPicture result;
+    PictureFileBytes file = ReadOwnPictureFile(path);
+    if (!file.ok()) {
+        result.problem = file.problem;
+        return result;
+    }
+    if (!JpegLooksComplete(file.bytes))
+        return result;
+    result.problem = PictureBytesRefusal(file.bytes, path);
+    if (!result.problem.isEmpty())
+        return result;
+    QBuffer buffer(&file.bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
     reader.setAutoTransform(true);
+    // The pixel bound is the one limit, also for a whole picture near it.
+    reader.setAllocationLimit(int(MaxPicturePixels() * 4 / (1 << 20)) + 1);
     const QSize size = reader.size();
-    if (size.isValid())
+    if (size.isValid() && box.isValid())
         reader.setScaledSize(FitInto(size, box, false));
     QImage image = reader.read();
     if (image.isNull())
-        return {};
-    if (image.width() > box.width() || image.height() > box.height())
+        return result;
+    if (box.isValid() && (image.width() > box.width() || image.height() > box.height()))
         image =
             image.scaled(FitInto(image.size(), box, false), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    return image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    result.image =
+        image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    return result;
+}
+
+QImage DecodeScaled(const QString& path, QSize box) {
+    return DecodePicture(path, box).image;
 }
 
 ThumbnailMaker::ThumbnailMaker(ThumbnailCache cache, ThumbnailDecoder decoder)

@@ -13,13 +13,22 @@ namespace zantrel {
 // picture when the format can scale while decoding); a null image when the file cannot be decoded.
 using ThumbnailDecoder = std::function<QImage(const QString& path, QSize box)>;
 
-// The default decoder: QImageReader asked for the aspect-fitted size, so JPEGs are decoded at 1/2, 1/4
-// or 1/8 scale by the JPEG library itself.
+struct DecodedPicture {
+    QImage image;    // null when the picture cannot be shown
+    QString problem; // then why, when more can be said than that it cannot be decoded
+};
+
+// Decodes the archive picture at `path`, fitted into `box` (whole when `box` is empty). Only what
+// ReadOwnPictureFile reads, and only when its header claims no more than MaxPicturePixels(); the size
+// is asked for before decoding, so JPEGs are decoded at 1/2, 1/4 or 1/8 scale by the JPEG library itself.
+DecodedPicture DecodePicture(const QString& path, QSize box = {});
+
+// The default decoder: DecodePicture's image.
 QImage DecodeScaled(const QString& path, QSize box);
 
 // False for a JPEG whose end marker is missing: a file cut short, or one still being written. The
 // JPEG library would show such a file with its lower part grey.
-bool JpegLooksComplete(const QString& path);
+bool JpegLooksComplete(const QByteArray& bytes);
 
 // The size that `source` takes when fitted into `box` with its proportions kept; never larger than the
 // source when `enlarge` is false, never smaller than 1 × 1.

@@ -3,6 +3,7 @@
 #include "core/clock.h"
 #include "core/setting_keys.h"
 #include "core/store.h"
+#include "imaging/picture_file.h"
 #include "timelapse/timelapse_job.h"
 
 #include <QCloseEvent>
@@ -13,7 +14,6 @@
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
-#include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -73,9 +73,14 @@ TimelapseDialog::TimelapseDialog(QStringList shown, QString folder, QWidget* par
     }
     fps_->setRange(1, 240);
     fps_->setValue(ReadInt32(keys::TimelapseFps));
-    // Never wider than the pictures: the first one shown tells their width.
-    const QSize pictureSize = shown_.isEmpty() ? QSize() : QImageReader(shown_.first()).size();
-    width_->setRange(16, pictureSize.isValid() ? std::max(16, pictureSize.width()) : kLargestWidth);
+    // Never wider than the pictures: the first one shown tells their width, from its header, when it
+    // is one the video could use.
+    std::optional<PictureSize> pictureSize;
+    if (!shown_.isEmpty())
+        pictureSize = OwnPictureFileSize(shown_.first());
+    if (pictureSize && !PictureBoundRefusal(*pictureSize, {}).isEmpty())
+        pictureSize.reset();
+    width_->setRange(16, pictureSize ? std::max(16, pictureSize->width) : kLargestWidth);
     width_->setSingleStep(2);
     width_->setSuffix(QStringLiteral(" px"));
     width_->setValue(ReadInt32(keys::TimelapseWidth));
@@ -197,14 +202,15 @@ void TimelapseDialog::showResult(const TimelapseResult& r) {
     switch (r.outcome) {
     case TimelapseResult::Outcome::Written:
         state_->setText(
-            QStringLiteral("Written: %1 (%2, %3x%4%5)")
+            QStringLiteral("Written: %1 (%2, %3x%4%5)%6")
                 .arg(QFileInfo(output_->text()).fileName(),
                      counted(r.frames, QStringLiteral("frame"), QStringLiteral("frames")))
                 .arg(r.size.width())
                 .arg(r.size.height())
                 .arg(r.skipped ? QStringLiteral(", ") + counted(r.skipped, QStringLiteral("picture skipped"),
                                                                 QStringLiteral("pictures skipped"))
-                               : QString()));
+                               : QString())
+                .arg(r.skipped ? QStringLiteral("\nSkipped first: ") + r.firstSkipped : QString()));
         break;
     case TimelapseResult::Outcome::Cancelled:
         state_->setText(QStringLiteral("Cancelled: no video was written."));

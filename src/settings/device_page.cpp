@@ -28,6 +28,7 @@ DevicePage::DevicePage(CaptureWindow& capture, OverlaySwitch setOverlay, QWidget
       rate_(page::slider(this, "PFR", QStringLiteral("Preview Rate"), 0, 30)),
       rateLabel_(page::label(this, "PFRDISP", QStringLiteral("Preview Rate"))), warmUp_(new QSpinBox(this)),
       stall_(page::number(this, "Stall", QStringLiteral("Camera lost after"), 2, 3600)),
+      maxPixels_(page::number(this, "MaxPixels", QStringLiteral("Largest picture"), 1, 1000)),
       add_(new QPushButton(QStringLiteral("Add..."), this)),
       edit_(new QPushButton(QStringLiteral("Edit..."), this)),
       remove_(new QPushButton(QStringLiteral("Remove"), this)),
@@ -62,6 +63,9 @@ DevicePage::DevicePage(CaptureWindow& capture, OverlaySwitch setOverlay, QWidget
     stall_->setSuffix(QStringLiteral(" s"));
     stall_->setToolTip(QStringLiteral("How long a camera may go without a new picture before it counts as "
                                       "lost and is connected again"));
+    maxPixels_->setSuffix(QStringLiteral(" megapixels"));
+    maxPixels_->setToolTip(QStringLiteral("Pictures larger than this, from a camera or in the archive, are "
+                                          "refused before they are decoded"));
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(devices_);
@@ -99,6 +103,11 @@ DevicePage::DevicePage(CaptureWindow& capture, OverlaySwitch setOverlay, QWidget
     warm->addWidget(stall_);
     warm->addStretch();
     layout->addLayout(warm);
+    auto* largest = new QHBoxLayout;
+    largest->addWidget(page::label(this, nullptr, QStringLiteral("Largest picture:")));
+    largest->addWidget(maxPixels_);
+    largest->addStretch();
+    layout->addLayout(largest);
 
     connect(devices_, &QTreeWidget::itemDoubleClicked, this, &DevicePage::connectDevice);
     connect(devices_, &QTreeWidget::currentItemChanged, this, &DevicePage::updateCameraButtons);
@@ -133,10 +142,11 @@ void DevicePage::load(const DeviceValues& values) {
     rateLabel_->setText(PreviewRateText(rate_->value()));
     warmUp_->setValue(values.warmUpMs);
     stall_->setValue(values.stallSeconds);
+    maxPixels_->setValue(values.maxMegapixels);
 }
 
 DeviceValues DevicePage::values() const {
-    return {rate_->value(), warmUp_->value(), stall_->value()};
+    return {rate_->value(), warmUp_->value(), stall_->value(), maxPixels_->value()};
 }
 
 void DevicePage::fillDevices() {

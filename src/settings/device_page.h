@@ -60,6 +60,7 @@ class DevicePage : public QWidget {
     QLabel* rateLabel_;
     QSpinBox* warmUp_;
     QSpinBox* stall_;
+    QSpinBox* maxPixels_;
     QPushButton* add_;
     QPushButton* edit_;
     QPushButton* remove_;

@@ -5,9 +5,11 @@
 #include "core/setting_keys.h"
 #include "core/store.h"
 #include "core/version.h"
+#include "imaging/picture_bound.h"
 
 #include <QDir>
 #include <algorithm>
+#include <cmath>
 #include <variant>
 
 namespace zantrel {
@@ -120,6 +122,11 @@ const Field<DeviceValues> kDeviceFields[] = {{&keys::PrefPreviewRate, &DeviceVal
                                              {&keys::VfwWarmUp, &DeviceValues::warmUpMs, true},
                                              {&keys::VfwStall, &DeviceValues::stallSeconds, true}};
 
+// VFW/MAXPIXELS as the Device page shows it.
+int storedMegapixels() {
+    return int(std::lround(double(MaxPicturePixels()) / 1e6));
+}
+
 } // namespace
 
 QString ArchiveFolderText(const QString& stored) {
@@ -129,6 +136,7 @@ QString ArchiveFolderText(const QString& stored) {
 SettingsForm LoadSettingsForm() {
     SettingsForm f;
     loadFields(f.device, kDeviceFields);
+    f.device.maxMegapixels = storedMegapixels();
 
     f.timer.updateType = ReadInt16(keys::UpdateType);
     loadFields(f.timer, kTimerFields);
@@ -181,6 +189,9 @@ ConfirmOutcome ConfirmSettingsForm(const SettingsForm& f) {
         return ConfirmOutcome::PasswordRefused;
     confirmFields(p, kPreferenceFields);
     confirmFields(f.device, kDeviceFields);
+    // A value set by hand in pixels stays as it was unless the control was changed.
+    if (f.device.maxMegapixels != storedMegapixels())
+        SaveSetting(keys::VfwMaxPixels, QString::number(std::int64_t(f.device.maxMegapixels) * 1'000'000));
     return ConfirmOutcome::Stored;
 }
 

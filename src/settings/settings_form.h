@@ -13,9 +13,10 @@ namespace zantrel {
 // selection (a stored position the list does not have); check boxes are on or off.
 
 struct DeviceValues {
-    int previewRate = 12;  // PREF/PFR
-    int warmUpMs = 1500;   // VFW/WARMUP
-    int stallSeconds = 10; // VFW/STALL
+    int previewRate = 12;   // PREF/PFR
+    int warmUpMs = 1500;    // VFW/WARMUP
+    int stallSeconds = 10;  // VFW/STALL
+    int maxMegapixels = 40; // VFW/MAXPIXELS, stored in pixels; written only when changed
 };
 
 struct TimerValues {

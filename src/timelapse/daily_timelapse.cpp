@@ -78,28 +78,33 @@ void DailyTimelapse::build(QDate day) {
     request.maxWidth = setting(keys::TimelapseWidth, 16);
     const QString name = QFileInfo(request.output).fileName();
     status_.setStatus(QStringLiteral("Making time-lapse ") + name);
+    // The day counts as tried before the build starts: should anything in it end the program, the
+    // next start goes on publishing instead of trying the same day again and again.
+    const QString lastDone = GetSetting(keys::TimelapseLastDay);
+    SaveSetting(keys::TimelapseLastDay, day.toString(kDayFormat));
     const TimelapseResult result = EncodeTimelapse(request, {}, [this] { return cancelled_.load(); });
     int uploaded = 0;
     // A build cut short by the program closing is done again at the next start; any other outcome
     // counts as the day's run.
-    if (result.outcome != TimelapseResult::Outcome::Cancelled) {
-        SaveSetting(keys::TimelapseLastDay, day.toString(kDayFormat));
-        if (result.outcome == TimelapseResult::Outcome::Written) {
-            status_.setStatus(
-                QStringLiteral("Time-lapse written: %1 (%2 frames)").arg(name).arg(result.frames));
-            KeepArchiveWithinLimits(request.output, clock().now());
-            if (ReadFlag(keys::TimelapseUpload)) {
-                QString remote = QFileInfo(GetSetting(keys::TimelapseName)).fileName();
-                if (remote.isEmpty())
-                    remote = QLatin1String(keys::TimelapseName.fallback);
-                uploaded = UploadTimelapse(*ftp_, status_, request.output, remote,
-                                           [this] { return cancelled_.load(); });
-            }
-        } else if (result.outcome == TimelapseResult::Outcome::NoPictures) {
-            status_.setStatus(QStringLiteral("No pictures for the time-lapse ") + name);
-        } else {
-            status_.setStatus(QStringLiteral("Error:") + result.error);
+    if (result.outcome == TimelapseResult::Outcome::Cancelled) {
+        SaveSetting(keys::TimelapseLastDay, lastDone);
+    } else if (result.outcome == TimelapseResult::Outcome::Written) {
+        QString written = QStringLiteral("Time-lapse written: %1 (%2 frames").arg(name).arg(result.frames);
+        if (result.skipped)
+            written += QStringLiteral(", %1 skipped: %2").arg(result.skipped).arg(result.firstSkipped);
+        status_.setStatus(written + QLatin1Char(')'));
+        KeepArchiveWithinLimits(request.output, clock().now());
+        if (ReadFlag(keys::TimelapseUpload)) {
+            QString remote = QFileInfo(GetSetting(keys::TimelapseName)).fileName();
+            if (remote.isEmpty())
+                remote = QLatin1String(keys::TimelapseName.fallback);
+            uploaded =
+                UploadTimelapse(*ftp_, status_, request.output, remote, [this] { return cancelled_.load(); });
         }
+    } else if (result.outcome == TimelapseResult::Outcome::NoPictures && !result.skipped) {
+        status_.setStatus(QStringLiteral("No pictures for the time-lapse ") + name);
+    } else {
+        status_.setStatus(QStringLiteral("Error:") + result.error);
     }
     running_ = false;
     QMetaObject::invokeMethod(

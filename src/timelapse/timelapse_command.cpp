@@ -109,6 +109,8 @@ int RunTimelapseCommand(const QStringList& args) {
     case TimelapseResult::Outcome::Written:
         std::printf("%s: %d frames, %dx%d, %d fps, %d pictures skipped\n", qPrintable(request.output),
                     r.frames, r.size.width(), r.size.height(), request.fps, r.skipped);
+        if (r.skipped)
+            std::fprintf(stderr, "webcam-zantrel: skipped %s\n", qPrintable(r.firstSkipped));
         return 0;
     case TimelapseResult::Outcome::NoPictures:
         std::fprintf(stderr, "webcam-zantrel: %s in %s for %s\n", qPrintable(r.error),

@@ -1,6 +1,8 @@
 #include "timelapse/timelapse_encoder.h"
 
 #include "capture/gst_handle.h"
+#include "imaging/picture_bound.h"
+#include "imaging/picture_file.h"
 #include "publish/archive_retention.h"
 
 #include <QDir>
@@ -105,18 +107,30 @@ struct BufferUnref {
     void operator()(GstBuffer* buffer) const { gst_buffer_unref(buffer); }
 };
 
-std::unique_ptr<GstBuffer, BufferUnref> decodePicture(tjhandle decoder, const QString& path, QSize& size) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+// Decodes one picture into a frame; nullptr with `problem` set when it is skipped.
+std::unique_ptr<GstBuffer, BufferUnref> decodePicture(tjhandle decoder, const QString& path, QSize& size,
+                                                      QString& problem) {
+    const PictureFileBytes file = ReadOwnPictureFile(path);
+    if (!file.ok()) {
+        problem = file.problem;
         return nullptr;
-    const QByteArray jpeg = file.readAll();
+    }
+    const QByteArray& jpeg = file.bytes;
     const auto* data = reinterpret_cast<const unsigned char*>(jpeg.constData());
     const auto length = static_cast<unsigned long>(jpeg.size());
+    const QString name = QFileInfo(path).fileName();
+    problem = QStringLiteral("%1 cannot be decoded").arg(name);
     int width = 0, height = 0, subsampling = 0, colourspace = 0;
     if (jpeg.isEmpty() ||
         tjDecompressHeader3(decoder, data, length, &width, &height, &subsampling, &colourspace) != 0 ||
         width <= 0 || height <= 0)
         return nullptr;
+    // The header is read before anything is allocated: a few bytes can claim gigabytes.
+    if (const QString refusal = PictureBoundRefusal({width, height}, name + QStringLiteral(" holds"));
+        !refusal.isEmpty()) {
+        problem = refusal;
+        return nullptr;
+    }
     const gsize bytes = gsize(width) * gsize(height) * 4;
     std::unique_ptr<GstBuffer, BufferUnref> buffer(gst_buffer_new_allocate(nullptr, bytes, nullptr));
     if (!buffer)
@@ -124,12 +138,15 @@ std::unique_ptr<GstBuffer, BufferUnref> decodePicture(tjhandle decoder, const QS
     GstMapInfo map;
     if (!gst_buffer_map(buffer.get(), &map, GST_MAP_WRITE))
         return nullptr;
-    // A warning (a truncated or damaged file) fails the call too: half a picture is not shown.
-    const int rc = tjDecompress2(decoder, data, length, map.data, width, width * 4, height, TJPF_BGRX, 0);
+    // A warning (a truncated or damaged file) fails the call too: half a picture is not shown. A
+    // progressive file of endless scans is refused rather than decoded for minutes.
+    const int rc = tjDecompress2(decoder, data, length, map.data, width, width * 4, height, TJPF_BGRX,
+                                 TJFLAG_LIMITSCANS);
     gst_buffer_unmap(buffer.get(), &map);
     if (rc != 0)
         return nullptr;
     size = QSize(width, height);
+    problem.clear();
     return buffer;
 }
 
@@ -341,9 +358,11 @@ TimelapseResult EncodeTimelapse(const TimelapseRequest& request,
             return result;
         }
         QSize size;
-        auto buffer = decodePicture(decoder.get(), path, size);
+        QString problem;
+        auto buffer = decodePicture(decoder.get(), path, size, problem);
         if (!buffer) {
-            ++result.skipped;
+            if (!result.skipped++)
+                result.firstSkipped = problem;
             // A handle that failed on a damaged file may refuse the next one: start afresh.
             decoder.reset(tjInitDecompress());
         } else {
@@ -359,9 +378,10 @@ TimelapseResult EncodeTimelapse(const TimelapseRequest& request,
     }
     if (!started) {
         result.outcome = TimelapseResult::Outcome::NoPictures;
-        result.error = result.skipped
-                           ? QStringLiteral("None of the %1 pictures could be read").arg(result.skipped)
-                           : QStringLiteral("There are no pictures to make a video of");
+        result.error = result.skipped ? QStringLiteral("None of the %1 pictures could be read (%2)")
+                                            .arg(result.skipped)
+                                            .arg(result.firstSkipped)
+                                      : QStringLiteral("There are no pictures to make a video of");
         return result;
     }
     if (!encoder.finish(result) || !encoder.keep(result))

@@ -24,10 +24,11 @@ struct TimelapseProgress {
 struct TimelapseResult {
     enum class Outcome { Written, NoPictures, Cancelled, Failed };
     Outcome outcome = Outcome::Failed;
-    int frames = 0;  // frames in the video
-    int skipped = 0; // pictures that could not be read or decoded
-    QSize size;      // the video's frame size
-    QString error;   // why it failed, for the user
+    int frames = 0;       // frames in the video
+    int skipped = 0;      // pictures that could not be read or decoded
+    QString firstSkipped; // the first of them and why, said once however many follow
+    QSize size;           // the video's frame size
+    QString error;        // why it failed, for the user
 };
 
 // The encoder pipeline after the raw frames, as gst-launch-1.0 writes it: H.264 (x264, or OpenH264 where
@@ -41,9 +42,10 @@ QSize TimelapseFrameSize(QSize picture, int maxWidth);
 // Encodes the pictures into the video. Blocks until done: call it from a worker thread, which runs at
 // idle priority meanwhile, so publishing goes first. Frames stream one at a time from the files through
 // the encoder: memory does not grow with their number. A picture that cannot be decoded (or only in
-// part, a file still being written) is skipped and counted; one of another size is scaled to the
-// video's. progress is called on this thread after each picture; cancelled is asked as often. On any
-// outcome but Written no file is left behind, and an existing file at output is untouched.
+// part, a file still being written), one that claims more than MaxPicturePixels() and a file that is
+// no regular file of this user (ReadOwnPictureFile) are skipped and counted; one of another size is
+// scaled to the video's. progress is called on this thread after each picture; cancelled is asked as often.
+// On any outcome but Written no file is left behind, and an existing file at output is untouched.
 TimelapseResult EncodeTimelapse(const TimelapseRequest& request,
                                 const std::function<void(const TimelapseProgress&)>& progress = {},
                                 const std::function<bool()>& cancelled = {});

@@ -7,11 +7,13 @@
 #include "gallery/png_text.h"
 #include "gallery/thumbnail_cache.h"
 #include "shell/caption_row.h"
+#include "support/claiming_jpeg.h"
 #include "support/temp_store.h"
 
 #include <QtTest>
 #include <QtWidgets>
 #include <atomic>
+#include <unistd.h>
 
 using namespace zantrel;
 
@@ -212,29 +214,59 @@ class TestGallery : public QObject {
         QTRY_COMPARE(gallery->size(), normal);
     }
 
+    // Files that cannot or must not be decoded: the placeholder, and the viewer says why. A picture
+    // claiming more than the pixel bound is refused from its header; links and other users' files
+    // (planted in the archive) are not read at all.
     void undecodableFilesGetThePlaceholderAndStillOpen_data() {
-        QTest::addColumn<QByteArray>("content"); // null: a good picture cut short instead
-        QTest::newRow("not a picture") << QByteArray("plain text, not a picture");
-        QTest::newRow("cut short") << QByteArray();
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("said"); // in the viewer's message, after the file's path
+        QTest::newRow("not a picture") << "text"
+                                       << "is not a picture this program can read";
+        QTest::newRow("cut short") << "cut"
+                                   << "is not a picture this program can read";
+        QTest::newRow("claims 65500×65500")
+            << "huge"
+            << "holds a picture of 65500×65500: more than the 40-megapixel limit";
+        QTest::newRow("a link to a private file") << "link"
+                                                  << "is a link, not a picture file";
+        QTest::newRow("another user's file") << "foreign"
+                                             << "belongs to another user";
     }
     void undecodableFilesGetThePlaceholderAndStillOpen() {
-        QFETCH(QByteArray, content);
+        QFETCH(QString, kind);
+        QFETCH(QString, said);
+        if (kind == QLatin1String("foreign") && ::geteuid() != 0)
+            QSKIP("only root can hand a file to another user");
         Rig rig;
+        QTemporaryDir elsewhere;
         QFile bad(writePicture(rig.dir(), QStringLiteral("b.jpg")));
         writePicture(rig.dir(), QStringLiteral("a.jpg"));
+        const QByteArray content = kind == QLatin1String("text")   ? QByteArray("plain text, not a picture")
+                                   : kind == QLatin1String("huge") ? test::ClaimingJpeg(65500, 65500)
+                                                                   : QByteArray();
         QVERIFY(bad.open(QIODevice::ReadWrite));
-        if (content.isNull()) // into the picture data, past the header
+        if (kind == QLatin1String("cut")) // into the picture data, past the header
             QVERIFY(bad.resize(bad.size() * 9 / 10));
-        else
+        else if (!content.isEmpty())
             QVERIFY(bad.resize(0) && bad.write(content) == content.size());
         bad.close();
+        if (kind == QLatin1String("link")) {
+            const QString secret = writePicture(QDir(elsewhere.path()), QStringLiteral("secret.jpg"));
+            QVERIFY(QFile::setPermissions(secret, QFile::ReadOwner | QFile::WriteOwner));
+            QVERIFY(bad.remove() && QFile::link(secret, bad.fileName()));
+        } else if (kind == QLatin1String("foreign")) {
+            QVERIFY(::chown(QFile::encodeName(bad.fileName()).constData(), 65534, 65534) == 0);
+        }
         auto gallery = rig.open();
         waitForFill(*gallery);
         QVERIFY(!gallery->model().isBroken(0));
         QVERIFY(gallery->model().isBroken(1));
         gallery->openItem(gallery->model().index(1));
         QVERIFY(gallery->viewer()->picture().isNull());
-        QVERIFY(gallery->viewer()->message().contains(bad.fileName()));
+        const QString message = gallery->viewer()->message();
+        QVERIFY2(message.contains(kind == QLatin1String("huge") ? QStringLiteral("b.jpg ") + said
+                                                                : bad.fileName() + QLatin1Char(' ') + said),
+                 qPrintable(message));
     }
 
     void thumbnailCacheIsWrittenReusedAndRenewed() {

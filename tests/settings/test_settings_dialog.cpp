@@ -320,6 +320,13 @@ class TestSettingsDialog : public QObject {
                                     << "PartIIControl=23" << QString();
         QTest::newRow("sliders") << "IMAGE/COMPRESSION=150;PREF/PFR=45;MODEM/RINGS=0" << QString()
                                  << "Compression=100;PFR=30" << QString();
+        // Pixels written by hand show in whole megapixels.
+        QTest::newRow("largest picture")
+            << "VFW/MAXPIXELS=45500000" << QString() << "MaxPixels=46" << QString();
+        QTest::newRow("largest picture changed") << "VFW/MAXPIXELS=45500000"
+                                                 << "MaxPixels=12"
+                                                 << "MaxPixels=12"
+                                                 << "VFW/MAXPIXELS=12000000";
     }
     void outOfRangeValuesStayUntilChanged() {
         QFETCH(QString, stored);

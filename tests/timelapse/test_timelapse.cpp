@@ -5,6 +5,7 @@
 #include "gallery/timelapse_dialog.h"
 #include "publish/archive_retention.h"
 #include "settings/timelapse_page.h"
+#include "support/claiming_jpeg.h"
 #include "support/ftp_test_servers.h"
 #include "support/status_recorder.h"
 #include "support/temp_store.h"
@@ -29,6 +30,7 @@
 #include <QTimeEdit>
 #include <QToolButton>
 #include <QtTest>
+#include <unistd.h>
 
 using namespace zantrel;
 
@@ -56,6 +58,22 @@ QString probe(const QString& file) {
     const QStringList lines =
         QString::fromUtf8(ffprobe.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     return lines.join(QLatin1Char(';'));
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size());
+}
+
+// The process's peak resident memory so far, in megabytes, from /proc/self/status.
+qint64 peakMegabytes() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong() / 1024;
+    return -1;
 }
 
 QStringList leftovers(const QString& folder) {
@@ -172,6 +190,42 @@ class TestTimelapse : public QObject {
         QCOMPARE(old.readAll(), QByteArray("old video"));
     }
 
+    // What others can plant in an archive is skipped and counted, the first reason kept: a picture
+    // claiming 30000×30000 (decoded, 3.6 GB) is refused from its header; a link, another user's file
+    // or a file larger than any allowed picture is not read at all. Memory stays small.
+    void skipsWhatCannotBeUsed() {
+        QTemporaryDir dir;
+        QTemporaryDir elsewhere;
+        TimelapseRequest request;
+        request.output = dir.filePath(QStringLiteral("out.mp4"));
+        request.pictures << writePicture(dir.path(), QStringLiteral("p1.jpg"), QSize(160, 120), 0);
+        request.pictures << dir.filePath(QStringLiteral("p2.jpg"));
+        writeFile(request.pictures.last(), test::ClaimingJpeg(30000, 30000));
+        const QString secret =
+            writePicture(elsewhere.path(), QStringLiteral("secret.jpg"), QSize(160, 120), 9);
+        QVERIFY(QFile::setPermissions(secret, QFile::ReadOwner | QFile::WriteOwner));
+        request.pictures << dir.filePath(QStringLiteral("p3.jpg"));
+        QVERIFY(QFile::link(secret, request.pictures.last()));
+        int planted = 2;
+        if (::geteuid() == 0) { // only root can hand a file to another user
+            request.pictures << writePicture(dir.path(), QStringLiteral("p4.jpg"), QSize(160, 120), 7);
+            QVERIFY(::chown(QFile::encodeName(request.pictures.last()).constData(), 65534, 65534) == 0);
+            ++planted;
+        }
+        request.pictures << dir.filePath(QStringLiteral("p5.jpg")); // 1 GB of nothing, not read
+        writeFile(request.pictures.last(), "\xff\xd8");
+        QVERIFY(QFile::resize(request.pictures.last(), qint64(1) << 30));
+        ++planted;
+        request.pictures << writePicture(dir.path(), QStringLiteral("p6.jpg"), QSize(160, 120), 99);
+        const TimelapseResult r = EncodeTimelapse(request);
+        QCOMPARE(int(r.outcome), int(TimelapseResult::Outcome::Written));
+        QCOMPARE(r.skipped, planted);
+        QCOMPARE(r.firstSkipped,
+                 QStringLiteral("p2.jpg holds a picture of 30000×30000: more than the 40-megapixel limit"));
+        QCOMPARE(probe(request.output), QStringLiteral("h264,160,120,yuv420p,2;0.080000"));
+        QVERIFY2(peakMegabytes() < 1000, qPrintable(QString::number(peakMegabytes())));
+    }
+
     void archiveDays() {
         QTemporaryDir dir;
         for (const char* name : {"07122026235959.JPG", "08122026000000.JPG", "06122026120000.JPG",
@@ -285,8 +339,8 @@ class TestTimelapse : public QObject {
             due);
     }
 
-    // Built once a day into the archive and uploaded; neither a restart nor a removed video builds a day
-    // again.
+    // Built once a day into the archive and uploaded, a planted picture skipped and said once; neither a
+    // restart nor a removed video builds a day again, a build cut short by closing is made again.
     void dailyRun() {
         test::PyFtpServer server;
         VERIFY_FTP_SERVER(server);
@@ -305,15 +359,27 @@ class TestTimelapse : public QObject {
         for (int i = 0; i < 6; ++i)
             writePicture(archive, QStringLiteral("06122026%1.JPG").arg(100000 + i), QSize(160, 120), i * 40);
         writePicture(archive, QStringLiteral("07122026000100.JPG"), QSize(160, 120), 0);
+        // Planted: 220 bytes that ask the decoder for 17 GB.
+        writeFile(archive + QStringLiteral("/06122026120001.JPG"), test::ClaimingJpeg(65500, 65500));
         const QString video = archive + QStringLiteral("/06122026.mp4");
         const QString sixFrames = QStringLiteral("h264,160,120,yuv420p,6;1.200000");
         test::StatusRecorder status;
+        {
+            // Cut short by the program closing: not done, so the next start makes it.
+            DailyTimelapse cut(status);
+            QTRY_VERIFY(cut.running());
+        }
+        QCOMPARE(GetSetting(keys::TimelapseLastDay), QString());
         {
             DailyTimelapse daily(status);
             QSignalSpy built(&daily, &DailyTimelapse::finished);
             QVERIFY(built.wait(60000));
             QCOMPARE(built.at(0).at(2).toInt(), 1);
             QCOMPARE(probe(video), sixFrames);
+            QCOMPARE(status.texts().filter(QStringLiteral("65500")),
+                     QStringList{QStringLiteral("Time-lapse written: 06122026.mp4 (6 frames, 1 skipped: "
+                                                "06122026120001.JPG holds a picture of 65500×65500: more "
+                                                "than the 40-megapixel limit)")});
             const QString remoteDir = server.writableDir().isEmpty()
                                           ? server.root()
                                           : server.root() + QLatin1Char('/') + server.writableDir();
@@ -336,7 +402,7 @@ class TestTimelapse : public QObject {
     }
 
     // From the gallery: the pictures shown become a video off the window's thread, which keeps
-    // answering; Cancel leaves no file.
+    // answering; Cancel leaves no file. The largest width offered is the first picture's.
     void galleryDialog() {
         test::TempStore store;
         QTemporaryDir cache;
@@ -382,6 +448,12 @@ class TestTimelapse : public QObject {
                  qPrintable(state->text()));
         QCOMPARE(probe(video), QStringLiteral("h264,320,240,yuv420p,30;1.200000"));
         QVERIFY(make->isEnabled());
+
+        // A first picture that claims more than the pixel bound tells no width.
+        const QString planted = archive + QStringLiteral("/planted.jpg");
+        writeFile(planted, test::ClaimingJpeg(65500, 65500));
+        const TimelapseDialog probed({planted}, archive);
+        QCOMPARE(probed.findChild<QSpinBox*>(QStringLiteral("TimelapseWidth"))->maximum(), 7680);
     }
 
     // The settings page shows the stored values and writes back what it shows.
@@ -403,11 +475,13 @@ class TestTimelapse : public QObject {
             r.frames = n == 1 ? 1 : n - 2;
             r.size = QSize(320, 240);
             r.skipped = n == 1 ? 0 : 2;
+            r.firstSkipped = QStringLiteral("a.jpg");
             Q_EMIT dialog.job().finished(r);
-            QCOMPARE(
-                dialog.findChild<QLabel*>(QStringLiteral("TimelapseState"))->text(),
-                n == 1 ? QStringLiteral("Written: timelapse.mp4 (1 frame, 320x240)")
-                       : QStringLiteral("Written: timelapse.mp4 (141 frames, 320x240, 2 pictures skipped)"));
+            QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("TimelapseState"))->text(),
+                     n == 1
+                         ? QStringLiteral("Written: timelapse.mp4 (1 frame, 320x240)")
+                         : QStringLiteral("Written: timelapse.mp4 (141 frames, 320x240, 2 pictures skipped)\n"
+                                          "Skipped first: a.jpg"));
         }
     }
 
@@ -430,7 +504,8 @@ class TestTimelapse : public QObject {
         QCOMPARE(stored.join(QLatin1Char(',')), QStringLiteral("1,07:05,12,1280,0,timelapse.mp4"));
     }
 
-    // The program itself: exit status, and the video where it was asked for.
+    // The program itself: exit status, and the video where it was asked for; a planted picture is skipped
+    // and said.
     void program_data() {
         QTest::addColumn<QString>("days");
         QTest::addColumn<int>("exitCode");
@@ -450,6 +525,7 @@ class TestTimelapse : public QObject {
         home.writeSettings("[IMAGE]\nPATH=" + archive.toUtf8() + "\n");
         for (int i = 0; i < 8; ++i)
             writePicture(archive, QStringLiteral("07122026%1.JPG").arg(120000 + i), QSize(160, 120), i * 30);
+        writeFile(archive + QStringLiteral("/07122026130000.JPG"), test::ClaimingJpeg(65500, 65500));
         QProcess process;
         home.prepare(process);
         process.setArguments(
@@ -457,9 +533,48 @@ class TestTimelapse : public QObject {
         process.start();
         QVERIFY(process.waitForFinished(120000));
         QCOMPARE(process.exitCode(), exitCode);
-        if (exitCode != 0)
-            QVERIFY(process.readAllStandardError().contains("no pictures"));
+        const QString err = QString::fromUtf8(process.readAllStandardError());
+        QVERIFY2(err.contains(exitCode ? QStringLiteral("no pictures")
+                                       : QStringLiteral("skipped 07122026130000.JPG holds a picture of "
+                                                        "65500×65500: more than the 40-megapixel limit")),
+                 qPrintable(err));
         QCOMPARE(probe(home.path() + QStringLiteral("/day.mp4")), probed);
+    }
+
+    // The program unattended, under a bound on its address space, with a planted copy of yesterday
+    // claiming 65500×65500 (17 GB decoded): it makes the day's video without it, records the day and
+    // goes on running, rather than ending at every start.
+    void headlessSurvivesAPlantedPicture() {
+        if (QStandardPaths::findExecutable(QStringLiteral("prlimit")).isEmpty())
+            QSKIP("prlimit (util-linux) is not installed");
+        test::ProgramHome home;
+        const QString archive = home.path() + QStringLiteral("/archive");
+        QDir().mkpath(archive);
+        home.writeSettings("[IMAGE]\nPATH=" + archive.toUtf8() + "\n[TIMELAPSE]\nDAILY=1\nAT=0:00\n");
+        const QString day = QDate::currentDate().addDays(-1).toString(QStringLiteral("ddMMyyyy"));
+        for (int i = 0; i < 2; ++i)
+            writePicture(archive, day + QStringLiteral("12000%1.JPG").arg(i * 2), QSize(160, 120), i * 90);
+        writeFile(archive + QLatin1Char('/') + day + QStringLiteral("120001.JPG"),
+                  test::ClaimingJpeg(65500, 65500));
+        QProcess process;
+        home.prepare(process);
+        process.setArguments(
+            {QStringLiteral("--as=4000000000"), process.program(), QStringLiteral("--headless")});
+        process.setProgram(QStringLiteral("prlimit"));
+        process.start();
+        QByteArray out;
+        QTRY_VERIFY_WITH_TIMEOUT((out += process.readAllStandardOutput()).contains("Time-lapse written") ||
+                                     process.state() == QProcess::NotRunning,
+                                 60000);
+        QVERIFY2(process.state() == QProcess::Running, process.readAllStandardError().constData());
+        QVERIFY2(out.contains("(2 frames, 1 skipped: " + day.toUtf8() + "120001.JPG holds a picture of "),
+                 out.constData());
+        QVERIFY(home.settings().contains("LASTDAY=" + day.toUtf8()));
+        QCOMPARE(probe(archive + QLatin1Char('/') + day + QStringLiteral(".mp4")),
+                 QStringLiteral("h264,160,120,yuv420p,2;0.080000"));
+        process.terminate();
+        QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     }
 };
 
