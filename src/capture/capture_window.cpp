@@ -107,6 +107,7 @@ bool CaptureWindow::Init_Video(int index) {
     const BusyPointer busy;
     previewFailureShown_ = false;
     troubleShown_.clear();
+    worked_.clear();
     DisconnectAndDestroy();
     ensureView();
     const bool ok = connectDevice(index);
@@ -337,6 +338,10 @@ void CaptureWindow::markLost() {
     if (lostSince_.isValid())
         return;
     lostSince_ = clock().now();
+    {
+        std::lock_guard lock(feedMutex_);
+        lostName_ = devices_->name(devices_->indexOf(identity_));
+    }
     frames_->setLostSince(lostSince_);
     Q_EMIT lostSinceChanged(lostSince_);
 }
@@ -368,6 +373,8 @@ void CaptureWindow::onSessionFailed(const QString& reason) {
 void CaptureWindow::watch() {
     if (!session_ || !session_->playing())
         return;
+    if (!frames_->frameSize().isEmpty())
+        worked_ = identity_;
     const qint64 idle = frames_->idleMs();
     if (idle > stallMs()) {
         markLost();
@@ -422,6 +429,10 @@ void CaptureWindow::reportTrouble(const QString& reason) {
     if (!troubleShown_.insert(reason).second)
         return;
     const QString name = devices_->name(devices_->indexOf(identity_));
+    if (!worked_.isEmpty() && worked_ == identity_) {
+        qWarning().noquote() << "Camera" << name << "has trouble:" << reason;
+        return;
+    }
     messages_.showMessage(QStringLiteral("Camera %1: %2").arg(name, reason), MessageIcon::Exclamation);
 }
 
@@ -525,6 +536,11 @@ bool CaptureWindow::cameraChosen() const {
 
 QDateTime CaptureWindow::lostSince() const {
     return frames_->lostSince();
+}
+
+QString CaptureWindow::lostCameraName() const {
+    std::lock_guard lock(feedMutex_);
+    return lostName_;
 }
 
 } // namespace zantrel

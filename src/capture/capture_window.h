@@ -113,6 +113,8 @@ class CaptureWindow : public QObject {
     // Any thread: a camera was chosen (connected, awaited or failing to open): a test card grabbed
     // then stands in for a camera that fails.
     bool cameraChosen() const;
+    // Any thread: the name of the camera that was lost last.
+    QString lostCameraName() const;
     // Any thread: waits up to timeoutMs for the connected camera's first frame, then for the rest of
     // its warm-up time; false without a frame.
     bool waitForFrame(int timeoutMs) const;
@@ -175,7 +177,11 @@ class CaptureWindow : public QObject {
     bool overlayMode_ = false;
     bool previewFailureShown_ = false; // since the last Init_Video
     std::set<QString> troubleShown_;   // since the last Init_Video
+    // A network camera that gave pictures since the last Init_Video: its trouble is a loss, which the
+    // status line and the alerts tell, not a box that waits on an unattended screen.
+    QString worked_;
     mutable std::mutex feedMutex_;
+    QString lostName_;             // under feedMutex_
     std::weak_ptr<HttpFeed> feed_; // the connected http camera's, which its pipeline owns
     DriverCaps caps_;
 };

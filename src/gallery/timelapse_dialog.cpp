@@ -34,6 +34,11 @@ template <typename W> W* named(W* widget, const char* name, const QString& capti
     return widget;
 }
 
+// "1 picture", "143 pictures".
+QString counted(int n, const QString& one, const QString& many) {
+    return QStringLiteral("%1 %2").arg(n).arg(n == 1 ? one : many);
+}
+
 QString clockText(int seconds) {
     return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
@@ -57,7 +62,9 @@ TimelapseDialog::TimelapseDialog(QStringList shown, QString folder, QWidget* par
                     QStringLiteral("Cancel"))) {
     setObjectName(QStringLiteral("TimelapseDialog"));
     setWindowTitle(QStringLiteral("Make time-lapse"));
-    source_->addItems({QStringLiteral("The %1 pictures shown").arg(shown_.size()), QStringLiteral("Days")});
+    source_->addItems({shown_.size() == 1 ? QStringLiteral("The picture shown")
+                                          : QStringLiteral("The %1 pictures shown").arg(shown_.size()),
+                       QStringLiteral("Days")});
     const QDate yesterday = clock().now().date().addDays(-1);
     for (QDateEdit* day : {from_, to_}) {
         day->setDisplayFormat(QStringLiteral("dd.MM.yyyy"));
@@ -77,7 +84,8 @@ TimelapseDialog::TimelapseDialog(QStringList shown, QString folder, QWidget* par
     width_->setSingleStep(2);
     width_->setSuffix(QStringLiteral(" px"));
     width_->setValue(ReadInt32(keys::TimelapseWidth));
-    progress_->setFormat(QStringLiteral("%v of %m frames"));
+    // No count until a video is made: the bar's own range says nothing.
+    progress_->setTextVisible(false);
     progress_->setValue(0);
 
     auto* days = new QHBoxLayout;
@@ -172,6 +180,7 @@ void TimelapseDialog::start() {
     if (!job_->start(std::move(request), std::move(list)))
         return;
     progress_->setValue(0);
+    progress_->setTextVisible(false);
     state_->setText(QStringLiteral("Making the video..."));
     setRunning(true);
 }
@@ -179,6 +188,11 @@ void TimelapseDialog::start() {
 void TimelapseDialog::showProgress(int done, int total, int secondsLeft) {
     progress_->setMaximum(std::max(1, total));
     progress_->setValue(done);
+    // What is counted is the pictures read, skipped ones too, not the frames written.
+    progress_->setFormat(QStringLiteral("%1 of %2")
+                             .arg(done)
+                             .arg(counted(total, QStringLiteral("picture"), QStringLiteral("pictures"))));
+    progress_->setTextVisible(true);
     state_->setText(secondsLeft < 0 ? QStringLiteral("Making the video...")
                                     : QStringLiteral("%1 left").arg(clockText(secondsLeft)));
 }
@@ -188,12 +202,14 @@ void TimelapseDialog::showResult(const TimelapseResult& r) {
     switch (r.outcome) {
     case TimelapseResult::Outcome::Written:
         state_->setText(
-            QStringLiteral("Written: %1 (%2 frames, %3x%4, %5 pictures skipped)%6")
-                .arg(QFileInfo(output_->text()).fileName())
-                .arg(r.frames)
+            QStringLiteral("Written: %1 (%2, %3x%4%5)%6")
+                .arg(QFileInfo(output_->text()).fileName(),
+                     counted(r.frames, QStringLiteral("frame"), QStringLiteral("frames")))
                 .arg(r.size.width())
                 .arg(r.size.height())
-                .arg(r.skipped)
+                .arg(r.skipped ? QStringLiteral(", ") + counted(r.skipped, QStringLiteral("picture skipped"),
+                                                                QStringLiteral("pictures skipped"))
+                               : QString())
                 .arg(r.skipped ? QStringLiteral("\nSkipped first: ") + r.firstSkipped : QString()));
         break;
     case TimelapseResult::Outcome::Cancelled:

@@ -124,14 +124,16 @@ std::vector<HealthEvent> HealthTracker::noteOutcome(const PublishOutcome& outcom
         lastPublished_ = staleFrom_ = now;
         end(out, kStale, now, QStringLiteral("Images are published again"));
     }
+    const QString camera = outcome.cameraName.isEmpty() ? QStringLiteral("The camera")
+                                                        : QStringLiteral("Camera ") + outcome.cameraName;
     if (outcome.cameraLostSince.isValid())
         begin(out, {{},
                     kCameraLost,
                     {},
                     outcome.cameraLostSince,
                     lastPublished_,
-                    outcome.testCard ? QStringLiteral("The camera is lost; the test card is published")
-                                     : QStringLiteral("The camera is lost; nothing is published")});
+                    camera + (outcome.testCard ? QStringLiteral(" is lost; the test card is published")
+                                               : QStringLiteral(" is lost; nothing is published"))});
     else
         end(out, kCameraLost, now, QStringLiteral("The camera is back"));
     if (outcome.diskLow)

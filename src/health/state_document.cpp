@@ -46,7 +46,9 @@ bool WriteStateDocument(const QString& path, const QByteArray& json) {
     if (!MakePrivateFolder(QFileInfo(path).absolutePath()))
         return false;
     QSaveFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(json) == json.size() && file.commit();
+    return file.open(QIODevice::WriteOnly) &&
+           file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) &&
+           file.write(json) == json.size() && file.commit();
 }
 
 int PrintStatus(const QString& path, std::FILE* out) {

@@ -139,8 +139,9 @@ void LiveView::pushProgramState() {
         cameraState_ = QStringLiteral("connected");
     else if (cameraState_ != QStringLiteral("lost"))
         cameraState_ = QStringLiteral("none");
-    state_.setCamera(cameraState_,
-                     capture_.connected() ? capture_.GetDriverName(ReadInt32(keys::VfwIndex)) : QString());
+    state_.setCamera(cameraState_, capture_.connected() ? capture_.GetDriverName(ReadInt32(keys::VfwIndex))
+                                   : cameraState_ == QLatin1String("lost") ? capture_.lostCameraName()
+                                                                           : QString());
     if (run_.jobRunning())
         return; // the schedule's timer rests while a job runs; the next update is known after it
     std::optional<QDateTime> next;

@@ -35,6 +35,7 @@ PublishServices ProgramServices(const CaptureWindow& capture, FtpClient& ftp, St
     s.grabFrame = [&capture](QImage& target) { capture.GrabFrame(target); };
     s.cameraLostSince = [&capture] { return capture.lostSince(); };
     s.cameraChosen = [&capture] { return capture.cameraChosen(); };
+    s.cameraName = [&capture] { return capture.lostCameraName(); };
     s.ftp = &ftp;
     s.status = &status;
     s.messages = &messages;
@@ -118,6 +119,8 @@ PublishOutcome RunPublishJob(const PublishServices& s) {
         outcome.cameraLostSince = s.cameraLostSince();
     if (outcome.testCard && !outcome.cameraLostSince.isValid() && s.cameraChosen && s.cameraChosen())
         outcome.cameraLostSince = clock().now();
+    if (outcome.cameraLostSince.isValid() && s.cameraName)
+        outcome.cameraName = s.cameraName();
     if (outcome.cameraLostSince.isValid()) {
         if (ReadInt32(keys::VfwWhenLost) == 1) {
             // Nothing goes out: the servers and the working file keep the last good picture.

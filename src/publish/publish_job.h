@@ -32,6 +32,7 @@ struct PublishServices {
     // The server list's targets, served at once (stopped with stop()); the FTP client gives their limits.
     std::shared_ptr<TargetPool> targets = std::make_shared<TargetPool>();
     std::function<QDateTime()> cameraLostSince = {}; // when the camera was lost; invalid while it is not
+    std::function<QString()> cameraName = {};        // the lost camera's name
     // How long a job waits for its servers (none: until every one has ended). A server still at work
     // then goes on past the job, its texts telling how it ended, and the jobs after it skip that server
     // until it has: a server that never answers delays the schedule once per timeout instead of at
@@ -63,6 +64,7 @@ struct PublishOutcome {
     // Valid while the chosen camera fails (lost, or the grab gave the test card): the job failed and
     // published the test card or, with VFW/WHENLOST 1, nothing.
     QDateTime cameraLostSince;
+    QString cameraName;    // the failing camera's name
     bool testCard = false; // the picture published is the test card
     bool diskLow = false;  // the archive's free-space floor could not be met
     // The camera's picture, the working file written and every server that was tried received it.

@@ -13,6 +13,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QHeaderView>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStyle>
@@ -126,6 +127,7 @@ DevicePage::DevicePage(CaptureWindow& capture, OverlaySwitch setOverlay, QWidget
     connect(probe_, &CameraProbe::finished, this, &DevicePage::showTest);
     connect(rate_, &QSlider::valueChanged, this, [this](int v) { rateLabel_->setText(PreviewRateText(v)); });
     connect(&capture_, &CaptureWindow::driverCapsChanged, this, &DevicePage::applyCaps);
+    connect(&capture_, &CaptureWindow::lostSinceChanged, this, &DevicePage::markCameraInUse);
     connect(&capture_, &CaptureWindow::devicesChanged, this, &DevicePage::fillDevices);
     fillDevices();
     applyCaps();
@@ -162,7 +164,22 @@ void DevicePage::fillDevices() {
     devices_->clear();
     for (int i = 0; i < capture_.CountDrivers(); ++i)
         devices_->addTopLevelItem(new QTreeWidgetItem(QStringList{capture_.GetDriverName(i)}));
+    markCameraInUse();
     updateCameraButtons();
+}
+
+void DevicePage::markCameraInUse() {
+    const QString inUse = capture_.connected() ? GetSetting(keys::VfwCamera) : QString();
+    for (int i = 0; i < devices_->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = devices_->topLevelItem(i);
+        const bool used = !inUse.isEmpty() && capture_.deviceList().identity(i) == inUse;
+        QFont font = devices_->font();
+        font.setBold(used);
+        item->setFont(0, font);
+        item->setIcon(0, used ? style()->standardIcon(QStyle::SP_DialogApplyButton) : QIcon());
+        item->setToolTip(0, used ? QStringLiteral("The camera in use") : QString());
+        item->setData(0, Qt::AccessibleDescriptionRole, used ? QStringLiteral("in use") : QString());
+    }
 }
 
 void DevicePage::updateCameraButtons() {
@@ -212,10 +229,24 @@ void DevicePage::removeCamera() {
     const int at = savedCameraIndex();
     if (at < 0)
         return;
-    auto cameras = ReadNetworkCameras();
-    cameras.erase(cameras.begin() + at);
-    SaveNetworkCameras(cameras);
-    capture_.deviceList().reloadNetworkCameras();
+    const NetworkCamera camera = ReadNetworkCameras()[std::size_t(at)];
+    auto* ask = new QMessageBox(QMessageBox::Question, QStringLiteral("Remove Network Camera"),
+                                QStringLiteral("Remove the network camera \"%1\" from the list?")
+                                    .arg(camera.name.isEmpty() ? PrintableAddress(camera.url) : camera.name),
+                                QMessageBox::Yes | QMessageBox::No, window());
+    ask->setObjectName(QStringLiteral("RemoveCameraQuestion"));
+    ask->setDefaultButton(QMessageBox::No);
+    ask->setAttribute(Qt::WA_DeleteOnClose);
+    // Removed by its address: the list may have changed while the question was open.
+    connect(ask, &QMessageBox::buttonClicked, this, [this, ask, url = camera.url](QAbstractButton* b) {
+        if (ask->standardButton(b) != QMessageBox::Yes)
+            return;
+        auto cameras = ReadNetworkCameras();
+        std::erase_if(cameras, [&url](const NetworkCamera& c) { return c.url == url; });
+        SaveNetworkCameras(cameras);
+        capture_.deviceList().reloadNetworkCameras();
+    });
+    ask->open();
 }
 
 void DevicePage::testCamera() {
@@ -253,6 +284,7 @@ void DevicePage::connectDevice() {
     if (!item)
         return;
     capture_.Init_Video(devices_->indexOfTopLevelItem(item));
+    markCameraInUse();
 }
 
 void DevicePage::chooseMode(bool overlay) {

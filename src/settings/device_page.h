@@ -38,6 +38,8 @@ class DevicePage : public QWidget {
   private:
     void fillDevices();
     void updateCameraButtons();
+    // The camera in use stands out in the list: bold, ticked, with a tip that says so.
+    void markCameraInUse();
     // The saved network camera of the current item, -1 for another item.
     int savedCameraIndex() const;
     void editCamera(bool add);

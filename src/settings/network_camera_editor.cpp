@@ -4,6 +4,7 @@
 
 #include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QPushButton>
 
 namespace zantrel {
 
@@ -24,7 +25,10 @@ NetworkCameraEditor::NetworkCameraEditor(const NetworkCamera& camera,
     login_->setText(camera.login);
     password_->setText(camera.password);
     password_->setEchoMode(QLineEdit::Password);
+    // Wide enough for a camera's whole address, and so for the title.
+    url_->setMinimumWidth(url_->fontMetrics().horizontalAdvance(QLatin1Char('x')) * 46);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->button(QDialogButtonBox::Ok)->setDefault(true); // Return in any field presses it
     auto* form = new QFormLayout(this);
     form->addRow(QStringLiteral("Name:"), name_);
     form->addRow(QStringLiteral("Address:"), url_);

@@ -15,16 +15,38 @@
 #include "settings/timer_page.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QStackedWidget>
 #include <QStyle>
 #include <QTabBar>
 #include <QVBoxLayout>
 
 namespace zantrel {
+
+namespace {
+
+// A page in a frameless scroll area, at its own height at the top: the dialog keeps one size for every
+// page, and a page taller than the screen allows scrolls instead of pushing OK off the screen.
+QScrollArea* scrolled(QWidget* page, QWidget* parent) {
+    auto* area = new QScrollArea(parent);
+    area->setFrameShape(QFrame::NoFrame);
+    area->setWidgetResizable(true);
+    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    auto* holder = new QWidget(area);
+    auto* column = new QVBoxLayout(holder);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->addWidget(page);
+    column->addStretch(1);
+    area->setWidget(holder);
+    return area;
+}
+
+} // namespace
 
 SettingsDialog::SettingsDialog(CaptureWindow& capture, QWidget* parent, OverlaySwitch setOverlay)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint), capture_(capture),
@@ -59,15 +81,10 @@ SettingsDialog::SettingsDialog(CaptureWindow& capture, QWidget* parent, OverlayS
     // Panel k belongs to tab k (counted from 1); panel 0, and the modem feature's panel 5, stay empty.
     panels_->setObjectName(QStringLiteral("FolderPix"));
     panels_->addWidget(new QWidget(panels_));
-    panels_->addWidget(device_);
-    panels_->addWidget(timer_);
-    panels_->addWidget(image_);
-    panels_->addWidget(internet_);
-    panels_->addWidget(new QWidget(panels_));
-    panels_->addWidget(prefs_);
-    panels_->addWidget(liveView_);
-    panels_->addWidget(timelapse_);
-    panels_->addWidget(alerts_);
+    const std::initializer_list<QWidget*> pages{device_, timer_,    image_,     internet_, nullptr,
+                                                prefs_,  liveView_, timelapse_, alerts_};
+    for (QWidget* page : pages)
+        panels_->addWidget(page ? scrolled(page, panels_) : new QWidget(panels_));
 
     auto* preview = new QPushButton(QStringLiteral("Image Preview"), this);
     preview->setObjectName(QStringLiteral("Preview_button"));
@@ -106,6 +123,7 @@ SettingsDialog::SettingsDialog(CaptureWindow& capture, QWidget* parent, OverlayS
     liveView_->load();
     alerts_->load();
     shown_ = form();
+    fitPages(pages); // as loaded: the server list and the texts are in
     switchTab(tabs_->currentIndex());
 }
 
@@ -124,18 +142,25 @@ SettingsForm SettingsDialog::form() const {
     return f;
 }
 
+void SettingsDialog::fitPages(std::initializer_list<QWidget*> pages) {
+    QSize want;
+    for (QWidget* page : pages)
+        if (page)
+            want = want.expandedTo(page->sizeHint());
+    // Room for the scroll bar of a page that has to scroll.
+    want.rwidth() += style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 2;
+    panels_->setFixedSize(want);
+    const QSize around = layout()->sizeHint() - want; // tabs, buttons, margins
+    // Within a laptop's screen (1280x720 and up) with the title bar and a panel, and within this one.
+    QSize room = kLargest;
+    const QScreen* s = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
+    if (s)
+        room = room.boundedTo(s->availableGeometry().size() - QSize(16, 48));
+    panels_->setFixedSize(want.boundedTo(room - around));
+}
+
 void SettingsDialog::switchTab(int index) {
-    const int k = index + 1;
-    panels_->setCurrentIndex(index == kReservedTab ? 0 : k);
-    // The dialog fits the page on show: the others claim no room.
-    for (int i = 0; i < panels_->count(); ++i) {
-        QWidget* page = panels_->widget(i);
-        const auto policy = page == panels_->currentWidget() ? QSizePolicy::Preferred : QSizePolicy::Ignored;
-        page->setSizePolicy(policy, policy);
-    }
-    panels_->updateGeometry();
-    if (layout())
-        layout()->activate();
+    panels_->setCurrentIndex(index == kReservedTab ? 0 : index + 1);
 }
 
 void SettingsDialog::accept() {
@@ -144,7 +169,7 @@ void SettingsDialog::accept() {
         return;
     }
     if (!alerts_->problem().isEmpty()) {
-        tabs_->setCurrentIndex(panels_->indexOf(alerts_) - 1); // the page says what is wrong
+        tabs_->setCurrentIndex(8); // the Alerts page says what is wrong
         return;
     }
     const SettingsForm f = KeepUntouched(form(), shown_, loaded_);

@@ -28,6 +28,9 @@ class SettingsDialog : public QDialog {
     Q_OBJECT
   public:
     static constexpr int kReservedTab = 4; // the switched-off modem feature: its tab shows no page
+    // The most the dialog takes, its frame not counted: every page fits a 1280x720 screen with the title
+    // bar and a desktop panel.
+    static constexpr QSize kLargest{1240, 620};
 
     explicit SettingsDialog(CaptureWindow& capture, QWidget* parent = nullptr, OverlaySwitch setOverlay = {});
     ~SettingsDialog() override;
@@ -44,6 +47,8 @@ class SettingsDialog : public QDialog {
     void showEvent(QShowEvent* event) override;
 
   private:
+    // One size for every page: the largest page's, within kLargest and the screen; taller pages scroll.
+    void fitPages(std::initializer_list<QWidget*> pages);
     void switchTab(int index);
     void showPreview();
 

@@ -2,12 +2,14 @@
 
 #include "capture/capture_window.h"
 #include "capture/video_window.h"
+#include "core/clock.h"
 #include "core/setting_keys.h"
 #include "core/store.h"
 #include "core/version.h"
 #include "health/health_monitor.h"
 #include "health/state_document.h"
 #include "liveview/live_view.h"
+#include "publish/job_runner.h"
 #include "publish/publishing_core.h"
 #include "shell/about_box.h"
 #include "shell/caption_row.h"
@@ -27,6 +29,7 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QStyle>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <cmath>
@@ -142,7 +145,7 @@ Master::Master(QWidget* parent) : QWidget(parent) {
     buildToolbars(controls_);
     videoWindow_ = new VideoWindow(controls_);
 
-    status_ = new QLabel(this);
+    status_ = new StatusLabel(this);
     status_->setObjectName(QStringLiteral("MasterStatus"));
     status_->setTextFormat(Qt::PlainText);
     QFont small(QStringLiteral("Arial"));
@@ -152,6 +155,11 @@ Master::Master(QWidget* parent) : QWidget(parent) {
     light.setColor(QPalette::WindowText, Qt::white);
     status_->setPalette(light);
     caption_->picture()->setPalette(light);
+    warning_ = new QLabel(this);
+    warning_->setObjectName(QStringLiteral("MasterWarning"));
+    warning_->setAccessibleName(QStringLiteral("Warning"));
+    warning_->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(kWarningSize));
+    warning_->hide();
 
     // The background and the container move the window; its edges size it.
     WindowDrag::attach(this);
@@ -162,13 +170,38 @@ Master::Master(QWidget* parent) : QWidget(parent) {
     connect(tray_.get(), &SysTray::aboutRequested, this, &Master::showAbout);
     connect(tray_.get(), &SysTray::exitRequested, this, [] { CloseApplication(); });
 
-    statusSink_ = std::make_unique<LabelStatusSink>(status_);
+    statusSink_ = std::make_unique<LabelStatusSink>([this](const QString& line) {
+        // Made before the core, whose run control tells what is the state between jobs.
+        const bool state = core_ && !runControl().jobRunning() && line == OneLine(runControl().stateText());
+        line_.said(line, state);
+        showStatus();
+    });
     messageSink_ = std::make_unique<WindowMessageSink>(this, *statusSink_);
     core_ = std::make_unique<PublishingCore>(*statusSink_, *messageSink_, videoWindow_);
     HealthMonitor& health = AttachServices(*core_);
-    // While anything is wrong the tray icon warns and its tip says why.
+    // How each job went, for a few seconds after it.
+    outcomeObserver_ = core_->jobs().observeOutcomes([this](const PublishOutcome& outcome) {
+        const QDateTime at = clock().now();
+        QMetaObject::invokeMethod(
+            this,
+            [this, at, summary = JobSummaryText(outcome, at)] {
+                line_.jobEnded(summary, at);
+                showStatus();
+                // Precise: a coarse timer may fire early, when the summary is still due.
+                QTimer::singleShot(StatusLineText::kSummaryMs, Qt::PreciseTimer, this, &Master::showStatus);
+            },
+            Qt::QueuedConnection);
+    });
+    // While anything is wrong the window's mark and the tray icon warn, their tips and the status line
+    // between jobs say why: not every desktop has a notification area.
     connect(&health, &HealthMonitor::conditionsChanged, this, [this](const QStringList& reasons) {
         alerts_ = reasons;
+        line_.setReasons(reasons);
+        warning_->setToolTip(reasons.join(QLatin1Char('\n')));
+        warning_->setAccessibleDescription(warning_->toolTip());
+        warning_->setVisible(!reasons.isEmpty());
+        layoutWindow();
+        showStatus();
         tray_->SetTrayIcon(alerts_.isEmpty() ? TrayIcon(QStringLiteral("mastericon"))
                                              : style()->standardIcon(QStyle::SP_MessageBoxWarning));
         tray_->SetTrayTip(
@@ -193,7 +226,14 @@ Master::Master(QWidget* parent) : QWidget(parent) {
     resize(349, 319);
 }
 
-Master::~Master() = default;
+Master::~Master() {
+    core_->jobs().forgetObserver(outcomeObserver_); // a job still running reports to a window gone
+    core_.reset();                                  // what it says while it ends finds no run control to ask
+}
+
+void Master::showStatus() {
+    status_->setText(line_.shown(clock().now(), core_ && runControl().jobRunning()));
+}
 
 void Master::buildToolbars(QWidget* controls) {
     masterToolbar_ = makeToolbar("MasterToolbar", controls);
@@ -364,7 +404,14 @@ void Master::layoutWindow() {
     masterToolbar_->setGeometry(l.masterToolbar);
     videoWindow_->setGeometry(l.video);
     otherToolbar_->setGeometry(l.otherToolbar);
-    status_->setGeometry(l.status);
+    // The warning mark, while shown, takes the status line's start.
+    QRect status = l.status;
+    if (!warning_->isHidden()) {
+        warning_->setGeometry(status.left(), status.center().y() - kWarningSize / 2, kWarningSize,
+                              kWarningSize);
+        status.setLeft(status.left() + kWarningSize + 4);
+    }
+    status_->setGeometry(status);
 }
 
 void Master::paintEvent(QPaintEvent*) {

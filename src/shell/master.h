@@ -3,6 +3,7 @@
 #include "core/sinks.h"
 #include "publish/run_control.h"
 #include "shell/master_layout.h"
+#include "shell/status_line.h"
 
 #include <QStringList>
 #include <QWidget>
@@ -37,6 +38,7 @@ class Master : public QWidget {
     static constexpr int kMinimumWidth = MasterLayout::kMinimumWidth;
     static constexpr int kMinimumHeight = MasterLayout::kMinimumHeight;
     static constexpr int kTwipsPerPixel = 15;
+    static constexpr int kWarningSize = 16;
 
     explicit Master(QWidget* parent = nullptr);
     ~Master() override;
@@ -61,7 +63,9 @@ class Master : public QWidget {
     QAction* masterToolbarAction(const QString& key) const;
     QToolBar* masterToolbar() const { return masterToolbar_; }
     QToolBar* otherToolbar() const { return otherToolbar_; }
-    QLabel* statusLabel() const { return status_; }
+    StatusLabel* statusLabel() const { return status_; }
+    // The warning mark beside the status line: shown while a condition is under way, its tip the reasons.
+    QLabel* warningMark() const { return warning_; }
 
     // The handlers of the three toolbars, by button key.
     void otherToolbarClicked(const QString& key);
@@ -87,12 +91,16 @@ class Master : public QWidget {
     void openWindow(const QString& key);
     void applyButtons(RunControl::Buttons b);
     void saveWindowState();
+    void showStatus();
 
     CaptionRow* caption_ = nullptr;
     QWidget* controls_ = nullptr;
     QToolBar* masterToolbar_ = nullptr;
     QToolBar* otherToolbar_ = nullptr;
-    QLabel* status_ = nullptr;
+    StatusLabel* status_ = nullptr;
+    QLabel* warning_ = nullptr;
+    StatusLineText line_;
+    int outcomeObserver_ = 0;
     VideoWindow* videoWindow_ = nullptr;
     std::unique_ptr<SysTray> tray_;
     // The sinks outlive the publishing core, whose job thread reports to them.

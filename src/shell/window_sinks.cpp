@@ -43,9 +43,13 @@ class ShowWhenWindowShows final : public QObject {
 
 LabelStatusSink::LabelStatusSink(QLabel* label) : label_(label) {}
 
+LabelStatusSink::LabelStatusSink(std::function<void(const QString& line)> show) : show_(std::move(show)) {}
+
 void LabelStatusSink::setStatus(const QString& text) {
     QMetaObject::invokeMethod(this, [this, line = OneLine(text)] {
-        if (label_)
+        if (show_)
+            show_(line);
+        else if (label_)
             label_->setText(line);
     });
 }

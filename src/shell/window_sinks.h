@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <functional>
 #include <map>
 
 class QLabel;
@@ -19,11 +20,14 @@ class LabelStatusSink final : public QObject, public StatusSink {
     Q_OBJECT
   public:
     explicit LabelStatusSink(QLabel* label);
+    // The texts go to show instead, on the UI thread; the object show works on must outlive the sink.
+    explicit LabelStatusSink(std::function<void(const QString& line)> show);
     void setStatus(const QString& text) override;
     void beep() override;
 
   private:
     QPointer<QLabel> label_;
+    std::function<void(const QString&)> show_;
 };
 
 // Message boxes on a window, captioned with the program's title. Never modal and never waited for,

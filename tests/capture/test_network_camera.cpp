@@ -2,9 +2,14 @@
 // of each kind, the program's `--once` from each, and bad input told once while the camera is asked again.
 #include "capture/capture_window.h"
 #include "capture/network_camera.h"
+#include "core/clock.h"
+#include "health/health_events.h"
+#include "publish/publish_job.h"
 #include "support/camera_servers.h"
 #include "support/message_recorder.h"
+#include "support/status_recorder.h"
 #include "support/temp_store.h"
+#include "transfer/ftp_client.h"
 
 #include <QProcess>
 #include <QtTest>
@@ -141,6 +146,35 @@ class TestNetworkCamera : public QObject {
         QVERIFY2(!messages.join('\n').contains(QLatin1String("wrong")), qPrintable(messages.join('\n')));
         if (url.startsWith(QLatin1String("http://127")))
             QVERIFY(http_.requests(path) >= 2);
+    }
+
+    // A camera that gave pictures and is then lost opens no box, though it is asked again and again: the
+    // loss is told by the status line and the alerts, which name the camera.
+    void lossOfAWorkingCameraOpensNoBox() {
+        auto server = std::make_unique<CameraServer>(CameraServer::Kind::Http);
+        QVERIFY2(server->running(), qPrintable(server->failure()));
+        const QString url = server->url(QStringLiteral("/stream"));
+        TempStore store;
+        SaveNetworkCameras({{QStringLiteral("Yard"), url, {}, {}}});
+        store.set("VFW", QStringLiteral("CAMERA"), url);
+        store.set("VFW", QStringLiteral("STALL"), QStringLiteral("2"));
+        MessageRecorder messages;
+        CaptureWindow capture(messages);
+        capture.connectStoredCamera();
+        QVERIFY(capture.waitForFrame(15000));
+        QTest::qWait(500); // the watchdog has seen its pictures
+        server.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(capture.lostSince().isValid(), 15000);
+        QTest::qWait(3500); // asked again twice
+        QCOMPARE(messages.texts(), QStringList());
+
+        StatusRecorder status;
+        FtpClient ftp(status);
+        const PublishOutcome outcome = RunPublishJob(ProgramServices(capture, ftp, status, messages));
+        HealthTracker tracker(zantrel::clock().now());
+        const auto events = tracker.noteOutcome(outcome, zantrel::clock().now(), {});
+        QCOMPARE(events.size(), std::size_t(1));
+        QCOMPARE(events[0].message, QStringLiteral("Camera Yard is lost; the test card is published"));
     }
 
     // `--once` publishes the camera's own picture from each kind.

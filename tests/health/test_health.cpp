@@ -194,8 +194,10 @@ void TestHealth::serverFailingThenRecovered() {
             bool done = false;
             QVERIFY(jobs.start([&done](const PublishOutcome&) { done = true; }));
             QTRY_VERIFY_WITH_TIMEOUT(done, 30000);
-            if (job == 3)
+            if (job == 3) {
                 QTRY_COMPARE_WITH_TIMEOUT(statusNow(), 1, 20000);
+                QCOMPARE(QFile::permissions(statePath) & 0x0077, QFile::Permissions()); // owner only
+            }
         }
         QTRY_COMPARE_WITH_TIMEOUT(alerts.received(QStringLiteral("hook-*.json")).size(), 2, 30000);
         if (mails)

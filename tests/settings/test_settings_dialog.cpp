@@ -128,7 +128,8 @@ class TestSettingsDialog : public QObject {
     Q_OBJECT
   private Q_SLOTS:
     // Saved network cameras are listed between the local cameras and the test camera. Add and Remove
-    // change NETCAM at once; Test shows a camera's first picture and its size, or why none came.
+    // change NETCAM at once; Test shows a camera's first picture and its size, or why none came. The
+    // editor shows a whole address and Return is OK there; Remove asks first; the camera in use is marked.
     void networkCamerasOnTheDevicePage() {
         test::CameraServer http(test::CameraServer::Kind::Http);
         QVERIFY2(http.running(), qPrintable(http.failure()));
@@ -149,8 +150,12 @@ class TestSettingsDialog : public QObject {
         editor->findChild<QLineEdit*>(QStringLiteral("CameraUrl"))->setText(QStringLiteral("ftp://x/"));
         editor->accept();
         QVERIFY(editor->isVisible()); // an address that cannot be used is not taken
-        editor->findChild<QLineEdit*>(QStringLiteral("CameraUrl"))->setText(snapshot);
-        editor->accept();
+        auto* url = editor->findChild<QLineEdit*>(QStringLiteral("CameraUrl"));
+        url->setText(snapshot + QStringLiteral("?size=320x240"));
+        QVERIFY(url->width() > url->fontMetrics().horizontalAdvance(url->text()) + 8);
+        url->setText(snapshot);
+        QTest::keyClick(url, Qt::Key_Return);
+        QVERIFY(!editor->isVisible());
         QCOMPARE(names() + ',' + list->topLevelItem(2)->text(0), "Gate," + snapshot + ",Test Camera");
         expectStored(QStringLiteral("NETCAM/COUNT=2;NETCAM/URL00002=") + snapshot);
         for (const auto& [row, shown] :
@@ -161,9 +166,30 @@ class TestSettingsDialog : public QObject {
             QTRY_COMPARE_WITH_TIMEOUT(rig.find<QLabel>("TestResult")->text(), QString::fromLatin1(shown),
                                       15000);
         }
+        const auto bold = [list] {
+            QString marks;
+            for (int row = 0; row < list->topLevelItemCount(); ++row)
+                marks += list->topLevelItem(row)->font(0).bold() ? '*' : '-';
+            return marks;
+        };
+        QCOMPARE(bold(), QStringLiteral("---"));
+        list->setCurrentItem(list->topLevelItem(1));
+        Q_EMIT list->itemDoubleClicked(list->currentItem(), 0);
+        QVERIFY(rig.capture->connected());
+        QCOMPARE(bold(), QStringLiteral("-*-"));
+
         list->setCurrentItem(list->topLevelItem(0));
-        rig.click("RemoveCamera");
+        for (const auto answer : {QMessageBox::No, QMessageBox::Yes}) {
+            rig.click("RemoveCamera");
+            auto* question = rig.dialog->findChild<QMessageBox*>(QStringLiteral("RemoveCameraQuestion"));
+            QVERIFY(question && question->isVisible() && question->text().contains(QLatin1String("Gate")));
+            question->button(answer)->click();
+            QTRY_VERIFY(!rig.dialog->findChild<QMessageBox*>(QStringLiteral("RemoveCameraQuestion")));
+            if (answer == QMessageBox::No)
+                QCOMPARE(names(), "Gate," + snapshot);
+        }
         QCOMPARE(names(), snapshot + ",Test Camera");
+        QCOMPARE(bold(), QStringLiteral("*-"));
         expectStored(QStringLiteral("NETCAM/COUNT=1;NETCAM/NAME00002=<absent>"));
     }
 
@@ -223,22 +249,32 @@ class TestSettingsDialog : public QObject {
                     .contains(QStringLiteral("Exec=\"/opt/my cam/\\\\\"x\\\\\"\\\\$HOME%%1\" /BOOT\n")));
     }
 
-    // The switched-off feature's tab does not show; every page gets the height it needs, no more.
-    void eachPageFitsItsContent() {
+    // The switched-off feature's tab does not show. The dialog keeps one size on every page, small enough
+    // for a 1280x720 screen with its title bar, OK and Cancel on it; a page is never squeezed below what
+    // it needs (a taller one scrolls).
+    void everyPageFitsALaptopScreen() {
         Rig rig;
-        rig.open();
+        SettingsDialog& dialog = rig.open();
         auto* tabs = rig.find<QTabBar>("MasterFolder");
-        auto* panels = rig.find<QStackedWidget>("FolderPix");
         QVERIFY(!tabs->isTabVisible(SettingsDialog::kReservedTab));
+        const QSize size = dialog.size();
+        QVERIFY2(size.width() <= 1280 && size.height() <= 720 - 40,
+                 qPrintable(QStringLiteral("%1x%2").arg(size.width()).arg(size.height())));
         for (int i = 0; i < tabs->count(); ++i) {
             if (!tabs->isTabVisible(i))
                 continue;
             tabs->setCurrentIndex(i);
-            QWidget* page = panels->currentWidget();
-            // Wrapping text takes fewer lines when the tabs make the page wider than it asks.
-            QVERIFY2(page->height() >= page->minimumSizeHint().height() &&
-                         page->height() <= page->sizeHint().height(),
-                     qPrintable(tabs->tabText(i)));
+            QCoreApplication::processEvents();
+            QCOMPARE(dialog.size(), size);
+            for (const char* name : {"OK_Button", "Cancel_Button"}) {
+                auto* button = rig.find<QPushButton>(name);
+                QVERIFY(button->isVisible() &&
+                        dialog.rect().contains(QRect(button->mapTo(&dialog, QPoint()), button->size())));
+            }
+            auto* area = qobject_cast<QScrollArea*>(rig.find<QStackedWidget>("FolderPix")->currentWidget());
+            QVERIFY(area);
+            QWidget* page = area->widget()->layout()->itemAt(0)->widget();
+            QVERIFY2(page->height() >= page->minimumSizeHint().height(), qPrintable(tabs->tabText(i)));
         }
     }
 

@@ -1,6 +1,7 @@
 #include "capture/capture_view.h"
 #include "capture/capture_window.h"
 #include "capture/video_window.h"
+#include "core/clock.h"
 #include "core/setting_keys.h"
 #include "core/store.h"
 #include "shell/caption_row.h"
@@ -12,8 +13,10 @@
 #include "support/temp_store.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -155,6 +158,52 @@ class TestMaster : public QObject {
         QCOMPARE(plain.windowType(), Qt::Window);
         plain.captionRow().button(QStringLiteral("minimize"))->click();
         QVERIFY(plain.isMinimized());
+        SysTray::setAvailableForTesting({});
+    }
+
+    // Without a notification area the window itself tells what goes on. At the default size the status
+    // line keeps the countdown's end. Each job says how it went for a few seconds; while a server fails,
+    // a mark with the reason as its tip shows, and the reason stands on the status line between jobs.
+    void statusLineTellsHowPublishingGoes() {
+        TempStore store;
+        QVERIFY(QDir(store.dir()).mkdir(QStringLiteral("up")));
+        store.set("FTP", QStringLiteral("UPLOAD"), QStringLiteral("1"));
+        store.set("FTP", QStringLiteral("SERVERS"), QStringLiteral("2"));
+        store.set("FTP", serverEntryKey(keys::FtpEntryAddress, 1), "file://" + store.dir() + "/up");
+        store.set("FTP", serverEntryKey(keys::FtpEntryAddress, 2), "file://" + store.dir() + "/missing");
+        store.set("ALERT", QStringLiteral("AFTER"), QStringLiteral("1"));
+        store.set("ALERT", QStringLiteral("DESKTOP"), QStringLiteral("0"));
+        ManualClock clock(QDateTime(QDate(2026, 5, 12), QTime(18, 32, 11)));
+        ScopedClock useClock(clock);
+        SysTray::setAvailableForTesting(false);
+        Master m;
+        m.load();
+        m.show();
+        StatusLabel* line = m.statusLabel();
+
+        m.runControl().reschedule();
+        QVERIFY2(QRegularExpression(QStringLiteral("\\(in \\d\\d:\\d\\d:\\d\\d\\)$"))
+                     .match(line->shownText())
+                     .hasMatch(),
+                 qPrintable(line->shownText()));
+        QVERIFY(line->fontMetrics().horizontalAdvance(line->shownText()) <= line->contentsRect().width());
+        m.runControl().FTPStop();
+
+        QVERIFY(m.warningMark()->isHidden());
+        m.runControl().FTPNow();
+        QTRY_COMPARE_WITH_TIMEOUT(line->text(), QStringLiteral("Published 18:32:11 to 1 of 2 servers"),
+                                  20000);
+        QTRY_VERIFY_WITH_TIMEOUT(m.warningMark()->isVisible(), 10000);
+        const QString reason = m.warningMark()->toolTip();
+        QVERIFY2(reason.contains(QLatin1String("/missing failed")), qPrintable(reason));
+        QVERIFY(m.rect().contains(m.warningMark()->geometry()));
+        QVERIFY(!m.warningMark()->geometry().intersects(line->geometry()));
+        QCOMPARE(line->text(), QStringLiteral("Published 18:32:11 to 1 of 2 servers")); // still
+
+        clock.advance(StatusLineText::kSummaryMs);
+        m.runControl().reschedule();
+        QCOMPARE(line->text(), reason);
+        m.runControl().FTPStop();
         SysTray::setAvailableForTesting({});
     }
 };

@@ -23,6 +23,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
@@ -456,6 +457,34 @@ class TestTimelapse : public QObject {
     }
 
     // The settings page shows the stored values and writes back what it shows.
+    // The dialog counts in words: one picture or many, and, once a video is made, the pictures read so far.
+    void dialogCountsInWords() {
+        test::TempStore store;
+        for (const int n : {1, 143}) {
+            TimelapseDialog dialog(QStringList(n, QStringLiteral("/nowhere.jpg")), store.dir());
+            auto* progress = dialog.findChild<QProgressBar*>(QStringLiteral("TimelapseProgress"));
+            QCOMPARE(dialog.findChild<QComboBox*>(QStringLiteral("TimelapseSource"))->itemText(0),
+                     n == 1 ? QStringLiteral("The picture shown") : QStringLiteral("The 143 pictures shown"));
+            QVERIFY(!progress->isTextVisible());
+            Q_EMIT dialog.job().progress(1, n, -1);
+            QVERIFY(progress->isTextVisible());
+            QCOMPARE(progress->text(),
+                     n == 1 ? QStringLiteral("1 of 1 picture") : QStringLiteral("1 of 143 pictures"));
+            TimelapseResult r;
+            r.outcome = TimelapseResult::Outcome::Written;
+            r.frames = n == 1 ? 1 : n - 2;
+            r.size = QSize(320, 240);
+            r.skipped = n == 1 ? 0 : 2;
+            r.firstSkipped = QStringLiteral("a.jpg");
+            Q_EMIT dialog.job().finished(r);
+            QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("TimelapseState"))->text(),
+                     n == 1
+                         ? QStringLiteral("Written: timelapse.mp4 (1 frame, 320x240)")
+                         : QStringLiteral("Written: timelapse.mp4 (141 frames, 320x240, 2 pictures skipped)\n"
+                                          "Skipped first: a.jpg"));
+        }
+    }
+
     void settingsPage() {
         test::TempStore store;
         store.set("TIMELAPSE", QStringLiteral("AT"), QStringLiteral("7:05"));
