@@ -109,7 +109,7 @@ QString rtspFailure(const GError* error, bool overUdp, bool withLogin) {
 // send its pictures over the RTSP connection itself (TCP), as some do.
 struct ZantrelCameraBin {
     GstBin bin;
-    GstElement* rtsp; // the bin's child, null for other sources
+    GstElement* rtsp; // the bin's child, null for other sources; under the object lock
     gboolean withLogin;
 };
 struct ZantrelCameraBinClass {
@@ -127,7 +127,7 @@ void retryOverUdp(GstElement* bin, GstElement* old) {
     gst_element_set_state(old, GST_STATE_NULL);
     // A camera may still be tearing down the refused session: asked again at once, some answer 503.
     std::this_thread::sleep_for(std::chrono::milliseconds(kRtspUdpRetryPauseMs));
-    gst::ElementPtr source = gst::makeElement("rtspsrc", nullptr);
+    gst::ElementPtr source = gst::makeElement("rtspsrc", "camera");
     gst::ObjectPtr<GstElement> decode(gst_bin_get_by_name(GST_BIN(bin), "decode"));
     if (!source || !decode)
         return;
@@ -141,16 +141,20 @@ void retryOverUdp(GstElement* bin, GstElement* old) {
     g_signal_connect(source.get(), "pad-added", G_CALLBACK(&linkNewPad), decode.get());
     GstElement* added = source.get();
     gst_bin_remove(GST_BIN(bin), old);
+    GST_OBJECT_LOCK(bin);
     reinterpret_cast<ZantrelCameraBin*>(bin)->rtsp = added;
+    GST_OBJECT_UNLOCK(bin);
     gst_bin_add(GST_BIN(bin), added); // a reference of its own: ours goes with source
     gst_element_sync_state_with_parent(added);
 }
 
 void cameraBinHandleMessage(GstBin* bin, GstMessage* message) {
     auto* self = reinterpret_cast<ZantrelCameraBin*>(bin);
-    if (GST_MESSAGE_TYPE(message) != GST_MESSAGE_ERROR || !self->rtsp ||
-        !gst_object_has_as_ancestor(GST_MESSAGE_SRC(message), GST_OBJECT(self->rtsp)) ||
-        GST_MESSAGE_SRC(message) == GST_OBJECT(bin)) {
+    GST_OBJECT_LOCK(bin);
+    gst::ObjectPtr<GstElement> rtsp(self->rtsp ? GST_ELEMENT(gst_object_ref(self->rtsp)) : nullptr);
+    GST_OBJECT_UNLOCK(bin);
+    if (GST_MESSAGE_TYPE(message) != GST_MESSAGE_ERROR || !rtsp ||
+        !gst_object_has_as_ancestor(GST_MESSAGE_SRC(message), GST_OBJECT(rtsp.get()))) {
         GST_BIN_CLASS(zantrel_camera_bin_parent_class)->handle_message(bin, message);
         return;
     }
@@ -158,13 +162,13 @@ void cameraBinHandleMessage(GstBin* bin, GstMessage* message) {
     gst_message_parse_error(message, &raw, nullptr);
     const gst::ErrorPtr error(raw);
     guint protocols = 0;
-    g_object_get(self->rtsp, "protocols", &protocols, nullptr);
+    g_object_get(rtsp.get(), "protocols", &protocols, nullptr);
     if (protocols == kRtspLowerTransTcp && error->domain == GST_STREAM_ERROR &&
         error->code == GST_STREAM_ERROR_CODEC_NOT_FOUND) {
         // The camera refused every stream over TCP: the same camera again over UDP. Not from this
         // thread, which is the source's own.
         gst_message_unref(message);
-        std::thread([bin = gst::share(GST_ELEMENT(bin)), old = gst::share(self->rtsp)] {
+        std::thread([bin = gst::share(GST_ELEMENT(bin)), old = std::move(rtsp)] {
             retryOverUdp(bin.get(), old.get());
         }).detach();
         return;
