@@ -1,6 +1,8 @@
 #include "capture/network_source.h"
 
+#include "capture/multipart_parts.h"
 #include "core/curl_global.h"
+#include "imaging/picture_bound.h"
 
 #include <QByteArray>
 #include <atomic>
@@ -19,10 +21,12 @@ namespace {
 constexpr int kRetryMs = 2000;
 // A snapshot camera is never asked more often than this.
 constexpr int kMinIntervalMs = 40;
-// The largest picture a snapshot camera may send.
-constexpr qsizetype kMaxPictureBytes = 32 * 1024 * 1024;
+// The largest picture a camera may send, in bytes.
+constexpr qsizetype kMaxPictureBytes = MultipartParts::kMaxPartBytes;
 // What rtspsrc buffers: enough for reordering over TCP, small enough for a live picture.
 constexpr guint kRtspLatencyMs = 200;
+constexpr int kRtspUdpRetryPauseMs = 1000;
+constexpr guint kRtspLowerTransUdp = 1; // GST_RTSP_LOWER_TRANS_UDP
 constexpr guint kRtspLowerTransTcp = 4; // GST_RTSP_LOWER_TRANS_TCP
 
 const char* factoryName(GstElement* element) {
@@ -36,9 +40,6 @@ void onElementAdded(GstBin*, GstBin*, GstElement* element, gpointer) {
     const char* factory = factoryName(element);
     if (g_str_has_prefix(factory, "avdec_"))
         gst_util_set_object_arg(G_OBJECT(element), "skip-frame", "1");
-    // An MJPEG stream has one picture stream: without saying so, decodebin waits for more.
-    if (g_str_equal(factory, "multipartdemux"))
-        g_object_set(element, "single-stream", TRUE, nullptr);
     if (g_object_class_find_property(G_OBJECT_GET_CLASS(element), "max-errors"))
         g_object_set(element, "max-errors", -1, nullptr);
 }
@@ -77,9 +78,117 @@ GstPadProbeReturn giveDuration(GstPad*, GstPadProbeInfo* info, gpointer data) {
     return GST_PAD_PROBE_OK;
 }
 
+// What an RTSP camera's failure means, in plain words.
+QString rtspFailure(const GError* error, bool overUdp, bool withLogin) {
+    if (error->domain == GST_RESOURCE_ERROR) {
+        switch (error->code) {
+        case GST_RESOURCE_ERROR_NOT_AUTHORIZED:
+            return withLogin ? QStringLiteral("the camera refuses the login")
+                             : QStringLiteral("the camera asks for a login and password");
+        case GST_RESOURCE_ERROR_NOT_FOUND:
+            return QStringLiteral("the camera has no stream at this address");
+        case GST_RESOURCE_ERROR_OPEN_READ:
+        case GST_RESOURCE_ERROR_OPEN_WRITE:
+        case GST_RESOURCE_ERROR_OPEN_READ_WRITE:
+            return QStringLiteral("the camera cannot be reached");
+        case GST_RESOURCE_ERROR_READ:
+        case GST_RESOURCE_ERROR_WRITE:
+            return overUdp ? QStringLiteral(
+                                 "no pictures arrive from the camera over UDP (a firewall may block them)")
+                           : QStringLiteral("the connection to the camera was lost");
+        default:
+            break;
+        }
+    }
+    if (error->domain == GST_STREAM_ERROR && error->code == GST_STREAM_ERROR_CODEC_NOT_FOUND)
+        return QStringLiteral("the camera sends its pictures neither over TCP nor over UDP");
+    return QStringLiteral("the camera's stream cannot be read");
+}
+
+// A bin that tells an RTSP camera's failures in plain words, and tries UDP when the camera refuses to
+// send its pictures over the RTSP connection itself (TCP), as some do.
+struct ZantrelCameraBin {
+    GstBin bin;
+    GstElement* rtsp; // the bin's child, null for other sources; under the object lock
+    gboolean withLogin;
+};
+struct ZantrelCameraBinClass {
+    GstBinClass parent;
+};
+
+GType zantrel_camera_bin_get_type();
+G_DEFINE_TYPE(ZantrelCameraBin, zantrel_camera_bin, GST_TYPE_BIN)
+
+void zantrel_camera_bin_init(ZantrelCameraBin*) {}
+
+// Replaces the camera's source that failed over TCP by a new one that asks for UDP (the old one,
+// restarted, can take its failed attempt's last command for the new one's and hang).
+void retryOverUdp(GstElement* bin, GstElement* old) {
+    gst_element_set_state(old, GST_STATE_NULL);
+    // A camera may still be tearing down the refused session: asked again at once, some answer 503.
+    std::this_thread::sleep_for(std::chrono::milliseconds(kRtspUdpRetryPauseMs));
+    gst::ElementPtr source = gst::makeElement("rtspsrc", "camera");
+    gst::ObjectPtr<GstElement> decode(gst_bin_get_by_name(GST_BIN(bin), "decode"));
+    if (!source || !decode)
+        return;
+    for (const char* name : {"location", "latency", "drop-on-latency", "user-id", "user-pw"}) {
+        GValue value = G_VALUE_INIT;
+        g_object_get_property(G_OBJECT(old), name, &value);
+        g_object_set_property(G_OBJECT(source.get()), name, &value);
+        g_value_unset(&value);
+    }
+    g_object_set(source.get(), "protocols", kRtspLowerTransUdp, nullptr);
+    g_signal_connect(source.get(), "pad-added", G_CALLBACK(&linkNewPad), decode.get());
+    GstElement* added = source.get();
+    gst_bin_remove(GST_BIN(bin), old);
+    GST_OBJECT_LOCK(bin);
+    reinterpret_cast<ZantrelCameraBin*>(bin)->rtsp = added;
+    GST_OBJECT_UNLOCK(bin);
+    gst_bin_add(GST_BIN(bin), added); // a reference of its own: ours goes with source
+    gst_element_sync_state_with_parent(added);
+}
+
+void cameraBinHandleMessage(GstBin* bin, GstMessage* message) {
+    auto* self = reinterpret_cast<ZantrelCameraBin*>(bin);
+    GST_OBJECT_LOCK(bin);
+    gst::ObjectPtr<GstElement> rtsp(self->rtsp ? GST_ELEMENT(gst_object_ref(self->rtsp)) : nullptr);
+    GST_OBJECT_UNLOCK(bin);
+    if (GST_MESSAGE_TYPE(message) != GST_MESSAGE_ERROR || !rtsp ||
+        !gst_object_has_as_ancestor(GST_MESSAGE_SRC(message), GST_OBJECT(rtsp.get()))) {
+        GST_BIN_CLASS(zantrel_camera_bin_parent_class)->handle_message(bin, message);
+        return;
+    }
+    GError* raw = nullptr;
+    gst_message_parse_error(message, &raw, nullptr);
+    const gst::ErrorPtr error(raw);
+    guint protocols = 0;
+    g_object_get(rtsp.get(), "protocols", &protocols, nullptr);
+    if (protocols == kRtspLowerTransTcp && error->domain == GST_STREAM_ERROR &&
+        error->code == GST_STREAM_ERROR_CODEC_NOT_FOUND) {
+        // The camera refused every stream over TCP: the same camera again over UDP. Not from this
+        // thread, which is the source's own.
+        gst_message_unref(message);
+        std::thread([bin = gst::share(GST_ELEMENT(bin)), old = std::move(rtsp)] {
+            retryOverUdp(bin.get(), old.get());
+        }).detach();
+        return;
+    }
+    const QByteArray text =
+        rtspFailure(error.get(), protocols == kRtspLowerTransUdp, self->withLogin).toUtf8();
+    GError* plain = g_error_new_literal(error->domain, error->code, text.constData());
+    GstMessage* told = gst_message_new_error(GST_MESSAGE_SRC(message), plain, nullptr);
+    g_error_free(plain);
+    gst_message_unref(message);
+    GST_BIN_CLASS(zantrel_camera_bin_parent_class)->handle_message(bin, told);
+}
+
+void zantrel_camera_bin_class_init(ZantrelCameraBinClass* klass) {
+    GST_BIN_CLASS(klass)->handle_message = &cameraBinHandleMessage;
+}
+
 // source ! decodebin ! queue, the queue's output the bin's; null when a plugin is missing.
 gst::ElementPtr decodingBin(const char* sourceFactory, GstElement** source) {
-    gst::ElementPtr bin = gst::adopt(gst_bin_new(nullptr));
+    gst::ElementPtr bin = gst::adopt(GST_ELEMENT(g_object_new(zantrel_camera_bin_get_type(), nullptr)));
     gst::ElementPtr camera = gst::makeElement(sourceFactory, "camera");
     gst::ElementPtr decode = gst::makeElement("decodebin", "decode");
     gst::ElementPtr decoded = gst::makeElement("queue", "decoded");
@@ -140,7 +249,8 @@ class HttpFeed {
     }
 
   private:
-    enum class Answer { Unknown, Stream, Picture, Refused };
+    // Sniffed: a generic type, decided by the body's first bytes.
+    enum class Answer { Unknown, Sniffed, Stream, Picture, Refused };
 
     void start() {
         std::lock_guard lock(mutex_);
@@ -173,28 +283,80 @@ class HttpFeed {
     size_t take(const char* data, size_t size) {
         if (answer_ == Answer::Unknown)
             answer_ = classify();
+        const size_t given = size;
+        if (answer_ == Answer::Sniffed && !sniff(data, size))
+            return answer_ == Answer::Refused ? 0 : given;
         switch (answer_) {
-        case Answer::Stream: {
-            if (!streamCapsSet_) {
-                gst::CapsPtr caps(gst_caps_from_string("multipart/x-mixed-replace"));
-                gst_app_src_set_caps(GST_APP_SRC(appsrc_.get()), caps.get());
-                streamCapsSet_ = true;
-            }
-            GstBuffer* buffer = gst_buffer_new_memdup(data, size);
-            gst_app_src_push_buffer(GST_APP_SRC(appsrc_.get()), buffer);
-            delivered_ = true;
-            return size;
-        }
+        case Answer::Stream:
+            return takeStream(data, size) ? given : 0;
         case Answer::Picture:
             if (body_.size() + qsizetype(size) > kMaxPictureBytes) {
-                refusal_ = QStringLiteral("the camera's picture is larger than 32 MB");
+                refusal_ = QStringLiteral("the camera sent a picture larger than the 32 MB limit");
                 return 0;
             }
             body_.append(data, qsizetype(size));
-            return size;
+            return given;
         default:
             return 0;
         }
+    }
+
+    // An answer of a generic type: a multipart body is a stream, a JPEG a picture. False while
+    // undecided (the bytes are kept) or refused.
+    bool sniff(const char*& data, size_t& size) {
+        sniffed_.append(data, qsizetype(size));
+        bool undecided = false;
+        if (MultipartParts::looksLikeMultipart(sniffed_, &undecided))
+            answer_ = Answer::Stream;
+        else if (sniffed_.startsWith("\xFF\xD8\xFF"))
+            answer_ = Answer::Picture;
+        else if (undecided && !sniffed_.startsWith("\xFF"))
+            return false;
+        else if (sniffed_.size() < 3)
+            return false;
+        else {
+            refusal_ = QStringLiteral("the camera answers %1, not pictures").arg(QString::fromLatin1(type_));
+            answer_ = Answer::Refused;
+            return false;
+        }
+        // What was kept goes on as the answer's first bytes.
+        data = sniffed_.constData();
+        size = size_t(sniffed_.size());
+        return true;
+    }
+
+    // An MJPEG stream: its JPEG parts, each within the bounds, go to the pipeline one by one.
+    bool takeStream(const char* data, size_t size) {
+        if (!streamCapsSet_) {
+            gst::CapsPtr caps(gst_caps_from_string("image/jpeg"));
+            gst_app_src_set_caps(GST_APP_SRC(appsrc_.get()), caps.get());
+            streamCapsSet_ = true;
+        }
+        std::vector<QByteArray> parts;
+        const bool readable = parts_.take(data, size, parts, &refusal_);
+        for (const QByteArray& part : parts) {
+            const auto* bytes = reinterpret_cast<const unsigned char*>(part.constData());
+            const std::optional<PictureSize> claimed = JpegHeaderSize(bytes, std::size_t(part.size()));
+            if (!claimed) {
+                warnOnce(QStringLiteral("the camera sent a damaged picture"));
+                continue;
+            }
+            if (claimed->pixels() > maxPixels_) {
+                refusal_ = PictureBoundRefusal(*claimed, QStringLiteral("the camera sent"));
+                return false;
+            }
+            gst_app_src_push_buffer(GST_APP_SRC(appsrc_.get()),
+                                    gst_buffer_new_memdup(bytes, gsize(part.size())));
+            delivered_ = true;
+        }
+        return readable;
+    }
+
+    void warnOnce(const QString& reason) {
+        if (reason == lastWarning_)
+            return;
+        lastWarning_ = reason;
+        warn(reason);
     }
 
     Answer classify() {
@@ -213,12 +375,22 @@ class HttpFeed {
         const char* raw = nullptr;
         curl_easy_getinfo(curl_.get(), CURLINFO_CONTENT_TYPE, &raw);
         const QByteArray type = QByteArray(raw ? raw : "").trimmed().toLower();
+        type_ = type.isEmpty() ? QByteArray("no content type") : type.left(40);
+        curl_off_t length = -1;
+        curl_easy_getinfo(curl_.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
         if (type.startsWith("multipart/x-mixed-replace"))
             return Answer::Stream;
+        if (length > kMaxPictureBytes) {
+            refusal_ = QStringLiteral("the camera sent a picture larger than the 32 MB limit");
+            return Answer::Refused;
+        }
         if (type.startsWith("image/jpeg") || type.startsWith("image/jpg"))
             return Answer::Picture;
-        const QByteArray shown = type.isEmpty() ? QByteArray("no content type") : type.left(40);
-        refusal_ = QStringLiteral("the camera answers %1, not pictures").arg(QString::fromLatin1(shown));
+        // Some cameras (and ffmpeg's server) call everything they send a stream of bytes.
+        if (type == "no content type" || type.startsWith("application/octet-stream") ||
+            type.startsWith("binary/octet-stream"))
+            return Answer::Sniffed;
+        refusal_ = QStringLiteral("the camera answers %1, not pictures").arg(QString::fromLatin1(type_));
         return Answer::Refused;
     }
 
@@ -255,12 +427,20 @@ class HttpFeed {
     QString fetch(QImage* picture) {
         answer_ = Answer::Unknown;
         body_.clear();
+        sniffed_.clear();
+        parts_ = MultipartParts();
+        lastWarning_.clear();
         refusal_.clear();
         delivered_ = false;
         errorText_[0] = '\0';
         const CURLcode rc = curl_easy_perform(curl_.get());
         if (answer_ == Answer::Unknown && rc == CURLE_OK)
             answer_ = classify(); // an answer without a body
+        if (answer_ == Answer::Sniffed && rc == CURLE_OK && refusal_.isEmpty())
+            refusal_ =
+                sniffed_.isEmpty()
+                    ? QStringLiteral("the camera sent an empty picture")
+                    : QStringLiteral("the camera answers %1, not pictures").arg(QString::fromLatin1(type_));
         if (!refusal_.isEmpty())
             return refusal_;
         if (rc != CURLE_OK && answer_ != Answer::Stream)
@@ -278,16 +458,17 @@ class HttpFeed {
         // A complete JPEG ends in its end-of-image marker; decoders fill a cut-off one with grey.
         if (!body_.endsWith("\xFF\xD9"))
             return QStringLiteral("the camera sent an incomplete picture");
-        std::unique_ptr<void, int (*)(tjhandle)> decoder(tjInitDecompress(), &tjDestroy);
-        int width = 0, height = 0, subsampling = 0, colours = 0;
         const auto* data = reinterpret_cast<const unsigned char*>(body_.constData());
-        if (!decoder ||
-            tjDecompressHeader3(decoder.get(), data, static_cast<unsigned long>(body_.size()), &width,
-                                &height, &subsampling, &colours) != 0 ||
-            width <= 0 || height <= 0)
+        // The size the picture claims decides whether it is decoded at all.
+        const std::optional<PictureSize> claimed = JpegHeaderSize(data, std::size_t(body_.size()));
+        if (!claimed)
             return QStringLiteral("the camera sent a picture that is not a JPEG");
+        if (claimed->pixels() > maxPixels_)
+            return PictureBoundRefusal(*claimed, QStringLiteral("the camera sent"));
+        std::unique_ptr<void, int (*)(tjhandle)> decoder(tjInitDecompress(), &tjDestroy);
+        const int width = claimed->width, height = claimed->height;
         QImage image(width, height, QImage::Format_RGB32);
-        if (image.isNull() ||
+        if (!decoder || image.isNull() ||
             tjDecompress2(decoder.get(), data, static_cast<unsigned long>(body_.size()), image.bits(), width,
                           int(image.bytesPerLine()), height, TJPF_BGRX, TJFLAG_FASTDCT) != 0)
             return QStringLiteral("the camera sent a damaged picture");
@@ -342,6 +523,7 @@ class HttpFeed {
     const CameraAddress address_;
     const gst::ObjectPtr<GstElement> appsrc_;
     const int intervalMs_;
+    const std::int64_t maxPixels_ = MaxPicturePixels();
     std::thread thread_;
 
     std::mutex mutex_;
@@ -356,8 +538,12 @@ class HttpFeed {
     // The feeding thread's own.
     CurlHandle curl_;
     Answer answer_ = Answer::Unknown;
-    QByteArray body_;
+    QByteArray body_;    // a picture
+    QByteArray type_;    // the answer's type, as it may be shown
+    QByteArray sniffed_; // the first bytes of an answer of a generic type
+    MultipartParts parts_;
     QString refusal_;
+    QString lastWarning_;
     bool delivered_ = false;
     bool streamCapsSet_ = false;
     QSize pushedSize_;
@@ -383,8 +569,13 @@ NetworkSource CreateNetworkSource(const NetworkCamera& camera, int intervalMs, Q
         out.element = decodingBin("rtspsrc", &source);
         if (!out.element)
             return fail(QStringLiteral("GStreamer's RTSP or decoder plugins are missing"));
+        // Over the RTSP connection first (TCP), through firewalls and without losses; over UDP when the
+        // camera refuses that.
         g_object_set(source, "location", address.location.toUtf8().constData(), "protocols",
                      kRtspLowerTransTcp, "latency", kRtspLatencyMs, "drop-on-latency", TRUE, nullptr);
+        auto* bin = reinterpret_cast<ZantrelCameraBin*>(out.element.get());
+        bin->rtsp = source;
+        bin->withLogin = !address.login.isEmpty() || !address.password.isEmpty();
         if (!address.login.isEmpty() || !address.password.isEmpty())
             g_object_set(source, "user-id", address.login.toUtf8().constData(), "user-pw",
                          address.password.toUtf8().constData(), nullptr);

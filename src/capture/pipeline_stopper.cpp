@@ -3,6 +3,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <list>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -13,6 +16,15 @@ namespace {
 
 // How long the end of the program waits for cameras still stopping.
 constexpr int kExitWaitMs = 3000;
+
+// A camera's frames and decoders are allocated by its streaming threads, each from a malloc arena of its
+// own, where what a stopped camera freed stays: without this, every reconnect of a camera left RSS
+// higher.
+void ReturnFreedMemory() {
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
+}
 
 struct Stop {
     std::thread thread;
@@ -53,6 +65,7 @@ class StopThreads {
         stop.thread = std::thread([state = state_, &stop, pipeline = std::move(pipeline)]() mutable {
             gst_element_set_state(pipeline.get(), GST_STATE_NULL);
             pipeline.reset();
+            ReturnFreedMemory();
             std::lock_guard done(state->mutex);
             stop.done = true;
             state->changed.notify_all();

@@ -12,6 +12,7 @@
 #include "transfer/ftp_client.h"
 
 #include <QProcess>
+#include <QTcpServer>
 #include <QtTest>
 
 using namespace zantrel;
@@ -39,6 +40,28 @@ struct Camera {
     std::unique_ptr<CaptureWindow> capture;
 };
 
+// A field of /proc/self/status in MB (VmRSS, VmHWM).
+qint64 memoryMb(const QByteArray& field) {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith(field + ':'))
+            return line.mid(field.size() + 1).trimmed().split(' ').first().toLongLong() / 1024;
+    return -1;
+}
+
+// Starts VmHWM again from the present VmRSS.
+void resetPeakMemory() {
+    QFile refs(QStringLiteral("/proc/self/clear_refs"));
+    QVERIFY(refs.open(QIODevice::WriteOnly) && refs.write("5") == 1);
+}
+
+quint16 freePort() {
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
+}
+
 } // namespace
 
 class TestNetworkCamera : public QObject {
@@ -48,11 +71,26 @@ class TestNetworkCamera : public QObject {
     CameraServer rtspLogin_{CameraServer::Kind::Rtsp,
                             {QStringLiteral("--user"), QStringLiteral("a@b"), QStringLiteral("--password"),
                              QStringLiteral("p%:w@")}};
+    CameraServer rtspUdp_{CameraServer::Kind::Rtsp, {QStringLiteral("--udp-only")}};
+    // ffmpeg's own MJPEG server: application/octet-stream, for one client.
+    QProcess ffmpeg_;
+    QString ffmpegUrl_;
 
   private Q_SLOTS:
     void initTestCase() {
-        for (const CameraServer* s : {&http_, &rtsp_, &rtspLogin_})
+        for (const CameraServer* s : {&http_, &rtsp_, &rtspLogin_, &rtspUdp_})
             QVERIFY2(s->running(), qPrintable(s->failure()));
+        ffmpegUrl_ = QStringLiteral("http://127.0.0.1:%1/cam.mjpg").arg(freePort());
+        ffmpeg_.start(QStringLiteral("ffmpeg"),
+                      {QStringLiteral("-loglevel"), QStringLiteral("error"), QStringLiteral("-re"),
+                       QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+                       QStringLiteral("color=c=blue:size=320x240:rate=10"), QStringLiteral("-f"),
+                       QStringLiteral("mpjpeg"), QStringLiteral("-listen"), QStringLiteral("1"), ffmpegUrl_});
+        QVERIFY(ffmpeg_.waitForStarted());
+    }
+    void cleanupTestCase() {
+        ffmpeg_.kill();
+        ffmpeg_.waitForFinished(5000);
     }
 
     // What reaches GStreamer and libcurl: the address without credentials, and the credentials decoded.
@@ -93,11 +131,15 @@ class TestNetworkCamera : public QObject {
         QTest::addColumn<QString>("login");
         QTest::addColumn<QSize>("size");
         QTest::newRow("rtsp") << rtsp_.url("/cam") << "" << QSize(640, 360);
+        QTest::newRow("rtsp, UDP only") << rtspUdp_.url("/cam") << "" << QSize(640, 360);
         QTest::newRow("rtsp, login beside") << rtspLogin_.url("/cam") << "a@b" << QSize(640, 360);
         QTest::newRow("rtsp, login in address")
             << rtspLogin_.url("/cam", "a%40b:p%25%3Aw%40") << "" << QSize(640, 360);
         QTest::newRow("mjpeg") << http_.url("/stream") << "" << QSize(320, 240);
         QTest::newRow("mjpeg, size changes") << http_.url("/resize") << "" << QSize(160, 120);
+        QTest::newRow("mjpeg, generic type") << http_.url("/octet-stream") << "" << QSize(320, 240);
+        QTest::newRow("mjpeg, wrong first length") << http_.url("/wrong-length") << "" << QSize(320, 240);
+        QTest::newRow("mjpeg from ffmpeg") << ffmpegUrl_ << "" << QSize(320, 240);
         QTest::newRow("mjpeg, login in address")
             << http_.url("/private/stream", "cam:secret") << "" << QSize(320, 240);
         QTest::newRow("snapshot") << http_.url("/snapshot") << "" << QSize(320, 240);
@@ -119,6 +161,7 @@ class TestNetworkCamera : public QObject {
     }
 
     // Each fault is told once though the camera is asked again; grabs give the test card meanwhile.
+    // Pictures that claim to be huge are refused before they are buffered or decoded.
     void badInputToldOnce_data() {
         QTest::addColumn<QString>("url");
         QTest::addColumn<QString>("told");
@@ -129,20 +172,33 @@ class TestNetworkCamera : public QObject {
         QTest::newRow("web page") << http_.url("/page") << "answers text/html, not pictures";
         QTest::newRow("empty picture") << http_.url("/empty") << "sent an empty picture";
         QTest::newRow("truncated picture") << http_.url("/truncated") << "sent an incomplete picture";
+        QTest::newRow("parts not JPEG") << http_.url("/quicktime") << "sends video/quicktime parts";
+        QTest::newRow("part of 1 GB")
+            << http_.url("/huge-part") << "sent a part of 1024 MB: more than the 32 MB";
+        const QString huge =
+            QStringLiteral("sent a picture of 30000×30000: more than the 40-megapixel limit");
+        QTest::newRow("snapshot of 30000x30000") << http_.url("/huge-snapshot") << huge;
+        QTest::newRow("stream of 30000x30000") << http_.url("/huge-stream") << huge;
         QTest::newRow("http login missing")
             << http_.url("/private/snapshot") << "asks for a login and password";
         QTest::newRow("http login wrong") << http_.url("/private/stream", "cam:wrong") << "refuses the login";
-        QTest::newRow("rtsp login missing") << rtspLogin_.url("/cam") << "Unauthorized";
+        QTest::newRow("rtsp login missing")
+            << rtspLogin_.url("/cam") << "the camera asks for a login and password";
+        QTest::newRow("rtsp path unknown")
+            << rtsp_.url("/nothing") << "the camera has no stream at this address";
     }
     void badInputToldOnce() {
         QFETCH(QString, url);
         QFETCH(QString, told);
         const QString path = QUrl(url).path();
+        resetPeakMemory();
+        const qint64 before = memoryMb("VmRSS");
         Camera camera(url);
         QTest::qWait(4500);
         QCOMPARE(camera.grab().size(), QSize(320, 200));
+        QVERIFY2(memoryMb("VmHWM") - before < 150, qPrintable(QString::number(memoryMb("VmHWM") - before)));
         const QStringList messages = camera.messages.texts();
-        QCOMPARE(messages.filter(told).size(), 1);
+        QVERIFY2(messages.filter(told).size() == 1, qPrintable(messages.join('\n')));
         QVERIFY2(!messages.join('\n').contains(QLatin1String("wrong")), qPrintable(messages.join('\n')));
         if (url.startsWith(QLatin1String("http://127")))
             QVERIFY(http_.requests(path) >= 2);
@@ -175,6 +231,20 @@ class TestNetworkCamera : public QObject {
         const auto events = tracker.noteOutcome(outcome, zantrel::clock().now(), {});
         QCOMPARE(events.size(), std::size_t(1));
         QCOMPARE(events[0].message, QStringLiteral("Camera Yard is lost; the test card is published"));
+    }
+
+    // An MJPEG stream that stops sending while its connection stays open is lost within VFW/STALL and
+    // asked again, and its pictures come back.
+    void frozenStreamIsAskedAgain() {
+        Camera camera(http_.url("/freeze"));
+        camera.store.set("VFW", QStringLiteral("STALL"), QStringLiteral("2"));
+        QSignalSpy lost(camera.capture.get(), &CaptureWindow::cameraLost);
+        QSignalSpy restored(camera.capture.get(), &CaptureWindow::cameraRestored);
+        QVERIFY(camera.capture->waitForFrame(15000));
+        QVERIFY(lost.wait(5000));
+        QVERIFY(restored.wait(15000));
+        QVERIFY(http_.requests(QStringLiteral("/freeze")) >= 2);
+        QCOMPARE(camera.grab().size(), QSize(320, 240));
     }
 
     // `--once` publishes the camera's own picture from each kind.

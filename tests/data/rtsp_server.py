@@ -1,7 +1,8 @@
 """Throwaway RTSP camera for tests and benchmarks on 127.0.0.1: an H.264 test pattern on
 rtsp://127.0.0.1:PORT/cam (gst-rtsp-server, x264enc). Prints "PORT <n>" and then the address once it listens.
 --port 0 picks a free port; give the same port again to bring a stopped camera back at its old address.
---user and --password ask for basic authentication."""
+--user and --password ask for basic authentication; --udp-only refuses RTP over the RTSP connection (TCP)
+with 461, as some cameras do."""
 import argparse
 import signal
 import sys
@@ -9,8 +10,9 @@ import sys
 import gi
 
 gi.require_version("Gst", "1.0")
+gi.require_version("GstRtsp", "1.0")
 gi.require_version("GstRtspServer", "1.0")
-from gi.repository import GLib, Gst, GstRtspServer  # noqa: E402
+from gi.repository import GLib, Gst, GstRtsp, GstRtspServer  # noqa: E402
 
 parser = argparse.ArgumentParser()
 parser.add_argument("--port", type=int, default=0)
@@ -21,6 +23,7 @@ parser.add_argument("--pattern", default="red", help="a videotestsrc pattern: re
 parser.add_argument("--path", default="/cam")
 parser.add_argument("--user", default="")
 parser.add_argument("--password", default="")
+parser.add_argument("--udp-only", action="store_true")
 args = parser.parse_args()
 
 Gst.init(None)
@@ -35,6 +38,8 @@ factory.set_launch(
     "! rtph264pay name=pay0 pt=96 config-interval=1 )" % (args.pattern, args.width, args.height, args.rate,
                                                           max(1, args.rate)))
 factory.set_shared(True)
+if args.udp_only:
+    factory.set_protocols(GstRtsp.RTSPLowerTrans.UDP)
 
 if args.user:
     auth = GstRtspServer.RTSPAuth()

@@ -1,6 +1,7 @@
 #include "support/camera_servers.h"
 
 #include <QDeadlineTimer>
+#include <algorithm>
 
 namespace zantrel::test {
 
@@ -8,7 +9,11 @@ CameraServer::CameraServer(Kind kind, const QStringList& args) : kind_(kind) {
     const char* script = kind == Kind::Http ? "/http_camera.py" : "/rtsp_server.py";
     process_.start(QStringLiteral("/usr/bin/python3"),
                    QStringList{QStringLiteral(ZANTREL_TEST_DATA_DIR) + QLatin1String(script)} + args);
-    for (QDeadlineTimer deadline(15000); !deadline.hasExpired() && process_.waitForReadyRead(1000);) {
+    // A cold GStreamer registry makes the first start slow: the whole deadline is waited for, however
+    // long the server stays silent.
+    for (QDeadlineTimer deadline(15000);
+         !deadline.hasExpired() && process_.state() != QProcess::NotRunning;) {
+        process_.waitForReadyRead(int(std::max<qint64>(deadline.remainingTime(), 1)));
         output_ += process_.readAllStandardOutput();
         if (output_.startsWith("PORT ") && output_.contains('\n')) {
             port_ = quint16(output_.mid(5, output_.indexOf('\n') - 5).toUInt());

@@ -3,6 +3,7 @@
 #include <QDeadlineTimer>
 #include <QProcess>
 #include <QUrl>
+#include <algorithm>
 #include <csignal>
 
 namespace zantrel::test {
@@ -19,8 +20,10 @@ struct RtspTestServer {
         process.start(QStringLiteral("/usr/bin/python3"),
                       {QStringLiteral(ZANTREL_TEST_DATA_DIR "/rtsp_server.py"), "--port=" + port,
                        "--width=320", "--height=240"});
-        for (QDeadlineTimer deadline(15000); !url.startsWith(u"rtsp:") && !deadline.hasExpired();)
-            if (process.canReadLine() || process.waitForReadyRead(100))
+        for (QDeadlineTimer deadline(15000);
+             !url.startsWith(u"rtsp:") && !deadline.hasExpired() && process.state() != QProcess::NotRunning;)
+            if (process.canReadLine() ||
+                process.waitForReadyRead(int(std::max<qint64>(deadline.remainingTime(), 1))))
                 url = QString::fromLatin1(process.readLine()).trimmed(); // "PORT <n>", then the address
         return url.startsWith(u"rtsp:");
     }
