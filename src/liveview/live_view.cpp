@@ -2,6 +2,7 @@
 
 #include "capture/capture_window.h"
 #include "capture/preview_rate.h"
+#include "core/log_line.h"
 #include "core/setting_keys.h"
 #include "core/store.h"
 #include "imaging/jpeg_writer.h"
@@ -179,7 +180,7 @@ void LiveView::work() {
                 serving = false;
                 QString error;
                 if (wanted && !(serving = server.start(*wanted, &error)))
-                    std::fprintf(stderr, "%s\n", qPrintable(error));
+                    LogLine(LogPriority::Error, error);
             }
         }
         if (serving && feed_.clients() > 0 && now >= frameDue) {
