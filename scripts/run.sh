@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds the program, publishes one image with the current settings and, when
+# Installs what building and running need (scripts/packages/build.txt and run.txt, no test servers),
+# builds the program, publishes one image with the current settings and, when
 # there is a display, starts the program's window. Arguments are passed to the window's start.
 set -euo pipefail
 here=$(pwd)
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+bash scripts/setup.sh build run
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)" --target webcam-zantrel
 program=$(pwd)/build/webcam-zantrel

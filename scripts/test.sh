@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds everything and runs the whole test suite.
+# Installs what building, running and the tests need (scripts/packages/*.txt), builds everything and
+# runs the whole test suite.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+bash scripts/setup.sh build run test
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)"
 cd build

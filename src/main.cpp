@@ -1,8 +1,11 @@
+#include "core/command_line.h"
+#include "core/log_line.h"
 #include "core/own_process.h"
 #include "core/setting_keys.h"
 #include "core/startup.h"
 #include "core/store.h"
 #include "core/version.h"
+#include "core/work_folder.h"
 #include "gallery/gallery.h"
 #include "health/state_document.h"
 #include "publish/console_sinks.h"
@@ -26,79 +29,98 @@ using namespace zantrel;
 
 namespace {
 
-void printUsage() {
-    std::printf("Usage: webcam-zantrel [--once | --headless | --status | --help | --version | /BOOT]\n"
-                "Shows the live camera picture and publishes stamped JPEG images on a schedule.\n\n"
-                "  --once     publish one image with the stored settings, without a window, and\n"
-                "             exit: 0 when the image was written and every upload succeeded\n"
-                "  --headless publish on the stored schedule without a window or display until\n"
-                "             SIGTERM or SIGINT; status on standard output, messages on standard\n"
-                "             error; SIGHUP reschedules from the settings as they are now\n"
-                "  --status   print the running instance's state (servers' last success, next\n"
-                "             update, camera, alerts) and exit: 0 when all is well, 1 while an\n"
-                "             alert is under way, 2 when no instance runs\n"
-                "  --timelapse DDMMYYYY[-DDMMYYYY] [--fps N] [--width W] [--output FILE]\n"
-                "             write a video of the archive's pictures of those days and exit\n"
-                "  /BOOT      started by the session's start-up entry: runs only when the\n"
-                "             preference \"run when the computer starts\" is set\n"
-                "  --help     show this text\n"
-                "  --version  show the program's name and version\n\n"
-                "Settings: %s\n",
-                qPrintable(SettingsStore::defaultPath()));
+// A wrong command line, GNU style: what is wrong, then where to read how it is right.
+int usageError(const QString& error) {
+    std::fprintf(stderr, "webcam-zantrel: %s\nTry 'webcam-zantrel --help' for more information.\n",
+                 qPrintable(error));
+    return kUsageExitStatus;
 }
 
+// Another instance holds the lock (failure empty), or the lock cannot be taken at all.
+void sayInstanceLockRefused(const QString& failure, const char* whenAnotherRuns) {
+    LogLine(failure.isEmpty() ? LogPriority::Warning : LogPriority::Error,
+            QStringLiteral("webcam-zantrel: ") +
+                (failure.isEmpty() ? QString::fromUtf8(whenAnotherRuns) : failure));
+}
+
+// What Qt and the libraries report goes to the log with its priority, like the program's own lines.
 // Qt falls back to a runtime folder of its own when the session names none, and says so on every start:
 // that notice is dropped; whatever else Qt reports about the folder is kept.
 QtMessageHandler previousHandler = nullptr;
-void quietRuntimeFolderNotice() {
-    previousHandler = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context,
-                                                const QString& message) {
-        if (!message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")) && previousHandler)
-            previousHandler(type, context, message);
-    });
+void logQtMessages() {
+    previousHandler =
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& message) {
+            if (message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")))
+                return;
+            if (type == QtWarningMsg || type == QtCriticalMsg)
+                LogLine(type == QtWarningMsg ? LogPriority::Warning : LogPriority::Error, message);
+            else if (previousHandler)
+                previousHandler(type, context, message);
+        });
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     HardenProcess();
-    quietRuntimeFolderNotice();
+    logQtMessages();
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
-    if (args == QStringList{QStringLiteral("--help")}) {
-        printUsage();
+    // Read whole before anything starts: a wrong command line opens no window and touches no camera.
+    const CommandLine command = ParseCommandLine(args);
+    if (!command.error.isEmpty())
+        return usageError(command.error);
+    if (command.mode == RunMode::Help) {
+        std::fputs(qPrintable(UsageText(SettingsStore::defaultPath())), stdout);
         return 0;
     }
-    if (args == QStringList{QStringLiteral("--version")}) {
+    if (command.mode == RunMode::Version) {
         std::printf("%s\n", qPrintable(applicationTitle()));
         return 0;
     }
+    if (command.mode == RunMode::Boot && BootStartRefused(QStringLiteral("/BOOT")))
+        return 0;
+    if (command.picturesFolder) {
+        QString failure;
+        if (!EnterPicturesWorkFolder(failure)) {
+            LogLine(LogPriority::Error, QStringLiteral("webcam-zantrel: ") + failure);
+            return 1;
+        }
+    }
 
-    if (args == QStringList{QStringLiteral("--status")}) {
+    if (command.mode == RunMode::Status) {
         QCoreApplication app(argc, argv);
         return PrintStatus(StateDocumentPath(), stdout);
     }
 
-    if (args.value(0) == QLatin1String("--timelapse")) {
+    if (command.mode == RunMode::Timelapse) {
         QCoreApplication app(argc, argv);
-        return RunTimelapseCommand(args);
+        const QString error = ParseTimelapseCommand(command.timelapse).error;
+        if (!error.isEmpty())
+            return usageError(error);
+        return RunTimelapseCommand(command.timelapse);
     }
 
-    if (args == QStringList{QStringLiteral("--once")}) {
+    if (command.mode == RunMode::Once) {
+        // One image beside a running instance would race it for the working file and the servers.
+        QString failure;
+        const auto instanceLock = AcquireInstanceLock(failure);
+        if (!instanceLock) {
+            sayInstanceLockRefused(failure, "another instance is running; --once publishes nothing.");
+            return 1;
+        }
         // No window is opened: run on the offscreen platform, so no display is needed.
         qputenv("QT_QPA_PLATFORM", "offscreen");
         QApplication app(argc, argv);
         return RunOnce();
     }
 
-    if (args == QStringList{QStringLiteral("--headless")}) {
+    if (command.mode == RunMode::Headless) {
         QString failure;
         const auto instanceLock = AcquireInstanceLock(failure);
         if (!instanceLock) {
-            std::fprintf(stderr, "webcam-zantrel: %s\n",
-                         failure.isEmpty() ? "another instance is running; this one ends."
-                                           : qPrintable(failure));
+            sayInstanceLockRefused(failure, "another instance is running; this one ends.");
             return failure.isEmpty() ? 0 : 1; // a lock that cannot be taken is a failure: restart applies
         }
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -108,22 +130,23 @@ int main(int argc, char** argv) {
         return RunHeadless([](PublishingCore& core) { AttachServices(core); });
     }
 
-    if (BootStartRefused(ArgumentText(args)))
-        return 0;
     QString failure;
     const auto instanceLock = AcquireInstanceLock(failure);
     if (!instanceLock) {
-        std::fprintf(stderr, "webcam-zantrel: %s\n",
-                     failure.isEmpty() ? "another instance is running; this one ends." : qPrintable(failure));
+        sayInstanceLockRefused(failure, "another instance is running; this one ends.");
         return failure.isEmpty() ? 0 : 1;
     }
     if (!DisplayAvailable()) {
-        std::fprintf(stderr, "webcam-zantrel: no display to open the window on (DISPLAY is not set).\n");
+        LogLine(LogPriority::Error,
+                QStringLiteral("webcam-zantrel: no display to open the window on (DISPLAY is not set)."));
         return 1;
     }
 
+    // The desktop file's name is the Wayland app id, the application's name the X11 window class: both
+    // name the menu entry, so the desktop shows its icon and groups the window with its launcher.
+    QApplication::setDesktopFileName(QStringLiteral(ZANTREL_APP_ID));
     QApplication app(argc, argv);
-    app.setApplicationName(QStringLiteral("webcam-zantrel"));
+    app.setApplicationName(QStringLiteral(ZANTREL_APP_ID));
     app.setApplicationDisplayName(applicationTitle());
     // The main window may be hidden in the notification area while a dialog closes: the program ends
     // when the main window closes (CloseApplication), not with the last visible window.

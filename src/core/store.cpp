@@ -1,6 +1,7 @@
 #include "core/store.h"
 
 #include "core/leading_number.h"
+#include "core/log_line.h"
 #include "core/private_folder.h"
 
 #include <QDateTime>
@@ -20,7 +21,7 @@ namespace {
 constexpr auto kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 
 void warn(const QString& text) {
-    std::fprintf(stderr, "webcam-zantrel: %s\n", qPrintable(text));
+    LogLine(LogPriority::Warning, QStringLiteral("webcam-zantrel: ") + text);
 }
 
 // A hand-edited value with an unquoted comma comes back from the INI reader as a list, without the blanks

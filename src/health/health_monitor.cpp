@@ -115,7 +115,12 @@ void HealthMonitor::work() {
         if (!events.empty()) {
             active_->set(tracker.active(), tracker.reasons());
             QMetaObject::invokeMethod(
-                this, [this, reasons = tracker.reasons()] { Q_EMIT conditionsChanged(reasons); },
+                this,
+                [this, reasons = tracker.reasons(), events] {
+                    Q_EMIT conditionsChanged(reasons);
+                    for (const HealthEvent& e : events)
+                        Q_EMIT eventHappened(e);
+                },
                 Qt::QueuedConnection);
             handle(events, jpeg);
             stateDue = true;

@@ -65,6 +65,8 @@ class HealthMonitor : public QObject {
   Q_SIGNALS:
     // The messages of the conditions under way; empty once all ended. On this object's thread.
     void conditionsChanged(const QStringList& reasons);
+    // Each event as it begins or ends (after conditionsChanged). On this object's thread.
+    void eventHappened(const zantrel::HealthEvent& event);
 
   private:
     enum Kind { Hook, Mail, KindCount };

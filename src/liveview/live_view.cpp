@@ -2,6 +2,7 @@
 
 #include "capture/capture_window.h"
 #include "capture/preview_rate.h"
+#include "core/log_line.h"
 #include "core/setting_keys.h"
 #include "core/sinks.h"
 #include "core/store.h"
@@ -129,7 +130,7 @@ void LiveView::say(const QString& problem, const QString& warning) {
     for (const QString& text : {problem, warning}) {
         if (text.isEmpty())
             continue;
-        std::fprintf(stderr, "%s\n", qPrintable(OneLine(text)));
+        LogLine(problem == text ? LogPriority::Error : LogPriority::Warning, OneLine(text));
         status_.setStatus(problem == text ? QStringLiteral("Error:") + text : text);
     }
 }

@@ -1,17 +1,19 @@
 #include "publish/console_sinks.h"
 
-#include <cstdio>
+#include "capture/capture_window.h"
+#include "core/log_line.h"
 
 namespace zantrel {
 
 namespace {
 
-// One whole line at a time, whichever thread writes it.
-void printLine(std::FILE* stream, const QString& text) {
-    static std::mutex mutex;
-    std::lock_guard lock(mutex);
-    std::fprintf(stream, "%s\n", OneLine(text).toLocal8Bit().constData());
-    std::fflush(stream);
+LogPriority statusPriority(const QString& text) {
+    if (text.startsWith(QLatin1String("Error:")) || text == QLatin1String("Cannot connect to FTP Server") ||
+        text == QLatin1String("Can't change directory."))
+        return LogPriority::Error;
+    if (text == NoCameraText() || text.startsWith(CameraLostText({})))
+        return LogPriority::Warning;
+    return LogPriority::Info;
 }
 
 } // namespace
@@ -23,11 +25,18 @@ void StdoutStatusSink::setStatus(const QString& text) {
             return;
         last_ = text;
     }
-    printLine(stdout, text);
+    LogLine(statusPriority(text), text);
 }
 
 void StderrMessageSink::showMessage(const QString& text) {
-    printLine(stderr, text);
+    showMessage(text, MessageIcon::Exclamation);
+}
+
+void StderrMessageSink::showMessage(const QString& text, MessageIcon icon) {
+    LogLine(icon == MessageIcon::Critical      ? LogPriority::Error
+            : icon == MessageIcon::Exclamation ? LogPriority::Warning
+                                               : LogPriority::Info,
+            text);
 }
 
 } // namespace zantrel

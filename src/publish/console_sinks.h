@@ -6,9 +6,11 @@
 
 namespace zantrel {
 
-// Status texts as lines on standard output, for running without a window (--once, --headless). Each
-// text is one line, written whole and flushed at once, whichever thread sets it. With skipRepeats a
-// text equal to the one before it is not printed again (the countdown repeats itself twice a second).
+// Status texts as lines of the log, for running without a window (--once, --headless): progress on
+// standard output, failures ("Error:...", a lost camera) as errors and warnings on standard error (see
+// LogLine). Each text is one line, written whole and flushed at once, whichever thread sets it. With
+// skipRepeats a text equal to the one before it is not printed again (the countdown repeats itself twice a
+// second).
 class StdoutStatusSink final : public StatusSink {
   public:
     explicit StdoutStatusSink(bool skipRepeats = false) : skipRepeats_(skipRepeats) {}
@@ -20,10 +22,12 @@ class StdoutStatusSink final : public StatusSink {
     QString last_;
 };
 
-// Messages as lines on standard error; the job goes on at once.
+// Messages as lines of the log, errors and warnings by their icon (a warning without one); the job goes
+// on at once.
 class StderrMessageSink final : public MessageSink {
   public:
     void showMessage(const QString& text) override;
+    void showMessage(const QString& text, MessageIcon icon) override;
 };
 
 } // namespace zantrel

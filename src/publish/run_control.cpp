@@ -3,6 +3,7 @@
 #include "capture/capture_window.h"
 #include "core/active_hours.h"
 #include "core/clock.h"
+#include "core/log_line.h"
 #include "core/setting_keys.h"
 #include "core/sinks.h"
 #include "core/store.h"
@@ -67,7 +68,8 @@ ActiveHours RunControl::activeHours() {
     ActiveHours hours = ActiveHours::FromSettings(&refusal);
     // A hand-edited window that makes no sense is said once, not at every tick.
     if (refusal != refusal_ && !refusal.isEmpty())
-        std::fprintf(stderr, "webcam-zantrel: %s: publishing at all hours\n", qPrintable(refusal));
+        LogLine(LogPriority::Warning,
+                QStringLiteral("webcam-zantrel: %1: publishing at all hours").arg(refusal));
     refusal_ = refusal;
     return hours;
 }

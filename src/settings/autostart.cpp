@@ -34,18 +34,29 @@ QString AutostartEntryPath() {
            QStringLiteral("/autostart/webcam-zantrel.desktop");
 }
 
+QString AutostartProgram(const QString& running) {
+    const QString onPath = QStandardPaths::findExecutable(QStringLiteral("webcam-zantrel"));
+    if (!onPath.isEmpty())
+        return onPath;
+    const QFileInfo installed(QStringLiteral(ZANTREL_INSTALLED_PROGRAM));
+    if (installed.isFile() && installed.isExecutable())
+        return installed.filePath();
+    return running;
+}
+
 QString AutostartEntryText(const QString& executable) {
     return QStringLiteral("[Desktop Entry]\n"
                           "Type=Application\n"
                           "Name=Webcam Zantrel\n"
                           "Comment=Publish webcam images on a schedule\n"
-                          "Exec=%1 /BOOT\n"
+                          "Exec=%1 --pictures-folder /BOOT\n"
+                          "Icon=org.zantrel.WebcamZantrel\n"
                           "Terminal=false\n"
                           "X-GNOME-Autostart-enabled=true\n")
         .arg(quotedExecArgument(executable));
 }
 
-bool SetAutostart(bool on, const QString& executable) {
+bool SetAutostart(bool on, const QString& running) {
     const QString path = AutostartEntryPath();
     if (!on)
         return !QFileInfo::exists(path) || QFile::remove(path);
@@ -54,7 +65,7 @@ bool SetAutostart(bool on, const QString& executable) {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    file.write(AutostartEntryText(executable).toUtf8());
+    file.write(AutostartEntryText(AutostartProgram(running)).toUtf8());
     return file.commit();
 }
 

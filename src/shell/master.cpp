@@ -6,6 +6,7 @@
 #include "core/setting_keys.h"
 #include "core/store.h"
 #include "core/version.h"
+#include "health/health_log.h"
 #include "health/health_monitor.h"
 #include "health/state_document.h"
 #include "liveview/live_view.h"
@@ -106,6 +107,7 @@ HealthMonitor& AttachServices(PublishingCore& core) {
     auto live = std::make_unique<LiveView>(core.capture(), core.jobs(), core.runControl(), core.status());
     auto health = std::make_unique<HealthMonitor>(core.jobs(), &core.runControl(), core.status());
     HealthMonitor& monitor = *health;
+    LogHealthEvents(monitor);
     live->state().setEvents([events = health->activeEvents()] { return events->events(); });
     // The live view's state with the events is the document: it is attached first and so ends last.
     health->keepStateDocument(StateDocumentPath(), [state = &live->state()] {

@@ -246,7 +246,8 @@ class TestSettingsDialog : public QObject {
         QVERIFY(!QFile::exists(AutostartEntryPath()));
         // A program path with blanks, quotes, dollars and percent signs still starts that program.
         QVERIFY(AutostartEntryText(QStringLiteral("/opt/my cam/\"x\"$HOME%1"))
-                    .contains(QStringLiteral("Exec=\"/opt/my cam/\\\\\"x\\\\\"\\\\$HOME%%1\" /BOOT\n")));
+                    .contains(QStringLiteral(
+                        "Exec=\"/opt/my cam/\\\\\"x\\\\\"\\\\$HOME%%1\" --pictures-folder /BOOT\n")));
     }
 
     // The switched-off feature's tab does not show. The dialog keeps one size on every page, small enough

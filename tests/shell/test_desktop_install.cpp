@@ -1,39 +1,136 @@
-// `cmake --install` into a scratch prefix, then the desktop's own validators on what it put there.
+// What an install puts on the machine, checked with the desktop's and systemd's own validators: a
+// `cmake --install` into a scratch prefix, and the Debian package built from this build tree, installed
+// with apt-get and removed again.
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <unistd.h>
+
+namespace {
+
+const QString kBuildDir = QFileInfo(QStringLiteral(ZANTREL_BINARY)).absolutePath();
+
+struct Run {
+    int exitCode = -1;
+    QByteArray output; // standard output and error
+};
+
+Run run(const QString& program, const QStringList& args, int timeoutMs = 120000,
+        const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.setProcessEnvironment(env);
+    p.setWorkingDirectory(kBuildDir);
+    p.start(program, args);
+    if (!p.waitForFinished(timeoutMs))
+        p.kill(), p.waitForFinished();
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAll()};
+}
+
+#define VERIFY_RUN(call)                                                                                     \
+    do {                                                                                                     \
+        const Run r_ = (call);                                                                               \
+        QVERIFY2(r_.exitCode == 0, (#call ": " + r_.output).constData());                                    \
+    } while (false)
+
+bool have(const char* tool) {
+    return !QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty();
+}
+
+// The validators of the menu entry, the AppStream description and the user unit, on the files under root.
+void validate(const QString& root, const QStringList& unitOptions) {
+    const QString share = root + QStringLiteral("/share/");
+    if (have("desktop-file-validate"))
+        VERIFY_RUN(run("desktop-file-validate", {share + "applications/org.zantrel.WebcamZantrel.desktop"}));
+    if (have("appstreamcli"))
+        VERIFY_RUN(run("appstreamcli",
+                       {"validate", "--no-net", share + "metainfo/org.zantrel.WebcamZantrel.metainfo.xml"}));
+    if (have("systemd-analyze")) {
+        // The user manager's view needs a runtime folder of the user's own.
+        QTemporaryDir runtime;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+        VERIFY_RUN(run("systemd-analyze",
+                       QStringList{"--user", "verify"} + unitOptions +
+                           QStringList{root + QStringLiteral("/lib/systemd/user/webcam-zantrel.service")},
+                       60000, env));
+    }
+}
+
+} // namespace
 
 class TestDesktopInstall : public QObject {
     Q_OBJECT
   private Q_SLOTS:
-    void installedAndValid() {
+    // Into any prefix: the unit runs the program installed there.
+    void installedUnderAnyPrefix() {
         QTemporaryDir prefix;
-        QProcess install;
-        install.start("cmake", {"--install", QFileInfo(QStringLiteral(ZANTREL_BINARY)).absolutePath(),
-                                "--prefix", prefix.path()});
-        QVERIFY(install.waitForFinished(60000));
-        QVERIFY2(install.exitCode() == 0, install.readAllStandardError().constData());
+        VERIFY_RUN(run("cmake", {"--install", kBuildDir, "--prefix", prefix.path()}));
         const QString share = prefix.path() + "/share/";
         for (const QString& file : {prefix.path() + "/bin/webcam-zantrel",
-                                    share + "icons/hicolor/scalable/apps/org.zantrel.WebcamZantrel.svg"})
+                                    share + "icons/hicolor/scalable/apps/org.zantrel.WebcamZantrel.svg",
+                                    share + "icons/hicolor/48x48/apps/org.zantrel.WebcamZantrel.png",
+                                    share + "man/man1/webcam-zantrel.1.gz"})
             QVERIFY2(QFileInfo(file).isFile(), qPrintable(file));
-        const QList<QStringList> checks = {
-            {"desktop-file-validate", share + "applications/org.zantrel.WebcamZantrel.desktop"},
-            {"appstreamcli", "validate", "--no-net",
-             share + "metainfo/org.zantrel.WebcamZantrel.metainfo.xml"}};
-        for (QStringList check : checks) {
-            QVERIFY2(QFileInfo(check.last()).isFile(), qPrintable(check.last()));
-            if (QStandardPaths::findExecutable(check.first()).isEmpty())
-                continue; // validator not installed
-            QProcess validator;
-            validator.start(check.takeFirst(), check);
-            QVERIFY(validator.waitForFinished(60000));
-            QVERIFY2(validator.exitCode() == 0, validator.readAllStandardOutput().constData());
+        QFile unit(prefix.path() + "/lib/systemd/user/webcam-zantrel.service");
+        QVERIFY(unit.open(QIODevice::ReadOnly));
+        const QByteArray text = unit.readAll();
+        QVERIFY2(text.contains("\nExecStart=" + QFile::encodeName(prefix.path()) +
+                               "/bin/webcam-zantrel --headless --pictures-folder\n"),
+                 text.constData());
+        // The manual page is not where man looks; the rest is checked, the program's path included.
+        validate(prefix.path(), {"--man=no"});
+    }
+
+    void debianPackage() {
+        for (const char* tool : {"cpack", "dpkg-shlibdeps", "dpkg-deb"})
+            if (!have(tool))
+                QSKIP("needs cpack, dpkg-shlibdeps and dpkg-deb (dpkg-dev)");
+#ifdef __SANITIZE_ADDRESS__
+        QSKIP("the package is made from the plain build");
+#endif
+        // From the program already built. The build tree's generator would have cpack build everything
+        // first (its pre-install step); for Ninja's, which has none, it installs what is there.
+        QTemporaryDir out;
+        VERIFY_RUN(run("cpack",
+                       {"-G", "DEB", "-D", "CPACK_CMAKE_GENERATOR=Ninja", "--config",
+                        kBuildDir + "/CPackConfig.cmake", "-B", out.path()},
+                       300000));
+        const QString arch = QString::fromLatin1(run("dpkg", {"--print-architecture"}).output.trimmed());
+        const QString deb = out.filePath(
+            QStringLiteral("webcam-zantrel_%1_%2.deb").arg(QStringLiteral(ZANTREL_VERSION), arch));
+        QVERIFY2(QFileInfo(deb).isFile(), qPrintable(QDir(out.path()).entryList().join(' ')));
+        const QByteArray depends = run("dpkg-deb", {"--field", deb, "Depends"}).output;
+        for (const char* package :
+             {"libqt6widgets6", "libturbojpeg0", "gstreamer1.0-plugins-good", "libqt6svg6", "qt6-wayland"})
+            QVERIFY2(depends.contains(package), depends.constData());
+        if (have("lintian")) {
+            const Run lint = run("lintian", {"--fail-on", "error", deb}, 300000);
+            QVERIFY2(lint.exitCode == 0 && !lint.output.contains("\nE: ") && !lint.output.startsWith("E: "),
+                     lint.output.constData());
         }
+
+        if (::geteuid() != 0 || !have("apt-get"))
+            QSKIP("installing the package needs root and apt-get");
+        if (run("dpkg-query", {"-W", "-f=${Status}", "webcam-zantrel"}).output.contains("installed"))
+            QSKIP("webcam-zantrel is installed on this machine already: left alone");
+        const QStringList lock{"-o", "DPkg::Lock::Timeout=300"};
+        VERIFY_RUN(run("apt-get", lock + QStringList{"install", "-y", "-q", "--no-install-recommends", deb},
+                       600000));
+        const auto remove = qScopeGuard([&lock] {
+            run("apt-get", lock + QStringList{"purge", "-y", "-q", "webcam-zantrel"}, 600000);
+        });
+        const Run version = run("/usr/bin/webcam-zantrel", {"--version"});
+        QCOMPARE(version.output, QByteArray("Webcam Zantrel 2.00\n"));
+        const Run manual = run("man", {"-w", "webcam-zantrel"});
+        QCOMPARE(manual.output, QByteArray("/usr/share/man/man1/webcam-zantrel.1.gz\n"));
+        validate(QStringLiteral("/usr"), {});
     }
 };
 
-QTEST_MAIN(TestDesktopInstall)
+QTEST_GUILESS_MAIN(TestDesktopInstall)
 #include "test_desktop_install.moc"
