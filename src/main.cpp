@@ -30,7 +30,8 @@ void printUsage() {
     std::printf("Usage: webcam-zantrel [--once | --headless | --status | --help | --version | /BOOT]\n"
                 "Shows the live camera picture and publishes stamped JPEG images on a schedule.\n\n"
                 "  --once     publish one image with the stored settings, without a window, and\n"
-                "             exit: 0 when the image was written and every upload succeeded\n"
+                "             exit: 0 when the image was written and every upload succeeded;\n"
+                "             it gives up after %lld seconds, the sum of its limits\n"
                 "  --headless publish on the stored schedule without a window or display until\n"
                 "             SIGTERM or SIGINT; status on standard output, messages on standard\n"
                 "             error; SIGHUP reschedules from the settings as they are now\n"
@@ -44,6 +45,7 @@ void printUsage() {
                 "  --help     show this text\n"
                 "  --version  show the program's name and version\n\n"
                 "Settings: %s\n",
+                static_cast<long long>(OnceDeadline().count() / 1000),
                 qPrintable(SettingsStore::defaultPath()));
 }
 
