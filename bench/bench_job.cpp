@@ -188,7 +188,7 @@ int runJob() {
 
     NullStatusSink status;
     FtpClient ftp(status);
-    const PublishServices services = ProgramServices(capture, ftp, status, messages);
+    const PublishServices services = ProgramServices(capture, status, messages);
 
     // The steps, in the job's order and with its settings reads, timed one by one.
     std::vector<double> grab, stamp, jpeg, archive, upload, total;

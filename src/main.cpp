@@ -72,7 +72,8 @@ int main(int argc, char** argv) {
     if (!command.error.isEmpty())
         return usageError(command.error);
     if (command.mode == RunMode::Help) {
-        std::fputs(qPrintable(UsageText(SettingsStore::defaultPath())), stdout);
+        std::fputs(qPrintable(UsageText(SettingsStore::defaultPath(), OnceDeadline().count() / 1000)),
+                   stdout);
         return 0;
     }
     if (command.mode == RunMode::Version) {

@@ -114,7 +114,7 @@ CommandLine ParseCommandLine(const QStringList& args) {
     return c;
 }
 
-QString UsageText(const QString& settingsPath) {
+QString UsageText(const QString& settingsPath, long long onceSeconds) {
     return QStringLiteral("Usage: webcam-zantrel [OPTION]...\n"
                           "Shows the live camera picture and publishes stamped JPEG images on a schedule;\n"
                           "without an option it opens its window.\n"
@@ -134,9 +134,11 @@ QString UsageText(const QString& settingsPath) {
                           "DAYS is one day, DDMMYYYY, or a range, DDMMYYYY-DDMMYYYY.\n"
                           "Exit status: 0 when all went well, 1 on a failure, 2 on a wrong command line;\n"
                           "--status: 0 all well, 1 an alert is under way, 2 no instance runs.\n"
+                          "--once gives up after %2 seconds, the sum of its transfer limits.\n"
                           "Settings: %1\n"
                           "Manual: man webcam-zantrel\n")
-        .arg(settingsPath);
+        .arg(settingsPath)
+        .arg(onceSeconds);
 }
 
 } // namespace zantrel

@@ -24,8 +24,9 @@ struct CommandLine {
 // modes at once is an error.
 CommandLine ParseCommandLine(const QStringList& argumentsAfterPath);
 
-// The --help text, every option on a line of its own; settingsPath is the settings file shown at the end.
-QString UsageText(const QString& settingsPath);
+// The --help text, every option on a line of its own; settingsPath is the settings file shown at the end,
+// onceSeconds how long --once runs at the most.
+QString UsageText(const QString& settingsPath, long long onceSeconds);
 
 inline constexpr int kUsageExitStatus = 2;
 

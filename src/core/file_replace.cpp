@@ -99,6 +99,18 @@ Target resolve(const QString& file) {
 
 } // namespace
 
+void SyncFolderOf(const QString& file) {
+    const QByteArray dir = QFile::encodeName(QFileInfo(file).absolutePath());
+    FileDescriptor fd(::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() >= 0)
+        ::fsync(fd.get()); // some file systems cannot sync a folder: nothing more to do there
+}
+
+bool SyncFileToDisk(const QString& file) {
+    FileDescriptor fd(::open(QFile::encodeName(file).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    return fd.get() >= 0 && ::fsync(fd.get()) == 0;
+}
+
 ReplaceResult ReplaceFileContents(const QString& file, QByteArrayView data) {
     if (file.isEmpty())
         return {};
@@ -120,11 +132,16 @@ ReplaceResult ReplaceFileContents(const QString& file, QByteArrayView data) {
     // Run as root, a replaced file keeps its owner.
     if (ok && target.exists && ::geteuid() == 0 && target.status.st_uid != 0)
         ok = ::fchown(fd.get(), target.status.st_uid, target.status.st_gid) == 0;
+    // Whole by now, it gets its final mode before it takes the name: a reader never meets it owner-only.
+    const mode_t mode = target.exists ? (target.status.st_mode & 07777) : (0666 & ~currentUmask());
+    ok = ok && ::fchmod(fd.get(), mode) == 0;
+    // On the disk before the name points at it: after a power cut the name holds the old picture or
+    // the new one, never an empty file.
+    ok = ok && ::fdatasync(fd.get()) == 0;
     if (ok && ::rename(temporary.constData(), finalName.constData()) == 0) {
-        // Only now does the file get its final mode: nobody else could read it while it was written.
-        const mode_t mode = target.exists ? (target.status.st_mode & 07777) : (0666 & ~currentUmask());
-        ::fchmod(fd.get(), mode);
-        return {fd.close(), {}};
+        const bool closed = fd.close();
+        SyncFolderOf(target.path); // and the name itself
+        return {closed, {}};
     }
     ::unlink(temporary.constData());
     return {};

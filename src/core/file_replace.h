@@ -17,9 +17,14 @@ struct ReplaceResult {
 // Refused, and nothing touched: a target that is not a regular file (a folder, FIFO, device, socket),
 // and a symbolic link owned by someone other than this program's user or root, which someone else may
 // have planted in a shared folder. Links that pass are followed. On failure the target is untouched and
-// the temporary file is gone. The data is handed to the system but not forced to the disk: the rename
-// is what keeps the file whole.
+// the temporary file is gone. The data reaches the disk before the rename and the folder's new entry
+// after it, so a power cut leaves the old contents or the new ones under the name.
 ReplaceResult ReplaceFileContents(const QString& file, QByteArrayView data);
+
+// Forces a file's data to the disk; false when it cannot be opened or synced.
+bool SyncFileToDisk(const QString& file);
+// Forces the entries of the folder a file is in to the disk (a rename into it, a new name).
+void SyncFolderOf(const QString& file);
 
 // Writes `data` over `file` where it stands, truncating it first: a reader may see a part. The same
 // links are followed and refused as above; the file keeps its mode, or gets 0666 less the umask when new.

@@ -1,7 +1,5 @@
 #include "publish/job_runner.h"
 
-#include "transfer/ftp_client.h"
-
 #include <algorithm>
 
 namespace zantrel {
@@ -77,8 +75,6 @@ bool JobRunner::waitForEnd(std::chrono::milliseconds bound) {
 void JobRunner::stopUpload() {
     if (services_.targets)
         services_.targets->stop();
-    else if (services_.ftp)
-        services_.ftp->FtpDisconnect();
 }
 
 } // namespace zantrel

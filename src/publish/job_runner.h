@@ -28,6 +28,9 @@ class JobRunner : public QObject {
     bool running() const { return running_; }
     // Every job waits for all its servers, however long they take (a single job). Before start().
     void waitForEveryServer() { services_.targetWait.reset(); }
+    // Bounds on every transfer of the jobs that follow. Before start(), while no job runs.
+    void setTransferLimits(const TransferLimits& limits) { services_.limits = limits; }
+    const TransferLimits& transferLimits() const { return services_.limits; }
     // Aborts the running uploads at once, also those that outlived their job; the job goes on with the
     // next server. Owning thread.
     void stopUpload();

@@ -11,7 +11,6 @@
 #include "imaging/stamp.h"
 #include "publish/archive_retention.h"
 #include "publish/live_values.h"
-#include "transfer/ftp_client.h"
 #include "transfer/hangup.h"
 #include "transfer/server_address.h"
 #include "transfer/server_upload.h"
@@ -19,8 +18,16 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QPainter>
+#include <algorithm>
 
 namespace zantrel {
+
+namespace {
+
+// However little of the interval is left, the servers get this long before the job ends.
+constexpr std::chrono::milliseconds kShortestWait{200};
+
+} // namespace
 
 QString ArchiveFileName(const QString& folder, const QDateTime& moment) {
     QString name = folder.isEmpty() ? QDir::currentPath() : folder; // not the root of the file system
@@ -29,14 +36,12 @@ QString ArchiveFileName(const QString& folder, const QDateTime& moment) {
     return name + moment.toString(QStringLiteral("ddMMyyyyHHmmss")) + QStringLiteral(".JPG");
 }
 
-PublishServices ProgramServices(const CaptureWindow& capture, FtpClient& ftp, StatusSink& status,
-                                MessageSink& messages) {
+PublishServices ProgramServices(const CaptureWindow& capture, StatusSink& status, MessageSink& messages) {
     PublishServices s;
     s.grabFrame = [&capture](QImage& target) { capture.GrabFrame(target); };
     s.cameraLostSince = [&capture] { return capture.lostSince(); };
     s.cameraChosen = [&capture] { return capture.cameraChosen(); };
     s.cameraName = [&capture] { return capture.lostCameraName(); };
-    s.ftp = &ftp;
     s.status = &status;
     s.messages = &messages;
     s.live = &LiveValues::instance();
@@ -55,11 +60,28 @@ StampParams JobStampParams(const LiveValues::Values& live) {
 
 namespace {
 
+// How long a job begun at `began` may still wait for its servers: targetWait, and on a periodic
+// schedule no longer than its interval from the job's start, so the next job starts on time.
+std::optional<std::chrono::milliseconds> allowedWait(const PublishServices& s,
+                                                     std::chrono::steady_clock::time_point began) {
+    using namespace std::chrono;
+    if (!s.targetWait || ReadNumber(keys::UpdateType) == 0.0)
+        return s.targetWait;
+    const QDateTime present = clock().now().addMSecs(-clock().now().time().msec());
+    const NextUpdate n = ComputeNextUpdate(present);
+    const QDateTime next(QDate(n.year, n.month, n.day), QTime(n.hour, n.minute, n.second));
+    const qint64 interval = next.isValid() ? present.secsTo(next) : 0;
+    if (interval <= 0)
+        return s.targetWait;
+    const auto left = duration_cast<milliseconds>(seconds(interval) - (steady_clock::now() - began));
+    return std::clamp(left, kShortestWait, std::max(kShortestWait, *s.targetWait));
+}
+
 // Only the image this job encoded goes out, from its own bytes: never whatever stands at the working
 // file's path by then (a file that could not be replaced, another user's link or file). A working file
 // that could not be written still fails the job, but the fresh picture is published all the same.
 void uploadToServers(const PublishServices& s, const QString& file, const QByteArray& image,
-                     PublishOutcome& outcome) {
+                     std::chrono::steady_clock::time_point began, PublishOutcome& outcome) {
     // Zero, a negative count or no number at all: nobody is contacted.
     const std::int32_t count = ServerEntryCount();
     std::vector<ServerEntry> entries;
@@ -89,9 +111,8 @@ void uploadToServers(const PublishServices& s, const QString& file, const QByteA
     if (entries.empty() || (s.cancelled && s.cancelled()))
         return;
     // The remote file takes the working file's name, without the local folders it lives in.
-    const std::vector<TargetPool::Result> results =
-        s.targets->deliver(entries, image, QFileInfo(file).fileName(), *s.status,
-                           s.ftp ? s.ftp->limits() : TransferLimits{}, s.cancelled, s.targetWait);
+    const std::vector<TargetPool::Result> results = s.targets->deliver(
+        entries, image, QFileInfo(file).fileName(), *s.status, s.limits, s.cancelled, allowedWait(s, began));
     for (std::size_t i = 0; i < results.size(); ++i) {
         PublishOutcome::TargetOutcome& target = outcome.targets[i];
         // A file that went to the login folder instead of the server's folder is not where it belongs.
@@ -107,6 +128,7 @@ void uploadToServers(const PublishServices& s, const QString& file, const QByteA
 } // namespace
 
 PublishOutcome RunPublishJob(const PublishServices& s) {
+    const auto began = std::chrono::steady_clock::now();
     PublishOutcome outcome;
 
     QImage target;
@@ -168,7 +190,7 @@ PublishOutcome RunPublishJob(const PublishServices& s) {
 
     outcome.uploadsOn = ReadFlag(keys::FtpUploadAtJob);
     if (outcome.uploadsOn) {
-        uploadToServers(s, file, image, outcome);
+        uploadToServers(s, file, image, began, outcome);
         if (ReadFlag(keys::PrefAutoHangUp) && s.hangUp && !(s.cancelled && s.cancelled())) {
             s.hangUp();
             outcome.hungUp = true;

@@ -16,27 +16,27 @@
 namespace zantrel {
 
 class CaptureWindow;
-class FtpClient;
 class MessageSink;
 class StatusSink;
 
 // What one publishing job needs from the rest of the program.
 struct PublishServices {
     std::function<void(QImage&)> grabFrame; // newest camera frame, or the test card
-    FtpClient* ftp = nullptr;
     StatusSink* status = nullptr;
     MessageSink* messages = nullptr;
     LiveValues* live = nullptr;
     std::function<void()> hangUp;    // hangs up dial-up connections
     std::function<bool()> cancelled; // true once the program is closing: contact no further server
-    // The server list's targets, served at once (stopped with stop()); the FTP client gives their limits.
+    // The server list's targets, served at once (stopped with stop()), each within the limits.
     std::shared_ptr<TargetPool> targets = std::make_shared<TargetPool>();
+    TransferLimits limits = {};
     std::function<QDateTime()> cameraLostSince = {}; // when the camera was lost; invalid while it is not
     std::function<QString()> cameraName = {};        // the lost camera's name
     // How long a job waits for its servers (none: until every one has ended). A server still at work
     // then goes on past the job, its texts telling how it ended, and the jobs after it skip that server
     // until it has: a server that never answers delays the schedule once per timeout instead of at
-    // every job, while an ordinary picture reaches a working server well within the wait.
+    // every job, while an ordinary picture reaches a working server well within the wait. On a
+    // periodic schedule the wait ends within the job's interval, so the next job is on time.
     std::optional<std::chrono::milliseconds> targetWait = std::chrono::seconds(5);
     // A camera was chosen: the test card grabbed then stands in for that camera failing.
     std::function<bool()> cameraChosen = {};
@@ -74,8 +74,7 @@ struct PublishOutcome {
 };
 
 // The program's services: frames from the camera, the program-wide live values, NetworkManager hang-up.
-PublishServices ProgramServices(const CaptureWindow& capture, FtpClient& ftp, StatusSink& status,
-                                MessageSink& messages);
+PublishServices ProgramServices(const CaptureWindow& capture, StatusSink& status, MessageSink& messages);
 
 // The stamps of a job: layout and text from the live values, the switches read from the settings now.
 StampParams JobStampParams(const LiveValues::Values& live);

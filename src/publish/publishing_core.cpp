@@ -5,7 +5,6 @@
 #include "core/store.h"
 #include "publish/job_runner.h"
 #include "publish/run_control.h"
-#include "transfer/ftp_client.h"
 
 namespace zantrel {
 
@@ -13,8 +12,7 @@ PublishingCore::PublishingCore(StatusSink& status, MessageSink& messages, VideoW
                                QObject* parent)
     : QObject(parent), status_(status), messages_(messages),
       capture_(std::make_unique<CaptureWindow>(messages, videoWindow)),
-      ftp_(std::make_unique<FtpClient>(status)),
-      jobs_(std::make_unique<JobRunner>(ProgramServices(*capture_, *ftp_, status, messages))),
+      jobs_(std::make_unique<JobRunner>(ProgramServices(*capture_, status, messages))),
       runControl_(std::make_unique<RunControl>(status)) {
     runControl_->setJob(
         [this](std::function<void()> done) {

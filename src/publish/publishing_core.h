@@ -9,14 +9,13 @@
 namespace zantrel {
 
 class CaptureWindow;
-class FtpClient;
 class JobRunner;
 class MessageSink;
 class RunControl;
 class StatusSink;
 class VideoWindow;
 
-// The one place where the publishing pieces are put together: the camera, the FTP client, the job
+// The one place where the publishing pieces are put together: the camera, the job
 // runner and the run control, wired to the status and message sinks of whoever drives them (the main
 // window, `--once`, `--headless`). The sinks must outlive this object. Lives on the UI thread.
 class PublishingCore : public QObject {
@@ -27,7 +26,6 @@ class PublishingCore : public QObject {
     ~PublishingCore() override; // waits for a running job
 
     CaptureWindow& capture() { return *capture_; }
-    FtpClient& ftp() { return *ftp_; }
     JobRunner& jobs() { return *jobs_; }
     RunControl& runControl() { return *runControl_; }
     StatusSink& status() { return status_; }
@@ -53,7 +51,6 @@ class PublishingCore : public QObject {
     MessageSink& messages_;
     // Declared in the order they depend on each other: destroyed the other way round.
     std::unique_ptr<CaptureWindow> capture_;
-    std::unique_ptr<FtpClient> ftp_;
     std::unique_ptr<JobRunner> jobs_;
     std::unique_ptr<RunControl> runControl_;
     std::vector<std::unique_ptr<QObject>> services_;

@@ -8,6 +8,7 @@
 #include "core/sinks.h"
 #include "core/store.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace zantrel {
@@ -23,6 +24,32 @@ NextUpdate fieldsOf(const QDateTime& t) {
     const QTime c = t.time();
     return {std::int16_t(d.year()), std::int16_t(d.month()),  std::int16_t(d.day()),
             std::int16_t(c.hour()), std::int16_t(c.minute()), std::int16_t(c.second())};
+}
+
+QDateTime momentOf(const NextUpdate& n) {
+    return QDateTime(QDate(n.year, n.month, n.day), QTime(n.hour, n.minute, n.second));
+}
+
+QDateTime wholeSecond(const QDateTime& t) {
+    return t.addMSecs(-t.time().msec());
+}
+
+// The first due time of the schedule that was due at `due` not before now: one interval after it, or
+// after a job that ran long (or a machine that slept) the next one on the same beat, the ones missed
+// left out. Without a known due time, or when the clock went back, one interval from now.
+NextUpdate nextOnTheBeat(const QDateTime& due) {
+    const QDateTime now = wholeSecond(clock().now());
+    const NextUpdate fromNow = ComputeNextUpdate(now);
+    if (!due.isValid() || due > now)
+        return fromNow;
+    const QDateTime after = momentOf(ComputeNextUpdate(due));
+    const qint64 interval = after.isValid() ? due.secsTo(after) : 0;
+    if (interval <= 0)
+        return fromNow;
+    const qint64 beats = std::max<qint64>(1, (due.secsTo(now) + interval - 1) / interval);
+    const QDateTime next = due.addSecs(beats * interval);
+    const QDateTime latest = momentOf(fromNow);
+    return latest.isValid() && next > latest ? fromNow : fieldsOf(next);
 }
 
 } // namespace
@@ -46,10 +73,11 @@ void RunControl::setButtons(Buttons b) {
 void RunControl::FTPRun() {
     reschedule();
     // The first image goes out at once in periodic mode (unless a job already runs, which then counts
-    // as the first); the interval counts from its end. A fixed date waits for its moment.
+    // as the first); the schedule beats from its start. A fixed date waits for its moment.
     if (jobRunning_ || !periodic() || !inActiveHours(clock().now()))
         return;
     timer_.stop();
+    due_ = wholeSecond(clock().now());
     const quint64 generation = generation_;
     runJob([this, generation] { scheduleAfterJob(generation); });
 }
@@ -58,6 +86,7 @@ void RunControl::reschedule() {
     ++generation_;
     idleText_ = QStringLiteral("Ready");
     setButtons({false, false, true, false});
+    due_ = {};
     next_ = scheduledUpdate();
     timer_.start();
     showState();
@@ -79,7 +108,7 @@ bool RunControl::inActiveHours(const QDateTime& moment) {
 }
 
 NextUpdate RunControl::scheduledUpdate() {
-    const NextUpdate next = ComputeNextUpdate();
+    const NextUpdate next = nextOnTheBeat(due_);
     if (!periodic())
         return next;
     // An update that falls outside the active hours waits for their next start.
@@ -135,6 +164,7 @@ void RunControl::tick() {
         return;
     }
     timer_.stop();
+    due_ = momentOf(next_);
     const quint64 generation = generation_;
     runJob([this, generation] {
         if (periodic())

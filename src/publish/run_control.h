@@ -38,7 +38,9 @@ class RunControl : public QObject {
     void setJob(JobStarter start, JobStopper stop);
 
     // Publishing on the schedule: in periodic mode the first job runs at once, inside the active
-    // hours; outside them, the schedule waits for their next start. Now ignores them.
+    // hours; outside them, the schedule waits for their next start. Now ignores them. Jobs keep the
+    // beat of the first: the one after a job that ran past its interval starts at the next due time
+    // after it, the ones missed left out.
     void FTPRun();
     void FTPNow();
     void FTPStop();
@@ -79,14 +81,15 @@ class RunControl : public QObject {
     // The active hours from the settings now; a refused window is reported once.
     ActiveHours activeHours();
     bool inActiveHours(const QDateTime& moment);
-    // The next update of the schedule, moved to the next start of the active hours when it falls
-    // outside them.
+    // The next update of the schedule, on the beat of the last job's due time (due_), moved to the next
+    // start of the active hours when it falls outside them.
     NextUpdate scheduledUpdate();
 
     StatusSink& status_;
     QTimer timer_;
     Buttons buttons_;
     NextUpdate next_;
+    QDateTime due_; // when the last job on the schedule was due; invalid before the first
     int blinkPhase_ = 0;
     bool jobRunning_ = false;
     bool countdown_ = true;

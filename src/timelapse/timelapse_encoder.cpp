@@ -1,6 +1,7 @@
 #include "timelapse/timelapse_encoder.h"
 
 #include "capture/gst_handle.h"
+#include "core/file_replace.h"
 #include "imaging/picture_bound.h"
 #include "imaging/picture_file.h"
 #include "publish/archive_retention.h"
@@ -304,13 +305,15 @@ bool Encoder::keep(TimelapseResult& result) {
     pipeline_.reset(); // closes the file
     QFile::setPermissions(video_->fileName(),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
-    // rename() replaces an existing video in one step.
+    // rename() replaces an existing video in one step, the video on the disk before its name.
+    SyncFileToDisk(video_->fileName());
     if (std::rename(QFile::encodeName(video_->fileName()).constData(),
                     QFile::encodeName(request_.output).constData()) != 0) {
         result.error = QStringLiteral("Cannot write %1").arg(QDir::toNativeSeparators(request_.output));
         return false;
     }
     video_->setAutoRemove(false);
+    SyncFolderOf(request_.output);
     return true;
 }
 

@@ -242,7 +242,7 @@ std::unique_ptr<FtpClient::Session> FtpClient::openSession(const ServerEntry& se
     curl_easy_setopt(h, CURLOPT_FTP_RESPONSE_TIMEOUT, reply);
     curl_easy_setopt(h, CURLOPT_SERVER_RESPONSE_TIMEOUT, reply);
     curl_easy_setopt(h, CURLOPT_ACCEPTTIMEOUT_MS, static_cast<long>(lim.accept.count()));
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, lim.lowSpeed);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, std::max<long>(1, static_cast<long>(lim.stall.count())));
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &abortCheck);

@@ -126,9 +126,15 @@ size_t HttpSession::header(char* data, size_t size, size_t count, void* self) {
 }
 
 size_t HttpSession::write(char* data, size_t size, size_t count, void* self) {
-    auto& body = static_cast<HttpSession*>(self)->reply_.body;
+    auto& me = *static_cast<HttpSession*>(self);
+    auto& body = me.reply_.body;
     const auto n = static_cast<qsizetype>(size * count);
     body.append(data, std::min(n, std::max<qsizetype>(0, kBodyKept - body.size())));
+    me.received_ += n;
+    if (me.received_ > me.limits_.answerBytes) {
+        me.cutOff_ = true;
+        return 0; // no further byte is read: the request ends here
+    }
     return size * count;
 }
 
@@ -222,7 +228,7 @@ HttpSession::Reply HttpSession::perform(const QByteArray& method, const QByteArr
         curl_easy_setopt(h, CURLOPT_PINNEDPUBLICKEY, pinned_.constData());
     }
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits_.connect.count()));
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, limits_.lowSpeed);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME,
                      static_cast<long>(hasBody ? limits_.stall.count() : limits_.reply.count()));
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &HttpSession::header);
@@ -235,7 +241,7 @@ HttpSession::Reply HttpSession::perform(const QByteArray& method, const QByteArr
     curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &HttpSession::prereq);
     curl_easy_setopt(h, CURLOPT_PREREQDATA, this);
     body_ = hasBody ? &body : nullptr;
-    sent_ = 0, shown_ = -1;
+    sent_ = 0, shown_ = -1, received_ = 0, cutOff_ = false;
     curl_easy_setopt(h, CURLOPT_UPLOAD, hasBody ? 1L : 0L);
     curl_easy_setopt(h, CURLOPT_NOBODY, method == "HEAD" ? 1L : 0L);
     curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST,
@@ -266,6 +272,9 @@ HttpSession::Reply HttpSession::perform(const QByteArray& method, const QByteArr
     if (reply_.code != CURLE_OK)
         reply_.error = OneLine(errorBuffer[0] ? QString::fromUtf8(errorBuffer)
                                               : QString::fromUtf8(curl_easy_strerror(reply_.code)));
+    if (cutOff_)
+        reply_.error = QStringLiteral("The server's answer went on past %1 KB; it was cut off there")
+                           .arg(limits_.answerBytes / 1024);
     if (reply_.status < 300 || reply_.status >= 400)
         reply_.location.clear();
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr);

@@ -34,12 +34,12 @@ QStringList FolderSegments(const QString& folder);
 bool EncodePath(const QStringList& segments, QByteArray& out, QString& error);
 
 // One libcurl handle kept across the requests of an HTTP target (so a job's requests share one
-// connection), bounded by the FTP limits: connect, reply (no byte for that long on a request without
-// a body) and stall (the same while an upload runs). Only the origin's scheme is allowed, redirects are
-// never followed (a redirect is reported as the server's answer, its target named), so credentials
-// never reach another host. The login is Digest or Basic as the server asks, Basic (the password as it
-// is) only over TLS or to this machine. With a pinned key (entry.pinnedKey) exactly that TLS key is
-// trusted.
+// connection), bounded by the transfer limits: connect, reply (slower than lowSpeed for that long on a
+// request without a body) and stall (the same while an upload runs); an answer longer than answerBytes
+// is cut off. Only the origin's scheme is allowed, redirects are never followed (a redirect is reported
+// as the server's answer, its target named), so credentials never reach another host. The login is
+// Digest or Basic as the server asks, Basic (the password as it is) only over TLS or to this machine.
+// With a pinned key (entry.pinnedKey) exactly that TLS key is trusted.
 class HttpSession {
   public:
     struct Reply {
@@ -101,6 +101,8 @@ class HttpSession {
     Reply reply_;
     const QByteArray* body_ = nullptr;
     qint64 sent_ = 0, shown_ = -1;
+    qint64 received_ = 0; // bytes of the answer's body so far
+    bool cutOff_ = false; // the answer went on past limits_.answerBytes
 };
 
 // The Content-Type for a file name: image/jpeg, video/mp4, or application/octet-stream.

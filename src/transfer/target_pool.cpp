@@ -2,6 +2,7 @@
 
 #include "transfer/server_address.h"
 
+#include <QDateTime>
 #include <algorithm>
 #include <deque>
 
@@ -25,6 +26,11 @@ struct TargetPool::Delivery {
             held_[lane].push_back(text);
     }
     void beep() { out_.beep(); }
+    // The job stopped waiting for the lanes still running.
+    bool released() {
+        std::lock_guard lock(mutex_);
+        return released_;
+    }
     void end(std::size_t lane, Result result) {
         std::lock_guard lock(mutex_);
         results_[lane] = std::move(result);
@@ -142,6 +148,9 @@ struct TargetPool::Slot {
     LaneSink sink;
     std::unique_ptr<UploadTarget> target; // after sink: it writes to it until destroyed
     std::atomic<bool> busy{false};
+    // A transfer that outlived its job and then failed: the server is left alone until then.
+    std::chrono::steady_clock::time_point restUntil{};
+    bool saidSkipped = false; // the skip was said since the target was last contacted
 };
 
 TargetPool::TargetPool() = default;
@@ -153,9 +162,11 @@ TargetPool::~TargetPool() {
 void TargetPool::stop() {
     std::lock_guard lock(slotsMutex_);
     ++stops_;
-    for (auto& [number, slot] : slots_)
+    for (auto& [number, slot] : slots_) {
+        slot->restUntil = {}; // stopped by hand: the next job tries again
         if (slot->busy && slot->target)
             slot->target->stop();
+    }
 }
 
 bool TargetPool::waitForIdle(std::chrono::milliseconds bound) {
@@ -168,10 +179,11 @@ bool TargetPool::waitForIdle(std::chrono::milliseconds bound) {
 
 void TargetPool::shutDown() {
     stop();
-    std::lock_guard deliverLock(deliverMutex_);
     std::vector<std::thread> workers;
     {
+        std::lock_guard deliverLock(deliverMutex_);
         std::lock_guard lock(slotsMutex_);
+        closed_ = true;
         for (auto& [place, served] : places_)
             if (served.worker.joinable())
                 workers.push_back(std::move(served.worker));
@@ -185,49 +197,87 @@ std::vector<TargetPool::Result> TargetPool::deliver(const std::vector<ServerEntr
                                                     StatusSink& status, const TransferLimits& limits,
                                                     const std::function<bool()>& cancelled,
                                                     std::optional<std::chrono::milliseconds> wait) {
-    std::lock_guard deliverLock(deliverMutex_);
     const unsigned seenStops = stops_;
     // A stop of the pool reaches a target also when it comes just as its delivery begins.
     const auto d =
         std::make_shared<Delivery>(status, entries, bytes, remoteName, [this, seenStops, cancelled] {
             return stops_ != seenStops || (cancelled && cancelled());
         });
+    // Workers that ended are joined once no lock is held: a join never waits under one.
+    std::vector<std::thread> ended;
+    {
+        // Held while the workers are handed their lanes, never across a transfer or a join.
+        std::lock_guard deliverLock(deliverMutex_);
+        std::lock_guard lock(slotsMutex_);
+        startWorkers(*d, d, entries, limits, ended);
+    }
+    for (std::thread& worker : ended)
+        worker.join(); // not busy: it has ended or is just returning
+    return d->wait(wait);
+}
+
+void TargetPool::startWorkers(Delivery& d, const std::shared_ptr<Delivery>& shared,
+                              const std::vector<ServerEntry>& entries, const TransferLimits& limits,
+                              std::vector<std::thread>& ended) {
+    const auto now = std::chrono::steady_clock::now();
+    const auto skip = [&d](std::size_t i, Slot* slot, const QString& text, const QString& reason) {
+        // Said once while the target is left alone, not at every job.
+        if (!slot || !slot->saidSkipped)
+            d.post(i, QStringLiteral("Skipped ") + ShownAddress(d.entries[i].address) + QStringLiteral(": ") +
+                          text);
+        if (slot)
+            slot->saidSkipped = true;
+        d.end(i, {{}, reason});
+    };
     // Entries that name the same folder of the same server would write the same files: they take turns.
     std::map<QString, std::vector<std::size_t>> turns;
-    std::unique_lock lock(slotsMutex_);
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const ServerEntry& entry = entries[i];
         // Entries read from the store by number; one that is not (number 0) gets a slot of its own.
         const std::int64_t key = entry.number > 0 ? entry.number : -std::int64_t(i) - 1;
-        std::unique_ptr<Slot>& slot = slots_[key];
+        const auto known = slots_.find(key);
+        Slot* const existing = known == slots_.end() ? nullptr : known->second.get();
         const QString place = placeOf(entry);
+        const auto served = places_.find(place);
         // A folder still being sent an earlier image gets no second transfer (nor, while its target
         // is at work, does an entry that was edited or moved to another folder meanwhile).
-        if ((slot && slot->busy) || places_[place].busy) {
-            d->post(i, QStringLiteral("Skipped ") + ShownAddress(entry.address) +
-                           QStringLiteral(": still sending an earlier image"));
-            d->end(i, {{}, QStringLiteral("Still sending an earlier image")});
+        if (closed_ || (existing && existing->busy) || (served != places_.end() && served->second.busy)) {
+            skip(i, existing, QStringLiteral("still sending an earlier image"),
+                 closed_ ? QStringLiteral("Stopped") : QStringLiteral("Still sending an earlier image"));
             continue;
         }
+        if (existing && existing->identity == entryIdentity(entry) && now < existing->restUntil) {
+            const QString until =
+                QDateTime::currentDateTime()
+                    .addMSecs(std::chrono::duration_cast<std::chrono::milliseconds>(existing->restUntil - now)
+                                  .count())
+                    .toString(QStringLiteral("HH:mm:ss"));
+            skip(i, existing, QStringLiteral("it timed out; trying again at ") + until,
+                 QStringLiteral("Timed out; left alone until ") + until);
+            continue;
+        }
+        std::unique_ptr<Slot>& slot = slots_[key];
         if (!slot || slot->identity != entryIdentity(entry)) {
             slot = std::make_unique<Slot>();
             slot->identity = entryIdentity(entry);
             slot->target = MakeUploadTarget(entry, slot->sink, slot->refusal);
         }
         if (!slot->target) {
-            d->post(i, QStringLiteral("Error:") + slot->refusal);
-            d->end(i, {{}, slot->refusal});
+            d.post(i, QStringLiteral("Error:") + slot->refusal);
+            d.end(i, {{}, slot->refusal});
             continue;
         }
-        slot->sink.route(d.get(), i);
+        slot->sink.route(&d, i);
         slot->target->setLimits(limits);
         slot->busy = true;
-        d->lanes[i] = slot.get();
+        slot->saidSkipped = false;
+        d.lanes[i] = slot.get();
         turns[place].push_back(i);
     }
-    const auto serve = [](Delivery& job, std::size_t i) {
+    const auto serve = [this](Delivery& job, std::size_t i) {
         Slot& slot = *job.lanes[i];
         Result result;
+        const auto began = std::chrono::steady_clock::now();
         if (job.cancelled()) {
             // Waiting for its turn when the stop came: not contacted at all.
             result.reason = QStringLiteral("Stopped");
@@ -241,6 +291,13 @@ std::vector<TargetPool::Result> TargetPool::deliver(const std::vector<ServerEntr
                 result.reason =
                     QStringLiteral("Delivered to the login folder, not to ") + job.entries[i].directory;
             }
+            // Held past its job's wait and failed all the same: the following jobs leave it alone for
+            // as long again, rather than wait for it anew.
+            if (!result.upload.uploaded && job.released() && !job.cancelled()) {
+                const auto finished = std::chrono::steady_clock::now();
+                std::lock_guard guard(slotsMutex_);
+                slot.restUntil = finished + (finished - began);
+            }
         }
         slot.sink.route(nullptr, 0);
         slot.busy = false;
@@ -249,18 +306,16 @@ std::vector<TargetPool::Result> TargetPool::deliver(const std::vector<ServerEntr
     for (auto& [place, lanes] : turns) {
         Place& served = places_[place];
         if (served.worker.joinable())
-            served.worker.join(); // not busy: it has ended or is just returning
+            ended.push_back(std::move(served.worker));
         served.busy = true;
-        served.worker = std::thread([this, d, serve, lanes = std::move(lanes), &served] {
+        served.worker = std::thread([this, shared, serve, lanes = std::move(lanes), &served] {
             for (const std::size_t i : lanes)
-                serve(*d, i);
+                serve(*shared, i);
             std::lock_guard guard(slotsMutex_);
             served.busy = false;
             idle_.notify_all();
         });
     }
-    lock.unlock();
-    return d->wait(wait);
 }
 
 } // namespace zantrel

@@ -19,8 +19,10 @@ namespace zantrel {
 // server that never answers holds up no other. Their texts reach the status sink target by target, in
 // list order: the first unfinished target's as they come, the others' once every target before them
 // has ended. A delivery may end before its slowest targets: they go on, their texts going straight to
-// the status sink, and a following delivery skips them (one text each) instead of starting a second
-// transfer to the same folder. The status sink must outlive the pool. Any thread may stop().
+// the status sink, and following deliveries skip them (said once) instead of starting a second
+// transfer to the same folder. One that went on past its delivery and then failed (a server that
+// timed out) is skipped the same way, for as long again as it held the transfer. No lock is held
+// across a transfer or a join. The status sink must outlive the pool. Any thread may stop().
 class TargetPool {
   public:
     struct Result {
@@ -57,12 +59,17 @@ class TargetPool {
         std::thread worker;
         bool busy = false; // its worker still serves a delivery
     };
-    std::mutex deliverMutex_; // one delivery at a time
+    void startWorkers(Delivery& d, const std::shared_ptr<Delivery>& shared,
+                      const std::vector<ServerEntry>& entries, const TransferLimits& limits,
+                      std::vector<std::thread>& ended);
+
+    std::mutex deliverMutex_; // one delivery hands out its lanes at a time
     std::mutex slotsMutex_;   // guards slots_ and places_ against stop() and the workers
     std::condition_variable idle_;
     std::map<std::int64_t, std::unique_ptr<Slot>> slots_;
     std::map<QString, Place> places_;
     std::atomic<unsigned> stops_{0};
+    bool closed_ = false; // shut down: no worker starts any more
 };
 
 } // namespace zantrel

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 
 namespace zantrel {
 
@@ -13,6 +14,19 @@ struct TransferLimits {
     // Pauses before the second and third try of a server whose connection failed quickly.
     std::chrono::milliseconds retryPauses[2] = {std::chrono::milliseconds(2000),
                                                 std::chrono::milliseconds(5000)};
+    // Bytes a second below which a transfer counts as stalled (for stall, or reply while no body goes
+    // out): a server that trickles its answer byte by byte is given up like a silent one.
+    long lowSpeed = 256;
+    // The most an answer to a request may bring; one that goes on is cut off there, not read on.
+    std::int64_t answerBytes = 1024 * 1024;
+
+    // The longest one delivery may take with every wait run to its limit: three tries, each a
+    // connection, a data transfer and two replies, with the pauses between them.
+    std::chrono::milliseconds deliveryBound() const {
+        using std::chrono::milliseconds;
+        return 3 * (connect + milliseconds(stall) + 2 * milliseconds(reply)) + retryPauses[0] +
+               retryPauses[1];
+    }
 };
 
 } // namespace zantrel

@@ -225,8 +225,7 @@ class TestNetworkCamera : public QObject {
         QCOMPARE(messages.texts(), QStringList());
 
         StatusRecorder status;
-        FtpClient ftp(status);
-        const PublishOutcome outcome = RunPublishJob(ProgramServices(capture, ftp, status, messages));
+        const PublishOutcome outcome = RunPublishJob(ProgramServices(capture, status, messages));
         HealthTracker tracker(zantrel::clock().now());
         const auto events = tracker.noteOutcome(outcome, zantrel::clock().now(), {});
         QCOMPARE(events.size(), std::size_t(1));

@@ -65,7 +65,7 @@ class TestCommandLine : public QObject {
 
     // --help: every option the program takes, one line each, each accepted as shown.
     void helpShowsEveryOption() {
-        const QStringList lines = UsageText(QStringLiteral("/x/KALDOR.ini")).split(QLatin1Char('\n'));
+        const QStringList lines = UsageText(QStringLiteral("/x/KALDOR.ini"), 465).split(QLatin1Char('\n'));
         const QRegularExpression optionLine(
             QStringLiteral("^  (?:(-\\w), )?\\s*(--[a-z-]+|/BOOT)(?: (\\S+))?  "));
         QStringList shown;

@@ -169,9 +169,8 @@ void TestHealth::serverFailingThenRecovered() {
 
     StatusRecorder status;
     MessageRecorder messages;
-    FtpClient ftp(status);
     LiveValues live;
-    JobRunner jobs({[](QImage& target) { target = frame(); }, &ftp, &status, &messages, &live, {}, {}});
+    JobRunner jobs({[](QImage& target) { target = frame(); }, &status, &messages, &live, {}, {}});
     HealthMonitor::Options options;
     options.retryPauses = {std::chrono::milliseconds(200), std::chrono::milliseconds(400)};
     options.tick = std::chrono::milliseconds(100);
@@ -238,6 +237,8 @@ void TestHealth::eventsOnceEach_data() {
     QTest::addColumn<QString>("events"); // what was sent, "recovered" with the condition it ends
     QTest::newRow("stale once, ends with an image") << "check 30;check 61;check 90;ok 100;check 150"
                                                     << "stale;recovered stale";
+    QTest::newRow("a job whose uploads all failed is no image") << "check 30;fail 40;check 61"
+                                                                << "stale";
     QTest::newRow("time resting does not count") << "rest 10;rest 500;check 520;check 579"
                                                  << "";
     QTest::newRow("resting then quiet") << "rest 10;check 500;check 561"

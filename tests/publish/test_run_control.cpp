@@ -4,6 +4,7 @@
 #include "core/setting_keys.h"
 #include "core/store.h"
 #include "publish/job_runner.h"
+#include "publish/one_shot.h"
 #include "publish/publishing_core.h"
 #include "publish/run_control.h"
 #include "publish/service_notify.h"
@@ -14,6 +15,7 @@
 #include "transfer/ftp_client.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 #include <sys/socket.h>
@@ -64,7 +66,9 @@ struct Rig {
 class TestRunControl : public QObject {
     Q_OBJECT
   private Q_SLOTS:
-    // Run publishes at once, then counts down to the next update from the end of that job.
+    // Run publishes at once, then counts down to the next update; the jobs keep the beat of the first:
+    // after one that ran past its interval, or a machine that slept, the next due time on that beat
+    // follows, the missed ones left out.
     void runPublishesThenTicksAndRunsThePeriodicJob() {
         Rig rig(at(10, 15, 20));
         QSignalSpy tray(&rig.rc, &RunControl::trayImageChanged);
@@ -82,25 +86,34 @@ class TestRunControl : public QObject {
         QVERIFY(tray.at(1).at(0).toInt() == 2 && tray.at(2).at(0).toInt() == 1);
         QCOMPARE(rig.started, 1);
 
+        rig.tickAt(at(10, 15, 50));
+        rig.clock.set(at(10, 16, 0));
+        rig.finish();
+        QCOMPARE(rig.rc.nextUpdate(), (NextUpdate{2026, 12, 6, 10, 16, 20}));
+        rig.tickAt(at(10, 16, 20));
+        rig.clock.set(at(10, 17, 7)); // a job that ran over two intervals
+        rig.finish();
+        QCOMPARE(rig.rc.nextUpdate(), (NextUpdate{2026, 12, 6, 10, 17, 20}));
+        QCOMPARE(rig.started, 3);
+
         rig.tickAt(at(11, 40, 0)); // long overdue, as after the machine slept
-        QCOMPARE(rig.started, 2);
+        QCOMPARE(rig.started, 4);
         QVERIFY(!rig.rc.timerActive());
         rig.rc.tick(); // a stray tick during the job starts nothing
-        QCOMPARE(rig.started, 2);
+        QCOMPARE(rig.started, 4);
 
-        // The next interval counts from the end of the job.
         rig.clock.set(at(11, 40, 5));
         rig.status.setStatus(QStringLiteral("End Transfering"));
         rig.finish();
         QVERIFY(rig.rc.timerActive() && rig.rc.buttons() == kBusy);
-        QCOMPARE(rig.status.last(), QStringLiteral(" Next Update: 12-06-2026 at 11:40:35 (in 00:00:30)"));
+        QCOMPARE(rig.status.last(), QStringLiteral(" Next Update: 12-06-2026 at 11:40:20 (in 00:00:15)"));
 
         // While the camera is lost the status line says since when, at every tick; the schedule goes on.
         rig.rc.setCameraLostSince(at(11, 40, 2));
         rig.rc.tick();
         QCOMPARE(rig.status.last(), QStringLiteral("Camera lost since 11:40:02"));
         rig.rc.setCameraLostSince({});
-        QCOMPARE(rig.status.last(), QStringLiteral(" Next Update: 12-06-2026 at 11:40:35 (in 00:00:30)"));
+        QCOMPARE(rig.status.last(), QStringLiteral(" Next Update: 12-06-2026 at 11:40:20 (in 00:00:15)"));
     }
 
     // A fixed date waits for its moment, runs once and leaves publishing on until Stop; the status
@@ -230,6 +243,62 @@ class TestRunControl : public QObject {
         QVERIFY(rig.rc.jobRunning());
     }
 
+    // A server that takes the connection and never answers, on a one-second schedule: every job ends
+    // within its interval and the jobs keep their times; the server, busy and then timed out, is left
+    // alone for as long again, its skip said once.
+    void aHungServerKeepsTheSchedule() {
+        TempStore store;
+        PyFtpServer hung({}, QStringLiteral("silent"));
+        VERIFY_FTP_SERVER(hung);
+        store.useFtpServers(QStringLiteral("1"), {hung.port()});
+        SaveSetting(keys::PrefAutoHangUp, QStringLiteral("0"));
+        SaveSetting(keys::UpdatePartI, QStringLiteral("1"));
+        StatusRecorder status;
+        MessageRecorder messages;
+        PublishingCore core(status, messages);
+        TransferLimits limits;
+        limits.connect = std::chrono::milliseconds(3000);
+        core.jobs().setTransferLimits(limits);
+        core.capture().Init_Video(0);
+        QSignalSpy jobs(&core.runControl(), &RunControl::jobFinished);
+        QElapsedTimer elapsed;
+        elapsed.start();
+        core.runControl().FTPRun();
+        QTRY_VERIFY_WITH_TIMEOUT(jobs.size() == 6, 12000);
+        QVERIFY2(elapsed.elapsed() < 7000, qPrintable(QString::number(elapsed.elapsed())));
+        core.runControl().FTPStop();
+        QVERIFY(core.shutdown(std::chrono::seconds(3)));
+        const QStringList texts = status.texts();
+        QVERIFY2(texts.count(QStringLiteral("Connecting... 127.0.0.1")) == 1 &&
+                     texts.filter(QStringLiteral("Skipped 127.0.0.1")).size() == 1,
+                 qPrintable(texts.join(u'|')));
+    }
+
+    // `--once` ends by the sum of its limits, also with a server that keeps within every single one of
+    // them: a header trickled just fast enough, for ever.
+    void onceEndsByTheSumOfItsLimits() {
+        TempStore store;
+        QProcess server;
+        server.start(QStringLiteral("/usr/bin/python3"),
+                     {QStringLiteral(ZANTREL_TEST_DATA_DIR "/hostile_http.py"), QStringLiteral("trickle"),
+                      QStringLiteral("--rate"), QStringLiteral("1000"), QStringLiteral("--life"),
+                      QStringLiteral("40")});
+        QVERIFY(server.waitForReadyRead(10000));
+        const QByteArray port = server.readLine().trimmed().mid(5);
+        store.useFtpServers(QStringLiteral("1"), {21});
+        store.set("FTP", QStringLiteral("ADDRESS00001"), "dav://127.0.0.1:" + QString::fromLatin1(port));
+        SaveSetting(keys::PrefAutoHangUp, QStringLiteral("0"));
+        TransferLimits limits{std::chrono::milliseconds(200), std::chrono::seconds(1),
+                              std::chrono::milliseconds(200), std::chrono::seconds(1)};
+        limits.retryPauses[0] = limits.retryPauses[1] = std::chrono::milliseconds(100);
+        QElapsedTimer elapsed;
+        elapsed.start();
+        QCOMPARE(RunOnce(limits), 1);
+        QVERIFY2(elapsed.elapsed() < OnceDeadline(limits).count() + 3000,
+                 qPrintable(QString::number(elapsed.elapsed())));
+        QVERIFY(server.readAll().contains("request"));
+    }
+
     // The wiring the window, --once and --headless share, with a server that takes the upload and
     // never answers: Run uploads at once, a second job is refused, and Stop ends the job and publishing at
     // once. Closing during an upload cuts the connection, contacts no further server, hangs nobody up and
@@ -247,7 +316,7 @@ class TestRunControl : public QObject {
         PublishingCore core(status, messages);
         TransferLimits limits;
         limits.reply = std::chrono::seconds(20); // the stop ends the wait, not a limit
-        core.ftp().setLimits(limits);
+        core.jobs().setTransferLimits(limits);
         RunControl& rc = core.runControl();
         core.capture().Init_Video(0); // no camera here: the status line says what goes out instead
         QCOMPARE(status.last(), NoCameraText());

@@ -12,14 +12,18 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QTcpSocket>
 #include <QTest>
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <fcntl.h>
+#include <map>
 #include <memory>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -107,6 +111,69 @@ QByteArray unattendedIni(quint16 port, const char* update = "PARTI=1\nUNITI=3\n"
 class TestUnattended : public QObject {
     Q_OBJECT
   private Q_SLOTS:
+    // The working file, the archive copy and a folder target's copy each stand whole on the disk before
+    // their name points at them, with their folder synced after: a power cut leaves the old file or the
+    // new one. Each has its final mode as it appears (the rename held back a moment, as a reader may
+    // meet it): another user never finds it owner-only.
+    void copiesAreOnTheDiskAndReadableAsTheyAppear() {
+        if (!QFile::exists(QStringLiteral("/usr/bin/strace")))
+            QSKIP("strace is not installed");
+        ::umask(022);
+        Program p;
+        const QString home = p.home.path();
+        QVERIFY(QDir(home).mkpath(QStringLiteral("archive")) && QDir(home).mkpath(QStringLiteral("www")));
+        p.settings("[PREF]\nAHANGUP=0\n[IMAGE]\nSAVEACOPY=1\nPATH=" + QFile::encodeName(home) +
+                   "/archive/\n[FTP]\nUPLOAD=1\nSERVERS=1\nADDRESS00001=file://" + QFile::encodeName(home) +
+                   "/www\n");
+        p.home.prepare(p.process);
+        const QString trace = home + QStringLiteral("/trace");
+        p.process.setArguments({QStringLiteral("-f"), QStringLiteral("-y"), QStringLiteral("-qq"),
+                                QStringLiteral("-s4096"), QStringLiteral("-o"), trace, QStringLiteral("-e"),
+                                QStringLiteral("trace=rename,fchmod,fdatasync,fsync"), QStringLiteral("-e"),
+                                QStringLiteral("inject=rename:delay_exit=300000"), p.process.program(),
+                                QStringLiteral("--once")});
+        p.process.setProgram(QStringLiteral("/usr/bin/strace"));
+        p.process.start();
+        QVERIFY(p.process.waitForStarted(5000));
+        // Each picture's mode from the first moment its name shows.
+        std::map<QString, mode_t> seen;
+        QElapsedTimer elapsed;
+        elapsed.start();
+        while (p.process.state() != QProcess::NotRunning && elapsed.elapsed() < 60000) {
+            for (const QString& dir : {home, home + "/archive", home + "/www"})
+                for (const QString& name :
+                     QDir(dir).entryList({QStringLiteral("*.jpg"), QStringLiteral("*.JPG")}))
+                    if (!seen.count(dir + '/' + name)) {
+                        struct stat st {};
+                        if (::stat(QFile::encodeName(dir + '/' + name).constData(), &st) == 0)
+                            seen[dir + '/' + name] = st.st_mode & 0777;
+                    }
+            p.process.waitForFinished(2);
+        }
+        QCOMPARE(p.process.exitCode(), 0);
+        QCOMPARE(seen.size(), std::size_t(3));
+        const QStringList calls = QString::fromLocal8Bit(readFile(trace)).split(QLatin1Char('\n'));
+        for (const auto& [file, mode] : seen) {
+            QCOMPARE(mode, mode_t(0644));
+            const QString folder = QFileInfo(file).absolutePath();
+            const auto renamed = std::find_if(calls.begin(), calls.end(), [&](const QString& call) {
+                return call.contains(QLatin1String("rename(\"")) && call.contains(", \"" + file + '"');
+            });
+            QVERIFY2(renamed != calls.end(), qPrintable(file));
+            const QString temporary = renamed->section(QLatin1Char('"'), 1, 1);
+            QVERIFY2(std::find_if(calls.begin(), renamed,
+                                  [&](const QString& c) {
+                                      return c.contains(QLatin1String("fdatasync(")) &&
+                                             c.contains('<' + temporary + QStringLiteral(">)"));
+                                  }) != renamed,
+                     qPrintable(temporary));
+            QVERIFY(std::find_if(renamed, calls.end(), [&](const QString& c) {
+                        return c.contains(QLatin1String("fsync(")) &&
+                               c.contains('<' + folder + QStringLiteral(">)"));
+                    }) != calls.end());
+        }
+    }
+
     // The camera's picture once it has settled (or its first frame without a warm-up), uploaded, with
     // each status on a line of its own.
     void onceUploadsTheSettledCameraPicture_data() {

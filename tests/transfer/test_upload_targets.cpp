@@ -7,7 +7,9 @@
 #include "transfer/upload_target.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <sys/stat.h>
@@ -211,6 +213,49 @@ class TestUploadTargets : public QObject {
                          !r.message.contains("secret"),
                      qPrintable(r.message));
         }
+    }
+
+    // A hostile server gets no more than the limits: an answer trickled a few bytes a second is given
+    // up like a silent one, an answer that never ends is cut off at the size limit; neither upload is
+    // tried again.
+    void hostileServerBounded_data() {
+        QTest::addColumn<QString>("mode");
+        QTest::newRow("answer trickled") << "trickle";
+        QTest::newRow("endless answer") << "endless";
+    }
+    void hostileServerBounded() {
+        QFETCH(QString, mode);
+        QProcess server;
+        server.start(QStringLiteral("/usr/bin/python3"),
+                     {QStringLiteral(ZANTREL_TEST_DATA_DIR "/hostile_http.py"), mode,
+                      QStringLiteral("--limit"), QStringLiteral("20"), QStringLiteral("--life"),
+                      QStringLiteral("40")});
+        QVERIFY(server.waitForReadyRead(10000));
+        const QByteArray first = server.readLine().trimmed();
+        QVERIFY2(first.startsWith("port "), first.constData());
+        ServerEntry entry;
+        entry.address = QStringLiteral("dav://127.0.0.1:%1/cam").arg(QString::fromLatin1(first.mid(5)));
+        StatusRecorder status;
+        QString refusal;
+        const std::unique_ptr<UploadTarget> target = MakeUploadTarget(entry, status, refusal);
+        QVERIFY(target);
+        target->setLimits({std::chrono::milliseconds(2000), std::chrono::seconds(1),
+                           std::chrono::milliseconds(2000), std::chrono::seconds(1)});
+        QElapsedTimer elapsed;
+        elapsed.start();
+        QVERIFY(!target->deliver(patternBytes(20000), QStringLiteral("cam.jpg"), {}).uploaded);
+        QVERIFY2(elapsed.elapsed() < 12000, qPrintable(QString::number(elapsed.elapsed())));
+        QByteArray said;
+        QTRY_VERIFY_WITH_TIMEOUT((said += server.readAll()).contains("sent "), 5000);
+        server.kill();
+        server.waitForFinished(5000);
+        said += server.readAll();
+        QCOMPARE(said.count("request PUT"), 1);
+        qint64 sent = 0;
+        for (const QByteArray& line : said.split('\n'))
+            if (line.startsWith("sent "))
+                sent += line.mid(5).toLongLong();
+        QVERIFY2(sent < 64 * 1024 * 1024, qPrintable(QString::number(sent)));
     }
 };
 
