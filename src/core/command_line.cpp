@@ -100,6 +100,9 @@ CommandLine ParseCommandLine(const QStringList& args) {
                 return c;
             continue;
         }
+        // The start-up entry's argument counts only as written; in another case it is no argument at all.
+        if (word.compare(QLatin1String("/BOOT"), Qt::CaseInsensitive) == 0)
+            continue;
         if (word.startsWith(QLatin1Char('-')) && word.size() > 1)
             c.error = word.startsWith(QLatin1String("--"))
                           ? QStringLiteral("unrecognized option '%1'").arg(word)

@@ -53,7 +53,7 @@ class TestCommandLine : public QObject {
                                    << "--once and --headless cannot be used together";
         QTest::newRow("timelapse option alone")
             << QStringList{"--once", "--fps", "3"} << "option '--fps' is only for --timelapse";
-        QTest::newRow("operand") << QStringList{"/boot"} << "unexpected argument '/boot'";
+        QTest::newRow("operand") << QStringList{"/start"} << "unexpected argument '/start'";
         QTest::newRow("after the end of options")
             << QStringList{"--", "--once"} << "unexpected argument '--once'";
     }

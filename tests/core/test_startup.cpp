@@ -45,6 +45,8 @@ class TestStartup : public QObject {
         QTest::newRow("boot refused") << QByteArray() << "/BOOT" << QString() << false << QByteArray();
         QTest::newRow("boot allowed") << QByteArray("[PREF]\nWINDOWSSTART=1\n") + kStarted << "/BOOT"
                                       << QString() << true << QByteArray();
+        QTest::newRow("lower-case boot is an ordinary start")
+            << QByteArray(kStarted) << "/boot" << QString() << true << QByteArray();
         QTest::newRow("second instance says one runs")
             << QByteArray(kStarted) << QString() << "running" << false << QByteArray();
         QTest::newRow("headless after a window") << QByteArray(kStarted) << "--headless"
