@@ -1,6 +1,7 @@
 // The program as a process left alone: `--once` (what it prints, writes and how it exits), and the window
 // program and `--headless`, which keep publishing through errors nobody answers and end quickly on a
 // signal in any state of the job.
+#include "support/camera_servers.h"
 #include "support/ftp_test_files.h"
 #include "support/ftp_test_servers.h"
 #include "support/http_test_servers.h"
@@ -15,7 +16,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QProcess>
-#include <QTcpSocket>
+#include <QRegularExpression>
 #include <QTest>
 #include <algorithm>
 #include <atomic>
@@ -54,6 +55,7 @@ struct Program {
     ProgramHome home;
     QProcess process;
     QByteArray out, err;
+    bool journal = false; // JOURNAL_STREAM names its output, as systemd sets it for a service
 
     void settings(const QByteArray& ini) { home.writeSettings(ini); }
     void start(Mode mode) {
@@ -66,6 +68,15 @@ struct Program {
         process.setProcessEnvironment(e);
         const QStringList args[] = {{}, {QStringLiteral("--headless")}, {QStringLiteral("--once")}};
         process.setArguments(args[int(mode)]);
+        if (journal) {
+            process.setProcessChannelMode(QProcess::MergedChannels);
+            process.setArguments(QStringList{QStringLiteral("-c"),
+                                             QStringLiteral("export JOURNAL_STREAM=$(stat -L -c %d:%i "
+                                                            "/proc/self/fd/2); exec \"$0\" \"$@\""),
+                                             process.program()} +
+                                 process.arguments());
+            process.setProgram(QStringLiteral("/bin/sh"));
+        }
         process.start();
         QVERIFY(process.waitForStarted(5000));
     }
@@ -205,39 +216,77 @@ class TestUnattended : public QObject {
     }
 
     // Whatever keeps the image from where it belongs exits with 1: a server that cannot be reached, a
-    // remote folder that cannot be entered (nothing is uploaded then), an image that cannot be
-    // written (the picture is still sent). Every status and message naming the image stays one line though
-    // the name holds a line break and an escape.
+    // remote or local folder that cannot be entered (nothing is uploaded then), an image that cannot be
+    // written (the picture is still sent). The failure is said on standard error, progress alone on
+    // standard output. Every status and message naming the image stays one line though the name holds a
+    // line break and an escape.
     void onceFailuresExitWithOne_data() {
-        QTest::addColumn<bool>("live");
+        QTest::addColumn<QByteArray>("target"); // "live", "closed" or an address
         QTest::addColumn<QByteArray>("ini");
         QTest::addColumn<QString>("line");
-        QTest::addColumn<bool>("message"); // the line is a failure, on standard error
         QTest::newRow("server unreachable")
-            << false << QByteArray() << "Cannot connect to FTP Server" << true;
+            << QByteArray("closed") << QByteArray() << "Cannot connect to FTP Server";
         QTest::newRow("remote folder missing")
-            << true << QByteArray("URL00001=no/such\n") << "Can't change directory." << true;
+            << QByteArray("live") << QByteArray("URL00001=no/such\n") << "Can't change directory.";
+        QTest::newRow("local folder missing")
+            << QByteArray("file:///no/such/folder") << QByteArray()
+            << "Error:/no/such/folder does not exist: make the folder first";
         QTest::newRow("image unwritable")
-            << false << QByteArray("[IMAGE]\nFILENAME=\"no/such\\n\\x1b[2Jfolder/cam.jpg\"\n")
-            << "Error writing no/such  [2Jfolder/cam.jpgJPEG File." << true;
+            << QByteArray("closed") << QByteArray("[IMAGE]\nFILENAME=\"no/such\\n\\x1b[2Jfolder/cam.jpg\"\n")
+            << "Error writing no/such  [2Jfolder/cam.jpgJPEG File.";
     }
     void onceFailuresExitWithOne() {
-        QFETCH(bool, live);
+        QFETCH(QByteArray, target);
         QFETCH(QByteArray, ini);
         QFETCH(QString, line);
-        QFETCH(bool, message);
         PyFtpServer server;
         VERIFY_FTP_SERVER(server);
         Program program;
-        QVERIFY(program.once(serverIni(live ? server.port() : closedPort()) + ini));
+        QVERIFY(program.once(target.contains(':')
+                                 ? "[FTP]\nUPLOAD=1\nSERVERS=1\nADDRESS00001=" + target + "\n"
+                                 : serverIni(target == "live" ? server.port() : closedPort()) + ini));
         QCOMPARE(program.process.exitCode(), 1);
         const QString all = QString::fromLocal8Bit(program.out + program.err);
-        const QString stream = QString::fromLocal8Bit(message ? program.err : program.out);
-        QVERIFY2(stream.split(QLatin1Char('\n')).contains(line), qPrintable(all));
+        QVERIFY2(QString::fromLocal8Bit(program.err).split(QLatin1Char('\n')).contains(line),
+                 qPrintable(all));
+        QVERIFY2(program.out.contains("Connecting... ") && !program.out.contains("Error"), qPrintable(all));
         QVERIFY2(!all.contains(QLatin1Char('\x1b')) && !all.contains(QLatin1Char('\r')), qPrintable(all));
         QVERIFY(program.err.startsWith("No camera: publishing the test card\n")); // none in these runs
-        if (live) // not into the login folder instead
+        if (target == "live") // not into the login folder instead
             QVERIFY(server.count(QStringLiteral("STOR")) == 0 && server.count(QStringLiteral("USER")) > 0);
+    }
+
+    // Under the journal every line carries its priority, so that `journalctl -p warning` lists the
+    // failures alone; an alert beginning is a warning, its end information.
+    void journalLinesCarryTheirPriority() {
+        Program program;
+        program.journal = true;
+        QVERIFY(program.once(serverIni(closedPort())));
+        const QRegularExpression prefixed(QStringLiteral("^<([346])>(.*)$"));
+        for (const QString& line : program.lines()) {
+            const auto m = prefixed.match(line);
+            QVERIFY2(m.hasMatch(), qPrintable(line));
+            const bool failure = m.captured(2).startsWith(QLatin1String("Error:")) ||
+                                 m.captured(2) == QLatin1String("Cannot connect to FTP Server");
+            QVERIFY2(failure == (m.captured(1) == QLatin1String("3")), qPrintable(line));
+        }
+        QVERIFY2(program.lines().contains(QStringLiteral("<6>Connecting... 127.0.0.1")) &&
+                     program.lines().contains(QStringLiteral("<4>No camera: publishing the test card")),
+                 program.out.constData());
+
+        const QByteArray schedule = "[PREF]\nAHANGUP=0\n[UPDATE]\nTYPE=1\nPARTI=1\nUNITI=3\n";
+        program.settings(
+            schedule +
+            "[ALERT]\nAFTER=1\nDESKTOP=0\n[FTP]\nUPLOAD=1\nSERVERS=1\nADDRESS00001=file:///no/such\n");
+        program.start(Mode::Headless);
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            (program.read(), program.out.contains("\n<4>Alert failing: Uploads to file:///no/such ")),
+            program.out.constData(), 15000);
+        program.settings(schedule + "[FTP]\nUPLOAD=1\nSERVERS=0\n");
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            (program.read(), program.out.contains("\n<6>Alert recovered: file:///no/such left")),
+            program.out.constData(), 15000);
+        QVERIFY(program.endBy(SIGTERM) >= 0);
     }
 
     // Headless outside its active hours: the schedule waits for their start and publishes nothing.
@@ -299,27 +348,13 @@ class TestUnattended : public QObject {
     void onceWithAnHttpCameraGivingNoPictureFails() {
         PyFtpServer ftp;
         VERIFY_FTP_SERVER(ftp);
-        const quint16 port = closedPort();
-        QTemporaryDir site;
-        QFile index(site.filePath(QStringLiteral("cam.mjpg")));
-        QVERIFY(index.open(QIODevice::WriteOnly) && index.write("<html>not a camera</html>") > 0);
-        index.close();
-        QProcess web;
-        web.start(QStringLiteral("/usr/bin/python3"),
-                  {QStringLiteral("-m"), QStringLiteral("http.server"), QString::number(port),
-                   QStringLiteral("--bind"), QStringLiteral("127.0.0.1"), QStringLiteral("--directory"),
-                   site.path()});
-        QTcpSocket probe;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            (probe.abort(), probe.connectToHost(QHostAddress::LocalHost, port), probe.waitForConnected(200)),
-            20000);
+        CameraServer web(CameraServer::Kind::Http);
+        QVERIFY2(web.running(), qPrintable(web.failure()));
         Program program;
-        QVERIFY(program.once("[VFW]\nWARMUP=0\nCAMERA=http://127.0.0.1:" + QByteArray::number(port) +
-                             "/cam.mjpg\n" + serverIni(ftp.port())));
+        QVERIFY(program.once("[VFW]\nWARMUP=0\nCAMERA=" + web.url(QStringLiteral("/page")).toUtf8() + "\n" +
+                             serverIni(ftp.port())));
         QCOMPARE(program.process.exitCode(), 1);
         QCOMPARE(QImage(QDir(ftp.root()).filePath(QStringLiteral("webcam.jpg"))).size(), QSize(320, 200));
-        web.kill();
-        web.waitForFinished(5000);
     }
 
     // `--once` to WebDAV (apache2, rclone) and S3: the picture arrives byte for byte, ATOMIC on or off,
