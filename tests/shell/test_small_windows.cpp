@@ -1,20 +1,54 @@
+// Small windows and helpers of the shell: about box, splash, icons, closing, tray, password prompt,
+// folder chooser, dragging and sizing, and the main window's sinks as the job's thread uses them.
+#include "core/setting_keys.h"
+#include "core/store.h"
 #include "core/version.h"
 #include "shell/about_box.h"
+#include "shell/browse_for_folder.h"
 #include "shell/close_application.h"
+#include "shell/drag_window.h"
+#include "shell/password_prompt.h"
 #include "shell/pictures.h"
 #include "shell/splash.h"
 #include "shell/tray_icon.h"
+#include "shell/window_sinks.h"
 #include "support/returns_at_once.h"
+#include "support/status_recorder.h"
+#include "support/temp_store.h"
+#include "support/worker.h"
 
+#include <QAbstractButton>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
+#include <QMouseEvent>
 #include <QSignalSpy>
 #include <QTest>
+#include <QWindow>
 #include <deque>
 
 using namespace zantrel;
-using zantrel::test::ReturnsAtOnce;
+using namespace zantrel::test;
+
+namespace {
+
+void sendMouse(QWidget* w, QEvent::Type type, Qt::MouseButton button, QPoint globalPos) {
+    const Qt::MouseButtons held =
+        type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
+    QMouseEvent event(type, w->mapFromGlobal(globalPos), globalPos,
+                      type == QEvent::MouseMove ? Qt::NoButton : button, held, Qt::NoModifier);
+    QApplication::sendEvent(w, &event);
+}
+
+QList<QMessageBox*> boxesOn(const QWidget& window) {
+    QList<QMessageBox*> boxes = window.findChildren<QMessageBox*>();
+    boxes.removeIf([](const QMessageBox* box) { return !box->isVisible(); });
+    return boxes;
+}
+
+} // namespace
 
 class TestSmallWindows : public QObject {
     Q_OBJECT
@@ -97,6 +131,176 @@ class TestSmallWindows : public QObject {
         QVERIFY(about.size() == 1 && exit.size() == 1);
         tray.RemoveTrayIcon();
         QVERIFY(!tray.icon());
+    }
+
+    // What is typed (\b is a backspace) and the key that ends the prompt, against the stored password.
+    void answers_data() {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<bool>("refusedWithMessage");
+        const QString gate = QStringLiteral("Gate7");
+        QTest::newRow("right") << gate << gate << int(Qt::Key_Return) << true << false;
+        QTest::newRow("wrong case") << gate << gate.toLower() << int(Qt::Key_Return) << false << true;
+        QTest::newRow("escape") << gate << gate << int(Qt::Key_Escape) << false << false;
+        QTest::newRow("empty, untouched") << QString() << QString() << int(Qt::Key_Return) << false << true;
+        QTest::newRow("empty, changed")
+            << QString() << QStringLiteral("a\b") << int(Qt::Key_Return) << true << false;
+    }
+    void answers() {
+        QFETCH(QString, stored);
+        QFETCH(QString, typed);
+        QFETCH(int, key);
+        QFETCH(bool, accepted);
+        QFETCH(bool, refusedWithMessage);
+        TempStore store;
+        SaveSetting(keys::PrefPassword, stored);
+        QWidget owner;
+        owner.show();
+        for (int attempt = 0; attempt < 2; ++attempt) { // every refusal says so in a box of its own
+            int accepts = 0;
+            QVERIFY(ReturnsAtOnce([&] { frmPassword::Ask(&owner, [&] { ++accepts; }); }));
+            // Real key events into the prompt's box, which never shows the text.
+            QWidget* prompt = QApplication::activeModalWidget();
+            auto* box = prompt ? prompt->findChild<QLineEdit*>(QStringLiteral("Passw")) : nullptr;
+            QVERIFY(box && box->echoMode() == QLineEdit::Password);
+            for (QChar c : typed)
+                c == u'\b' ? QTest::keyClick(box, Qt::Key_Backspace) : QTest::keyClicks(box, QString(c));
+            QTest::keyClick(box, Qt::Key(key));
+            QCOMPARE(accepts, accepted ? 1 : 0);
+            auto* said = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QCOMPARE(said != nullptr, refusedWithMessage);
+            if (said) {
+                QCOMPARE(said->text(), QStringLiteral("Incorrect Password."));
+                QCOMPARE(said->icon(), QMessageBox::Critical);
+                said->accept();
+            }
+            QTRY_VERIFY(!QApplication::activeModalWidget());
+        }
+    }
+
+    void onlyExactlyOneAsksForThePassword() { // 1 asks: see the main window's test
+        TempStore store;
+        SaveSetting(keys::PrefUsePassword, QStringLiteral("2"));
+        QVERIFY(!PasswordRequired());
+    }
+
+    // The chooser's folder comes back with exactly one trailing "/" and whole; a cancel as "!CANCEL!".
+    void browseForFolder() {
+        const QString deep =
+            QStringLiteral("/srv/") + QString(300, QLatin1Char('d')); // past a 260-char buffer
+        const QStringList chosen = {"/home/ann/pictures", "/home/ann/pictures//", "/", deep, ""};
+        const QStringList expected = {"/home/ann/pictures/", "/home/ann/pictures/", "/", deep + "/",
+                                      "!CANCEL!"};
+        QWidget owner;
+        for (qsizetype i = 0; i < chosen.size(); ++i) {
+            QString seen;
+            SetFolderChooser([&](QWidget* o, const QString& title) {
+                seen = o == &owner ? title : QString();
+                return chosen[i];
+            });
+            QCOMPARE(BrowseForFolder(&owner), expected[i]);
+            QCOMPARE(seen, QStringLiteral("Click On a directory and it's path will be saved image files."));
+        }
+        SetFolderChooser({});
+    }
+
+    // Where the platform refuses to move or size the window (offscreen, a bare X server) it follows the
+    // mouse: dragged by its handles with their buttons, sized from its edges; the release ends both.
+    void windowFollowsTheMouse_data() {
+        QTest::addColumn<QPoint>("pressAt");
+        QTest::addColumn<int>("button");
+        QTest::addColumn<QPoint>("delta");
+        QTest::addColumn<QRect>("expected");
+        QTest::newRow("left-only handle, right button")
+            << QPoint(45, 45) << int(Qt::RightButton) << QPoint(30, -20) << QRect(100, 100, 200, 150);
+        QTest::newRow("any-button handle")
+            << QPoint(115, 45) << int(Qt::RightButton) << QPoint(30, -20) << QRect(130, 80, 200, 150);
+        QTest::newRow("bottom left corner")
+            << QPoint(1, 148) << int(Qt::LeftButton) << QPoint(-20, 30) << QRect(80, 100, 220, 180);
+        QTest::newRow("top edge, held at the minimum")
+            << QPoint(90, 0) << int(Qt::LeftButton) << QPoint(0, 120) << QRect(100, 150, 200, 100);
+    }
+    void windowFollowsTheMouse() {
+        QFETCH(QPoint, pressAt);
+        QFETCH(int, button);
+        QFETCH(QPoint, delta);
+        QFETCH(QRect, expected);
+        QWidget window;
+        window.setMinimumSize(120, 100);
+        window.setGeometry(100, 100, 200, 150);
+        auto* leftOnly = new QWidget(&window);
+        auto* anyButton = new QWidget(&window);
+        leftOnly->setGeometry(40, 40, 50, 50);
+        anyButton->setGeometry(110, 40, 50, 50);
+        WindowDrag::attach(leftOnly);
+        WindowDrag::attach(anyButton, &window, Qt::AllButtons);
+        FrameResizer::attach(&window);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QWidget* target = window.childAt(pressAt) ? window.childAt(pressAt) : &window;
+        const QPoint start = window.mapToGlobal(pressAt);
+        const auto b = Qt::MouseButton(button);
+        sendMouse(target, QEvent::MouseButtonPress, b, start);
+        sendMouse(target, QEvent::MouseMove, b, start + delta);
+        sendMouse(target, QEvent::MouseButtonRelease, b, start + delta);
+        sendMouse(target, QEvent::MouseMove, b, start + 3 * delta);
+        QCOMPARE(window.geometry(), expected);
+    }
+
+    // An unattended machine: the job goes on at once, and a message that keeps coming back is shown
+    // once and counted in the status line.
+    void jobMessagesNeitherWaitNorPileUp() {
+        QWidget window;
+        window.show();
+        StatusRecorder status;
+        WindowMessageSink sink(&window, status);
+        const QString full = QStringLiteral("Error writing /srv/cam/x.JPGJPEG File.");
+        onWorker([&] {
+            for (int i = 0; i < 3; ++i)
+                sink.showMessage(full);
+            sink.showMessage(QStringLiteral("Failed to save to JPG"), MessageIcon::Critical);
+        });
+        QTRY_COMPARE(boxesOn(window).size(), 2);
+        QCOMPARE(status.texts(), (QStringList{full + QStringLiteral(" (repeated once)"),
+                                              full + QStringLiteral(" (repeated 2 times)")}));
+        QVERIFY(!boxesOn(window).first()->isModal());
+
+        // Once confirmed, the same text gets a box again.
+        const QString again = boxesOn(window).first()->text();
+        boxesOn(window).first()->button(QMessageBox::Ok)->click();
+        QTRY_COMPARE(boxesOn(window).size(), 1);
+        onWorker([&] { sink.showMessage(again); });
+        QTRY_COMPARE(boxesOn(window).size(), 2);
+        QCOMPARE(status.texts().size(), 2);
+    }
+
+    // A message while the window is still being set up opens once the window shows, on top of it; a
+    // window hidden after it showed (in the tray) gets its box at once.
+    void aBoxWaitsForItsWindowToShow() {
+        QWidget window;
+        StatusRecorder status;
+        WindowMessageSink sink(&window, status);
+        sink.showMessage(QStringLiteral("Lanthor: Cannot set preview mode."), MessageIcon::Critical);
+        QTest::qWait(50);
+        QVERIFY(boxesOn(window).isEmpty());
+        window.show();
+        QTRY_COMPARE(boxesOn(window).size(), 1);
+        QCOMPARE(boxesOn(window).first()->windowHandle()->transientParent(), window.windowHandle());
+        window.hide();
+        sink.showMessage(QStringLiteral("Failed to save to JPG"));
+        const QList<QMessageBox*> boxes = boxesOn(window);
+        QVERIFY(std::any_of(boxes.cbegin(), boxes.cend(), [](const QMessageBox* box) {
+            return box->text() == QLatin1String("Failed to save to JPG");
+        }));
+    }
+
+    void statusTextsReachTheLabelAsOneLine() {
+        QLabel label;
+        LabelStatusSink sink(&label);
+        onWorker([&] { sink.setStatus(QStringLiteral("Error:550 no\r\nsuch\tfile\x1b[2J\u2028end")); });
+        QTRY_COMPARE(label.text(), QStringLiteral("Error:550 no  such file [2J end"));
     }
 };
 
