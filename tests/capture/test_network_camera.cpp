@@ -6,13 +6,14 @@
 #include "health/health_events.h"
 #include "publish/publish_job.h"
 #include "support/camera_servers.h"
+#include "support/claiming_jpeg.h"
+#include "support/ftp_test_servers.h"
 #include "support/message_recorder.h"
 #include "support/status_recorder.h"
 #include "support/temp_store.h"
 #include "transfer/ftp_client.h"
 
 #include <QProcess>
-#include <QTcpServer>
 #include <QtTest>
 
 using namespace zantrel;
@@ -40,26 +41,10 @@ struct Camera {
     std::unique_ptr<CaptureWindow> capture;
 };
 
-// A field of /proc/self/status in MB (VmRSS, VmHWM).
-qint64 memoryMb(const QByteArray& field) {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith(field + ':'))
-            return line.mid(field.size() + 1).trimmed().split(' ').first().toLongLong() / 1024;
-    return -1;
-}
-
 // Starts VmHWM again from the present VmRSS.
 void resetPeakMemory() {
     QFile refs(QStringLiteral("/proc/self/clear_refs"));
     QVERIFY(refs.open(QIODevice::WriteOnly) && refs.write("5") == 1);
-}
-
-quint16 freePort() {
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
 }
 
 } // namespace
@@ -80,7 +65,7 @@ class TestNetworkCamera : public QObject {
     void initTestCase() {
         for (const CameraServer* s : {&http_, &rtsp_, &rtspLogin_, &rtspUdp_})
             QVERIFY2(s->running(), qPrintable(s->failure()));
-        ffmpegUrl_ = QStringLiteral("http://127.0.0.1:%1/cam.mjpg").arg(freePort());
+        ffmpegUrl_ = QStringLiteral("http://127.0.0.1:%1/cam.mjpg").arg(closedPort());
         ffmpeg_.start(QStringLiteral("ffmpeg"),
                       {QStringLiteral("-loglevel"), QStringLiteral("error"), QStringLiteral("-re"),
                        QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
@@ -192,11 +177,11 @@ class TestNetworkCamera : public QObject {
         QFETCH(QString, told);
         const QString path = QUrl(url).path();
         resetPeakMemory();
-        const qint64 before = memoryMb("VmRSS");
+        const qint64 before = MemoryMb("VmRSS");
         Camera camera(url);
         QTest::qWait(4500);
         QCOMPARE(camera.grab().size(), QSize(320, 200));
-        QVERIFY2(memoryMb("VmHWM") - before < 150, qPrintable(QString::number(memoryMb("VmHWM") - before)));
+        QVERIFY2(MemoryMb("VmHWM") - before < 150, qPrintable(QString::number(MemoryMb("VmHWM") - before)));
         const QStringList messages = camera.messages.texts();
         QVERIFY2(messages.filter(told).size() == 1, qPrintable(messages.join('\n')));
         QVERIFY2(!messages.join('\n').contains(QLatin1String("wrong")), qPrintable(messages.join('\n')));

@@ -2,6 +2,7 @@
 
 #include <QBuffer>
 #include <QByteArray>
+#include <QFile>
 #include <QImage>
 
 namespace zantrel::test {
@@ -25,6 +26,16 @@ inline QByteArray ClaimingJpeg(int width, int height) {
     put(sof + 5, height);
     put(sof + 7, width);
     return jpeg;
+}
+
+// A field of /proc/self/status in MB (VmRSS, VmHWM: the peak so far); -1 when not there.
+inline qint64 MemoryMb(const QByteArray& field) {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly))
+        for (const QByteArray& line : status.readAll().split('\n'))
+            if (line.startsWith(field + ':'))
+                return line.mid(field.size() + 1).trimmed().split(' ').first().toLongLong() / 1024;
+    return -1;
 }
 
 } // namespace zantrel::test
