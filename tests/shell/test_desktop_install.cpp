@@ -1,13 +1,19 @@
 // What an install puts on the machine, checked with the desktop's and systemd's own validators: a
 // `cmake --install` into a scratch prefix, and the Debian package built from this build tree, installed
-// with apt-get and removed again.
+// with apt-get and removed again. And how the desktop knows the running program: its window class and
+// its start-up entry.
+#include "settings/autostart.h"
+#include "support/temp_store.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 #include <unistd.h>
 
 namespace {
@@ -129,6 +135,66 @@ class TestDesktopInstall : public QObject {
         const Run manual = run("man", {"-w", "webcam-zantrel"});
         QCOMPARE(manual.output, QByteArray("/usr/share/man/man1/webcam-zantrel.1.gz\n"));
         validate(QStringLiteral("/usr"), {});
+    }
+
+    // The windows carry the menu entry's name as their X11 class (so they get its icon and group with
+    // its launcher); on Wayland the app id is the entry's file name, the same name.
+    void windowClassIsTheMenuEntrys() {
+        for (const char* tool : {"Xvfb", "xdotool", "xprop"})
+            if (!have(tool))
+                QSKIP("needs Xvfb, xdotool and xprop");
+        const QString desktopFile =
+            QStringLiteral(ZANTREL_TEST_DATA_DIR "/../../data/org.zantrel.WebcamZantrel.desktop");
+        QFile desktop(desktopFile);
+        QVERIFY(desktop.open(QIODevice::ReadOnly));
+        const QString wmClass = QRegularExpression(QStringLiteral("\\nStartupWMClass=(.*)\\n"))
+                                    .match(QString::fromUtf8(desktop.readAll()))
+                                    .captured(1);
+        QCOMPARE(wmClass + QStringLiteral(".desktop"), desktopFile.section(QLatin1Char('/'), -1));
+
+        QProcess server;
+        server.start(QStringLiteral("Xvfb"),
+                     {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "800x600x24"});
+        QTRY_VERIFY_WITH_TIMEOUT((server.waitForReadyRead(100), server.canReadLine()), 10000);
+        zantrel::test::ProgramHome home{QString()};
+        home.writeSettings("[FT]\nFIRSTTIME=NO\n");
+        QProcess program;
+        home.prepare(program);
+        QProcessEnvironment env = program.processEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        env.insert(QStringLiteral("DISPLAY"),
+                   QStringLiteral(":") + QString::fromLatin1(server.readLine().trimmed()));
+        program.setProcessEnvironment(env);
+        program.start();
+        QByteArray window;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !(window = run("xdotool", {"search", "--pid", QString::number(program.processId())}, 5000, env)
+                           .output.trimmed())
+                 .isEmpty(),
+            15000);
+        const QByteArray classes =
+            run("xprop", {"-id", QString::fromLatin1(window.split('\n').first()), "WM_CLASS"}, 5000, env)
+                .output.trimmed();
+        ::kill(pid_t(program.processId()), SIGTERM);
+        program.waitForFinished(10000);
+        server.terminate();
+        server.waitForFinished(5000);
+        QCOMPARE(classes, "WM_CLASS(STRING) = \"webcam-zantrel\", \"" + wmClass.toLatin1() + "\"");
+    }
+
+    // The start-up entry runs the program on PATH (not the build tree's one that wrote it), with the icon.
+    void autostartRunsTheProgramOnPath() {
+        QTemporaryDir bin;
+        const QString installed = bin.filePath(QStringLiteral("webcam-zantrel"));
+        QVERIFY(QFile::copy(QStringLiteral("/bin/true"), installed));
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(bin.path()));
+        const QString chosen = zantrel::AutostartProgram(QStringLiteral("/build/webcam-zantrel"));
+        qputenv("PATH", path);
+        QCOMPARE(chosen, installed);
+        const QString entry = zantrel::AutostartEntryText(chosen);
+        QVERIFY(entry.contains(QStringLiteral("\nExec=\"%1\" --pictures-folder /BOOT\n").arg(installed)));
+        QVERIFY(entry.contains(QStringLiteral("\nIcon=org.zantrel.WebcamZantrel\n")));
     }
 };
 
