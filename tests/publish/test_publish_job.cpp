@@ -54,6 +54,7 @@ struct Job {
     int hangUps = 0;
     int grabs = 0;
     QImage frame = testFrame();
+    std::function<bool()> cameraChosen;
 
     PublishOutcome run() {
         PublishServices s;
@@ -65,6 +66,7 @@ struct Job {
         s.targets = targets;
         s.limits = limits;
         s.targetWait = wait;
+        s.cameraChosen = cameraChosen;
         return RunPublishJob(s);
     }
 };
@@ -434,17 +436,9 @@ class TestPublishJob : public QObject {
         layout.stamp.transparent = false; // a solid box, top left
         layout.stamp.backColor = 0x0000FF;
         job.live.set(layout);
-        PublishOutcome outcome = RunPublishJob({[](QImage& target) { target = MiraTestCard(); },
-                                                &job.ftp,
-                                                &job.status,
-                                                &job.messages,
-                                                &job.live,
-                                                {},
-                                                {},
-                                                job.targets,
-                                                {},
-                                                std::nullopt,
-                                                [chosen] { return chosen; }});
+        job.frame = MiraTestCard();
+        job.cameraChosen = [chosen] { return chosen; };
+        const PublishOutcome outcome = job.run();
         QCOMPARE(outcome.cameraLostSince.isValid(), chosen);
         QVERIFY(!outcome.archiveWritten);
         QCOMPARE(filesIn(store.dir()).filter(QStringLiteral(".JPG")), QStringList());
