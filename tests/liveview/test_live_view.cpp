@@ -8,6 +8,7 @@
 #include "liveview/live_state.h"
 #include "liveview/mjpeg_feed.h"
 #include "settings/live_view_page.h"
+#include "support/ftp_test_servers.h"
 #include "support/temp_store.h"
 
 #include <QBuffer>
@@ -22,7 +23,6 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <arpa/inet.h>
@@ -113,12 +113,6 @@ QJsonObject status(quint16 port) {
     return QJsonDocument::fromJson(fetch(port, {.path = "/status.json"}).body).object();
 }
 
-quint16 freePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
 // A TCP connection to the server from `from` (127.0.0.1 when empty) that has sent request; -1 when none.
 int connectAndSend(quint16 port, const QByteArray& request, const char* from = nullptr,
                    int receiveBuffer = 0) {
@@ -141,11 +135,6 @@ int connectAndSend(quint16 port, const QByteArray& request, const char* from = n
         return -1;
     }
     return fd;
-}
-
-// A stream client that asks and then never reads: its receive buffer fills and the server's send stalls.
-int stalledClient(quint16 port) {
-    return connectAndSend(port, "GET /live.mjpg HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", nullptr, 4096);
 }
 
 // What has come on fd within ms (until the server closes it).
@@ -209,6 +198,7 @@ class SlowHeaders {
     std::thread worker_;
 };
 
+const QByteArray kAskStream = "GET /live.mjpg HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
 constexpr const char* kTestCamera =
     "videotestsrc is-live=true pattern=smpte ! video/x-raw,width=320,height=240";
 
@@ -217,7 +207,7 @@ struct LiveProgram {
     explicit LiveProgram(const QByteArray& extra = {},
                          const QString& camera = QString::fromLatin1(kTestCamera),
                          const QStringList& wrapper = {})
-        : home(camera), port(freePort()) {
+        : home(camera), port(closedPort()) {
         home.writeSettings("[UPDATE]\nPARTI=1\nUNITI=3\n[HTTP]\nENABLE=1\nCLIENTS=2\nPORT=" +
                            QByteArray::number(port) + "\n" + extra);
         home.prepare(process);
@@ -279,22 +269,27 @@ struct TestCertificates {
     QString key = dir.filePath(QStringLiteral("key.pem"));
     QString otherKey = dir.filePath(QStringLiteral("other.pem"));
     TestCertificates() {
-        const auto openssl = [](const QStringList& args) {
-            QProcess p;
-            p.setStandardErrorFile(QProcess::nullDevice());
-            p.start(QStringLiteral("openssl"), args);
-            p.waitForFinished(30000);
-        };
-        openssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert, "-days", "2",
-                 "-subj", "/CN=localhost"});
-        openssl({"genpkey", "-algorithm", "RSA", "-out", otherKey});
-        for (const QString& k : {key, otherKey})
-            QFile::setPermissions(k, QFile::ReadOwner | QFile::WriteOwner);
+        selfSignedCertificate(key, cert);
+        sh(QStringLiteral("openssl genpkey -algorithm RSA -out '%1' 2>/dev/null; chmod 600 '%1' '%2'")
+               .arg(otherKey, key));
     }
     static TestCertificates& get() {
         static TestCertificates files;
         return files;
     }
+};
+
+// The Live view page over a store with the live view on, its fields set so.
+struct SettingsPage {
+    TempStore store;
+    zantrel::LiveViewPage page;
+    explicit SettingsPage(const std::initializer_list<std::pair<const char*, QString>>& fields) {
+        store.set("HTTP", QStringLiteral("ENABLE"), QStringLiteral("1"));
+        page.load();
+        for (const auto& [name, text] : fields)
+            page.findChild<QLineEdit*>(QLatin1String(name))->setText(text);
+    }
+    QLabel* label(const char* name) const { return page.findChild<QLabel*>(QLatin1String(name)); }
 };
 
 } // namespace
@@ -381,8 +376,6 @@ class TestLiveView : public QObject {
             QCOMPARE(again.code, 304L);
         QCOMPARE(s.value(QStringLiteral("camera"))[QStringLiteral("state")].toString(),
                  QStringLiteral("connected"));
-        QVERIFY(s.value(QStringLiteral("events")).isArray());
-        QVERIFY(!s.value(QStringLiteral("nextUpdate")).toString().isEmpty());
     }
 
     // A password written into a server's address shows nowhere: not in /status.json, not in the state
@@ -418,8 +411,8 @@ class TestLiveView : public QObject {
     void hundredStalledViewers() {
         QTest::qWait(1000); // a viewer of an earlier test has been noticed gone
         std::vector<int> viewers;
-        for (int i = 0; i < 100; ++i)
-            viewers.push_back(stalledClient(port()));
+        for (int i = 0; i < 100; ++i) // each asks and never reads: the server's send stalls
+            viewers.push_back(connectAndSend(port(), kAskStream, nullptr, 4096));
         QTest::qWait(2000);
         int streaming = 0, refused = 0;
         for (const int fd : viewers) {
@@ -492,34 +485,23 @@ class TestLiveView : public QObject {
         QTest::addColumn<QString>("user");
         QTest::addColumn<QString>("shown");
         QTest::addColumn<bool>("warned");
-        QTest::newRow("loopback") << "127.0.0.1"
-                                  << ""
-                                  << "http://127.0.0.1:8080/" << false;
-        QTest::newRow("one address, no login") << "192.168.1.20"
-                                               << ""
-                                               << "http://192.168.1.20:8080/" << true;
-        QTest::newRow("every address, login") << "0.0.0.0"
-                                              << "cam"
-                                              << "http://127.0.0.1:8080/" << false;
-        QTest::newRow("every address, no login") << "0.0.0.0"
-                                                 << ""
-                                                 << "http://127.0.0.1:8080/" << true;
+        const auto row = [](const char* name, const char* bind, const char* user, const char* shown,
+                            bool warned) { QTest::newRow(name) << bind << user << shown << warned; };
+        row("loopback", "127.0.0.1", "", "http://127.0.0.1:8080/", false);
+        row("one address, no login", "192.168.1.20", "", "http://192.168.1.20:8080/", true);
+        row("every address, login", "0.0.0.0", "cam", "http://127.0.0.1:8080/", false);
+        row("every address, no login", "0.0.0.0", "", "http://127.0.0.1:8080/", true);
     }
     void settingsPage() {
         QFETCH(QString, bind);
         QFETCH(QString, user);
         QFETCH(QString, shown);
         QFETCH(bool, warned);
-        TempStore store;
-        store.set("HTTP", QStringLiteral("ENABLE"), QStringLiteral("1"));
-        zantrel::LiveViewPage page;
-        page.load();
-        page.findChild<QLineEdit*>(QStringLiteral("HttpBind"))->setText(bind);
-        page.findChild<QLineEdit*>(QStringLiteral("HttpUser"))->setText(user);
-        page.findChild<QLineEdit*>(QStringLiteral("HttpHosts"))->setText(QStringLiteral("cam.example"));
-        QVERIFY(page.findChild<QLabel*>(QStringLiteral("HttpAddresses"))->text().contains(shown));
-        QCOMPARE(!page.findChild<QLabel*>(QStringLiteral("HttpOpenWarning"))->isHidden(), warned);
-        page.store();
+        SettingsPage p(
+            {{"HttpBind", bind}, {"HttpUser", user}, {"HttpHosts", QStringLiteral("cam.example")}});
+        QVERIFY(p.label("HttpAddresses")->text().contains(shown));
+        QCOMPARE(!p.label("HttpOpenWarning")->isHidden(), warned);
+        p.page.store();
         QCOMPARE(zantrel::GetSetting(zantrel::keys::HttpBind), bind);
         QCOMPARE(zantrel::GetSetting(zantrel::keys::HttpPort), QStringLiteral("8080"));
         QCOMPARE(zantrel::GetSetting(zantrel::keys::HttpHosts), QStringLiteral("cam.example"));
@@ -533,17 +515,14 @@ class TestLiveView : public QObject {
         const TestCertificates& files = TestCertificates::get();
         const QString open = files.dir.filePath(QStringLiteral("open.pem"));
         QFile::copy(files.key, open);
-        QFile::setPermissions(open,
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+        QFile::setPermissions(open, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
         QTest::newRow("a pair") << files.cert << files.key << QString();
         QTest::newRow("no certificate")
             << QStringLiteral("/nonexistent/cert.pem") << files.key
             << QStringLiteral("cannot read its certificate file /nonexistent/cert.pem");
         QTest::newRow("a key others can read")
             << files.cert << open
-            << QStringLiteral("other users can read it (make it the owner's "
-                              "alone: chmod 600 ") +
-                   open;
+            << QStringLiteral("other users can read it (make it the owner's alone: chmod 600 ") + open;
         QTest::newRow("the key of another certificate")
             << files.cert << files.otherKey << QStringLiteral("does not belong to its certificate");
     }
@@ -551,13 +530,8 @@ class TestLiveView : public QObject {
         QFETCH(QString, cert);
         QFETCH(QString, key);
         QFETCH(QString, said);
-        TempStore store;
-        store.set("HTTP", QStringLiteral("ENABLE"), QStringLiteral("1"));
-        zantrel::LiveViewPage page;
-        page.load();
-        page.findChild<QLineEdit*>(QStringLiteral("HttpCert"))->setText(cert);
-        page.findChild<QLineEdit*>(QStringLiteral("HttpKey"))->setText(key);
-        auto* problem = page.findChild<QLabel*>(QStringLiteral("HttpProblem"));
+        SettingsPage p({{"HttpCert", cert}, {"HttpKey", key}});
+        QLabel* problem = p.label("HttpProblem");
         if (said.isEmpty()) {
             QTest::qWait(500);
             QVERIFY2(problem->isHidden(), qPrintable(problem->text()));
@@ -689,30 +663,27 @@ class TestLiveView : public QObject {
         QBuffer buffer(&jpeg);
         frame.save(&buffer, "JPEG");
         feed.publish(jpeg);
-        const QByteArray ask = "GET /live.mjpg HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
         const auto frames = [](int n) {
             return [n](const QByteArray& got) { return got.count("image/jpeg\r\n") > n; };
         };
-        const int a = connectAndSend(server.port(), ask), b = connectAndSend(server.port(), ask);
+        const int a = connectAndSend(server.port(), kAskStream),
+                  b = connectAndSend(server.port(), kAskStream);
         const QByteArray gotA = receive(a, 6000, frames(1));
         QVERIFY2(frames(1)(gotA), gotA.left(300).constData());
         QVERIFY(frames(1)(receive(b, 1000, frames(1)))); // the same frame once more for b as well
         ::close(a);
         ::close(b);
         // The next frame is 3 s away: nothing but the departures seen makes room.
-        int c = -1;
-        bool admitted = false;
-        const auto ask200 = [&] {
-            if (c >= 0)
-                ::close(c);
-            c = connectAndSend(server.port(), ask);
+        bool admitted = false; // sticky: QTRY asks once more after success
+        const auto ask = [&] {
+            const int c = connectAndSend(server.port(), kAskStream);
             admitted = receive(c, 300, [](const QByteArray& g) {
                            return g.contains("\r\n");
                        }).startsWith("HTTP/1.1 200 OK\r\n");
+            ::close(c);
             return admitted;
         };
-        QTRY_VERIFY_WITH_TIMEOUT(admitted || ask200(), 2000);
-        ::close(c);
+        QTRY_VERIFY_WITH_TIMEOUT(admitted || ask(), 2000);
     }
 
   private:
