@@ -434,17 +434,15 @@ class TestPublishJob : public QObject {
         layout.stamp.transparent = false; // a solid box, top left
         layout.stamp.backColor = 0x0000FF;
         job.live.set(layout);
-        PublishOutcome outcome = RunPublishJob({[](QImage& target) { target = MiraTestCard(); },
-                                                &job.ftp,
-                                                &job.status,
-                                                &job.messages,
-                                                &job.live,
-                                                {},
-                                                {},
-                                                job.targets,
-                                                {},
-                                                std::nullopt,
-                                                [chosen] { return chosen; }});
+        job.frame = MiraTestCard();
+        PublishServices s;
+        s.grabFrame = [&job](QImage& target) { target = job.frame; };
+        s.status = &job.status;
+        s.messages = &job.messages;
+        s.live = &job.live;
+        s.targets = job.targets;
+        s.cameraChosen = [chosen] { return chosen; };
+        PublishOutcome outcome = RunPublishJob(s);
         QCOMPARE(outcome.cameraLostSince.isValid(), chosen);
         QVERIFY(!outcome.archiveWritten);
         QCOMPARE(filesIn(store.dir()).filter(QStringLiteral(".JPG")), QStringList());
