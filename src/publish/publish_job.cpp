@@ -171,8 +171,9 @@ PublishOutcome RunPublishJob(const PublishServices& s) {
     outcome.workingFileWritten = SavePictureAsJpeg(target, file, quality, *s.messages, &image);
     outcome.image = image;
 
-    // The test card is no picture of the place: it never goes into the archive (nor a time-lapse).
-    if (ReadFlag(keys::ImageSaveCopy) && !outcome.testCard) {
+    // The test card standing in for a failing camera is no picture of the place: it never goes into the
+    // archive (nor a time-lapse). Without any camera the card is the picture, archived as one.
+    if (ReadFlag(keys::ImageSaveCopy) && !outcome.cameraLostSince.isValid()) {
         const QString archive =
             ArchiveFileName(GetSetting(keys::ImagePath, QDir::currentPath()), clock().now());
         // The copy has the working file's bytes; with none encoded, the write is left to fail on its own.

@@ -63,7 +63,7 @@ class TestLogPriorities : public QObject {
         const QStringList out = lines(p.readAllStandardOutput()), err = lines(p.readAllStandardError());
         QVERIFY2(out.contains(QStringLiteral("Connecting... file:///no/such/folder")),
                  qPrintable(out.join('\n')));
-        QVERIFY2(err.contains(QStringLiteral("Error:/no/such/folder is no folder")) &&
+        QVERIFY2(err.contains(QStringLiteral("Error:/no/such/folder does not exist: make the folder first")) &&
                      err.contains(QStringLiteral("No camera: publishing the test card")),
                  qPrintable(err.join('\n')));
         for (const QString& line : out)
