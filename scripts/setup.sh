@@ -21,6 +21,7 @@ packages=(
   gstreamer1.0-plugins-ugly ffmpeg
   python3-gi gir1.2-gst-rtsp-server-1.0 gstreamer1.0-libav
   apache2 apache2-utils rclone python3-botocore libnginx-mod-http-dav-ext
+  libsecret-1-dev gnome-keyring libsecret-tools
 )
 
 missing=()

@@ -9,6 +9,7 @@
 #include "publish/headless.h"
 #include "publish/one_shot.h"
 #include "publish/publishing_core.h"
+#include "secrets/secret_resolver.h"
 #include "settings/settings_dialog.h"
 #include "shell/master.h"
 #include "shell/quit_on_signal.h"
@@ -58,11 +59,19 @@ void quietRuntimeFolderNotice() {
     });
 }
 
+// Plain passwords in the settings file go into the keyring at the first start that finds one.
+void movePasswordsToKeyring() {
+    const QString said = MovePasswordsToKeyring();
+    if (!said.isEmpty())
+        std::fprintf(stderr, "webcam-zantrel: %s\n", qPrintable(said));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     HardenProcess();
     quietRuntimeFolderNotice();
+    InstallSecrets(); // password values resolve before anything reads them
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
@@ -89,6 +98,7 @@ int main(int argc, char** argv) {
         // No window is opened: run on the offscreen platform, so no display is needed.
         qputenv("QT_QPA_PLATFORM", "offscreen");
         QApplication app(argc, argv);
+        movePasswordsToKeyring();
         return RunOnce();
     }
 
@@ -103,6 +113,7 @@ int main(int argc, char** argv) {
         }
         qputenv("QT_QPA_PLATFORM", "offscreen");
         QApplication app(argc, argv);
+        movePasswordsToKeyring();
         StdoutStatusSink timelapseStatus;
         DailyTimelapse dailyTimelapse(timelapseStatus);
         return RunHeadless([](PublishingCore& core) { AttachServices(core); });
@@ -123,6 +134,7 @@ int main(int argc, char** argv) {
     }
 
     QApplication app(argc, argv);
+    movePasswordsToKeyring();
     app.setApplicationName(QStringLiteral("webcam-zantrel"));
     app.setApplicationDisplayName(applicationTitle());
     // The main window may be hidden in the notification area while a dialog closes: the program ends

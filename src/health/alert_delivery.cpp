@@ -1,6 +1,7 @@
 #include "health/alert_delivery.h"
 
 #include "core/curl_global.h"
+#include "core/secret_value.h"
 #include "core/setting_keys.h"
 #include "core/sinks.h"
 #include "core/store.h"
@@ -151,11 +152,12 @@ DeliveryResult PostAlert(const QString& url, const QByteArray& json, std::chrono
 }
 
 MailSettings ReadMailSettings() {
-    return {GetSetting(keys::AlertMailTo).trimmed(),
-            GetSetting(keys::AlertSmtp).trimmed(),
-            GetSetting(keys::AlertSmtpLogin),
-            GetSetting(keys::AlertSmtpPassword),
-            {}};
+    const QString server = GetSetting(keys::AlertSmtp).trimmed(), login = GetSetting(keys::AlertSmtpLogin);
+    const SecretLookup password =
+        ResolveSecret(GetSetting(keys::AlertSmtpPassword),
+                      {QString::fromLatin1(keys::AlertSmtpPassword.section),
+                       QString::fromLatin1(keys::AlertSmtpPassword.key), QUrl(server).host(), login});
+    return {GetSetting(keys::AlertMailTo).trimmed(), server, login, password.value, {}, password.refusal};
 }
 
 QString MailProblem(const MailSettings& mail) {
@@ -170,6 +172,8 @@ QString MailProblem(const MailSettings& mail) {
     for (const QString& address : to)
         if (!plainAddress(address))
             return QStringLiteral("%1 is not a mail address").arg(OneLine(address));
+    if (!mail.passwordRefusal.isEmpty())
+        return mail.passwordRefusal;
     if (mail.login.contains(QLatin1Char('\n')) || mail.password.contains(QLatin1Char('\n')))
         return QStringLiteral("The login or password holds a line break");
     return {};

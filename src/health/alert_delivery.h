@@ -33,6 +33,7 @@ struct MailSettings {
     QString login;
     QString password;
     QString caFile;
+    QString passwordRefusal{}; // why the password could not be had (a credential file missing, say)
 };
 MailSettings ReadMailSettings();
 
