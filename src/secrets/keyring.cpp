@@ -119,13 +119,11 @@ bool KeyringAvailable(QString* why) {
     return ok;
 }
 
-KeyringAnswer KeyringStore(const SecretPlace& place, const QString& password, const QString& reuse) {
+KeyringAnswer KeyringStore(const SecretPlace& place, const QString& password) {
     QString why;
     if (!KeyringAvailable(&why))
         return {KeyringAnswer::State::Unavailable, {}, why};
-    QString id = markerId(reuse);
-    if (id.isEmpty())
-        id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
     const QByteArray idText = id.toUtf8(), settings = SettingsStore::instance().path().toUtf8(),
                      setting = (place.section + QLatin1Char('/') + place.key).toUtf8(),
                      address = place.address.toUtf8(), login = place.login.toUtf8();
@@ -137,11 +135,6 @@ KeyringAnswer KeyringStore(const SecretPlace& place, const QString& password, co
     const QByteArray text = password.toUtf8();
     const Deadline deadline(kKeyringBound);
     GError* raw = nullptr;
-    // One item per id: the old one (another address or login, say) goes first.
-    secret_password_clear_sync(schema(), deadline.get(), &raw, "application", kApplication, "id",
-                               idText.constData(), nullptr);
-    Error(raw).reset();
-    raw = nullptr;
     const gboolean stored = secret_password_store_sync(
         schema(), SECRET_COLLECTION_DEFAULT, label.constData(), text.constData(), deadline.get(), &raw,
         "application", kApplication, "id", idText.constData(), "settings", settings.constData(), "setting",
@@ -153,6 +146,18 @@ KeyringAnswer KeyringStore(const SecretPlace& place, const QString& password, co
             {},
             QStringLiteral("the keyring did not store the password: %1").arg(failure(deadline, error.get()))};
     return {KeyringAnswer::State::Done, kKeyringPrefix + id, {}};
+}
+
+bool KeyringForget(const QString& marker) {
+    const QString id = markerId(marker);
+    if (id.isEmpty() || qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
+        return false;
+    const Deadline deadline(kKeyringBound);
+    GError* raw = nullptr;
+    const gboolean cleared = secret_password_clear_sync(schema(), deadline.get(), &raw, "application",
+                                                        kApplication, "id", id.toUtf8().constData(), nullptr);
+    const Error error(raw);
+    return cleared;
 }
 
 KeyringAnswer KeyringLookup(const QString& marker) {

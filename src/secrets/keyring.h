@@ -25,8 +25,10 @@ struct KeyringAnswer {
 
 // A Secret Service answers on the session bus.
 bool KeyringAvailable(QString* why = nullptr);
-// Stores the password; reuse is the marker the place held before (its item is replaced) or "".
-KeyringAnswer KeyringStore(const SecretPlace& place, const QString& password, const QString& reuse = {});
+// Stores the password as a new item; its marker comes back in value.
+KeyringAnswer KeyringStore(const SecretPlace& place, const QString& password);
+// Deletes the item a marker stands for (a password replaced by another).
+bool KeyringForget(const QString& marker);
 // The password a marker stands for. A locked keyring is Locked: no prompt, no wait for the user.
 KeyringAnswer KeyringLookup(const QString& marker);
 

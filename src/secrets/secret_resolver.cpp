@@ -45,12 +45,31 @@ SecretLookup resolve(const QString& stored, const SecretPlace& place) {
     }
 }
 
+// The sections that hold password keys.
+constexpr const char* kPasswordSections[] = {"FTP", "NETCAM", "HTTP", "ALERT"};
+
+bool markerInUse(const QString& marker, const SecretPlace& except) {
+    SettingsStore& store = SettingsStore::instance();
+    for (const char* section : kPasswordSections) {
+        const QString name = QString::fromLatin1(section);
+        for (const QString& key : store.keys(name))
+            if (!(name == except.section && key == except.key) && IsPasswordKey(name, key) &&
+                store.value(name, key, {}) == marker)
+                return true;
+    }
+    return false;
+}
+
 std::optional<QString> save(const QString& value, const SecretPlace& place, const QString& current) {
     if (value.isEmpty() || IsKeyringMarker(value) || IsCredentialReference(value))
         return value;
-    const KeyringAnswer answer = KeyringStore(place, value, current);
-    if (answer.state == KeyringAnswer::State::Done)
+    const KeyringAnswer answer = KeyringStore(place, value);
+    if (answer.state == KeyringAnswer::State::Done) {
+        // The item replaced goes, unless another entry (a copy) still names it.
+        if (IsKeyringMarker(current) && !markerInUse(current, place))
+            KeyringForget(current);
         return answer.value;
+    }
     if (IsKeyringMarker(current)) {
         // It was in the keyring: it does not go into the file behind the user's back.
         std::fprintf(stderr, "webcam-zantrel: the new password for %s was not saved: %s\n",
@@ -73,7 +92,7 @@ void InstallSecrets() {
 QString MovePasswordsToKeyring() {
     SettingsStore& store = SettingsStore::instance();
     std::vector<std::pair<QString, QString>> plain; // section, key
-    for (const char* section : {"FTP", "NETCAM", "HTTP", "ALERT"}) {
+    for (const char* section : kPasswordSections) {
         const QString name = QString::fromLatin1(section);
         for (const QString& key : store.keys(name)) {
             const QString value = store.value(name, key, {});
@@ -95,10 +114,13 @@ QString MovePasswordsToKeyring() {
         if (back.state == KeyringAnswer::State::Done && back.value == value &&
             store.setValue(section, key, stored.value))
             ++moved;
-        else
+        else {
+            if (stored.state == KeyringAnswer::State::Done)
+                KeyringForget(stored.value); // not kept half-way
             kept << shownPlace(place) + QStringLiteral(" (") +
                         (back.error.isEmpty() ? QStringLiteral("read back different") : back.error) +
                         QLatin1Char(')');
+        }
     }
     QString said;
     if (moved)

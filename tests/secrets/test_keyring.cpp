@@ -67,15 +67,20 @@ class TestKeyring : public QObject {
         QVERIFY2(label.contains("joe@ftp.example.org") && label.contains(store.storePath().toUtf8()), label);
 
         // Saved again unchanged (the settings page shows the marker): nothing moves. A new password
-        // replaces the same item.
-        QVERIFY(SaveSetting(QStringLiteral("FTP"), QStringLiteral("PASSWORD00001"), marker));
-        QVERIFY(SaveSetting(QStringLiteral("FTP"), QStringLiteral("PASSWORD00001"),
-                            QStringLiteral("Typed-Kx72")));
-        QCOMPARE(GetSetting(QStringLiteral("FTP"), QStringLiteral("PASSWORD00001")), marker);
-        QCOMPARE(lookup(marker), QByteArray("Typed-Kx72"));
+        // takes the old item's place; the old item goes once no copied entry names it.
+        const QString ftp = QStringLiteral("FTP"), first = QStringLiteral("PASSWORD00001"),
+                      copy = QStringLiteral("PASSWORD00002");
+        QVERIFY(SaveSetting(ftp, first, marker) && SaveSetting(ftp, copy, marker));
+        QCOMPARE(GetSetting(ftp, first), marker);
+        QVERIFY(SaveSetting(ftp, first, QStringLiteral("Typed-Kx72")));
+        const QString replaced = GetSetting(ftp, first);
+        QCOMPARE(lookup(replaced), QByteArray("Typed-Kx72"));
+        QCOMPARE(lookup(marker), QByteArray("Typed-Kx71"));
+        QVERIFY(SaveSetting(ftp, copy, QStringLiteral("Typed-Kx73")));
+        QCOMPARE(lookup(marker), QByteArray());
 
         // A marker whose item is gone says so, and names the server.
-        keyring_->secretTool({QStringLiteral("clear"), QStringLiteral("id"), idOf(marker)});
+        keyring_->secretTool({QStringLiteral("clear"), QStringLiteral("id"), idOf(replaced)});
         QCOMPARE(ResolveServerPassword(1).refusal,
                  QStringLiteral("the password for ftp.example.org is missing from the keyring"));
     }
