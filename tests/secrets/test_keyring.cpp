@@ -168,6 +168,31 @@ class TestKeyring : public QObject {
             QVERIFY(!text.contains(QStringLiteral("secret")));
     }
 
+    // The program itself, `--once` on a settings file of an older version: the passwords move at start,
+    // saying so once, the upload logs in with the keyring's, and none of them shows anywhere.
+    void onceMovesThePasswordsAndUploads() {
+        PyFtpServer server;
+        VERIFY_FTP_SERVER(server);
+        ProgramHome home;
+        home.writeSettings("[PREF]\nAHANGUP=0\n[VFW]\nWARMUP=0\n[FTP]\nUPLOAD=1\nSERVERS=1\n"
+                           "ADDRESS00001=127.0.0.1\nPORT00001=" +
+                           QByteArray::number(server.port()) +
+                           "\nLOGIN00001=cam\nPASSWORD00001=secret\n[HTTP]\nPASSWORD=Live-Kx80\n"
+                           "[ALERT]\nSMTPPASSWORD=Mail-Kx81\n");
+        QProcess program;
+        home.prepare(program);
+        program.setArguments({QStringLiteral("--once")});
+        program.start();
+        QVERIFY(program.waitForFinished(60000));
+        const QByteArray out = program.readAllStandardOutput(), err = program.readAllStandardError();
+        QCOMPARE(program.exitCode(), 0);
+        QVERIFY2(err.contains("3 password(s) moved from the settings file into the keyring."), err);
+        QVERIFY2(out.contains("File Transfered."), out);
+        for (const QByteArray& text : {out, err, home.settings()})
+            for (const char* password : {"secret", "Live-Kx80", "Mail-Kx81"})
+                QVERIFY2(!text.contains(password), password);
+    }
+
     // Last: a locked keyring refuses at once, naming the server, and asks nobody.
     void lockedKeyring() {
         TempStore store;
