@@ -4,6 +4,7 @@
 #include "capture/mira.h"
 #include "core/clock.h"
 #include "core/scheduler.h"
+#include "core/secret_value.h"
 #include "core/setting_keys.h"
 #include "core/sinks.h"
 #include "core/store.h"
@@ -85,6 +86,7 @@ void uploadToServers(const PublishServices& s, const QString& file, const QByteA
     // Zero, a negative count or no number at all: nobody is contacted.
     const std::int32_t count = ServerEntryCount();
     std::vector<ServerEntry> entries;
+    std::vector<std::size_t> entryTargets; // outcome.targets index of each entry delivered to
     for (std::int32_t n = 1; n <= count; ++n) {
         ServerEntry server = ReadServerEntry(n);
         if (server.address.trimmed().isEmpty())
@@ -98,11 +100,19 @@ void uploadToServers(const PublishServices& s, const QString& file, const QByteA
                                    QStringList{server.address.trimmed(), QString::number(server.port),
                                                server.login, server.directory}
                                        .join(QChar(0))});
+        // A password that cannot be had (a credential file that is missing, say) fails this target only.
+        if (const QString refusal = ResolveServerPassword(n).refusal; !refusal.isEmpty()) {
+            s.status->setStatus(QStringLiteral("Error:") + refusal);
+            outcome.targets.back().reason = refusal;
+            continue;
+        }
+        entryTargets.push_back(outcome.targets.size() - 1);
         entries.push_back(std::move(server));
     }
     if (image.isEmpty()) {
         const QString reason = QStringLiteral("%1 was not encoded; nothing was uploaded").arg(file);
-        for (PublishOutcome::TargetOutcome& target : outcome.targets) {
+        for (std::size_t i : entryTargets) {
+            PublishOutcome::TargetOutcome& target = outcome.targets[i];
             s.status->setStatus(QStringLiteral("Error:") + reason);
             target.reason = reason;
         }
@@ -114,7 +124,7 @@ void uploadToServers(const PublishServices& s, const QString& file, const QByteA
     const std::vector<TargetPool::Result> results = s.targets->deliver(
         entries, image, QFileInfo(file).fileName(), *s.status, s.limits, s.cancelled, allowedWait(s, began));
     for (std::size_t i = 0; i < results.size(); ++i) {
-        PublishOutcome::TargetOutcome& target = outcome.targets[i];
+        PublishOutcome::TargetOutcome& target = outcome.targets[entryTargets[i]];
         // A file that went to the login folder instead of the server's folder is not where it belongs.
         target.delivered = results[i].upload.uploaded && results[i].upload.folderChanged;
         target.reason = results[i].reason;

@@ -6,6 +6,7 @@
 #include "core/store.h"
 #include "core/version.h"
 #include "imaging/picture_bound.h"
+#include "secrets/lock_password.h"
 
 #include <QDir>
 #include <algorithm>
@@ -115,7 +116,6 @@ const Field<PreferenceValues> kPreferenceFields[] = {
     {&keys::PrefUsePassword, &PreferenceValues::usePassword},
     {&keys::PrefAutoRun, &PreferenceValues::autoRun},
     {&keys::PrefAutoHangUp, &PreferenceValues::autoHangUp},
-    {&keys::PrefPassword, &PreferenceValues::password},
     {&keys::PrefWindowsStart, &PreferenceValues::windowsStart}};
 
 const Field<DeviceValues> kDeviceFields[] = {{&keys::PrefPreviewRate, &DeviceValues::previewRate},
@@ -156,6 +156,7 @@ SettingsForm LoadSettingsForm() {
     f.upload = ReadFlag(keys::FtpUploadAtDialog);
     loadFields(f.modem, kModemFields);
     loadFields(f.prefs, kPreferenceFields);
+    f.prefs.password = GetSetting(keys::PrefPassword); // as stored: the hash, never the password
     return f;
 }
 
@@ -189,6 +190,9 @@ ConfirmOutcome ConfirmSettingsForm(const SettingsForm& f) {
     if (p.usePassword && p.password.isEmpty())
         return ConfirmOutcome::PasswordRefused;
     confirmFields(p, kPreferenceFields);
+    // A changed password is stored as its hash; an untouched one (the stored value) stays as it is.
+    if (p.password != GetSetting(keys::PrefPassword))
+        SaveSetting(keys::PrefPassword, HashLockPassword(p.password));
     confirmFields(f.device, kDeviceFields);
     // A value set by hand in pixels stays as it was unless the control was changed.
     if (f.device.maxMegapixels != storedMegapixels())

@@ -1,5 +1,6 @@
 #include "core/setting_keys.h"
 #include "core/store.h"
+#include "secrets/lock_password.h"
 #include "shell/password_prompt.h"
 #include "support/returns_at_once.h"
 #include "support/temp_store.h"
@@ -24,6 +25,10 @@ class TestPasswordPrompt : public QObject {
         QTest::addColumn<bool>("refusedWithMessage");
         const QString gate = QStringLiteral("Gate7");
         QTest::newRow("right") << gate << gate << int(Qt::Key_Return) << true << false;
+        QTest::newRow("right, hashed")
+            << HashLockPassword(gate, 1000) << gate << int(Qt::Key_Return) << true << false;
+        QTest::newRow("damaged hash")
+            << QStringLiteral("$pbkdf2-sha256$i=1000$cut") << gate << int(Qt::Key_Return) << false << true;
         QTest::newRow("wrong case") << gate << gate.toLower() << int(Qt::Key_Return) << false << true;
         QTest::newRow("escape") << gate << gate << int(Qt::Key_Escape) << false << false;
         QTest::newRow("empty, untouched") << QString() << QString() << int(Qt::Key_Return) << false << true;
@@ -54,7 +59,8 @@ class TestPasswordPrompt : public QObject {
             auto* said = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             QCOMPARE(said != nullptr, refusedWithMessage);
             if (said) {
-                QCOMPARE(said->text(), QStringLiteral("Incorrect Password."));
+                QCOMPARE(said->text(), IsLockPasswordHash(stored) ? DamagedLockPasswordText()
+                                                                  : QStringLiteral("Incorrect Password."));
                 QCOMPARE(said->icon(), QMessageBox::Critical);
                 said->accept();
             }
