@@ -145,18 +145,17 @@ class TestKeyring : public QObject {
         store.set("FTP", QStringLiteral("PASSWORD00001"), QStringLiteral("@cred:absent"));
         StatusRecorder status;
         MessageRecorder messages;
-        FtpClient ftp{status};
         LiveValues live;
         QImage frame(64, 48, QImage::Format_RGB888);
         frame.fill(Qt::darkGreen);
-        const PublishOutcome outcome = RunPublishJob({[&](QImage& target) { target = frame; },
-                                                      &ftp,
-                                                      &status,
-                                                      &messages,
-                                                      &live,
-                                                      [] {},
-                                                      {},
-                                                      std::make_shared<TargetPool>()});
+        PublishServices s;
+        s.grabFrame = [&](QImage& target) { target = frame; };
+        s.status = &status;
+        s.messages = &messages;
+        s.live = &live;
+        s.hangUp = [] {};
+        s.targets = std::make_shared<TargetPool>();
+        const PublishOutcome outcome = RunPublishJob(s);
         QCOMPARE(outcome.serversTried, 2);
         QCOMPARE(outcome.serversUploaded, 1);
         QVERIFY(!outcome.targets[0].delivered && outcome.targets[1].delivered);
