@@ -10,6 +10,7 @@
 #include "imaging/stamp.h"
 #include "publish/archive_retention.h"
 #include "publish/live_values.h"
+#include "publish/stamp_inputs.h"
 #include "transfer/ftp_client.h"
 #include "transfer/hangup.h"
 #include "transfer/server_address.h"
@@ -107,7 +108,10 @@ PublishOutcome RunPublishJob(const PublishServices& s) {
         s.status->setStatus(CameraLostText(outcome.cameraLostSince));
 
     const LiveValues::Values live = s.live->snapshot();
-    StampFrame(target, JobStampParams(live));
+    StampParams stamp = JobStampParams(live);
+    for (const QString& news : StampInputs::instance().prepare(stamp, live, target.height(), clock().now()))
+        s.status->setStatus(news);
+    StampFrame(target, stamp);
 
     const int quality = 100 - live.compression;
     const QString file = GetSetting(keys::ImageFileName);

@@ -9,6 +9,7 @@
 #include "health/state_document.h"
 #include "liveview/live_view.h"
 #include "publish/publishing_core.h"
+#include "publish/stamp_inputs.h"
 #include "shell/about_box.h"
 #include "shell/caption_row.h"
 #include "shell/close_application.h"
@@ -17,6 +18,7 @@
 #include "shell/pictures.h"
 #include "shell/tray_icon.h"
 #include "shell/window_sinks.h"
+#include "stampdata/url_values.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -110,6 +112,7 @@ HealthMonitor& AttachServices(PublishingCore& core) {
     });
     core.attach(std::move(live));
     core.attach(std::move(health));
+    core.attach(std::make_unique<StampUrlFetcher>(StampInputs::instance())); // {url:} values for the stamps
     return monitor;
 }
 
