@@ -37,14 +37,6 @@ ImageStampSurface::ImageStampSurface(QImage& image, const QFont& font)
     painter_.setRenderHints(QPainter::TextAntialiasing | QPainter::Antialiasing);
 }
 
-void ImageStampSurface::drawImage(const QPoint& at, const QImage& picture, qreal opacity) {
-    if (!painter_.isActive())
-        return;
-    painter_.setOpacity(opacity);
-    painter_.drawImage(at, picture);
-    painter_.setOpacity(1);
-}
-
 float ImageStampSurface::textWidth(const QString& text) const {
     return float(metrics_.horizontalAdvance(text));
 }
@@ -142,6 +134,7 @@ void ImageStampSurface::drawText(float x, float y, const QString& text) {
         const int b = by255(by255(rimCover * rimAlpha) * (255 - a));
         return qRgba(by255(fr * a + orr * b), by255(fg * a + og * b), by255(fb * a + ob * b), a + b);
     };
+    const QRgb inside = ink(255, 255), rimOnly = ink(0, 255);
     const QRect part = area.intersected(image_.rect());
     const QImage::Format format = image_.format();
     const bool rgb32 = format == QImage::Format_RGB32 || format == QImage::Format_ARGB32_Premultiplied;
@@ -179,7 +172,9 @@ void ImageStampSurface::drawText(float x, float y, const QString& text) {
             }
             if ((l[col] | r[col]) == 0)
                 continue;
-            const QRgb over = ink(l[col], r[col]);
+            // Inside the letters and inside the rim are the same everywhere: worked out once.
+            const QRgb over =
+                l[col] == 255 ? inside : (l[col] == 0 && r[col] == 255 ? rimOnly : ink(l[col], r[col]));
             const int keep = 255 - qAlpha(over);
             const int at = part.left() + col;
             if (rgb32) {
@@ -192,6 +187,52 @@ void ImageStampSurface::drawText(float x, float y, const QString& text) {
                 p[red] = uchar(qRed(over) + by255(p[red] * keep));
                 p[1] = uchar(qGreen(over) + by255(p[1] * keep));
                 p[blue] = uchar(qBlue(over) + by255(p[blue] * keep));
+            }
+        }
+    }
+}
+
+void ImageStampSurface::drawImage(const QPoint& at, const QImage& picture, qreal opacity) {
+    if (!painter_.isActive())
+        return;
+    const QImage::Format format = image_.format();
+    const bool rgb32 = format == QImage::Format_RGB32 || format == QImage::Format_ARGB32_Premultiplied;
+    const bool rgb24 = format == QImage::Format_BGR888 || format == QImage::Format_RGB888;
+    if (!rgb32 && !rgb24) {
+        painter_.setOpacity(opacity);
+        painter_.drawImage(at, picture);
+        painter_.setOpacity(1);
+        return;
+    }
+    // Blended in place in the usual camera formats, like the letters.
+    const QImage over = picture.format() == QImage::Format_ARGB32_Premultiplied
+                            ? picture
+                            : picture.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const int strength = std::clamp(int(std::lround(opacity * 255)), 0, 255);
+    const QRect part = QRect(at, over.size()).intersected(image_.rect());
+    const int red = format == QImage::Format_BGR888 ? 2 : 0, blue = 2 - red;
+    for (int row = part.top(); row <= part.bottom(); ++row) {
+        const auto* in =
+            reinterpret_cast<const QRgb*>(over.constScanLine(row - at.y())) + (part.left() - at.x());
+        uchar* line = image_.scanLine(row);
+        for (int col = 0; col < part.width(); ++col) {
+            QRgb s = in[col];
+            if (qAlpha(s) == 0)
+                continue;
+            if (strength != 255)
+                s = qRgba(by255(qRed(s) * strength), by255(qGreen(s) * strength), by255(qBlue(s) * strength),
+                          by255(qAlpha(s) * strength));
+            const int keep = 255 - qAlpha(s);
+            const int x = part.left() + col;
+            if (rgb32) {
+                QRgb& under = reinterpret_cast<QRgb*>(line)[x];
+                under = qRgba(qRed(s) + by255(qRed(under) * keep), qGreen(s) + by255(qGreen(under) * keep),
+                              qBlue(s) + by255(qBlue(under) * keep), qAlpha(s) + by255(qAlpha(under) * keep));
+            } else {
+                uchar* p = line + 3 * x;
+                p[red] = uchar(qRed(s) + by255(p[red] * keep));
+                p[1] = uchar(qGreen(s) + by255(p[1] * keep));
+                p[blue] = uchar(qBlue(s) + by255(p[blue] * keep));
             }
         }
     }
