@@ -258,6 +258,11 @@ class TestStamp : public QObject {
         QCOMPARE(stamped.convertToFormat(QImage::Format_ARGB32_Premultiplied), reference);
         QCOMPARE(reference.copy(0, 60, 640, 200), frame.copy(0, 60, 640, 200)); // between the stamps
         QVERIFY(reference.copy(0, 300, 640, 60) != frame.copy(0, 300, 640, 60));
+        int solid = 0; // pixels wholly inside the time's letters show its colour as it is
+        for (int y = 300; y < 360; ++y)
+            for (int x = 320; x < 640; ++x)
+                solid += reference.pixel(x, y) == qRgb(0xFF, 0x80, 0x20);
+        QVERIFY2(solid > 20, qPrintable(QString::number(solid)));
 
         QImage logo(40, 40, QImage::Format_ARGB32);
         logo.fill(Qt::transparent);
