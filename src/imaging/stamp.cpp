@@ -188,8 +188,13 @@ void StampItems(StampSurface& surface, const StampParams& params) {
     if (lines.size() > room)
         lines.resize(room);
     const float blanks = surface.textWidth(QStringLiteral("  "));
+    const float widest = surface.widestLetter();
+    const auto surelyFits = [&](const QString& text) { // without laying the text out
+        return widest > 0 && float(text.size()) * widest + blanks <= surface.width() &&
+               std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x250; });
+    };
     for (QString& text : lines) {
-        if (surface.textWidth(text) + blanks <= surface.width())
+        if (surelyFits(text) || surface.textWidth(text) + blanks <= surface.width())
             continue;
         qsizetype low = 0, high = text.size(); // the longest head that fits lies in [low, high)
         while (high - low > 1) {

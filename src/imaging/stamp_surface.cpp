@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 namespace zantrel {
 
@@ -32,13 +33,19 @@ QColor stampOutline(quint32 foreBgr) {
 
 ImageStampSurface::ImageStampSurface(QImage& image, const QFont& font)
     : width_(float(image.width())), height_(float(image.height())), image_(image), painter_(&image),
-      font_(font), metrics_(font, &image), outlineWidth_(std::max(1.0, metrics_.height() / 14)) {
+      font_(font), metrics_(font, &image), widest_(float(metrics_.maxWidth())),
+      outlineWidth_(std::max(1.0, metrics_.height() / 14)) {
     painter_.setFont(font);
     painter_.setRenderHints(QPainter::TextAntialiasing | QPainter::Antialiasing);
 }
 
 float ImageStampSurface::textWidth(const QString& text) const {
-    return float(metrics_.horizontalAdvance(text));
+    // The same text is measured where it is placed and again where it is drawn: laid out once.
+    if (text == lastMeasured_)
+        return lastWidth_;
+    lastMeasured_ = text;
+    lastWidth_ = float(metrics_.horizontalAdvance(text));
+    return lastWidth_;
 }
 
 float ImageStampSurface::textHeight(const QString&) const {
@@ -66,23 +73,29 @@ void keepLarger(uchar* out, const uchar* in, int n) {
 // letters' coverage grown by the rim's width.
 QImage grown(const QImage& mask, int radius) {
     const int w = mask.width(), h = mask.height();
+    // Rows without ink (the margins above and below the letters) stay clear across.
+    std::vector<char> inked(std::size_t(h), 0);
     QImage across(w, h, QImage::Format_Alpha8);
     for (int y = 0; y < h; ++y) {
         const uchar* in = mask.constScanLine(y);
         uchar* out = across.scanLine(y);
         std::memcpy(out, in, std::size_t(w));
+        inked[std::size_t(y)] = std::any_of(in, in + w, [](uchar c) { return c != 0; });
+        if (!inked[std::size_t(y)])
+            continue;
         for (int d = 1; d <= radius && d < w; ++d) {
             keepLarger(out, in + d, w - d);
             keepLarger(out + d, in, w - d);
         }
     }
-    QImage result = across.copy();
+    QImage result(w, h, QImage::Format_Alpha8);
     for (int y = 0; y < h; ++y) {
         uchar* out = result.scanLine(y);
+        std::memcpy(out, across.constScanLine(y), std::size_t(w));
         for (int d = 1; d <= radius; ++d) {
-            if (y - d >= 0)
+            if (y - d >= 0 && inked[std::size_t(y - d)])
                 keepLarger(out, across.constScanLine(y - d), w);
-            if (y + d < h)
+            if (y + d < h && inked[std::size_t(y + d)])
                 keepLarger(out, across.constScanLine(y + d), w);
         }
     }

@@ -20,6 +20,8 @@ class StampSurface {
     virtual float height() const = 0;
     virtual float textWidth(const QString& text) const = 0;
     virtual float textHeight(const QString& text) const = 0;
+    // The widest letter of the surface's own (Latin) characters; 0 when unknown.
+    virtual float widestLetter() const { return 0; }
 
     float printX() const { return x_; }
     float printY() const { return y_; }
@@ -71,6 +73,7 @@ class ImageStampSurface final : public StampSurface {
     float height() const override { return height_; }
     float textWidth(const QString& text) const override;
     float textHeight(const QString& text) const override;
+    float widestLetter() const override { return widest_; }
     // Lays a picture (transparency kept) on the image at `at`, with an opacity from 0 to 1.
     void drawImage(const QPoint& at, const QImage& picture, qreal opacity);
 
@@ -84,6 +87,9 @@ class ImageStampSurface final : public StampSurface {
     QPainter painter_;
     QFont font_;
     QFontMetricsF metrics_;
+    float widest_;
+    mutable QString lastMeasured_;
+    mutable float lastWidth_ = 0;
     qreal outlineWidth_; // of the rim outside the letters, in pixels
 };
 
