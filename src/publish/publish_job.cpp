@@ -12,6 +12,7 @@
 #include "imaging/stamp.h"
 #include "publish/archive_retention.h"
 #include "publish/live_values.h"
+#include "publish/stamp_inputs.h"
 #include "transfer/hangup.h"
 #include "transfer/server_address.h"
 #include "transfer/server_upload.h"
@@ -165,14 +166,18 @@ PublishOutcome RunPublishJob(const PublishServices& s) {
     }
 
     const LiveValues::Values live = s.live->snapshot();
-    if (outcome.testCard) {
-        // The stamps go under the card's own caption.
-        QImage below =
-            target.copy(0, kMiraCaptionHeight, target.width(), target.height() - kMiraCaptionHeight);
-        StampFrame(below, JobStampParams(live));
-        QPainter(&target).drawImage(0, kMiraCaptionHeight, below);
+    // The test card's stamps go under its own caption.
+    const int stampTop = outcome.testCard ? kMiraCaptionHeight : 0;
+    StampParams stamp = JobStampParams(live);
+    for (const QString& news :
+         StampInputs::instance().prepare(stamp, live, target.height() - stampTop, clock().now()))
+        s.status->setStatus(news);
+    if (stampTop > 0) {
+        QImage below = target.copy(0, stampTop, target.width(), target.height() - stampTop);
+        StampFrame(below, stamp);
+        QPainter(&target).drawImage(0, stampTop, below);
     } else {
-        StampFrame(target, JobStampParams(live));
+        StampFrame(target, stamp);
     }
 
     const int quality = 100 - live.compression;

@@ -100,7 +100,14 @@ const Field<ImageValues> kImageFields[] = {{&keys::ImageFileName, &ImageValues::
                                            {&keys::ImageKeepDays, &ImageValues::keepDays, true},
                                            {&keys::ImageKeepMb, &ImageValues::keepMb, true},
                                            {&keys::ImageKeepFreeMb, &ImageValues::keepFreeMb, true},
-                                           {&keys::GalleryNewestFirst, &ImageValues::galleryNewestFirst}};
+                                           {&keys::GalleryNewestFirst, &ImageValues::galleryNewestFirst},
+                                           {&keys::ImageValueMaxAge, &ImageValues::valueMaxAge, true},
+                                           {&keys::ImageLogo, &ImageValues::logoFile},
+                                           {&keys::ImageLogoPos, &ImageValues::logoPos},
+                                           {&keys::ImageLogoSize, &ImageValues::logoSize},
+                                           {&keys::ImageLogoOpacity, &ImageValues::logoOpacity},
+                                           {&keys::ImageFont, &ImageValues::font},
+                                           {&keys::ImageFontSize, &ImageValues::fontSize}};
 
 const Field<ModemValues> kModemFields[] = {{&keys::ModemCom, &ModemValues::com},
                                            {&keys::ModemSpeed, &ModemValues::speed},
@@ -231,6 +238,13 @@ LiveValues::Values LiveValuesOf(const ImageValues& i) {
     v.stamp.backColor = quint32(i.backColor) & 0x00FFFFFFu;
     v.stamp.transparent = i.transparent;
     v.stamp.freeText = i.textString;
+    v.stamp.fontFamily = i.font;
+    v.stamp.fontPercent = std::clamp(i.fontSize, 10, 400);
+    v.stamp.logoPos = std::clamp(i.logoPos, 0, 6);
+    v.stamp.logoOpacity = std::clamp(i.logoOpacity, 0, 100);
+    v.logoFile = i.logoFile;
+    v.logoSize = std::clamp(i.logoSize, 1, 100);
+    v.valueMaxAge = std::max(0, i.valueMaxAge);
     v.compression = std::clamp(i.compression, 1, 100);
     return v;
 }

@@ -125,6 +125,46 @@ class TestPublishJob : public QObject {
         }
     }
 
+    // The job's stamp reads its live values and logo at each job: they show on the published picture,
+    // and a value that cannot be read prints "--", said once on the status line and once when back.
+    void stampValuesAndLogoReachThePicture() {
+        TempStore store;
+        Job job;
+        job.frame = QImage(320, 240, QImage::Format_RGB32);
+        job.frame.fill(QColor(20, 20, 20));
+        const QString logo = QDir(store.dir()).filePath(QStringLiteral("logo.png"));
+        QImage red(20, 20, QImage::Format_ARGB32);
+        red.fill(Qt::red);
+        QVERIFY(red.save(logo));
+        const QString station = QDir(store.dir()).filePath(QStringLiteral("station.json"));
+        QVERIFY(writeFile(station, R"({"outTemp": 21.4})"));
+        SaveSetting(keys::ImageText, QStringLiteral("1"));
+        SaveSetting(keys::ImageTextString, QStringLiteral("{json:%1#/outTemp} C").arg(station));
+        SaveSetting(keys::ImageLogo, logo);
+        SaveSetting(keys::ImageLogoSize, QStringLiteral("25"));
+        QVERIFY(job.run().complete());
+        QVERIFY2(job.status.texts().isEmpty(), qPrintable(job.status.texts().join('|')));
+        const QImage published(QStringLiteral("webcam.jpg"));
+        QVERIFY(qRed(published.pixel(290, 210)) > 200 && qGreen(published.pixel(290, 210)) < 60); // the logo
+        QVERIFY(qGray(published.pixel(290, 150)) < 60);
+        int brightest = 0; // of the text's line, top left
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 120; ++x)
+                brightest = std::max(brightest, qGray(published.pixel(x, y)));
+        QVERIFY(brightest > 200);
+
+        const QString missing = QDir(store.dir()).filePath(QStringLiteral("wind.txt"));
+        SaveSetting(keys::ImageTextString, QStringLiteral("Wind {file:%1}").arg(missing));
+        job.run();
+        job.run();
+        QCOMPARE(job.status.texts().size(), 1);
+        QVERIFY2(job.status.last().contains(QStringLiteral("shows --")), qPrintable(job.status.last()));
+        QVERIFY(writeFile(missing, "NW 12\n"));
+        job.run();
+        QCOMPARE(job.status.texts().size(), 2);
+        QVERIFY2(job.status.last().endsWith(QStringLiteral("is back")), qPrintable(job.status.last()));
+    }
+
     // The archive copy: one slash between folder and name, a second encoding of the job's frame, and
     // a job in the same second replaces it.
     void archiveNameHasOneSlashAndTheSameSecondReplaces() {
