@@ -12,6 +12,7 @@
 #include "publish/headless.h"
 #include "publish/one_shot.h"
 #include "publish/publishing_core.h"
+#include "secrets/secret_resolver.h"
 #include "settings/settings_dialog.h"
 #include "shell/master.h"
 #include "shell/quit_on_signal.h"
@@ -59,11 +60,19 @@ void logQtMessages() {
         });
 }
 
+// Plain passwords in the settings file go into the keyring at the first start that finds one.
+void movePasswordsToKeyring() {
+    const QString said = MovePasswordsToKeyring();
+    if (!said.isEmpty())
+        std::fprintf(stderr, "webcam-zantrel: %s\n", qPrintable(said));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     HardenProcess();
     logQtMessages();
+    InstallSecrets(); // password values resolve before anything reads them
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
@@ -114,6 +123,7 @@ int main(int argc, char** argv) {
         // No window is opened: run on the offscreen platform, so no display is needed.
         qputenv("QT_QPA_PLATFORM", "offscreen");
         QApplication app(argc, argv);
+        movePasswordsToKeyring();
         return RunOnce();
     }
 
@@ -126,6 +136,7 @@ int main(int argc, char** argv) {
         }
         qputenv("QT_QPA_PLATFORM", "offscreen");
         QApplication app(argc, argv);
+        movePasswordsToKeyring();
         StdoutStatusSink timelapseStatus;
         DailyTimelapse dailyTimelapse(timelapseStatus);
         return RunHeadless([](PublishingCore& core) { AttachServices(core); });
@@ -147,6 +158,7 @@ int main(int argc, char** argv) {
     // name the menu entry, so the desktop shows its icon and groups the window with its launcher.
     QApplication::setDesktopFileName(QStringLiteral(ZANTREL_APP_ID));
     QApplication app(argc, argv);
+    movePasswordsToKeyring();
     app.setApplicationName(QStringLiteral(ZANTREL_APP_ID));
     app.setApplicationDisplayName(applicationTitle());
     // The main window may be hidden in the notification area while a dialog closes: the program ends

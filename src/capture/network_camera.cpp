@@ -1,5 +1,6 @@
 #include "capture/network_camera.h"
 
+#include "core/secret_value.h"
 #include "core/setting_keys.h"
 #include "core/store.h"
 
@@ -48,7 +49,14 @@ CameraAddress ParseCameraAddress(const NetworkCamera& camera) {
     out.password = url.password(QUrl::FullyDecoded);
     if (!camera.login.isEmpty() || !camera.password.isEmpty()) {
         out.login = camera.login;
-        out.password = camera.password;
+        const SecretLookup password =
+            ResolveSecret(camera.password, {QStringLiteral("NETCAM"), QStringLiteral("PASSWORD"),
+                                            url.adjusted(QUrl::RemoveUserInfo).host(), camera.login});
+        out.password = password.value;
+        if (!password.refusal.isEmpty()) {
+            out.error = password.refusal;
+            return out;
+        }
     }
     out.location = url.adjusted(QUrl::RemoveUserInfo).toString(QUrl::FullyEncoded);
     return out;

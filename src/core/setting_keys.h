@@ -175,6 +175,18 @@ inline constexpr SettingKey AlertSmtpLogin{"ALERT", "SMTPLOGIN", ""};
 inline constexpr SettingKey AlertSmtpPassword{"ALERT", "SMTPPASSWORD", ""};
 inline constexpr SettingKey AlertDesktop{"ALERT", "DESKTOP", "1"};
 
+// IMAGE: what the stamps carry besides the time and date. VALUEMAXAGE: seconds after which a live value
+// ({file:}, {json:}, {url:}) prints as "--"; LOGO: a PNG or JPEG file printed at LOGOPOS (the stamp
+// positions), LOGOSIZE percent of the picture's height, LOGOOPACITY percent; FONT: the stamps' family
+// (empty: the program's own), FONTSIZE: percent of the size that follows the picture.
+inline constexpr SettingKey ImageValueMaxAge{"IMAGE", "VALUEMAXAGE", "600"};
+inline constexpr SettingKey ImageLogo{"IMAGE", "LOGO", ""};
+inline constexpr SettingKey ImageLogoPos{"IMAGE", "LOGOPOS", "6"};
+inline constexpr SettingKey ImageLogoSize{"IMAGE", "LOGOSIZE", "10"};
+inline constexpr SettingKey ImageLogoOpacity{"IMAGE", "LOGOOPACITY", "100"};
+inline constexpr SettingKey ImageFont{"IMAGE", "FONT", ""};
+inline constexpr SettingKey ImageFontSize{"IMAGE", "FONTSIZE", "100"};
+
 // FT: first start.
 inline constexpr SettingKey FirstTime{"FT", "FIRSTTIME", "YES"};
 

@@ -3,6 +3,7 @@
 #include "core/leading_number.h"
 #include "core/log_line.h"
 #include "core/private_folder.h"
+#include "core/secret_value.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -186,7 +187,9 @@ QString GetSetting(const QString& section, const QString& key, const QString& fa
 }
 
 bool SaveSetting(const QString& section, const QString& key, const QString& value) {
-    return SettingsStore::instance().setValue(section, key, value);
+    // A password may be kept elsewhere, with a marker in the file.
+    const std::optional<QString> stored = SecretToStore(section, key, value);
+    return stored && SettingsStore::instance().setValue(section, key, *stored);
 }
 
 bool RemoveSetting(const QString& section, const QString& key) {
@@ -249,7 +252,7 @@ ServerEntry ReadServerEntry(std::int64_t entry) {
     const auto port = ToInt32(LeadingNumber(field(keys::FtpEntryPort)));
     e.port = (port && *port >= 1 && *port <= 65535) ? *port : 21;
     e.login = field(keys::FtpEntryLogin);
-    e.password = field(keys::FtpEntryPassword);
+    e.password = ResolveServerPassword(entry).value; // a refusal leaves it empty; the job says why
     e.directory = field(keys::FtpEntryUrl);
     e.passive = LeadingNumber(field(keys::FtpEntryPassive)) == 1.0;
     e.atomic = LeadingNumber(field(keys::FtpEntryAtomic)) != 0.0;

@@ -1,6 +1,7 @@
 #include "health/alert_delivery.h"
 
 #include "core/curl_global.h"
+#include "core/secret_value.h"
 #include "core/setting_keys.h"
 #include "core/sinks.h"
 #include "core/store.h"
@@ -178,12 +179,13 @@ DeliveryResult PostAlert(const QString& url, const QByteArray& json, std::chrono
 }
 
 MailSettings ReadMailSettings() {
-    return {GetSetting(keys::AlertMailTo).trimmed(),
-            GetSetting(keys::AlertSmtp).trimmed(),
-            GetSetting(keys::AlertSmtpLogin),
-            GetSetting(keys::AlertSmtpPassword),
-            {},
-            GetSetting(keys::AlertSmtpPin).trimmed()};
+    const QString server = GetSetting(keys::AlertSmtp).trimmed(), login = GetSetting(keys::AlertSmtpLogin);
+    const SecretLookup password =
+        ResolveSecret(GetSetting(keys::AlertSmtpPassword),
+                      {QString::fromLatin1(keys::AlertSmtpPassword.section),
+                       QString::fromLatin1(keys::AlertSmtpPassword.key), QUrl(server).host(), login});
+    return {GetSetting(keys::AlertMailTo).trimmed(),  server,          login, password.value, {},
+            GetSetting(keys::AlertSmtpPin).trimmed(), password.refusal};
 }
 
 QString MailProblem(const MailSettings& mail) {
@@ -198,6 +200,8 @@ QString MailProblem(const MailSettings& mail) {
     for (const QString& address : to)
         if (!plainAddress(address))
             return QStringLiteral("%1 is not a mail address").arg(OneLine(address));
+    if (!mail.passwordRefusal.isEmpty())
+        return mail.passwordRefusal;
     if (mail.login.contains(QLatin1Char('\n')) || mail.password.contains(QLatin1Char('\n')))
         return QStringLiteral("The login or password holds a line break");
     if (!mail.pin.isEmpty() && !wellFormedPin(mail.pin))

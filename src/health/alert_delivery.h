@@ -33,7 +33,8 @@ struct MailSettings {
     QString login;
     QString password;
     QString caFile;
-    QString pin = {}; // "sha256//...": exactly this public key is trusted, whoever signed it
+    QString pin = {};          // "sha256//...": exactly this public key is trusted, whoever signed it
+    QString passwordRefusal{}; // why the password could not be had (a credential file missing, say)
 };
 MailSettings ReadMailSettings();
 

@@ -41,6 +41,36 @@ JpegBuffer encode(void* encoder, const cDIBSection& image, int quality, unsigned
     return buffer;
 }
 
+// The picture encoded from its own rows (32-bit or 24-bit pixels as they are, anything else converted
+// first), or nothing when the encoder refused it.
+JpegBuffer encodePicture(void* encoder, const QImage& picture, int quality, unsigned long& size) {
+    if (picture.isNull())
+        return nullptr;
+    constexpr bool little = QSysInfo::ByteOrder == QSysInfo::LittleEndian;
+    QImage converted;
+    const QImage* pixels = &picture;
+    int format = little ? TJPF_BGRX : TJPF_XRGB;
+    if (picture.format() == QImage::Format_RGB888)
+        format = TJPF_RGB;
+    else if (picture.format() == QImage::Format_BGR888)
+        format = TJPF_BGR;
+    else if (picture.format() != QImage::Format_RGB32 && picture.format() != QImage::Format_ARGB32) {
+        converted = picture.convertToFormat(QImage::Format_RGB32);
+        pixels = &converted;
+    }
+    unsigned char* out = nullptr;
+    size = 0;
+    const int rc =
+        tjCompress2(encoder, pixels->constBits(), pixels->width(), int(pixels->bytesPerLine()),
+                    pixels->height(), format, &out, &size, TJSAMP_420, std::clamp(quality, 0, 100), 0);
+    JpegBuffer buffer(out);
+    if (rc != 0) {
+        qWarning("JPEG encoding failed: %s", tjGetErrorStr2(encoder));
+        return nullptr;
+    }
+    return buffer;
+}
+
 } // namespace
 
 QByteArray EncodeJpeg(const cDIBSection& image, int quality) {
@@ -112,15 +142,24 @@ bool WriteJpegFile(const cDIBSection& image, const QString& file, int quality, M
 
 bool SavePictureAsJpeg(const QImage& surface, const QString& file, int quality, MessageSink& messages,
                        QByteArray* written) {
-    // The surface already holds the frame with its stamps; its copy in the image is what gets encoded.
-    cDIBSection image;
-    image.ClearUp();
-    image.CreateFromPicture(surface);
-    const bool ok = WriteJpegFile(image, file, quality, messages, written);
-    if (!ok)
+    // The surface already holds the frame with its stamps: encoded straight from its pixels, the same
+    // bytes its bottom-up copy in an image gives, without copying the picture first.
+    const Encoder encoder(tjInitCompress());
+    unsigned long size = 0;
+    const JpegBuffer encoded = encoder ? encodePicture(encoder.get(), surface, quality, size) : nullptr;
+    const QByteArray jpeg =
+        encoded ? QByteArray(reinterpret_cast<const char*>(encoded.get()), qsizetype(size)) : QByteArray();
+    if (written)
+        *written = jpeg;
+    const ReplaceResult result = jpeg.isEmpty() ? ReplaceResult{} : ReplaceFileContents(file, jpeg);
+    if (!result.replaced) {
+        messages.showMessage(result.refusal.isEmpty() ? QStringLiteral("Failed to save to JPG")
+                                                      : result.refusal,
+                             MessageIcon::Exclamation);
         messages.showMessage(QStringLiteral("Error writing ") + file + QStringLiteral("JPEG File."),
                              MessageIcon::Critical);
-    return ok;
+    }
+    return result.replaced;
 }
 
 } // namespace zantrel

@@ -116,11 +116,44 @@ QString ExpandStampText(const QString& text, const QString& nextUpdate) {
     return result;
 }
 
+QStringList StampTextLines(const StampParams& params) {
+    const QString text = ExpandStampText(params.freeText, params.nextUpdate);
+    return StampTemplateLines(params.context ? ExpandStampTemplate(text, *params.context) : text);
+}
+
+namespace {
+
+QRect logoBox(const QSize& frame, const QSize& logo, int position) {
+    const int w = frame.width(), h = frame.height();
+    const int lw = logo.width(), lh = logo.height();
+    switch (position) {
+    case 0:
+        return {QPoint(0, 0), logo};
+    case 1:
+        return {QPoint((w - lw) / 2, 0), logo};
+    case 2:
+        return {QPoint(w - lw, 0), logo};
+    case 3:
+        return {QPoint((w - lw) / 2, (h - lh) / 2), logo};
+    case 4:
+        return {QPoint(0, h - lh), logo};
+    case 5:
+        return {QPoint((w - lw) / 2, h - lh), logo};
+    default:
+        return {QPoint(w - lw, h - lh), logo};
+    }
+}
+
+} // namespace
+
 void StampFrame(QImage& frame, const StampParams& params) {
     if (frame.isNull())
         return;
-    ImageStampSurface surface(frame, stampFont(frame.height()));
+    ImageStampSurface surface(frame, stampFont(frame.height(), params.fontFamily, params.fontPercent));
     StampItems(surface, params);
+    if (!params.logo.isNull() && params.logoOpacity > 0)
+        surface.drawImage(logoBox(frame.size(), params.logo.size(), params.logoPos).topLeft(), params.logo,
+                          std::clamp(params.logoOpacity, 0, 100) / 100.0);
 }
 
 void StampItems(StampSurface& surface, const StampParams& params) {
@@ -147,9 +180,33 @@ void StampItems(StampSurface& surface, const StampParams& params) {
         draw(kTimeSlot, params.timePos, params.timeColor, StampTimeText(clock().now()));
     if (params.date)
         draw(kDateSlot, params.datePos, params.dateColor, StampDateText(clock().now()));
-    if (params.text)
-        draw(kTextSlot, params.textPos, params.textColor,
-             ExpandStampText(params.freeText, params.nextUpdate));
+    if (!params.text)
+        return;
+    QStringList lines = StampTextLines(params);
+    // As many lines as the frame holds besides the other items, each cut to the frame's width.
+    const int room = line > 0 ? std::max(1, int(surface.height() / line) - int(printed.size())) : 1;
+    if (lines.size() > room)
+        lines.resize(room);
+    const float blanks = surface.textWidth(QStringLiteral("  "));
+    const float widest = surface.widestLetter();
+    const auto surelyFits = [&](const QString& text) { // without laying the text out
+        return widest > 0 && float(text.size()) * widest + blanks <= surface.width() &&
+               std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x250; });
+    };
+    for (QString& text : lines) {
+        if (surelyFits(text) || surface.textWidth(text) + blanks <= surface.width())
+            continue;
+        qsizetype low = 0, high = text.size(); // the longest head that fits lies in [low, high)
+        while (high - low > 1) {
+            const qsizetype mid = (low + high) / 2;
+            (surface.textWidth(text.left(mid)) + blanks <= surface.width() ? low : high) = mid;
+        }
+        text.truncate(low);
+    }
+    const int count = int(lines.size());
+    for (int i = 0; i < count; ++i)
+        draw(isBottomPosition(params.textPos) ? kTextSlot + count - 1 - i : kTextSlot + i, params.textPos,
+             params.textColor, lines[i]);
 }
 
 } // namespace zantrel

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "imaging/stamp_surface.h"
+#include "imaging/stamp_template.h"
 
 #include <QDateTime>
 #include <QImage>
 #include <QString>
 #include <array>
+#include <optional>
 
 namespace zantrel {
 
@@ -24,6 +26,16 @@ struct StampParams {
     QString nextUpdate; // what "&NEXT" in the free text becomes
     bool transparent = true;
     quint32 backColor = 0;
+    // When set, the free text (after its "&" codes) is a template expanded in this context.
+    std::optional<StampTemplateContext> context;
+    // The type: a family (empty: the stamp's own) and a percent of the size that follows the frame.
+    QString fontFamily;
+    int fontPercent = 100;
+    // The logo as it is to be printed (already at its size; null for none), its position index and
+    // its opacity in percent.
+    QImage logo;
+    int logoPos = 6;
+    int logoOpacity = 100;
 };
 
 // Line slots: items sharing a position stack instead of overlapping.
@@ -40,14 +52,19 @@ QString StampDateText(const QDateTime& moment);
 // where the previous print left the position.
 void DrawStamp(StampSurface& surface, int slot, int position, quint32 colour, QString& text);
 
+// The free text's lines: the "&" codes, then the template when the params carry a context.
+QStringList StampTextLines(const StampParams& params);
+
 // The free text with "&DATE", "&TIME" and "&NEXT" (any letter case) replaced by the current date, the
 // current time and `nextUpdate` (the caller's "MM-DD-YYYY at hh:mm:ss").
 QString ExpandStampText(const QString& text, const QString& nextUpdate);
 
 // Prints the switched-on items on the frame: the time, then the date, then the expanded free text, each
-// reading the clock afresh. Items land where DrawStamp puts them, except that none covers another: an
-// item that would is moved line by line away from its edge of the frame until it is clear. Any thread,
-// while a QGuiApplication exists. Each frame starts printing at the top-left corner.
+// reading the clock afresh, then the logo. Items land where DrawStamp puts them, except that none covers
+// another: an item that would is moved line by line away from its edge of the frame until it is clear.
+// The free text prints a line per template line, cut to the frame's width, and as many lines as fit.
+// Only the pixels the stamps cover are touched. Any thread, while a QGuiApplication exists. Each frame
+// starts printing at the top-left corner.
 void StampFrame(QImage& frame, const StampParams& params);
 // The same onto any surface, from its current print position.
 void StampItems(StampSurface& surface, const StampParams& params);

@@ -20,6 +20,8 @@ class StampSurface {
     virtual float height() const = 0;
     virtual float textWidth(const QString& text) const = 0;
     virtual float textHeight(const QString& text) const = 0;
+    // The widest letter of the surface's own (Latin) characters; 0 when unknown.
+    virtual float widestLetter() const { return 0; }
 
     float printX() const { return x_; }
     float printY() const { return y_; }
@@ -55,12 +57,14 @@ QColor colourFromBgr(quint32 bgr);
 QColor stampOutline(quint32 foreBgr);
 
 // The stamp font for a frame of the given height: a bold sans face whose size follows the frame, so
-// that stamps stay legible from 320 × 200 to 1920 × 1080.
-QFont stampFont(int frameHeight);
+// that stamps stay legible from 320 × 200 to 1920 × 1080; another family and a percent of that size
+// when given.
+QFont stampFont(int frameHeight, const QString& family = {}, int percent = 100);
 
-// Prints on a QImage with QPainter, in pixels; letters without a background box get a thin rim in
-// the outline colour, so that they read on any picture. The image must outlive the surface and must not be
-// painted on by anyone else meanwhile. Usable on any thread while a QGuiApplication exists.
+// Prints on a QImage in pixels; letters without a background box get a thin rim in the outline colour,
+// so that they read on any picture. Only the pixels under the text are touched. The image must outlive the
+// surface and must not be painted on by anyone else meanwhile. Usable on any thread while a QGuiApplication
+// exists.
 class ImageStampSurface final : public StampSurface {
   public:
     ImageStampSurface(QImage& image, const QFont& font);
@@ -69,6 +73,9 @@ class ImageStampSurface final : public StampSurface {
     float height() const override { return height_; }
     float textWidth(const QString& text) const override;
     float textHeight(const QString& text) const override;
+    float widestLetter() const override { return widest_; }
+    // Lays a picture (transparency kept) on the image at `at`, with an opacity from 0 to 1.
+    void drawImage(const QPoint& at, const QImage& picture, qreal opacity);
 
   protected:
     void drawText(float x, float y, const QString& text) override;
@@ -76,9 +83,13 @@ class ImageStampSurface final : public StampSurface {
   private:
     float width_;
     float height_;
+    QImage& image_;
     QPainter painter_;
     QFont font_;
     QFontMetricsF metrics_;
+    float widest_;
+    mutable QString lastMeasured_;
+    mutable float lastWidth_ = 0;
     qreal outlineWidth_; // of the rim outside the letters, in pixels
 };
 

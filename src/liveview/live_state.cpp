@@ -18,6 +18,12 @@ QJsonValue isoTime(const std::optional<QDateTime>& t) {
     return t->toOffsetFromUtc(t->offsetFromUtc()).toString(Qt::ISODate);
 }
 
+// The entry's address only: its password is not looked up (a keyring asked at every request).
+QString storedAddress(std::int32_t n) {
+    return GetSetting(QString::fromLatin1(keys::FtpEntryAddress.section),
+                      serverEntryKey(keys::FtpEntryAddress, n));
+}
+
 } // namespace
 
 void LiveViewState::setImage(QByteArray jpeg, const QDateTime& time) {
@@ -37,7 +43,7 @@ std::shared_ptr<const PublishedImage> LiveViewState::image() const {
 void LiveViewState::noteUploads(const std::vector<std::int32_t>& entries, const QDateTime& time) {
     std::vector<std::pair<std::int32_t, QString>> named;
     for (const std::int32_t n : entries)
-        named.emplace_back(n, ReadServerEntry(n).address);
+        named.emplace_back(n, storedAddress(n));
     std::lock_guard lock(mutex_);
     for (auto& [n, address] : named)
         lastSuccess_[n] = {std::move(address), time};
@@ -70,7 +76,7 @@ QByteArray LiveViewState::statusJson() const {
     const std::int32_t count = ServerEntryCount();
     std::vector<QString> addresses;
     for (std::int32_t n = 1; n <= count && n <= 1000; ++n)
-        addresses.push_back(ReadServerEntry(n).address);
+        addresses.push_back(storedAddress(n));
 
     std::lock_guard lock(mutex_);
     QJsonObject camera{{QStringLiteral("state"), cameraState_}, {QStringLiteral("name"), cameraName_}};

@@ -3,6 +3,7 @@
 #include "capture/capture_window.h"
 #include "capture/preview_rate.h"
 #include "core/log_line.h"
+#include "core/secret_value.h"
 #include "core/setting_keys.h"
 #include "core/sinks.h"
 #include "core/store.h"
@@ -14,6 +15,7 @@
 
 #include <QDate>
 #include <QTime>
+#include <QUuid>
 #include <arpa/inet.h>
 #include <cstdio>
 #include <ifaddrs.h>
@@ -55,7 +57,16 @@ HttpServerConfig ReadHttpServerConfig() {
     c.port = port > 0 && port < 65536 ? static_cast<quint16>(port) : 8080;
     c.streamClients = std::max(0, ReadInt32(keys::HttpClients));
     c.user = GetSetting(keys::HttpUser);
-    c.password = GetSetting(keys::HttpPassword);
+    const SecretLookup password =
+        ResolveSecret(GetSetting(keys::HttpPassword),
+                      {QString::fromLatin1(keys::HttpPassword.section),
+                       QString::fromLatin1(keys::HttpPassword.key), QStringLiteral("the live view"), c.user});
+    c.password = password.value;
+    if (!password.refusal.isEmpty()) {
+        // Closed, not open to all: a password nobody knows, and the reason in the log.
+        qWarning("%s", qPrintable(password.refusal));
+        c.password = QUuid::createUuid().toString() + QUuid::createUuid().toString();
+    }
     c.tls = !GetSetting(keys::HttpCert).trimmed().isEmpty() || !GetSetting(keys::HttpKey).trimmed().isEmpty();
     if (c.tls) {
         TlsFiles files = ReadTlsFiles(GetSetting(keys::HttpCert), GetSetting(keys::HttpKey));

@@ -33,6 +33,13 @@ LiveValues::Values LiveValues::fromSettings() {
     v.stamp.backColor = colour(keys::ImageBack);
     v.stamp.transparent = ReadFlag(keys::ImageTrans);
     v.stamp.freeText = GetSetting(keys::ImageTextString, applicationTitle());
+    v.stamp.fontFamily = GetSetting(keys::ImageFont);
+    v.stamp.fontPercent = std::clamp<int>(ReadInt16(keys::ImageFontSize, 100), 10, 400);
+    v.stamp.logoPos = std::clamp<int>(ReadInt16(keys::ImageLogoPos, 6), 0, 6);
+    v.stamp.logoOpacity = std::clamp<int>(ReadInt16(keys::ImageLogoOpacity, 100), 0, 100);
+    v.logoFile = GetSetting(keys::ImageLogo);
+    v.logoSize = std::clamp<int>(ReadInt16(keys::ImageLogoSize, 10), 1, 100);
+    v.valueMaxAge = std::max(0, ReadInt32(keys::ImageValueMaxAge, 600));
     // The dialog's slider only offers 1..100.
     v.compression = std::clamp<int>(ReadInt16(keys::ImageCompression), 1, 100);
     return v;

@@ -16,7 +16,10 @@ class LiveValues {
   public:
     struct Values {
         StampParams stamp;
-        int compression = 50; // percent; JPEG quality is 100 minus this
+        int compression = 50;  // percent; JPEG quality is 100 minus this
+        QString logoFile;      // empty: no logo
+        int logoSize = 10;     // percent of the picture's height
+        int valueMaxAge = 600; // seconds
     };
 
     static LiveValues& instance();

@@ -4,6 +4,7 @@
 #include "capture/mira.h"
 #include "core/clock.h"
 #include "core/scheduler.h"
+#include "core/secret_value.h"
 #include "core/setting_keys.h"
 #include "core/sinks.h"
 #include "core/store.h"
@@ -11,6 +12,7 @@
 #include "imaging/stamp.h"
 #include "publish/archive_retention.h"
 #include "publish/live_values.h"
+#include "publish/stamp_inputs.h"
 #include "transfer/hangup.h"
 #include "transfer/server_address.h"
 #include "transfer/server_upload.h"
@@ -85,6 +87,7 @@ void uploadToServers(const PublishServices& s, const QString& file, const QByteA
     // Zero, a negative count or no number at all: nobody is contacted.
     const std::int32_t count = ServerEntryCount();
     std::vector<ServerEntry> entries;
+    std::vector<std::size_t> entryTargets; // outcome.targets index of each entry delivered to
     for (std::int32_t n = 1; n <= count; ++n) {
         ServerEntry server = ReadServerEntry(n);
         if (server.address.trimmed().isEmpty())
@@ -98,11 +101,19 @@ void uploadToServers(const PublishServices& s, const QString& file, const QByteA
                                    QStringList{server.address.trimmed(), QString::number(server.port),
                                                server.login, server.directory}
                                        .join(QChar(0))});
+        // A password that cannot be had (a credential file that is missing, say) fails this target only.
+        if (const QString refusal = ResolveServerPassword(n).refusal; !refusal.isEmpty()) {
+            s.status->setStatus(QStringLiteral("Error:") + refusal);
+            outcome.targets.back().reason = refusal;
+            continue;
+        }
+        entryTargets.push_back(outcome.targets.size() - 1);
         entries.push_back(std::move(server));
     }
     if (image.isEmpty()) {
         const QString reason = QStringLiteral("%1 was not encoded; nothing was uploaded").arg(file);
-        for (PublishOutcome::TargetOutcome& target : outcome.targets) {
+        for (std::size_t i : entryTargets) {
+            PublishOutcome::TargetOutcome& target = outcome.targets[i];
             s.status->setStatus(QStringLiteral("Error:") + reason);
             target.reason = reason;
         }
@@ -114,7 +125,7 @@ void uploadToServers(const PublishServices& s, const QString& file, const QByteA
     const std::vector<TargetPool::Result> results = s.targets->deliver(
         entries, image, QFileInfo(file).fileName(), *s.status, s.limits, s.cancelled, allowedWait(s, began));
     for (std::size_t i = 0; i < results.size(); ++i) {
-        PublishOutcome::TargetOutcome& target = outcome.targets[i];
+        PublishOutcome::TargetOutcome& target = outcome.targets[entryTargets[i]];
         // A file that went to the login folder instead of the server's folder is not where it belongs.
         target.delivered = results[i].upload.uploaded && results[i].upload.folderChanged;
         target.reason = results[i].reason;
@@ -155,14 +166,18 @@ PublishOutcome RunPublishJob(const PublishServices& s) {
     }
 
     const LiveValues::Values live = s.live->snapshot();
-    if (outcome.testCard) {
-        // The stamps go under the card's own caption.
-        QImage below =
-            target.copy(0, kMiraCaptionHeight, target.width(), target.height() - kMiraCaptionHeight);
-        StampFrame(below, JobStampParams(live));
-        QPainter(&target).drawImage(0, kMiraCaptionHeight, below);
+    // The test card's stamps go under its own caption.
+    const int stampTop = outcome.testCard ? kMiraCaptionHeight : 0;
+    StampParams stamp = JobStampParams(live);
+    for (const QString& news :
+         StampInputs::instance().prepare(stamp, live, target.height() - stampTop, clock().now()))
+        s.status->setStatus(news);
+    if (stampTop > 0) {
+        QImage below = target.copy(0, stampTop, target.width(), target.height() - stampTop);
+        StampFrame(below, stamp);
+        QPainter(&target).drawImage(0, stampTop, below);
     } else {
-        StampFrame(target, JobStampParams(live));
+        StampFrame(target, stamp);
     }
 
     const int quality = 100 - live.compression;
@@ -171,8 +186,9 @@ PublishOutcome RunPublishJob(const PublishServices& s) {
     outcome.workingFileWritten = SavePictureAsJpeg(target, file, quality, *s.messages, &image);
     outcome.image = image;
 
-    // The test card is no picture of the place: it never goes into the archive (nor a time-lapse).
-    if (ReadFlag(keys::ImageSaveCopy) && !outcome.testCard) {
+    // The test card standing in for a failing camera is no picture of the place: it never goes into the
+    // archive (nor a time-lapse). Without any camera the card is the picture, archived as one.
+    if (ReadFlag(keys::ImageSaveCopy) && !outcome.cameraLostSince.isValid()) {
         const QString archive =
             ArchiveFileName(GetSetting(keys::ImagePath, QDir::currentPath()), clock().now());
         // The copy has the working file's bytes; with none encoded, the write is left to fail on its own.

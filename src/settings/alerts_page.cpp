@@ -1,5 +1,6 @@
 #include "settings/alerts_page.h"
 
+#include "core/secret_value.h"
 #include "core/setting_keys.h"
 #include "core/store.h"
 #include "core/version.h"
@@ -13,6 +14,8 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QThreadPool>
+#include <QUrl>
+#include <QVariantMap>
 
 namespace zantrel {
 
@@ -136,14 +139,23 @@ void AlertsPage::sendTest(int kind) {
         return;
     }
     const QString url = url_->text();
-    const MailSettings mail{
+    MailSettings mail{
         mailTo_->text().trimmed(), smtp_->text().trimmed(), login_->text(), password_->text(), {},
         pin_->text().trimmed()};
+    // The field shows a stored password as stored (a keyring marker, say): the test uses the password.
+    const SecretPlace place{QString::fromLatin1(keys::AlertSmtpPassword.section),
+                            QString::fromLatin1(keys::AlertSmtpPassword.key), QUrl(mail.server).host(),
+                            mail.login};
     outcome_->setText(QStringLiteral("Sending..."));
     tests_[kind]->setEnabled(false);
     // On the pool, which the application waits for at exit: closing the dialog never waits for a server.
     QThreadPool::globalInstance()->start(
-        [kind, url, mail, event, self = QPointer<AlertsPage>(this)]() mutable {
+        [kind, url, mail, place, event, self = QPointer<AlertsPage>(this)]() mutable {
+            if (kind != Hook) {
+                const SecretLookup password = ResolveSecret(mail.password, place);
+                mail.password = password.value;
+                mail.passwordRefusal = password.refusal;
+            }
             const DeliveryResult r =
                 kind == Hook ? PostAlert(url, AlertJson(event)) : SendAlertMail(mail, event, QByteArray());
             QMetaObject::invokeMethod(

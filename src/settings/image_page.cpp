@@ -2,15 +2,20 @@
 
 #include "imaging/stamp.h"
 #include "imaging/stamp_surface.h"
+#include "publish/stamp_inputs.h"
 #include "settings/control_rules.h"
 #include "settings/page_widgets.h"
 #include "shell/browse_for_folder.h"
 
 #include <QColorDialog>
+#include <QCoreApplication>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QThreadPool>
+#include <QTimer>
 
 namespace zantrel {
 
@@ -34,6 +39,16 @@ QSpinBox* limit(QWidget* parent, const char* name, const QString& caption, const
     spin->setRange(0, 1000000);
     spin->setSuffix(suffix);
     spin->setSpecialValueText(QStringLiteral("no limit"));
+    return spin;
+}
+
+QSpinBox* number(QWidget* parent, const char* name, const QString& caption, int low, int high,
+                 const QString& suffix) {
+    auto* spin = new QSpinBox(parent);
+    spin->setObjectName(QLatin1String(name));
+    spin->setAccessibleName(caption);
+    spin->setRange(low, high);
+    spin->setSuffix(suffix);
     return spin;
 }
 
@@ -62,7 +77,25 @@ ImagePage::ImagePage(QWidget* parent)
       transparent_(page::check(this, "Transparent", QStringLiteral("Use Transparent Background"))),
       textString_(page::field(
           this, "TextString", QStringLiteral("Text"),
-          QStringLiteral("You can use &time = real time, &date = real date,&next  = next upload."))) {
+          QStringLiteral(
+              "You can use &time = real time, &date = real date,&next  = next upload, %Y %m %d "
+              "%H %M %S %a %A %b %B %j %Z, {sunrise}, {sunset}, {host}, {instance}, "
+              "{file:PATH#line}, {json:PATH#/pointer}, {url:ADDRESS#/pointer}, \\n for a new line."))),
+      textPreview_(page::label(this, "TextPreview", {})),
+      valueMaxAge_(number(this, "ValueMaxAge", QStringLiteral("Values older than this show --"), 0, 86400,
+                          QStringLiteral(" s"))),
+      logoFile_(page::field(this, "LogoFile", QStringLiteral("Logo"),
+                            QStringLiteral("A PNG or JPEG file printed on the picture"))),
+      logoPosition_(page::list(this, "LogoPosition", QStringLiteral("Logo position"), positions())),
+      logoSize_(number(this, "LogoSize", QStringLiteral("Logo height"), 1, 100, QStringLiteral(" %"))),
+      logoOpacity_(number(this, "LogoOpacity", QStringLiteral("Logo opacity"), 0, 100, QStringLiteral(" %"))),
+      font_(page::field(this, "StampFont", QStringLiteral("Font"),
+                        QStringLiteral("The stamps' font family; empty for the program's own"))),
+      fontSize_(number(this, "StampFontSize", QStringLiteral("Font size"), 10, 400, QStringLiteral(" %"))) {
+    textPreview_->setAccessibleName(QStringLiteral("What the text prints now"));
+    textPreview_->setTextFormat(Qt::PlainText);
+    textPreview_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    font_->setPlaceholderText(QStringLiteral("DejaVu Sans"));
     compression_->setTickInterval(5);
     compression_->setTickPosition(QSlider::TicksBelow);
     compression_->setToolTip(
@@ -105,6 +138,26 @@ ImagePage::ImagePage(QWidget* parent)
     grid->addWidget(background, row++, 0, 1, 4);
     grid->addWidget(page::label(this, nullptr, QStringLiteral("Text:")), row, 0);
     grid->addWidget(textString_, row++, 1, 1, 3);
+    grid->addWidget(textPreview_, row++, 1, 1, 3);
+    auto* values = new QHBoxLayout;
+    values->addWidget(page::label(this, nullptr, QStringLiteral("Values older than")));
+    values->addWidget(valueMaxAge_);
+    values->addWidget(page::label(this, nullptr, QStringLiteral("show --")));
+    values->addStretch();
+    grid->addLayout(values, row++, 0, 1, 4);
+    grid->addWidget(page::label(this, nullptr, QStringLiteral("Logo:")), row, 0);
+    grid->addWidget(logoFile_, row++, 1, 1, 3);
+    auto* logo = new QHBoxLayout;
+    logo->addWidget(logoPosition_);
+    logo->addWidget(page::label(this, nullptr, QStringLiteral("height")));
+    logo->addWidget(logoSize_);
+    logo->addWidget(page::label(this, nullptr, QStringLiteral("opacity")));
+    logo->addWidget(logoOpacity_);
+    logo->addStretch();
+    grid->addLayout(logo, row++, 1, 1, 3);
+    grid->addWidget(page::label(this, nullptr, QStringLiteral("Font:")), row, 0);
+    grid->addWidget(font_, row, 1, 1, 2);
+    grid->addWidget(fontSize_, row++, 3);
     grid->setRowStretch(row, 1);
 
     connect(compression_, &QSlider::valueChanged, this, [this](int v) {
@@ -116,6 +169,15 @@ ImagePage::ImagePage(QWidget* parent)
     connect(backButton, &QPushButton::clicked, this, &ImagePage::pickBackColour);
     connect(transparent_, &QCheckBox::toggled, this, &ImagePage::liveValuesEdited);
     connect(textString_, &QLineEdit::textChanged, this, &ImagePage::liveValuesEdited);
+    connect(textString_, &QLineEdit::textChanged, this, &ImagePage::refreshTextPreview);
+    for (QLineEdit* field : {logoFile_, font_})
+        connect(field, &QLineEdit::textChanged, this, &ImagePage::liveValuesEdited);
+    for (QSpinBox* spin : {valueMaxAge_, logoSize_, logoOpacity_, fontSize_})
+        connect(spin, &QSpinBox::valueChanged, this, &ImagePage::liveValuesEdited);
+    connect(logoPosition_, &QComboBox::currentIndexChanged, this, &ImagePage::liveValuesEdited);
+    auto* tick = new QTimer(this); // the clock and the values move on
+    connect(tick, &QTimer::timeout, this, &ImagePage::refreshTextPreview);
+    tick->start(1000);
     for (Stamp* s : {&time_, &date_, &text_}) {
         connect(s->position, &QComboBox::currentIndexChanged, this, &ImagePage::liveValuesEdited);
         connect(s->button, &QPushButton::clicked, this, [this, s] { pickForeColour(*s); });
@@ -160,6 +222,14 @@ void ImagePage::load(const ImageValues& v) {
     time_.position->setCurrentIndex(v.timePos);
     date_.position->setCurrentIndex(v.datePos);
     text_.position->setCurrentIndex(v.textPos);
+    valueMaxAge_->setValue(v.valueMaxAge);
+    logoFile_->setText(v.logoFile);
+    logoPosition_->setCurrentIndex(std::clamp(v.logoPos, 0, 6));
+    logoSize_->setValue(v.logoSize);
+    logoOpacity_->setValue(v.logoOpacity);
+    font_->setText(v.font);
+    fontSize_->setValue(v.fontSize);
+    refreshTextPreview();
 }
 
 ImageValues ImagePage::values() const {
@@ -184,7 +254,37 @@ ImageValues ImagePage::values() const {
     v.timePos = time_.position->currentIndex();
     v.datePos = date_.position->currentIndex();
     v.textPos = text_.position->currentIndex();
+    v.valueMaxAge = valueMaxAge_->value();
+    v.logoFile = logoFile_->text();
+    v.logoPos = logoPosition_->currentIndex();
+    v.logoSize = logoSize_->value();
+    v.logoOpacity = logoOpacity_->value();
+    v.font = font_->text();
+    v.fontSize = fontSize_->value();
     return v;
+}
+
+void ImagePage::refreshTextPreview() {
+    if (previewBusy_)
+        return; // the next tick shows the newest text
+    previewBusy_ = true;
+    LiveValues::Values live;
+    live.valueMaxAge = valueMaxAge_->value();
+    StampParams stamp;
+    stamp.text = true;
+    stamp.freeText = textString_->text();
+    // Files are read off the UI thread; fetched addresses show the program's last answers.
+    QThreadPool::globalInstance()->start([page = QPointer<ImagePage>(this), live, stamp]() mutable {
+        StampInputs inputs([](const QString& address) { return StampInputs::instance().fetched(address); });
+        inputs.prepare(stamp, live, 0, QDateTime::currentDateTime());
+        const QString shown = StampTemplateLines(stamp.freeText).join(QStringLiteral(" ⏎ "));
+        QMetaObject::invokeMethod(qApp, [page, shown] {
+            if (!page)
+                return;
+            page->previewBusy_ = false;
+            page->textPreview_->setText(shown);
+        });
+    });
 }
 
 void ImagePage::paintSamples() {

@@ -15,7 +15,8 @@ class QSpinBox;
 namespace zantrel {
 
 // The "Image" page: file name, compression, the archive copy and its limits, and the time, date and
-// text stamps with their positions, colours, background and free text.
+// text stamps with their positions, colours, background and free text (with the line it prints now),
+// the live values' maximum age, the logo and the stamps' font.
 class ImagePage : public QWidget {
     Q_OBJECT
   public:
@@ -43,6 +44,8 @@ class ImagePage : public QWidget {
     void browse();
     void paintSamples();
     void enableArchive();
+    // Works out off the UI thread what the free text prints now, and shows it under the text field.
+    void refreshTextPreview();
 
     QLineEdit* fileName_;
     QSlider* compression_;
@@ -58,6 +61,15 @@ class ImagePage : public QWidget {
     std::int32_t back_ = 0;
     QCheckBox* transparent_;
     QLineEdit* textString_;
+    QLabel* textPreview_;
+    QSpinBox* valueMaxAge_;
+    QLineEdit* logoFile_;
+    QComboBox* logoPosition_;
+    QSpinBox* logoSize_;
+    QSpinBox* logoOpacity_;
+    QLineEdit* font_;
+    QSpinBox* fontSize_;
+    bool previewBusy_ = false;
 };
 
 } // namespace zantrel

@@ -4,6 +4,7 @@
 #include "core/scheduler.h"
 #include "core/version.h"
 #include "publish/live_values.h"
+#include "publish/stamp_inputs.h"
 #include "settings/alerts_page.h"
 #include "settings/autostart.h"
 #include "settings/device_page.h"
@@ -210,6 +211,9 @@ void SettingsDialog::showPreview() {
     stamps.nextUpdate = NextUpdateStampText(ComputeNextUpdate());
     QImage frame;
     capture_.GrabFrame(frame);
+    // The same template, values and logo as the job's; fetched addresses show the program's last answers.
+    StampInputs inputs([](const QString& address) { return StampInputs::instance().fetched(address); });
+    inputs.prepare(stamps, live, frame.height(), QDateTime::currentDateTime());
     auto* preview = new PreviewWindow(PreparePreview(frame, stamps, live.compression), this);
     preview->setAttribute(Qt::WA_DeleteOnClose);
     preview->open();

@@ -6,6 +6,7 @@
 #include "core/store.h"
 #include "core/version.h"
 #include "imaging/picture_bound.h"
+#include "secrets/lock_password.h"
 
 #include <QDir>
 #include <algorithm>
@@ -99,7 +100,14 @@ const Field<ImageValues> kImageFields[] = {{&keys::ImageFileName, &ImageValues::
                                            {&keys::ImageKeepDays, &ImageValues::keepDays, true},
                                            {&keys::ImageKeepMb, &ImageValues::keepMb, true},
                                            {&keys::ImageKeepFreeMb, &ImageValues::keepFreeMb, true},
-                                           {&keys::GalleryNewestFirst, &ImageValues::galleryNewestFirst}};
+                                           {&keys::GalleryNewestFirst, &ImageValues::galleryNewestFirst},
+                                           {&keys::ImageValueMaxAge, &ImageValues::valueMaxAge, true},
+                                           {&keys::ImageLogo, &ImageValues::logoFile},
+                                           {&keys::ImageLogoPos, &ImageValues::logoPos},
+                                           {&keys::ImageLogoSize, &ImageValues::logoSize},
+                                           {&keys::ImageLogoOpacity, &ImageValues::logoOpacity},
+                                           {&keys::ImageFont, &ImageValues::font},
+                                           {&keys::ImageFontSize, &ImageValues::fontSize}};
 
 const Field<ModemValues> kModemFields[] = {{&keys::ModemCom, &ModemValues::com},
                                            {&keys::ModemSpeed, &ModemValues::speed},
@@ -115,7 +123,6 @@ const Field<PreferenceValues> kPreferenceFields[] = {
     {&keys::PrefUsePassword, &PreferenceValues::usePassword},
     {&keys::PrefAutoRun, &PreferenceValues::autoRun},
     {&keys::PrefAutoHangUp, &PreferenceValues::autoHangUp},
-    {&keys::PrefPassword, &PreferenceValues::password},
     {&keys::PrefWindowsStart, &PreferenceValues::windowsStart}};
 
 const Field<DeviceValues> kDeviceFields[] = {{&keys::PrefPreviewRate, &DeviceValues::previewRate},
@@ -156,6 +163,7 @@ SettingsForm LoadSettingsForm() {
     f.upload = ReadFlag(keys::FtpUploadAtDialog);
     loadFields(f.modem, kModemFields);
     loadFields(f.prefs, kPreferenceFields);
+    f.prefs.password = GetSetting(keys::PrefPassword); // as stored: the hash, never the password
     return f;
 }
 
@@ -189,6 +197,9 @@ ConfirmOutcome ConfirmSettingsForm(const SettingsForm& f) {
     if (p.usePassword && p.password.isEmpty())
         return ConfirmOutcome::PasswordRefused;
     confirmFields(p, kPreferenceFields);
+    // A changed password is stored as its hash; an untouched one (the stored value) stays as it is.
+    if (p.password != GetSetting(keys::PrefPassword))
+        SaveSetting(keys::PrefPassword, HashLockPassword(p.password));
     confirmFields(f.device, kDeviceFields);
     // A value set by hand in pixels stays as it was unless the control was changed.
     if (f.device.maxMegapixels != storedMegapixels())
@@ -227,6 +238,13 @@ LiveValues::Values LiveValuesOf(const ImageValues& i) {
     v.stamp.backColor = quint32(i.backColor) & 0x00FFFFFFu;
     v.stamp.transparent = i.transparent;
     v.stamp.freeText = i.textString;
+    v.stamp.fontFamily = i.font;
+    v.stamp.fontPercent = std::clamp(i.fontSize, 10, 400);
+    v.stamp.logoPos = std::clamp(i.logoPos, 0, 6);
+    v.stamp.logoOpacity = std::clamp(i.logoOpacity, 0, 100);
+    v.logoFile = i.logoFile;
+    v.logoSize = std::clamp(i.logoSize, 1, 100);
+    v.valueMaxAge = std::max(0, i.valueMaxAge);
     v.compression = std::clamp(i.compression, 1, 100);
     return v;
 }

@@ -46,6 +46,9 @@ struct ImageValues {
     bool transparent = true;
     QString textString;
     int timePos = 0, datePos = 0, textPos = 0;
+    int valueMaxAge = 600;
+    QString logoFile, font;
+    int logoPos = 6, logoSize = 10, logoOpacity = 100, fontSize = 100;
 };
 
 struct ModemValues {

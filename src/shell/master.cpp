@@ -12,6 +12,7 @@
 #include "liveview/live_view.h"
 #include "publish/job_runner.h"
 #include "publish/publishing_core.h"
+#include "publish/stamp_inputs.h"
 #include "shell/about_box.h"
 #include "shell/caption_row.h"
 #include "shell/close_application.h"
@@ -20,6 +21,7 @@
 #include "shell/pictures.h"
 #include "shell/tray_icon.h"
 #include "shell/window_sinks.h"
+#include "stampdata/url_values.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -115,6 +117,7 @@ HealthMonitor& AttachServices(PublishingCore& core) {
     });
     core.attach(std::move(live));
     core.attach(std::move(health));
+    core.attach(std::make_unique<StampUrlFetcher>(StampInputs::instance())); // {url:} values for the stamps
     return monitor;
 }
 

@@ -3,6 +3,7 @@
 #include "core/setting_keys.h"
 #include "core/store.h"
 #include "core/version.h"
+#include "secrets/lock_password.h"
 #include "shell/drag_window.h"
 
 #include <QKeyEvent>
@@ -31,25 +32,29 @@ frmPassword::frmPassword(QWidget* parent) : QDialog(parent) {
 
     WindowDrag::attach(this, this, Qt::AllButtons);
 
-    // Judged at every change: pressing Enter in a box that was never touched is a refusal.
-    connect(passw_, &QLineEdit::textChanged, this,
-            [this](const QString& text) { accepted_ = text == GetSetting(keys::PrefPassword); });
+    // Pressing Enter in a box that was never touched is a refusal.
+    connect(passw_, &QLineEdit::textChanged, this, [this] { touched_ = true; });
 }
 
 void frmPassword::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
     case Qt::Key_Return:
-    case Qt::Key_Enter:
+    case Qt::Key_Enter: {
+        // The stored value is a slow hash: judged once, at Enter.
+        const LockCheck check = touched_ ? CheckStoredLockPassword(passw_->text()) : LockCheck::Refused;
+        accepted_ = check == LockCheck::Accepted;
         if (!accepted_) {
             // Over the prompt's parent, which stays when the prompt closes.
-            auto* box =
-                new QMessageBox(QMessageBox::Critical, applicationTitle(),
-                                QStringLiteral("Incorrect Password."), QMessageBox::Ok, parentWidget());
+            auto* box = new QMessageBox(QMessageBox::Critical, applicationTitle(),
+                                        check == LockCheck::Damaged ? DamagedLockPasswordText()
+                                                                    : QStringLiteral("Incorrect Password."),
+                                        QMessageBox::Ok, parentWidget());
             box->setAttribute(Qt::WA_DeleteOnClose);
             box->open();
         }
         done(accepted_ ? Accepted : Rejected);
         return;
+    }
     case Qt::Key_Escape:
         accepted_ = false;
         done(Rejected);

@@ -7,7 +7,7 @@ class QLineEdit;
 
 namespace zantrel {
 
-// The access password prompt. The answer counts as accepted only when the text in the box equals the
+// The access password prompt. The answer counts as accepted only when the text in the box matches the
 // stored password at the moment Enter is pressed after a change; Escape always refuses. A wrong one
 // shows "Incorrect Password." in a box of its own each time.
 class frmPassword : public QDialog {
@@ -27,6 +27,7 @@ class frmPassword : public QDialog {
   private:
     QLineEdit* passw_ = nullptr;
     bool accepted_ = false;
+    bool touched_ = false;
 };
 
 // True when PREF/USEPASS asks for the password before protected commands.

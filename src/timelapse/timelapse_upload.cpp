@@ -1,5 +1,6 @@
 #include "timelapse/timelapse_upload.h"
 
+#include "core/secret_value.h"
 #include "core/sinks.h"
 #include "core/store.h"
 #include "transfer/ftp_client.h"
@@ -28,6 +29,10 @@ int UploadTimelapse(FtpClient& ftp, StatusSink& status, const QString& video, co
         const ServerEntry server = ReadServerEntry(n);
         if (server.address.trimmed().isEmpty())
             continue; // a gap in the list, no server
+        if (const QString refusal = ResolveServerPassword(n).refusal; !refusal.isEmpty()) {
+            status.setStatus(QStringLiteral("Error:") + refusal); // the password cannot be had
+            continue;
+        }
         ServerUploadResult r;
         if (TargetScheme(server.address).contains(QLatin1String("ftp"))) {
             r = UploadToServer(ftp, status, server, bytes, remoteName, cancelled);

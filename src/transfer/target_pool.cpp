@@ -16,10 +16,12 @@ struct TargetPool::Delivery {
              const QString& remoteName, std::function<bool()> cancelled)
         : entries(entries), bytes(bytes), remoteName(remoteName), cancelled(std::move(cancelled)),
           lanes(entries.size(), nullptr), out_(out), results_(entries.size()), held_(entries.size()),
-          ended_(entries.size(), false) {}
+          lastErrors_(entries.size()), ended_(entries.size(), false) {}
 
     void post(std::size_t lane, const QString& text) {
         std::lock_guard lock(mutex_);
+        if (lane < lastErrors_.size() && text.startsWith(QLatin1String("Error:")))
+            lastErrors_[lane] = text.mid(6);
         if (lane == front_ || released_)
             out_.setStatus(text);
         else if (lane < held_.size())
@@ -55,8 +57,13 @@ struct TargetPool::Delivery {
             released_ = true;
             for (std::size_t lane = front_; lane < held_.size(); ++lane) {
                 flush(lane);
+                // A server that failed a try and is tried again is named by that failure, not as one
+                // that is slow.
                 if (!ended_[lane])
-                    results_[lane].reason = QStringLiteral("Still sending after the job's wait");
+                    results_[lane].reason =
+                        lastErrors_[lane].isEmpty()
+                            ? QStringLiteral("Still sending after the job's wait")
+                            : lastErrors_[lane] + QStringLiteral("; still trying after the job's wait");
             }
         }
         return results_;
@@ -80,6 +87,7 @@ struct TargetPool::Delivery {
     StatusSink& out_;
     std::vector<Result> results_;
     std::vector<std::deque<QString>> held_;
+    std::vector<QString> lastErrors_; // each lane's latest "Error:" text, without the prefix
     std::vector<bool> ended_;
     std::size_t front_ = 0;
     bool released_ = false;

@@ -1,7 +1,10 @@
 #include "core/clock.h"
+#include "core/sinks.h"
+#include "imaging/jpeg_writer.h"
 #include "imaging/stamp.h"
 
 #include <QImage>
+#include <QTemporaryDir>
 #include <QtTest>
 #include <thread>
 
@@ -205,6 +208,88 @@ class TestStamp : public QObject {
         QCOMPARE(frame.pixel(blank, int(box.center().y())), transparent ? qRgb(0, 0, 0) : qRgb(0, 0, 255));
         QVERIFY(frame.pixel(blank, int(box.top()) - 2) == qRgb(0, 0, 0) &&
                 frame.pixel(blank, int(box.bottom()) + 2) == qRgb(0, 0, 0));
+    }
+
+    // A template's lines print one under another (upwards from a bottom edge), each cut to the frame.
+    void templateLinesStackAndAreCut() {
+        StampParams items;
+        items.text = true;
+        items.context = StampTemplateContext{};
+        items.freeText = QStringLiteral("a\\nb");
+        QCOMPARE(printedItems(items), (QStringList{" a @0,0#ffffff", " b @0,16#ffffff"}));
+        items.textPos = 4;
+        QCOMPARE(printedItems(items), (QStringList{" a @0,208#ffffff", " b @0,224#ffffff"}));
+        items.freeText = QString(60, 'w') + QStringLiteral("\\nz");
+        QCOMPARE(printedItems(items),
+                 (QStringList{' ' + QString(38, 'w') + " @0,208#ffffff", " z @0,224#ffffff"}));
+        items.freeText = QStringLiteral("x\\n").repeated(40); // 41 lines on a frame 15 lines high
+        QCOMPARE(printedItems(items).size(), 15);
+    }
+
+    // The letters and their rim are blended straight into the camera's formats: every format gets the
+    // same picture, and nothing beside the stamps changes. The logo keeps its transparency and takes
+    // its opacity, in its corner of the published JPEG.
+    void stampsEveryFormatAlike_data() {
+        QTest::addColumn<QImage::Format>("format");
+        QTest::newRow("BGR 24-bit") << QImage::Format_BGR888;
+        QTest::newRow("RGB 24-bit") << QImage::Format_RGB888;
+        QTest::newRow("32-bit") << QImage::Format_RGB32;
+    }
+    void stampsEveryFormatAlike() {
+        QFETCH(QImage::Format, format);
+        ManualClock fixed(kMoment);
+        ScopedClock useFixed(fixed);
+        QImage frame(640, 360, QImage::Format_ARGB32_Premultiplied);
+        for (int y = 0; y < frame.height(); ++y)
+            for (int x = 0; x < frame.width(); ++x)
+                frame.setPixel(x, y, qRgb(x % 256, y % 256, (x + y) % 256));
+        StampParams params;
+        params.time = params.date = params.text = true;
+        params.timePos = 6;
+        params.datePos = 0;
+        params.textPos = 6;
+        params.timeColor = 0x2080FF;
+        params.context = StampTemplateContext{};
+        params.freeText = QStringLiteral("Hill &TIME\\nsecond line");
+        QImage reference = frame;
+        StampFrame(reference, params);
+        QImage stamped = frame.convertToFormat(format);
+        StampFrame(stamped, params);
+        QCOMPARE(stamped.convertToFormat(QImage::Format_ARGB32_Premultiplied), reference);
+        QCOMPARE(reference.copy(0, 60, 640, 200), frame.copy(0, 60, 640, 200)); // between the stamps
+        QVERIFY(reference.copy(0, 300, 640, 60) != frame.copy(0, 300, 640, 60));
+        int solid = 0; // pixels wholly inside the time's letters show its colour as it is
+        for (int y = 300; y < 360; ++y)
+            for (int x = 320; x < 640; ++x)
+                solid += reference.pixel(x, y) == qRgb(0xFF, 0x80, 0x20);
+        QVERIFY2(solid > 20, qPrintable(QString::number(solid)));
+
+        QImage logo(40, 40, QImage::Format_ARGB32);
+        logo.fill(Qt::transparent);
+        for (int y = 0; y < 40; ++y)
+            for (int x = 0; x < 20; ++x)
+                logo.setPixel(x, y, qRgba(255, 0, 0, 255)); // left half red, right half clear
+        QImage grey(640, 360, format);
+        grey.fill(QColor(128, 128, 128));
+        StampParams onlyLogo;
+        onlyLogo.logo = logo;
+        onlyLogo.logoPos = 2;
+        onlyLogo.logoOpacity = 50;
+        StampFrame(grey, onlyLogo);
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("published.jpg"));
+        struct : MessageSink {
+            void showMessage(const QString& text) override { qWarning("%s", qPrintable(text)); }
+        } quiet;
+        QVERIFY(SavePictureAsJpeg(grey, file, 90, quiet));
+        const QImage published(file);
+        const auto near = [](QRgb p, int r, int g, int b) {
+            return qAbs(qRed(p) - r) < 12 && qAbs(qGreen(p) - g) < 12 && qAbs(qBlue(p) - b) < 12;
+        };
+        QVERIFY(near(published.pixel(640 - 30, 20), 191, 64, 64));   // half red over grey
+        QVERIFY(near(published.pixel(640 - 10, 20), 128, 128, 128)); // clear: the picture shows
+        QVERIFY(near(published.pixel(20, 20), 128, 128, 128));
+        QVERIFY(near(published.pixel(640 - 30, 60), 128, 128, 128));
     }
 };
 

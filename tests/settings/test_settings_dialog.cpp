@@ -7,6 +7,7 @@
 #include "core/version.h"
 #include "publish/live_values.h"
 #include "publish/publish_job.h"
+#include "secrets/lock_password.h"
 #include "settings/alerts_page.h"
 #include "settings/autostart.h"
 #include "settings/preview_window.h"
@@ -232,14 +233,15 @@ class TestSettingsDialog : public QObject {
         rig.set("APassword=s3cret");
         rig.click("OK_Button");
         QCOMPARE(rig.dialog->result(), int(QDialog::Accepted));
-        expectStored(
-            "PREF/USEPASS=1;PREF/ARUN=1;PREF/AHANGUP=1;PREF/PASSWORD=s3cret;PREF/WINDOWSSTART=1;PREF/PFR=25");
+        expectStored("PREF/USEPASS=1;PREF/ARUN=1;PREF/AHANGUP=1;PREF/WINDOWSSTART=1;PREF/PFR=25");
+        const QString lock = GetSetting(keys::PrefPassword); // kept as its hash, shown (masked) as stored
+        QCOMPARE(CheckLockPassword(QStringLiteral("s3cret"), lock), LockCheck::Accepted);
         QFile entry(AutostartEntryPath());
         QVERIFY(entry.open(QIODevice::ReadOnly) && entry.readAll().contains(" /BOOT\n"));
         if (!QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate")).isEmpty())
             QCOMPARE(QProcess::execute(QStringLiteral("desktop-file-validate"), {AutostartEntryPath()}), 0);
         rig.open();
-        rig.expectShown(edits + ";APassword=s3cret;ArchivePath=/media/cam/");
+        rig.expectShown(edits + ";APassword=" + lock + ";ArchivePath=/media/cam/");
         QCOMPARE(rig.find<QButtonGroup>("UpdateType")->checkedId(), 0);
         rig.set("WindowsStart=false");
         rig.click("OK_Button");

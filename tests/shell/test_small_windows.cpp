@@ -7,6 +7,7 @@
 #include "core/setting_keys.h"
 #include "core/store.h"
 #include "core/version.h"
+#include "secrets/lock_password.h"
 #include "shell/about_box.h"
 #include "shell/browse_for_folder.h"
 #include "shell/caption_row.h"
@@ -159,6 +160,10 @@ class TestSmallWindows : public QObject {
         QTest::addColumn<bool>("refusedWithMessage");
         const QString gate = QStringLiteral("Gate7");
         QTest::newRow("right") << gate << gate << int(Qt::Key_Return) << true << false;
+        QTest::newRow("right, hashed")
+            << HashLockPassword(gate, 1000) << gate << int(Qt::Key_Return) << true << false;
+        QTest::newRow("damaged hash")
+            << QStringLiteral("$pbkdf2-sha256$i=1000$cut") << gate << int(Qt::Key_Return) << false << true;
         QTest::newRow("wrong case") << gate << gate.toLower() << int(Qt::Key_Return) << false << true;
         QTest::newRow("escape") << gate << gate << int(Qt::Key_Escape) << false << false;
         QTest::newRow("empty, untouched") << QString() << QString() << int(Qt::Key_Return) << false << true;
@@ -189,7 +194,8 @@ class TestSmallWindows : public QObject {
             auto* said = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             QCOMPARE(said != nullptr, refusedWithMessage);
             if (said) {
-                QCOMPARE(said->text(), QStringLiteral("Incorrect Password."));
+                QCOMPARE(said->text(), IsLockPasswordHash(stored) ? DamagedLockPasswordText()
+                                                                  : QStringLiteral("Incorrect Password."));
                 QCOMPARE(said->icon(), QMessageBox::Critical);
                 said->accept();
             }

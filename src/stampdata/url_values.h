@@ -1,0 +1,57 @@
+#pragma once
+
+#include "imaging/stamp_values.h"
+
+#include <QObject>
+#include <QStringList>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <stop_token>
+#include <thread>
+
+namespace zantrel {
+
+class StampInputs;
+
+// One fetch of an address for a stamp: http or https only, no redirects followed, the first
+// kStampValueBytes of the answer kept and the rest not read, within `timeout`.
+FetchedValue FetchStampValue(const QString& address, std::chrono::milliseconds timeout,
+                             const std::function<bool()>& cancelled = {});
+
+// The "{url:ADDRESS...}" addresses a stamp text names, each once.
+QStringList StampTextAddresses(const QString& text);
+
+// Fetches the addresses the stamp text names on a thread of its own, one round every `interval`, and
+// lends the answers to the stamp's inputs: a job only looks up the last answer, never waits on the
+// network. Ends its thread (cutting a transfer short) when destroyed.
+class StampUrlFetcher final : public QObject {
+  public:
+    struct Options {
+        std::chrono::milliseconds interval{std::chrono::seconds(60)};
+        std::chrono::milliseconds timeout{std::chrono::seconds(10)};
+        std::function<QString()> text; // the stamp text; IMAGE/TEXTSTRING when not given
+    };
+    explicit StampUrlFetcher(StampInputs& inputs, Options options);
+    explicit StampUrlFetcher(StampInputs& inputs);
+    ~StampUrlFetcher() override;
+
+    std::optional<FetchedValue> lookup(const QString& address) const;
+    // Rounds done so far.
+    int rounds() const;
+
+  private:
+    void run(std::stop_token stop);
+
+    StampInputs& inputs_;
+    Options options_;
+    mutable std::mutex mutex_;
+    std::condition_variable_any wake_;
+    std::map<QString, FetchedValue> values_;
+    int rounds_ = 0;
+    std::jthread worker_;
+};
+
+} // namespace zantrel
