@@ -20,9 +20,13 @@
 #include <QDBusConnectionInterface>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 #include <cstdio>
 
@@ -144,6 +148,7 @@ class TestHealth : public QObject {
     void limitsFromSettings();
     void deliveriesTriedAgain();
     void mailToSelfSignedServer();
+    void mailTakenByExim();
     void mailWithoutStarttlsRefused();
     void desktopNoticeSaysWhetherShown();
     void hookRefusedOrBounded_data();
@@ -291,6 +296,90 @@ void TestHealth::eventsOnceEach() {
             sent << (e.event == e.condition ? e.event : e.event + QLatin1Char(' ') + e.condition);
     }
     QCOMPARE(sent.join(QLatin1Char(';')), events);
+}
+
+// A real MTA (exim, STARTTLS, login over TLS) takes the mail only with a Message-ID and headers of
+// valid syntax.
+void TestHealth::mailTakenByExim() {
+    if (QStandardPaths::findExecutable(QStringLiteral("exim4"), {QStringLiteral("/usr/sbin")}).isEmpty())
+        QSKIP("exim4 is not installed (scripts/setup.sh installs it)");
+    QTemporaryDir dir;
+    QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                  QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                                  QFileDevice::WriteOther | QFileDevice::ExeOther));
+    const QString cert = dir.filePath(QStringLiteral("cert.pem")),
+                  key = dir.filePath(QStringLiteral("key.pem"));
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"), {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                                              "-subj", "/CN=127.0.0.1", "-keyout", key, "-out", cert});
+    QVERIFY(openssl.waitForFinished(30000) && openssl.exitCode() == 0);
+    QFile::setPermissions(key, QFileDevice::ReadOwner | QFileDevice::ReadOther);
+    const quint16 port = closedPort();
+    QFile conf(dir.filePath(QStringLiteral("exim.conf")));
+    QVERIFY(conf.open(QIODevice::WriteOnly));
+    conf.write(QStringLiteral(R"(keep_environment =
+daemon_smtp_ports = %1
+local_interfaces = 127.0.0.1
+spool_directory = %2/spool
+log_file_path = %2/%s.log
+tls_advertise_hosts = *
+tls_certificate = %3
+tls_privatekey = %4
+auth_advertise_hosts = ${if eq{$tls_in_cipher}{}{}{*}}
+acl_smtp_rcpt = rcpt
+acl_smtp_data = data
+begin acl
+rcpt:
+  deny !authenticated = *
+  accept
+data:
+  deny condition = ${if def:h_Message-ID: {no}{yes}}
+  accept verify = header_syntax
+begin routers
+none:
+  driver = redirect
+  data = :blackhole:
+begin authenticators
+plain:
+  driver = plaintext
+  public_name = PLAIN
+  server_prompts = :
+  server_condition = ${if and{{eq{$auth2}{cam}}{eq{$auth3}{secret}}}}
+  server_set_id = $auth2
+)")
+                   .arg(port)
+                   .arg(dir.path(), cert, key)
+                   .toUtf8());
+    conf.close();
+    QProcess exim;
+    exim.start(QStringLiteral("/usr/sbin/exim4"),
+               {QStringLiteral("-C"), conf.fileName(), QStringLiteral("-bdf")});
+    QTcpSocket probe;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (probe.abort(), probe.connectToHost(QHostAddress::LocalHost, port), probe.waitForConnected(200)),
+        20000);
+    probe.abort();
+    QFile pem(cert);
+    QVERIFY(pem.open(QIODevice::ReadOnly));
+    const MailSettings mail{QStringLiteral("keeper@example.org"),
+                            QStringLiteral("smtp://127.0.0.1:%1").arg(port),
+                            QStringLiteral("cam"),
+                            QStringLiteral("secret"),
+                            {},
+                            CertificatePin(pem.readAll())};
+    const HealthEvent e{QStringLiteral("failing"),
+                        QStringLiteral("failing"),
+                        {},
+                        {},
+                        {},
+                        QStringLiteral("Uploads to ftp.example.org failed: Kämmerer's login refused")};
+    const DeliveryResult r = SendAlertMail(mail, e, QByteArray(3000, 'j'));
+    exim.kill();
+    exim.waitForFinished(5000);
+    QFile log(dir.filePath(QStringLiteral("main.log")));
+    QVERIFY2(r.ok,
+             qPrintable(r.error + QLatin1Char('\n') +
+                        QString::fromUtf8(log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray())));
 }
 
 // A plain SMTP server that offers no STARTTLS never sees the login nor the mail.
