@@ -171,7 +171,7 @@ class TestDesktopInstall : public QObject {
             !(window = run("xdotool", {"search", "--pid", QString::number(program.processId())}, 5000, env)
                            .output.trimmed())
                  .isEmpty(),
-            15000);
+            60000); // a first start after the GStreamer registry was cleared scans every plugin
         const QByteArray classes =
             run("xprop", {"-id", QString::fromLatin1(window.split('\n').first()), "WM_CLASS"}, 5000, env)
                 .output.trimmed();
