@@ -1,6 +1,7 @@
 #include "core/file_replace.h"
 
 #include "core/own_process.h"
+#include "core/unique_fd.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,26 +15,6 @@
 namespace zantrel {
 
 namespace {
-
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-    bool close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-  private:
-    int fd_;
-};
 
 bool writeAll(int fd, QByteArrayView data) {
     const char* next = data.data();
@@ -101,13 +82,13 @@ Target resolve(const QString& file) {
 
 void SyncFolderOf(const QString& file) {
     const QByteArray dir = QFile::encodeName(QFileInfo(file).absolutePath());
-    FileDescriptor fd(::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd fd(::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd.get() >= 0)
         ::fsync(fd.get()); // some file systems cannot sync a folder: nothing more to do there
 }
 
 bool SyncFileToDisk(const QString& file) {
-    FileDescriptor fd(::open(QFile::encodeName(file).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    UniqueFd fd(::open(QFile::encodeName(file).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     return fd.get() >= 0 && ::fsync(fd.get()) == 0;
 }
 
@@ -125,7 +106,7 @@ ReplaceResult ReplaceFileContents(const QString& file, QByteArrayView data) {
                                       .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
     const QByteArray temporary = QFile::encodeName(info.absoluteDir().filePath(temporaryName));
 
-    FileDescriptor fd(::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    UniqueFd fd(::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (fd.get() < 0)
         return {};
     bool ok = writeAll(fd.get(), data);
@@ -155,8 +136,7 @@ ReplaceResult WriteFileContents(const QString& file, QByteArrayView data) {
         return {false, target.refusal};
     // The links are resolved: one planted meanwhile is not followed, nor is a FIFO waited on.
     const QByteArray name = QFile::encodeName(target.path);
-    FileDescriptor fd(
-        ::open(name.constData(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
+    UniqueFd fd(::open(name.constData(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
     struct stat st {};
     if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0)
         return {};

@@ -1,5 +1,6 @@
 #include "imaging/picture_file.h"
 
+#include "core/unique_fd.h"
 #include "imaging/picture_bound.h"
 
 #include <QBuffer>
@@ -22,35 +23,17 @@ std::int64_t largestPictureFile() {
     return MaxPicturePixels() * 4 + (1 << 20);
 }
 
-class Descriptor {
-  public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Descriptor(Descriptor&& other) noexcept : fd_(other.release()) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    Descriptor& operator=(Descriptor&&) = delete;
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-  private:
-    int fd_;
-};
-
 } // namespace
 
 namespace {
 
 // Opens path for reading when it is a regular file of this user reached without a link; fd -1 and
 // problem set otherwise.
-Descriptor openOwn(const QString& path, struct stat& st, QString& problem) {
+UniqueFd openOwn(const QString& path, struct stat& st, QString& problem) {
     const QString shown = QDir::toNativeSeparators(path);
     // O_NONBLOCK: a FIFO planted under a picture's name must not hold the reader up.
-    Descriptor fd(::open(QFile::encodeName(path).constData(),
-                         O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    UniqueFd fd(::open(QFile::encodeName(path).constData(),
+                       O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (fd.get() < 0)
         problem = errno == ELOOP ? QStringLiteral("%1 is a link, not a picture file").arg(shown)
                                  : QStringLiteral("%1 cannot be opened").arg(shown);
@@ -60,7 +43,7 @@ Descriptor openOwn(const QString& path, struct stat& st, QString& problem) {
         problem = QStringLiteral("%1 belongs to another user").arg(shown);
     else
         return fd;
-    return Descriptor(-1);
+    return UniqueFd(-1);
 }
 
 } // namespace
@@ -68,7 +51,7 @@ Descriptor openOwn(const QString& path, struct stat& st, QString& problem) {
 PictureFileBytes ReadOwnPictureFile(const QString& path) {
     PictureFileBytes result;
     struct stat st {};
-    const Descriptor fd = openOwn(path, st, result.problem);
+    const UniqueFd fd = openOwn(path, st, result.problem);
     if (fd.get() < 0)
         return result;
     if (st.st_size > largestPictureFile()) {
@@ -96,7 +79,7 @@ PictureFileBytes ReadOwnPictureFile(const QString& path) {
 std::optional<PictureSize> OwnPictureFileSize(const QString& path) {
     struct stat st {};
     QString problem;
-    Descriptor fd = openOwn(path, st, problem);
+    UniqueFd fd = openOwn(path, st, problem);
     QFile file;
     if (fd.get() < 0 || !file.open(fd.release(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
         return std::nullopt;

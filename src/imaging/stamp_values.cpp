@@ -1,5 +1,6 @@
 #include "imaging/stamp_values.h"
 
+#include "core/unique_fd.h"
 #include "imaging/picture_bound.h"
 #include "imaging/stamp_template.h"
 
@@ -14,14 +15,6 @@
 namespace zantrel {
 
 namespace {
-
-struct Descriptor {
-    int fd = -1;
-    ~Descriptor() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
 
 // Values print on one line and no longer than a line could ever be.
 QString oneLine(QString text) {
@@ -41,16 +34,15 @@ StampFileRead ReadStampFile(const QString& path) {
         r.problem = QStringLiteral("no file named");
         return r;
     }
-    Descriptor file;
-    file.fd = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (file.fd < 0) {
+    const UniqueFd file(::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (file.get() < 0) {
         r.problem = errno == ELOOP
                         ? QStringLiteral("%1 is a link").arg(path)
                         : QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
         return r;
     }
     struct stat st {};
-    if (::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         r.problem = QStringLiteral("%1 is not a regular file").arg(path);
         return r;
     }
@@ -61,7 +53,7 @@ StampFileRead ReadStampFile(const QString& path) {
     r.bytes.resize(kStampValueBytes);
     qsizetype got = 0;
     while (got < kStampValueBytes) {
-        const ssize_t n = ::read(file.fd, r.bytes.data() + got, std::size_t(kStampValueBytes - got));
+        const ssize_t n = ::read(file.get(), r.bytes.data() + got, std::size_t(kStampValueBytes - got));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {

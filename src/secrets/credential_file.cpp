@@ -1,5 +1,7 @@
 #include "secrets/credential_file.h"
 
+#include "core/unique_fd.h"
+
 #include <QFile>
 #include <cerrno>
 #include <cstring>
@@ -10,14 +12,6 @@
 namespace zantrel {
 
 namespace {
-
-struct Descriptor {
-    int fd = -1;
-    ~Descriptor() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
 
 SecretLookup refused(const QString& name, const QString& why) {
     return {{}, QStringLiteral("the credential %1 %2").arg(name, why)};
@@ -41,15 +35,15 @@ SecretLookup ReadCredential(const QString& stored) {
                                              "was not started by systemd with LoadCredential=)"));
     const QByteArray path = folder + '/' + QFile::encodeName(name);
     // O_NOFOLLOW: a link is refused, not followed to whatever it points at.
-    Descriptor file{::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK)};
-    if (file.fd < 0)
+    const UniqueFd file{::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK)};
+    if (file.get() < 0)
         return refused(
             shown,
             errno == ELOOP
                 ? QStringLiteral("is a link; a link is not read")
                 : QStringLiteral("cannot be read: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
     struct stat info {};
-    if (::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode))
+    if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode))
         return refused(shown, QStringLiteral("is not a plain file"));
     if (info.st_uid != ::geteuid())
         return refused(shown, QStringLiteral("belongs to another user"));
@@ -60,7 +54,7 @@ SecretLookup ReadCredential(const QString& stored) {
     QByteArray bytes(qsizetype(info.st_size), '\0');
     qsizetype got = 0;
     while (got < bytes.size()) {
-        const ssize_t n = ::read(file.fd, bytes.data() + got, size_t(bytes.size() - got));
+        const ssize_t n = ::read(file.get(), bytes.data() + got, size_t(bytes.size() - got));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
