@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <memory>
 #include <turbojpeg.h>
+#include <utility>
 
 namespace zantrel {
 
@@ -41,23 +42,31 @@ JpegBuffer encode(void* encoder, const cDIBSection& image, int quality, unsigned
     return buffer;
 }
 
+// The picture's own rows as TurboJPEG takes them: 32-bit or 24-bit pixels as they are, anything else
+// converted into converted first.
+std::pair<const QImage*, int> encoderPixels(const QImage& picture, QImage& converted) {
+    constexpr bool little = QSysInfo::ByteOrder == QSysInfo::LittleEndian;
+    switch (picture.format()) {
+    case QImage::Format_RGB888:
+        return {&picture, TJPF_RGB};
+    case QImage::Format_BGR888:
+        return {&picture, TJPF_BGR};
+    case QImage::Format_RGB32:
+    case QImage::Format_ARGB32:
+        return {&picture, little ? TJPF_BGRX : TJPF_XRGB};
+    default:
+        converted = picture.convertToFormat(QImage::Format_RGB32);
+        return {&converted, little ? TJPF_BGRX : TJPF_XRGB};
+    }
+}
+
 // The picture encoded from its own rows (32-bit or 24-bit pixels as they are, anything else converted
 // first), or nothing when the encoder refused it.
 JpegBuffer encodePicture(void* encoder, const QImage& picture, int quality, unsigned long& size) {
     if (picture.isNull())
         return nullptr;
-    constexpr bool little = QSysInfo::ByteOrder == QSysInfo::LittleEndian;
     QImage converted;
-    const QImage* pixels = &picture;
-    int format = little ? TJPF_BGRX : TJPF_XRGB;
-    if (picture.format() == QImage::Format_RGB888)
-        format = TJPF_RGB;
-    else if (picture.format() == QImage::Format_BGR888)
-        format = TJPF_BGR;
-    else if (picture.format() != QImage::Format_RGB32 && picture.format() != QImage::Format_ARGB32) {
-        converted = picture.convertToFormat(QImage::Format_RGB32);
-        pixels = &converted;
-    }
+    const auto [pixels, format] = encoderPixels(picture, converted);
     unsigned char* out = nullptr;
     size = 0;
     const int rc =
@@ -88,18 +97,8 @@ QByteArray FrameJpegEncoder::encode(const QImage& picture, int quality) {
     if (!encoder_ || picture.isNull())
         return {};
     // The camera's frames come as 32-bit pixels; anything else is brought to them first.
-    constexpr bool little = QSysInfo::ByteOrder == QSysInfo::LittleEndian;
     QImage converted;
-    const QImage* pixels = &picture;
-    int format = little ? TJPF_BGRX : TJPF_XRGB;
-    if (picture.format() == QImage::Format_RGB888)
-        format = TJPF_RGB;
-    else if (picture.format() == QImage::Format_BGR888)
-        format = TJPF_BGR;
-    else if (picture.format() != QImage::Format_RGB32 && picture.format() != QImage::Format_ARGB32) {
-        converted = picture.convertToFormat(QImage::Format_RGB32);
-        pixels = &converted;
-    }
+    const auto [pixels, format] = encoderPixels(picture, converted);
     // A buffer the largest picture of this size fits in, so the encoder never reallocates it.
     const unsigned long room = tjBufSize(pixels->width(), pixels->height(), TJSAMP_420);
     if (out_.size() != room)
