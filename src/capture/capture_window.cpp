@@ -510,6 +510,10 @@ QImage CaptureWindow::liveFrame() const {
     return frames_->newest();
 }
 
+qint64 CaptureWindow::frameAgeMs() const {
+    return frames_->idleMs();
+}
+
 bool CaptureWindow::waitForFrame(int timeoutMs) const {
     return !frames_->settled(warmUpMs(), timeoutMs, stallMs()).isNull();
 }

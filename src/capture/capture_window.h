@@ -120,6 +120,9 @@ class CaptureWindow : public QObject {
     bool waitForFrame(int timeoutMs) const;
     // Any thread: the live picture as it is now, unstamped and without waiting; null without a camera.
     QImage liveFrame() const;
+    // Any thread: milliseconds since the camera's newest frame (since it started, before the first);
+    // -1 while no camera runs.
+    qint64 frameAgeMs() const;
 
     // The cameras listed; it tells of cameras plugged in or out.
     DeviceList& deviceList() const { return *devices_; }

@@ -20,6 +20,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kRealm = "Webcam Zantrel";
+// Prometheus' text exposition format.
+constexpr const char* kMetricsContentType = "text/plain; version=0.0.4; charset=utf-8";
 
 // The path exactly as the client sent it: routes are compared raw, and an encoded NUL or dot never
 // turns into something else behind the check.
@@ -362,6 +364,10 @@ int LiveHttpServer::answer(MHD_Connection* connection, const char* url, const ch
         return answerStream(connection);
     if (path == "/status.json")
         return queueText(connection, MHD_HTTP_OK, state_.statusJson(), "application/json");
+    if (path == "/metrics") {
+        if (const std::optional<QByteArray> metrics = state_.metricsText())
+            return queueText(connection, MHD_HTTP_OK, *metrics, kMetricsContentType);
+    }
     if (path == "/" || path == "/index.html")
         return queueText(connection, MHD_HTTP_OK, LivePageHtml(), "text/html; charset=utf-8");
     return queueText(connection, MHD_HTTP_NOT_FOUND, "Not found\n");

@@ -44,12 +44,12 @@ struct HttpServerConfig {
 };
 
 // The live view's HTTP server (libmicrohttpd, one thread polling every connection without blocking, so
-// a slow client only ever holds up itself): `/`, `/current.jpg`, `/live.mjpg` and `/status.json`, GET
-// and HEAD only, no request bodies. A stream client waiting for the next frame and a login waiting out a
-// client's pause after wrong passwords are set aside until then. Slow and idle clients are held to the
-// limits of ClientGuard; without a login only the machine's own Host names are answered (HostNames).
-// A warden thread wakes what was set aside, cuts late requests and repeats the newest frame during a
-// pause of the camera. Serves from state and feed, which must outlive it.
+// a slow client only ever holds up itself): `/`, `/current.jpg`, `/live.mjpg`, `/status.json` and
+// `/metrics` (when the state has metrics), GET and HEAD only, no request bodies. A stream client waiting for
+// the next frame and a login waiting out a client's pause after wrong passwords are set aside until then.
+// Slow and idle clients are held to the limits of ClientGuard; without a login only the machine's own Host
+// names are answered (HostNames). A warden thread wakes what was set aside, cuts late requests and repeats
+// the newest frame during a pause of the camera. Serves from state and feed, which must outlive it.
 class LiveHttpServer {
   public:
     LiveHttpServer(LiveViewState& state, MjpegFeed& feed);

@@ -65,6 +65,22 @@ void LiveViewState::setEvents(std::function<QJsonArray()> events) {
     events_ = std::move(events);
 }
 
+void LiveViewState::setMetrics(std::function<QByteArray()> metrics) {
+    std::lock_guard lock(mutex_);
+    metrics_ = std::move(metrics);
+}
+
+std::optional<QByteArray> LiveViewState::metricsText() const {
+    std::function<QByteArray()> metrics;
+    {
+        std::lock_guard lock(mutex_);
+        metrics = metrics_;
+    }
+    if (!metrics)
+        return std::nullopt;
+    return metrics();
+}
+
 void LiveViewState::setWarnings(QStringList warnings) {
     std::lock_guard lock(mutex_);
     warnings_ = std::move(warnings);

@@ -41,6 +41,10 @@ class LiveViewState {
     void setEvents(std::function<QJsonArray()> events);
     // What is wrong beside the events (the live view itself not running).
     void setWarnings(QStringList warnings);
+    // Where the metrics come from, in Prometheus' text format (any thread); none: no /metrics.
+    void setMetrics(std::function<QByteArray()> metrics);
+    // The metrics text; nothing when there is no source.
+    std::optional<QByteArray> metricsText() const;
 
     // The state as JSON: camera, image, targets with their last success (named without a login written
     // into their address), next update, events and warnings.
@@ -58,6 +62,7 @@ class LiveViewState {
     QString cameraState_ = QStringLiteral("none");
     QString cameraName_;
     std::function<QJsonArray()> events_;
+    std::function<QByteArray()> metrics_;
     QStringList warnings_;
 };
 

@@ -129,6 +129,8 @@ void uploadToServers(const PublishServices& s, const QString& file, const QByteA
         // A file that went to the login folder instead of the server's folder is not where it belongs.
         target.delivered = results[i].upload.uploaded && results[i].upload.folderChanged;
         target.reason = results[i].reason;
+        if (results[i].took)
+            target.seconds = std::chrono::duration<double>(*results[i].took).count();
         if (target.delivered) {
             ++outcome.serversUploaded;
             outcome.uploadedEntries.push_back(target.entry);

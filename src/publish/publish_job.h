@@ -59,6 +59,8 @@ struct PublishOutcome {
         QString reason;      // empty when delivered
         QString folder = {}; // the entry's folder on the server
         QString server = {}; // address, port, login and folder: the same for one entry from job to job
+        // How long its transfer took; none when it never started or went on past the job's wait.
+        std::optional<double> seconds = {};
     };
     std::vector<TargetOutcome> targets;
     // Valid while the chosen camera fails (lost, or the grab gave the test card): the job failed and

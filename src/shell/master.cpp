@@ -10,6 +10,7 @@
 #include "health/health_monitor.h"
 #include "health/state_document.h"
 #include "liveview/live_view.h"
+#include "metrics/publish_metrics.h"
 #include "publish/job_runner.h"
 #include "publish/publishing_core.h"
 #include "publish/stamp_inputs.h"
@@ -115,6 +116,11 @@ HealthMonitor& AttachServices(PublishingCore& core) {
     health->keepStateDocument(StateDocumentPath(), [state = &live->state()] {
         return QJsonDocument::fromJson(state->statusJson()).object();
     });
+    // The metrics, served by the live view, end after it.
+    auto metrics = std::make_unique<PublishMetrics>(
+        core.jobs(), ProgramMetricsSources(core.capture(), health->activeEvents()));
+    live->state().setMetrics([m = metrics.get()] { return m->text(); });
+    core.attach(std::move(metrics));
     core.attach(std::move(live));
     core.attach(std::move(health));
     core.attach(std::make_unique<StampUrlFetcher>(StampInputs::instance())); // {url:} values for the stamps

@@ -301,8 +301,9 @@ void TargetPool::startWorkers(Delivery& d, const std::shared_ptr<Delivery>& shar
             }
             // Held past its job's wait and failed all the same: the following jobs leave it alone for
             // as long again, rather than wait for it anew.
+            const auto finished = std::chrono::steady_clock::now();
+            result.took = finished - began;
             if (!result.upload.uploaded && job.released() && !job.cancelled()) {
-                const auto finished = std::chrono::steady_clock::now();
                 std::lock_guard guard(slotsMutex_);
                 slot.restUntil = finished + (finished - began);
             }

@@ -28,6 +28,8 @@ class TargetPool {
     struct Result {
         ServerUploadResult upload;
         QString reason; // the last "Error:" text, empty when delivered
+        // How long the transfer took; none when it never started or still runs.
+        std::optional<std::chrono::steady_clock::duration> took = {};
     };
 
     TargetPool();
