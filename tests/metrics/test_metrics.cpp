@@ -57,7 +57,7 @@ class TestMetrics : public QObject {
         program.start(program.program(), {QStringLiteral("--headless")});
         const QString curl = QStringLiteral("curl -s -u scraper:pw http://127.0.0.1:%1/metrics").arg(port);
         QTRY_VERIFY_WITH_TIMEOUT(sampleOf(sh(curl), R"(webcam_zantrel_jobs_total{result="failure"})") >= 2,
-                                 30000);
+                                 60000); // a first start of the camera may be slow
         // The server can be reached now: the jobs succeed.
         QSettings(ini, QSettings::IniFormat)
             .setValue(QStringLiteral("FTP/ADDRESS00001"), QUrl::fromLocalFile(archive).toString());
@@ -106,7 +106,7 @@ class TestMetrics : public QObject {
         const auto jobs = [&] {
             return query(R"(webcam_zantrel_jobs_total{result="success"})")["value"][1].toString().toDouble();
         };
-        QTRY_VERIFY_WITH_TIMEOUT(jobs() >= 2, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(jobs() >= 2, 60000);
         const double first = jobs();
         QTRY_VERIFY_WITH_TIMEOUT(jobs() > first, 30000);
         QCOMPARE(
