@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 namespace zantrel {
@@ -32,12 +35,9 @@ QColor stampOutline(quint32 foreBgr) {
 }
 
 ImageStampSurface::ImageStampSurface(QImage& image, const QFont& font)
-    : width_(float(image.width())), height_(float(image.height())), image_(image), painter_(&image),
-      font_(font), metrics_(font, &image), widest_(float(metrics_.maxWidth())),
-      outlineWidth_(std::max(1.0, metrics_.height() / 14)) {
-    painter_.setFont(font);
-    painter_.setRenderHints(QPainter::TextAntialiasing | QPainter::Antialiasing);
-}
+    : width_(float(image.width())), height_(float(image.height())), image_(image), font_(font),
+      metrics_(font, &image), widest_(float(metrics_.maxWidth())),
+      outlineWidth_(std::max(1.0, metrics_.height() / 14)) {}
 
 float ImageStampSurface::textWidth(const QString& text) const {
     // The same text is measured where it is placed and again where it is drawn: laid out once.
@@ -107,16 +107,102 @@ constexpr int by255(int v) {
     return (v + 128 + ((v + 128) >> 8)) >> 8;
 }
 
+// On each row, the first and the last column with any coverage (first > last for none).
+std::vector<std::pair<int, int>> inkedColumns(const QImage& mask) {
+    std::vector<std::pair<int, int>> rows(std::size_t(mask.height()), {0, -1});
+    for (int y = 0; y < mask.height(); ++y) {
+        const uchar* line = mask.constScanLine(y);
+        const uchar* end = line + mask.width();
+        const uchar* first = std::find_if(line, end, [](uchar c) { return c != 0; });
+        if (first == end)
+            continue;
+        const uchar* last = std::find_if(std::make_reverse_iterator(end), std::make_reverse_iterator(first),
+                                         [](uchar c) { return c != 0; })
+                                .base() -
+                            1;
+        rows[std::size_t(y)] = {int(first - line), int(last - line)};
+    }
+    return rows;
+}
+
+// A line's letters drawn at one spot of the pixel grid: their coverage, their rim's, and the inked
+// columns of each row.
+struct LineInk {
+    QImage letters, rim;
+    std::vector<std::pair<int, int>> inked;
+    qsizetype bytes() const { return letters.sizeInBytes() + rim.sizeInBytes(); }
+};
+
+// Everything a line's ink follows from: the same key always draws the same pixels.
+struct LineKey {
+    QString text, font;
+    double baselineX = 0, baselineY = 0; // in the line's box
+    QSize size;
+    int radius = 0;
+    bool operator==(const LineKey&) const = default;
+};
+
+// The ink of the lines printed last, for every surface: most of a stamp's lines are the same from one
+// picture to the next (the date, a place's name, values that did not change). Bounded in lines and bytes.
+class LineInkCache {
+  public:
+    std::shared_ptr<const LineInk> find(const LineKey& key) {
+        std::lock_guard lock(mutex_);
+        const auto it =
+            std::find_if(lines_.begin(), lines_.end(), [&](const auto& e) { return e.first == key; });
+        if (it == lines_.end())
+            return nullptr;
+        std::rotate(lines_.begin(), it, it + 1); // the most recent first
+        return lines_.front().second;
+    }
+    void keep(const LineKey& key, std::shared_ptr<const LineInk> ink) {
+        if (ink->bytes() > kBytes / 4)
+            return;
+        std::lock_guard lock(mutex_);
+        if (std::any_of(lines_.begin(), lines_.end(), [&](const auto& e) { return e.first == key; }))
+            return; // another thread drew the same line meanwhile
+        lines_.insert(lines_.begin(), {key, std::move(ink)});
+        qsizetype total = 0;
+        const auto over = std::find_if(lines_.begin(), lines_.end(), [&](const auto& e) {
+            total += e.second->bytes();
+            return total > kBytes;
+        });
+        lines_.erase(over, lines_.end());
+        if (lines_.size() > kLines)
+            lines_.resize(kLines);
+    }
+
+  private:
+    static constexpr std::size_t kLines = 16;
+    static constexpr qsizetype kBytes = 8 * 1024 * 1024;
+    std::mutex mutex_;
+    std::vector<std::pair<LineKey, std::shared_ptr<const LineInk>>> lines_;
+};
+
+LineInkCache& lineInks() {
+    static LineInkCache cache;
+    return cache;
+}
+
 } // namespace
 
+QPainter& ImageStampSurface::painter() {
+    if (!painter_.isActive() && painter_.begin(&image_)) {
+        painter_.setFont(font_);
+        painter_.setRenderHints(QPainter::TextAntialiasing | QPainter::Antialiasing);
+    }
+    return painter_;
+}
+
 void ImageStampSurface::drawText(float x, float y, const QString& text) {
-    if (!painter_.isActive())
-        return;
     const QPointF baseline(x, y + metrics_.ascent());
     if (!transparent()) {
-        painter_.fillRect(QRectF(x, y, textWidth(text), textHeight(text)), colourFromBgr(backColor()));
-        painter_.setPen(colourFromBgr(foreColor()));
-        painter_.drawText(baseline, text);
+        QPainter& p = painter();
+        if (!p.isActive())
+            return;
+        p.fillRect(QRectF(x, y, textWidth(text), textHeight(text)), colourFromBgr(backColor()));
+        p.setPen(colourFromBgr(foreColor()));
+        p.drawText(baseline, text);
         return;
     }
     // Letters alone would vanish on a scene of their own colour: a thin rim keeps them readable. The
@@ -127,16 +213,27 @@ void ImageStampSurface::drawText(float x, float y, const QString& text) {
     const QRect area = QRectF(x, y, textWidth(text), textHeight(text))
                            .adjusted(-margin, -margin, margin, margin)
                            .toAlignedRect();
-    QImage letters(area.size(), QImage::Format_Alpha8);
-    letters.fill(0);
-    {
-        QPainter mask(&letters);
-        mask.setRenderHints(QPainter::TextAntialiasing | QPainter::Antialiasing);
-        mask.setFont(font_);
-        mask.setPen(QColor(0, 0, 0, 255));
-        mask.drawText(baseline - QPointF(area.topLeft()), text);
+    const QPointF inArea = baseline - QPointF(area.topLeft());
+    const LineKey key{text, font_.key(), inArea.x(), inArea.y(), area.size(), radius};
+    std::shared_ptr<const LineInk> kept = lineInks().find(key);
+    if (!kept) {
+        auto made = std::make_shared<LineInk>();
+        made->letters = QImage(area.size(), QImage::Format_Alpha8);
+        made->letters.fill(0);
+        {
+            QPainter mask(&made->letters);
+            mask.setRenderHints(QPainter::TextAntialiasing | QPainter::Antialiasing);
+            mask.setFont(font_);
+            mask.setPen(QColor(0, 0, 0, 255));
+            mask.drawText(inArea, text);
+        }
+        made->rim = grown(made->letters, radius);
+        made->inked = inkedColumns(made->rim);
+        kept = made;
+        lineInks().keep(key, std::move(made));
     }
-    const QImage rim = grown(letters, radius);
+    const QImage& letters = kept->letters;
+    const QImage& rim = kept->rim;
     const QColor outline = stampOutline(foreColor());
     const QColor fore = colourFromBgr(foreColor());
     const int rimAlpha = outline.alpha();
@@ -153,6 +250,9 @@ void ImageStampSurface::drawText(float x, float y, const QString& text) {
     const bool rgb32 = format == QImage::Format_RGB32 || format == QImage::Format_ARGB32_Premultiplied;
     const bool rgb24 = format == QImage::Format_BGR888 || format == QImage::Format_RGB888;
     if (!rgb32 && !rgb24) {
+        QPainter& p = painter();
+        if (!p.isActive())
+            return;
         QImage stamp(area.size(), QImage::Format_ARGB32_Premultiplied);
         stamp.fill(0);
         for (int row = 0; row < area.height(); ++row) {
@@ -163,18 +263,24 @@ void ImageStampSurface::drawText(float x, float y, const QString& text) {
                 if ((l[col] | r[col]) != 0)
                     out[col] = ink(l[col], r[col]);
         }
-        painter_.drawImage(area.topLeft(), stamp);
+        p.drawImage(area.topLeft(), stamp);
         return;
     }
-    // The usual camera formats are blended in place: only the pixels under the stamp are touched.
+    // The usual camera formats are blended in place: only the pixels under the stamp are touched, and
+    // on each row only those from the first to the last the rim covers.
     const int red = format == QImage::Format_BGR888 ? 2 : 0, blue = 2 - red;
     for (int row = part.top(); row <= part.bottom(); ++row) {
-        const int from = part.left() - area.left();
-        const uchar* l = letters.constScanLine(row - area.top()) + from;
-        const uchar* r = rim.constScanLine(row - area.top()) + from;
+        const auto [first, last] = kept->inked[std::size_t(row - area.top())];
+        const int from = std::max(part.left(), area.left() + first);
+        const int to = std::min(part.right(), area.left() + last);
+        if (from > to)
+            continue;
+        const uchar* l = letters.constScanLine(row - area.top()) + (from - area.left());
+        const uchar* r = rim.constScanLine(row - area.top()) + (from - area.left());
         uchar* line = image_.scanLine(row);
-        for (int col = 0; col < part.width(); ++col) {
-            if (col + 8 <= part.width()) { // eight clear spots at once: most of the box is clear
+        const int count = to - from + 1;
+        for (int col = 0; col < count; ++col) {
+            if (col + 8 <= count) { // eight clear spots at once: the gaps between letters are clear
                 quint64 letters8 = 0, rim8 = 0;
                 std::memcpy(&letters8, l + col, 8);
                 std::memcpy(&rim8, r + col, 8);
@@ -185,11 +291,21 @@ void ImageStampSurface::drawText(float x, float y, const QString& text) {
             }
             if ((l[col] | r[col]) == 0)
                 continue;
-            // Inside the letters and inside the rim are the same everywhere: worked out once.
-            const QRgb over =
-                l[col] == 255 ? inside : (l[col] == 0 && r[col] == 255 ? rimOnly : ink(l[col], r[col]));
+            const int at = from + col;
+            if (l[col] == 255) { // inside the letters: their colour as it is
+                if (rgb32) {
+                    reinterpret_cast<QRgb*>(line)[at] = inside;
+                } else {
+                    uchar* p = line + 3 * at;
+                    p[red] = uchar(fr);
+                    p[1] = uchar(fg);
+                    p[blue] = uchar(fb);
+                }
+                continue;
+            }
+            // Inside the rim is the same everywhere: worked out once.
+            const QRgb over = l[col] == 0 && r[col] == 255 ? rimOnly : ink(l[col], r[col]);
             const int keep = 255 - qAlpha(over);
-            const int at = part.left() + col;
             if (rgb32) {
                 QRgb& under = reinterpret_cast<QRgb*>(line)[at];
                 under = qRgba(
@@ -206,15 +322,16 @@ void ImageStampSurface::drawText(float x, float y, const QString& text) {
 }
 
 void ImageStampSurface::drawImage(const QPoint& at, const QImage& picture, qreal opacity) {
-    if (!painter_.isActive())
-        return;
     const QImage::Format format = image_.format();
     const bool rgb32 = format == QImage::Format_RGB32 || format == QImage::Format_ARGB32_Premultiplied;
     const bool rgb24 = format == QImage::Format_BGR888 || format == QImage::Format_RGB888;
     if (!rgb32 && !rgb24) {
-        painter_.setOpacity(opacity);
-        painter_.drawImage(at, picture);
-        painter_.setOpacity(1);
+        QPainter& p = painter();
+        if (!p.isActive())
+            return;
+        p.setOpacity(opacity);
+        p.drawImage(at, picture);
+        p.setOpacity(1);
         return;
     }
     // Blended in place in the usual camera formats, like the letters.

@@ -62,7 +62,9 @@ QColor stampOutline(quint32 foreBgr);
 QFont stampFont(int frameHeight, const QString& family = {}, int percent = 100);
 
 // Prints on a QImage in pixels; letters without a background box get a thin rim in the outline colour,
-// so that they read on any picture. Only the pixels under the text are touched. The image must outlive the
+// so that they read on any picture. Only the pixels under the text are touched. The letters and rim of
+// the last lines printed are kept (for all surfaces) and not drawn again while their text, font and
+// spot on the pixel grid stay the same. The image must outlive the
 // surface and must not be painted on by anyone else meanwhile. Usable on any thread while a QGuiApplication
 // exists.
 class ImageStampSurface final : public StampSurface {
@@ -81,6 +83,10 @@ class ImageStampSurface final : public StampSurface {
     void drawText(float x, float y, const QString& text) override;
 
   private:
+    // The painter on the image, begun when first needed: the usual camera formats are blended in
+    // place without one.
+    QPainter& painter();
+
     float width_;
     float height_;
     QImage& image_;
