@@ -52,14 +52,15 @@ class TestUrlValues : public QObject {
     }
 
     // The fetcher works on its own thread: a job stamps at once with the last answers, even while a
-    // transfer hangs, and a value never fetched prints "--".
+    // transfer hangs, and a value never fetched prints "--". What a value holds prints as it stands,
+    // never taken for a code.
     void jobsNeverWaitOnTheNetwork() {
         test::TempStore store;
         StampInputs inputs;
         StampUrlFetcher::Options options;
         options.interval = 50ms;
         options.timeout = 2s;
-        const QString text = QStringLiteral("{url:%1#/outTemp} {url:%2} {url:%3#/x}")
+        const QString text = QStringLiteral("{url:%1#/outTemp} {url:%2} {url:%3#/x} {url:%1#/note}")
                                  .arg(at("/now.json"), at("/text"), at("/slow"));
         options.text = [text] { return text; };
         StampUrlFetcher fetcher(inputs, options);
@@ -73,7 +74,7 @@ class TestUrlValues : public QObject {
         clock.start();
         const QStringList news = inputs.prepare(stamp, live, 480, QDateTime::currentDateTime());
         QVERIFY(clock.elapsed() < 500);
-        QCOMPARE(stamp.freeText, QStringLiteral("21.4 calm --"));
+        QCOMPARE(StampTextLines(stamp), QStringList{QStringLiteral("21.4 calm -- &date %Y {host}")});
         QCOMPARE(news.size(), 1);
         QVERIFY2(news.first().contains(QStringLiteral("/slow")), qPrintable(news.first()));
     }
