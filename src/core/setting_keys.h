@@ -186,6 +186,8 @@ inline constexpr SettingKey ImageLogoSize{"IMAGE", "LOGOSIZE", "10"};
 inline constexpr SettingKey ImageLogoOpacity{"IMAGE", "LOGOOPACITY", "100"};
 inline constexpr SettingKey ImageFont{"IMAGE", "FONT", ""};
 inline constexpr SettingKey ImageFontSize{"IMAGE", "FONTSIZE", "100"};
+// IMAGE/URLINTERVAL: seconds from one fetch of the stamp's {url:} values to the next (5 to 3600).
+inline constexpr SettingKey ImageUrlInterval{"IMAGE", "URLINTERVAL", "60"};
 
 // FT: first start.
 inline constexpr SettingKey FirstTime{"FT", "FIRSTTIME", "YES"};

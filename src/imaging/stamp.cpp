@@ -117,6 +117,8 @@ QString ExpandStampText(const QString& text, const QString& nextUpdate) {
 }
 
 QStringList StampTextLines(const StampParams& params) {
+    if (params.expanded)
+        return StampTemplateLines(params.freeText);
     const QString text = ExpandStampText(params.freeText, params.nextUpdate);
     return StampTemplateLines(params.context ? ExpandStampTemplate(text, *params.context) : text);
 }

@@ -24,6 +24,9 @@ struct StampParams {
     quint32 timeColor = 0xFFFFFF, dateColor = 0xFFFFFF, textColor = 0xFFFFFF;
     QString freeText;
     QString nextUpdate; // what "&NEXT" in the free text becomes
+    // The free text is already expanded (values read from files and addresses included): it prints as
+    // it stands, so nothing a value holds is ever taken for a code.
+    bool expanded = false;
     bool transparent = true;
     quint32 backColor = 0;
     // When set, the free text (after its "&" codes) is a template expanded in this context.
@@ -52,7 +55,8 @@ QString StampDateText(const QDateTime& moment);
 // where the previous print left the position.
 void DrawStamp(StampSurface& surface, int slot, int position, quint32 colour, QString& text);
 
-// The free text's lines: the "&" codes, then the template when the params carry a context.
+// The free text's lines: the "&" codes, then the template when the params carry a context; the text as
+// it stands when it is already expanded.
 QStringList StampTextLines(const StampParams& params);
 
 // The free text with "&DATE", "&TIME" and "&NEXT" (any letter case) replaced by the current date, the

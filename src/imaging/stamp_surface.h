@@ -62,9 +62,11 @@ QColor stampOutline(quint32 foreBgr);
 QFont stampFont(int frameHeight, const QString& family = {}, int percent = 100);
 
 // Prints on a QImage in pixels; letters without a background box get a thin rim in the outline colour,
-// so that they read on any picture. Only the pixels under the text are touched. The image must outlive the
-// surface and must not be painted on by anyone else meanwhile. Usable on any thread while a QGuiApplication
-// exists.
+// so that they read on any picture. Only the pixels under the text are touched. The ink of the last
+// lines printed (and of the last picture laid on) is kept for all surfaces and not worked out again
+// while the text, font, colour and spot on the pixel grid (the picture and its opacity) stay the same. The
+// image must outlive the surface and must not be painted on by anyone else meanwhile. Usable on any thread
+// while a QGuiApplication exists.
 class ImageStampSurface final : public StampSurface {
   public:
     ImageStampSurface(QImage& image, const QFont& font);
@@ -81,6 +83,10 @@ class ImageStampSurface final : public StampSurface {
     void drawText(float x, float y, const QString& text) override;
 
   private:
+    // The painter on the image, begun when first needed: the usual camera formats are blended in
+    // place without one.
+    QPainter& painter();
+
     float width_;
     float height_;
     QImage& image_;

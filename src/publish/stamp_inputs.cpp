@@ -51,11 +51,12 @@ QStringList StampInputs::prepare(StampParams& stamp, const LiveValues::Values& l
         return reader_.value(kind, argument, now, live.valueMaxAge);
     };
     // Expanded here, once: the frame's stamp then prints these lines with no reading of its own.
-    if (stamp.text) {
+    if (stamp.text && !stamp.expanded) {
         const QString expanded =
             ExpandStampTemplate(ExpandStampText(stamp.freeText, stamp.nextUpdate), context);
         stamp.freeText = expanded;
         stamp.nextUpdate.clear();
+        stamp.expanded = true;
     }
     stamp.context.reset();
     QStringList news = reader_.takeNews();

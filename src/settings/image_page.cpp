@@ -6,6 +6,7 @@
 #include "settings/control_rules.h"
 #include "settings/page_widgets.h"
 #include "shell/browse_for_folder.h"
+#include "stampdata/url_values.h"
 
 #include <QColorDialog>
 #include <QCoreApplication>
@@ -84,6 +85,8 @@ ImagePage::ImagePage(QWidget* parent)
       textPreview_(page::label(this, "TextPreview", {})),
       valueMaxAge_(number(this, "ValueMaxAge", QStringLiteral("Values older than this show --"), 0, 86400,
                           QStringLiteral(" s"))),
+      urlInterval_(number(this, "UrlInterval", QStringLiteral("Fetch addresses every"), kStampUrlIntervalMin,
+                          kStampUrlIntervalMax, QStringLiteral(" s"))),
       logoFile_(page::field(this, "LogoFile", QStringLiteral("Logo"),
                             QStringLiteral("A PNG or JPEG file printed on the picture"))),
       logoPosition_(page::list(this, "LogoPosition", QStringLiteral("Logo position"), positions())),
@@ -142,7 +145,8 @@ ImagePage::ImagePage(QWidget* parent)
     auto* values = new QHBoxLayout;
     values->addWidget(page::label(this, nullptr, QStringLiteral("Values older than")));
     values->addWidget(valueMaxAge_);
-    values->addWidget(page::label(this, nullptr, QStringLiteral("show --")));
+    values->addWidget(page::label(this, nullptr, QStringLiteral("show --; addresses are fetched every")));
+    values->addWidget(urlInterval_);
     values->addStretch();
     grid->addLayout(values, row++, 0, 1, 4);
     grid->addWidget(page::label(this, nullptr, QStringLiteral("Logo:")), row, 0);
@@ -223,6 +227,7 @@ void ImagePage::load(const ImageValues& v) {
     date_.position->setCurrentIndex(v.datePos);
     text_.position->setCurrentIndex(v.textPos);
     valueMaxAge_->setValue(v.valueMaxAge);
+    urlInterval_->setValue(v.urlInterval);
     logoFile_->setText(v.logoFile);
     logoPosition_->setCurrentIndex(std::clamp(v.logoPos, 0, 6));
     logoSize_->setValue(v.logoSize);
@@ -255,6 +260,7 @@ ImageValues ImagePage::values() const {
     v.datePos = date_.position->currentIndex();
     v.textPos = text_.position->currentIndex();
     v.valueMaxAge = valueMaxAge_->value();
+    v.urlInterval = urlInterval_->value();
     v.logoFile = logoFile_->text();
     v.logoPos = logoPosition_->currentIndex();
     v.logoSize = logoSize_->value();

@@ -63,6 +63,7 @@ class ImagePage : public QWidget {
     QLineEdit* textString_;
     QLabel* textPreview_;
     QSpinBox* valueMaxAge_;
+    QSpinBox* urlInterval_;
     QLineEdit* logoFile_;
     QComboBox* logoPosition_;
     QSpinBox* logoSize_;

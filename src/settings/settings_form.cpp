@@ -102,6 +102,7 @@ const Field<ImageValues> kImageFields[] = {{&keys::ImageFileName, &ImageValues::
                                            {&keys::ImageKeepFreeMb, &ImageValues::keepFreeMb, true},
                                            {&keys::GalleryNewestFirst, &ImageValues::galleryNewestFirst},
                                            {&keys::ImageValueMaxAge, &ImageValues::valueMaxAge, true},
+                                           {&keys::ImageUrlInterval, &ImageValues::urlInterval},
                                            {&keys::ImageLogo, &ImageValues::logoFile},
                                            {&keys::ImageLogoPos, &ImageValues::logoPos},
                                            {&keys::ImageLogoSize, &ImageValues::logoSize},

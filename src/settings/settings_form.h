@@ -47,6 +47,7 @@ struct ImageValues {
     QString textString;
     int timePos = 0, datePos = 0, textPos = 0;
     int valueMaxAge = 600;
+    int urlInterval = 60; // seconds between fetches of the {url:} values
     QString logoFile, font;
     int logoPos = 6, logoSize = 10, logoOpacity = 100, fontSize = 100;
 };

@@ -8,6 +8,7 @@
 
 #include <QRegularExpression>
 #include <QUrl>
+#include <algorithm>
 
 namespace zantrel {
 
@@ -99,12 +100,21 @@ QStringList StampTextAddresses(const QString& text) {
     return out;
 }
 
+std::chrono::seconds StampUrlInterval() {
+    bool ok = false;
+    const int seconds = GetSetting(keys::ImageUrlInterval).trimmed().toInt(&ok);
+    return std::chrono::seconds(ok ? std::clamp(seconds, kStampUrlIntervalMin, kStampUrlIntervalMax)
+                                   : QByteArray(keys::ImageUrlInterval.fallback).toInt());
+}
+
 StampUrlFetcher::StampUrlFetcher(StampInputs& inputs) : StampUrlFetcher(inputs, Options{}) {}
 
 StampUrlFetcher::StampUrlFetcher(StampInputs& inputs, Options options)
     : inputs_(inputs), options_(std::move(options)) {
     if (!options_.text)
         options_.text = [] { return GetSetting(keys::ImageTextString); };
+    if (!options_.interval)
+        options_.interval = [] { return std::chrono::milliseconds(StampUrlInterval()); };
     inputs_.setFetched([this](const QString& address) { return lookup(address); });
     worker_ = std::jthread([this](std::stop_token stop) { run(std::move(stop)); });
 }
@@ -143,11 +153,29 @@ void StampUrlFetcher::run(std::stop_token stop) {
             else
                 kept.problem = got.problem; // the last good answer stays until it is too old
         }
-        std::unique_lock lock(mutex_);
-        for (auto it = values_.begin(); it != values_.end();)
-            it = addresses.contains(it->first) ? std::next(it) : values_.erase(it);
-        ++rounds_;
-        wake_.wait_for(lock, stop, options_.interval, [] { return false; });
+        {
+            std::lock_guard lock(mutex_);
+            for (auto it = values_.begin(); it != values_.end();)
+                it = addresses.contains(it->first) ? std::next(it) : values_.erase(it);
+            ++rounds_;
+        }
+        const auto roundEnded = std::chrono::steady_clock::now();
+        while (!stop.stop_requested()) {
+            const auto left = roundEnded + options_.interval() - std::chrono::steady_clock::now();
+            if (left <= left.zero())
+                break;
+            {
+                std::unique_lock lock(mutex_);
+                wake_.wait_for(lock, stop,
+                               std::min<std::chrono::steady_clock::duration>(left, std::chrono::seconds(1)),
+                               [] { return false; });
+            }
+            const QStringList named = StampTextAddresses(options_.text());
+            std::lock_guard lock(mutex_);
+            if (std::any_of(named.begin(), named.end(),
+                            [this](const QString& a) { return !values_.contains(a); }))
+                break; // an address named anew is fetched now, not at the end of the interval
+        }
     }
 }
 

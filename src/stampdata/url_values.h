@@ -24,13 +24,21 @@ FetchedValue FetchStampValue(const QString& address, std::chrono::milliseconds t
 // The "{url:ADDRESS...}" addresses a stamp text names, each once.
 QStringList StampTextAddresses(const QString& text);
 
+// The bounds of the time from one round of fetches to the next, in seconds.
+inline constexpr int kStampUrlIntervalMin = 5;
+inline constexpr int kStampUrlIntervalMax = 3600;
+// IMAGE/URLINTERVAL, held within the bounds.
+std::chrono::seconds StampUrlInterval();
+
 // Fetches the addresses the stamp text names on a thread of its own, one round every `interval`, and
 // lends the answers to the stamp's inputs: a job only looks up the last answer, never waits on the
-// network. Ends its thread (cutting a transfer short) when destroyed.
+// network. Between rounds it looks at the text and the interval every second: an address the text
+// names anew is fetched then, and a shorter interval takes effect. Ends its thread (cutting a transfer
+// short) when destroyed.
 class StampUrlFetcher final : public QObject {
   public:
     struct Options {
-        std::chrono::milliseconds interval{std::chrono::seconds(60)};
+        std::function<std::chrono::milliseconds()> interval; // StampUrlInterval() when not given
         std::chrono::milliseconds timeout{std::chrono::seconds(10)};
         std::function<QString()> text; // the stamp text; IMAGE/TEXTSTRING when not given
     };

@@ -7,7 +7,10 @@ import sys
 import threading
 import time
 
-BODIES = {"/now.json": b'{"outTemp": 21.4, "wind": {"dir": "NW"}}', "/text": b"calm\nNW 12\n"}
+BODIES = {
+    "/now.json": b'{"outTemp": 21.4, "wind": {"dir": "NW"}, "note": "&date %Y {host}"}',
+    "/text": b"calm\nNW 12\n",
+}
 
 
 class Handler(http.server.BaseHTTPRequestHandler):

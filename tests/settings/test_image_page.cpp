@@ -25,6 +25,7 @@ class TestImagePage : public QObject {
         ImageValues values;
         values.textString = QStringLiteral("%Y {file:%1}\\nline {nope}").arg(station);
         values.logoSize = 30;
+        values.urlInterval = 120;
         page.load(values);
         auto* shown = page.findChild<QLabel*>(QStringLiteral("TextPreview"));
         QVERIFY(shown && !shown->accessibleName().isEmpty());
@@ -35,6 +36,9 @@ class TestImagePage : public QObject {
         page.findChild<QSpinBox*>(QStringLiteral("LogoOpacity"))->setValue(40);
         QCOMPARE(page.values().logoOpacity, 40);
         QCOMPARE(page.values().logoSize, 30);
+        QCOMPARE(page.values().urlInterval, 120);
+        page.findChild<QSpinBox*>(QStringLiteral("UrlInterval"))->setValue(1); // held at 5 s
+        QCOMPARE(page.values().urlInterval, 5);
     }
 };
 

@@ -1,3 +1,5 @@
+#include "core/setting_keys.h"
+#include "core/store.h"
 #include "publish/stamp_inputs.h"
 #include "stampdata/url_values.h"
 #include "support/ftp_test_servers.h"
@@ -6,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QtTest>
+#include <mutex>
 
 using namespace zantrel;
 using namespace std::chrono_literals;
@@ -52,14 +55,15 @@ class TestUrlValues : public QObject {
     }
 
     // The fetcher works on its own thread: a job stamps at once with the last answers, even while a
-    // transfer hangs, and a value never fetched prints "--".
+    // transfer hangs, and a value never fetched prints "--". What a value holds prints as it stands,
+    // never taken for a code.
     void jobsNeverWaitOnTheNetwork() {
         test::TempStore store;
         StampInputs inputs;
         StampUrlFetcher::Options options;
-        options.interval = 50ms;
+        options.interval = [] { return 50ms; };
         options.timeout = 2s;
-        const QString text = QStringLiteral("{url:%1#/outTemp} {url:%2} {url:%3#/x}")
+        const QString text = QStringLiteral("{url:%1#/outTemp} {url:%2} {url:%3#/x} {url:%1#/note}")
                                  .arg(at("/now.json"), at("/text"), at("/slow"));
         options.text = [text] { return text; };
         StampUrlFetcher fetcher(inputs, options);
@@ -73,9 +77,36 @@ class TestUrlValues : public QObject {
         clock.start();
         const QStringList news = inputs.prepare(stamp, live, 480, QDateTime::currentDateTime());
         QVERIFY(clock.elapsed() < 500);
-        QCOMPARE(stamp.freeText, QStringLiteral("21.4 calm --"));
+        QCOMPARE(StampTextLines(stamp), QStringList{QStringLiteral("21.4 calm -- &date %Y {host}")});
         QCOMPARE(news.size(), 1);
         QVERIFY2(news.first().contains(QStringLiteral("/slow")), qPrintable(news.first()));
+    }
+
+    // Rounds are IMAGE/URLINTERVAL apart, held within 5 s and an hour; an address the text names anew
+    // is fetched at once, not an interval later.
+    void intervalFollowsTheSettings() {
+        test::TempStore store;
+        for (const auto& [stored, seconds] : {std::pair{"1", 5}, {"90", 90}, {"100000", 3600}, {"x", 60}}) {
+            SaveSetting(keys::ImageUrlInterval, QString::fromLatin1(stored));
+            QCOMPARE(StampUrlInterval(), std::chrono::seconds(seconds));
+        }
+        SaveSetting(keys::ImageUrlInterval, QStringLiteral("3600"));
+        std::mutex mutex;
+        QString text = QStringLiteral("{url:%1}").arg(at("/text"));
+        StampInputs inputs;
+        StampUrlFetcher::Options options;
+        options.text = [&] {
+            std::lock_guard lock(mutex);
+            return text;
+        };
+        StampUrlFetcher fetcher(inputs, options);
+        QTRY_VERIFY_WITH_TIMEOUT(fetcher.rounds() == 1, 10000);
+        {
+            std::lock_guard lock(mutex);
+            text += QStringLiteral(" {url:%1#/outTemp}").arg(at("/now.json"));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(fetcher.rounds() == 2, 10000);
+        QVERIFY(fetcher.lookup(at("/now.json")).value().fetched.isValid());
     }
 };
 
