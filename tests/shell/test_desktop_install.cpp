@@ -60,9 +60,10 @@ void validate(const QString& root, const QStringList& unitOptions) {
         QTemporaryDir runtime;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+        const QString units = root + QStringLiteral("/lib/systemd/user/");
         VERIFY_RUN(run("systemd-analyze",
                        QStringList{"--user", "verify"} + unitOptions +
-                           QStringList{root + QStringLiteral("/lib/systemd/user/webcam-zantrel.service")},
+                           QStringList{units + "webcam-zantrel.service", units + "webcam-zantrel@.service"},
                        60000, env));
     }
 }
@@ -82,12 +83,16 @@ class TestDesktopInstall : public QObject {
                                     share + "icons/hicolor/48x48/apps/org.zantrel.WebcamZantrel.png",
                                     share + "man/man1/webcam-zantrel.1.gz"})
             QVERIFY2(QFileInfo(file).isFile(), qPrintable(file));
-        QFile unit(prefix.path() + "/lib/systemd/user/webcam-zantrel.service");
-        QVERIFY(unit.open(QIODevice::ReadOnly));
-        const QByteArray text = unit.readAll();
-        QVERIFY2(text.contains("\nExecStart=" + QFile::encodeName(prefix.path()) +
-                               "/bin/webcam-zantrel --headless --pictures-folder\n"),
-                 text.constData());
+        // The plain unit, and the template of a named instance.
+        for (const char* instance : {"", "@"}) {
+            QFile unit(prefix.path() + "/lib/systemd/user/webcam-zantrel" + instance + ".service");
+            QVERIFY(unit.open(QIODevice::ReadOnly));
+            const QByteArray text = unit.readAll();
+            QVERIFY2(text.contains("\nExecStart=" + QFile::encodeName(prefix.path()) +
+                                   "/bin/webcam-zantrel --headless --pictures-folder" +
+                                   (*instance ? " --instance %i" : "") + "\n"),
+                     text.constData());
+        }
         // The manual page is not where man looks; the rest is checked, the program's path included.
         validate(prefix.path(), {"--man=no"});
     }
