@@ -2,6 +2,7 @@
 // `cmake --install` into a scratch prefix, and the Debian package built from this build tree, installed
 // with apt-get and removed again. And how the desktop knows the running program: its window class and
 // its start-up entry.
+#include "core/instance.h"
 #include "settings/autostart.h"
 #include "support/temp_store.h"
 
@@ -200,6 +201,13 @@ class TestDesktopInstall : public QObject {
         const QString entry = zantrel::AutostartEntryText(chosen);
         QVERIFY(entry.contains(QStringLiteral("\nExec=\"%1\" --pictures-folder /BOOT\n").arg(installed)));
         QVERIFY(entry.contains(QStringLiteral("\nIcon=org.zantrel.WebcamZantrel\n")));
+        // A named instance's entry is its own and starts that instance.
+        zantrel::SetInstanceName(QStringLiteral("gate"));
+        const QString gate = zantrel::AutostartEntryText(installed), gatePath = zantrel::AutostartEntryPath();
+        zantrel::SetInstanceName({});
+        QVERIFY(gate.contains(
+            QStringLiteral("\nExec=\"%1\" --pictures-folder --instance gate /BOOT\n").arg(installed)));
+        QVERIFY(gatePath.endsWith(QStringLiteral("/autostart/webcam-zantrel@gate.desktop")));
     }
 };
 
