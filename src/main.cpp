@@ -1,4 +1,5 @@
 #include "core/command_line.h"
+#include "core/instance.h"
 #include "core/log_line.h"
 #include "core/own_process.h"
 #include "core/setting_keys.h"
@@ -89,19 +90,22 @@ int main(int argc, char** argv) {
         std::printf("%s\n", qPrintable(applicationTitle()));
         return 0;
     }
+    // Before anything opens the settings: the instance's own file.
+    SetInstanceName(command.instance);
+    if (command.mode == RunMode::Status) {
+        QCoreApplication app(argc, argv);
+        return command.instance.isEmpty() ? PrintEveryInstanceStatus(stdout)
+                                          : PrintStatus(StateDocumentPath(), stdout);
+    }
     if (command.mode == RunMode::Boot && BootStartRefused(QStringLiteral("/BOOT")))
         return 0;
-    if (command.picturesFolder) {
+    if (command.picturesFolder || !command.instance.isEmpty()) {
         QString failure;
-        if (!EnterPicturesWorkFolder(failure)) {
+        if ((command.picturesFolder && !EnterPicturesWorkFolder(failure)) ||
+            (!command.instance.isEmpty() && !EnterInstanceWorkFolder(command.instance, failure))) {
             LogLine(LogPriority::Error, QStringLiteral("webcam-zantrel: ") + failure);
             return 1;
         }
-    }
-
-    if (command.mode == RunMode::Status) {
-        QCoreApplication app(argc, argv);
-        return PrintStatus(StateDocumentPath(), stdout);
     }
 
     if (command.mode == RunMode::Timelapse) {
@@ -160,7 +164,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     movePasswordsToKeyring();
     app.setApplicationName(QStringLiteral(ZANTREL_APP_ID));
-    app.setApplicationDisplayName(applicationTitle());
+    app.setApplicationDisplayName(InstanceTitle());
     // The main window may be hidden in the notification area while a dialog closes: the program ends
     // when the main window closes (CloseApplication), not with the last visible window.
     app.setQuitOnLastWindowClosed(false);

@@ -1,5 +1,7 @@
 #include "core/command_line.h"
 
+#include "core/instance.h"
+
 #include <algorithm>
 #include <array>
 
@@ -73,6 +75,14 @@ CommandLine ParseCommandLine(const QStringList& args) {
             c.picturesFolder = true;
             continue;
         }
+        if (name == QLatin1String("--instance")) {
+            if (!value(c.instance))
+                return c;
+            c.error = InstanceNameRefusal(c.instance);
+            if (!c.error.isEmpty())
+                return c;
+            continue;
+        }
         if (name == QLatin1String("--timelapse")) {
             QString days;
             if (!value(days) || !setMode(RunMode::Timelapse))
@@ -124,12 +134,13 @@ QString UsageText(const QString& settingsPath, long long onceSeconds) {
                           "\n"
                           "      --once             publish one image with the stored settings and exit\n"
                           "      --headless         publish on the stored schedule without a window\n"
-                          "      --status           print the running instance's state and exit\n"
+                          "      --status           print the running instances' state and exit\n"
                           "      --timelapse DAYS   make a video of the archived pictures of DAYS and exit\n"
                           "      --fps N            with --timelapse: frames per second of the video\n"
                           "      --width W          with --timelapse: the video's largest width in pixels\n"
                           "      --output FILE      with --timelapse: the video file (default DAYS.mp4)\n"
                           "      --pictures-folder  work in the pictures folder, not the current one\n"
+                          "      --instance NAME    run as instance NAME: settings and files of its own\n"
                           "      /BOOT              at session start: runs only if PREF/WINDOWSSTART is 1\n"
                           "  -h, --help             show this help and exit\n"
                           "  -V, --version          show the version and exit\n"
@@ -137,6 +148,7 @@ QString UsageText(const QString& settingsPath, long long onceSeconds) {
                           "DAYS is one day, DDMMYYYY, or a range, DDMMYYYY-DDMMYYYY.\n"
                           "Exit status: 0 when all went well, 1 on a failure, 2 on a wrong command line;\n"
                           "--status: 0 all well, 1 an alert is under way, 2 no instance runs.\n"
+                          "NAME: letters, digits, '-' and '_', at most 32; it works in a folder NAME.\n"
                           "--once gives up after %2 seconds, the sum of its transfer limits.\n"
                           "Settings: %1\n"
                           "Manual: man webcam-zantrel\n")

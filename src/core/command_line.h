@@ -13,6 +13,8 @@ struct CommandLine {
     RunMode mode = RunMode::Window;
     // --pictures-folder: work in the user's pictures folder rather than the current one.
     bool picturesFolder = false;
+    // --instance NAME: the named instance's settings and files; "" for the default instance.
+    QString instance;
     // For RunMode::Timelapse: "--timelapse", the days and the timelapse options with their values.
     QStringList timelapse;
     // A usage error ("unrecognized option '--bogus'"): said with a hint to --help, exit status 2.

@@ -1,16 +1,15 @@
 #include "core/store.h"
 
+#include "core/instance.h"
 #include "core/leading_number.h"
 #include "core/log_line.h"
 #include "core/private_folder.h"
 #include "core/secret_value.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
-#include <QStandardPaths>
 #include <QStringList>
 #include <algorithm>
 #include <cstdio>
@@ -71,10 +70,9 @@ SettingsStore& SettingsStore::instance() {
 }
 
 QString SettingsStore::defaultPath() {
-    QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-    if (base.isEmpty())
-        base = QDir::homePath() + QStringLiteral("/.config");
-    return base + QStringLiteral("/KALDOR/KALDOR.ini");
+    const QString instance = InstanceName();
+    return (instance.isEmpty() ? ProgramConfigFolder() : InstancesFolder() + QLatin1Char('/') + instance) +
+           QStringLiteral("/KALDOR.ini");
 }
 
 SettingsStore::SettingsStore() = default;

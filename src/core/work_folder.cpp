@@ -14,8 +14,9 @@ QString PicturesWorkFolder() {
     return QDir::cleanPath(pictures + QStringLiteral("/Webcam Zantrel"));
 }
 
-bool EnterPicturesWorkFolder(QString& failure) {
-    const QString folder = PicturesWorkFolder();
+namespace {
+
+bool enter(const QString& folder, QString& failure) {
     if (!QDir().mkpath(folder)) {
         failure = QStringLiteral("cannot make the folder %1").arg(folder);
         return false;
@@ -25,6 +26,16 @@ bool EnterPicturesWorkFolder(QString& failure) {
         return false;
     }
     return true;
+}
+
+} // namespace
+
+bool EnterPicturesWorkFolder(QString& failure) {
+    return enter(PicturesWorkFolder(), failure);
+}
+
+bool EnterInstanceWorkFolder(const QString& instance, QString& failure) {
+    return enter(QDir::current().absoluteFilePath(instance), failure);
 }
 
 } // namespace zantrel

@@ -13,4 +13,9 @@ QString PicturesWorkFolder();
 // Makes that folder if it is missing and makes it the current folder; false with the reason otherwise.
 bool EnterPicturesWorkFolder(QString& failure);
 
+// A named instance works in a folder of its own, named after it, inside the folder it was started in
+// (the pictures folder with --pictures-folder): so two instances never write the same working file or
+// archive copy. Made if missing and made the current folder; false with the reason otherwise.
+bool EnterInstanceWorkFolder(const QString& instance, QString& failure);
+
 } // namespace zantrel

@@ -1,6 +1,7 @@
 #include "health/alert_delivery.h"
 
 #include "core/curl_global.h"
+#include "core/instance.h"
 #include "core/secret_value.h"
 #include "core/setting_keys.h"
 #include "core/sinks.h"
@@ -56,7 +57,7 @@ QString failureText(CURLcode code, const char* errors) {
 
 // The message in full is in the mail's text; the subject keeps a line of a readable length.
 QString subjectOf(const HealthEvent& e) {
-    QString subject = OneLine(QStringLiteral("%1: %2").arg(applicationTitle(), e.message));
+    QString subject = OneLine(QStringLiteral("%1: %2").arg(InstanceTitle(), e.message));
     if (subject.size() > 160)
         subject = subject.left(157) + QStringLiteral("...");
     return subject;
@@ -136,7 +137,7 @@ QByteArray AlertJson(const HealthEvent& e) {
         {QStringLiteral("last_success"), isoTime(e.lastSuccess)},
         {QStringLiteral("message"), e.message},
         {QStringLiteral("host"), QSysInfo::machineHostName()},
-        {QStringLiteral("program"), applicationTitle()}};
+        {QStringLiteral("program"), InstanceTitle()}};
     return QJsonDocument(body).toJson(QJsonDocument::Compact);
 }
 
@@ -161,7 +162,7 @@ DeliveryResult PostAlert(const QString& url, const QByteArray& json, std::chrono
         bound(h, limit, cancelled, errors);
         curl_slist* raw = curl_slist_append(nullptr, "Content-Type: application/json");
         // Services that show the text as it comes (ntfy) take the title from here.
-        raw = curl_slist_append(raw, "Title: " + headerText(applicationTitle()));
+        raw = curl_slist_append(raw, "Title: " + headerText(InstanceTitle()));
         std::unique_ptr<curl_slist, CurlDeleter> headers(raw);
         curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
         curl_easy_setopt(h, CURLOPT_POSTFIELDS, json.constData());

@@ -1,5 +1,6 @@
 #include "health/health_monitor.h"
 
+#include "core/instance.h"
 #include "core/setting_keys.h"
 #include "core/sinks.h"
 #include "core/store.h"
@@ -203,7 +204,8 @@ void HealthMonitor::writeState(const QJsonArray& events) {
     QJsonObject doc = state ? state() : QJsonObject();
     doc.insert(QStringLiteral("events"), events);
     doc.insert(QStringLiteral("pid"), static_cast<qint64>(::getpid()));
-    doc.insert(QStringLiteral("program"), applicationTitle());
+    doc.insert(QStringLiteral("program"), InstanceTitle());
+    doc.insert(QStringLiteral("instance"), InstanceName());
     const QByteArray content = QJsonDocument(doc).toJson(QJsonDocument::Compact);
     if (content == lastState_)
         return;
@@ -213,7 +215,7 @@ void HealthMonitor::writeState(const QJsonArray& events) {
 }
 
 void HealthMonitor::notifyDesktop(const HealthEvent& e) {
-    ShowDesktopNotice(applicationTitle() + QStringLiteral(": ") + e.event, OneLine(e.message),
+    ShowDesktopNotice(InstanceTitle() + QStringLiteral(": ") + e.event, OneLine(e.message),
                       e.event != QLatin1String("recovered"), this);
 }
 

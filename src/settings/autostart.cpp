@@ -1,5 +1,7 @@
 #include "settings/autostart.h"
 
+#include "core/instance.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -30,8 +32,10 @@ QString quotedExecArgument(const QString& text) {
 } // namespace
 
 QString AutostartEntryPath() {
+    const QString instance = InstanceName();
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-           QStringLiteral("/autostart/webcam-zantrel.desktop");
+           QStringLiteral("/autostart/webcam-zantrel%1.desktop")
+               .arg(instance.isEmpty() ? QString() : QLatin1Char('@') + instance);
 }
 
 QString AutostartProgram(const QString& running) {
@@ -49,11 +53,12 @@ QString AutostartEntryText(const QString& executable) {
                           "Type=Application\n"
                           "Name=Webcam Zantrel\n"
                           "Comment=Publish webcam images on a schedule\n"
-                          "Exec=%1 --pictures-folder /BOOT\n"
+                          "Exec=%1 --pictures-folder%2 /BOOT\n"
                           "Icon=org.zantrel.WebcamZantrel\n"
                           "Terminal=false\n"
                           "X-GNOME-Autostart-enabled=true\n")
-        .arg(quotedExecArgument(executable));
+        .arg(quotedExecArgument(executable),
+             InstanceName().isEmpty() ? QString() : QStringLiteral(" --instance ") + InstanceName());
 }
 
 bool SetAutostart(bool on, const QString& running) {

@@ -6,7 +6,8 @@ namespace zantrel {
 
 // The per-user start-up entry of the desktop session: $XDG_CONFIG_HOME/autostart/webcam-zantrel.desktop.
 // It starts the program with /BOOT in the pictures folder, as the menu entry does; /BOOT, so
-// PREF/WINDOWSSTART still decides whether a start at login runs.
+// PREF/WINDOWSSTART still decides whether a start at login runs. A named instance has an entry of its own,
+// webcam-zantrel@NAME.desktop, that starts it with --instance NAME.
 QString AutostartEntryPath();
 
 // The program the entry runs: the one on PATH, else the one installed by `cmake --install` here, else

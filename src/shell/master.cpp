@@ -3,6 +3,7 @@
 #include "capture/capture_window.h"
 #include "capture/video_window.h"
 #include "core/clock.h"
+#include "core/instance.h"
 #include "core/setting_keys.h"
 #include "core/store.h"
 #include "core/version.h"
@@ -133,11 +134,11 @@ Master::Master(QWidget* parent) : QWidget(parent) {
     // without one the task bar is the way back after "minimize".
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint | (SysTray::available() ? Qt::Tool : Qt::Widget));
     setWindowIcon(ApplicationIcon());
-    setAccessibleName(applicationTitle());
+    setAccessibleName(InstanceTitle());
 
     caption_ = new CaptionRow(this, MasterLayout::kCaptionToolbarTop);
     caption_->setPictureLeft(MasterLayout::kControlsLeft);
-    caption_->setTitle(applicationTitle());
+    caption_->setTitle(InstanceTitle());
     auto* onTopPair = new QButtonGroup(this);
     for (const Button& b : {Button{"notontop", "", "Not On Top"}, Button{"ontop", "", "On Top"},
                             Button{"minimize", "", "Minimize"}, Button{"close", "", "Close"}}) {
@@ -298,8 +299,8 @@ void Master::applyButtons(RunControl::Buttons b) {
 }
 
 void Master::load() {
-    setWindowTitle(applicationTitle());
-    caption_->setTitle(applicationTitle());
+    setWindowTitle(InstanceTitle());
+    caption_->setTitle(InstanceTitle());
     // The on-top state is never stored: every run starts not on top.
     caption_->button(QStringLiteral("ontop"))->setChecked(false);
     caption_->button(QStringLiteral("notontop"))->setChecked(true);

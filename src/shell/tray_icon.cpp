@@ -1,5 +1,6 @@
 #include "shell/tray_icon.h"
 
+#include "core/instance.h"
 #include "core/version.h"
 
 #include <QMenu>
@@ -8,7 +9,7 @@
 namespace zantrel {
 
 QString MakeTrayTip(const QString& state) {
-    return applicationTitle() + QLatin1Char(',') + state;
+    return InstanceTitle() + QLatin1Char(',') + state;
 }
 
 QString CutTrayTip(const QString& text) {

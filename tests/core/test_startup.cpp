@@ -2,18 +2,22 @@
 // GNU style, read whole before anything starts, so a wrong one opens no window and touches no camera.
 #include "core/command_line.h"
 #include "core/own_process.h"
+#include "support/camera_servers.h"
 #include "support/temp_store.h"
 
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QTcpServer>
 #include <QTest>
 #include <csignal>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 
+using zantrel::test::CameraServer;
 using zantrel::test::ProgramHome;
 using namespace zantrel;
 
@@ -39,6 +43,8 @@ QString described(const CommandLine& c) {
     QString out = QLatin1String(names[static_cast<int>(c.mode)]);
     if (c.picturesFolder)
         out += QStringLiteral(" in pictures");
+    if (!c.instance.isEmpty())
+        out += QStringLiteral(" as ") + c.instance;
     if (!c.timelapse.isEmpty())
         out += QLatin1Char(' ') + c.timelapse.join(QLatin1Char(' '));
     return out;
@@ -219,6 +225,17 @@ class TestStartup : public QObject {
         QTest::newRow("operand") << QStringList{"/start"} << "unexpected argument '/start'";
         QTest::newRow("after the end of options")
             << QStringList{"--", "--once"} << "unexpected argument '--once'";
+        QTest::newRow("instance") << QStringList{"--instance", "Gate_2-b", "--once"} << "once as Gate_2-b";
+        QTest::newRow("instance with a slash") << QStringList{"--instance=a/b"}
+                                               << "the instance name 'a/b' may hold only letters, digits, "
+                                                  "'-' and '_' (not '/')";
+        QTest::newRow("instance of dots") << QStringList{"--instance", ".."}
+                                          << "the instance name '..' may "
+                                             "hold only letters, digits, "
+                                             "'-' and '_' (not '.')";
+        QTest::newRow("instance name too long")
+            << QStringList{"--instance", QString(33, u'x')}
+            << "the instance name '" + QString(33, u'x') + "' is longer than 32 characters";
     }
     void parse() {
         QFETCH(QStringList, args);
@@ -250,7 +267,7 @@ class TestStartup : public QObject {
         QCOMPARE(
             shown.join(QLatin1Char(' ')),
             QStringLiteral("--once --headless --status --timelapse --fps --width --output --pictures-folder "
-                           "/BOOT --help --version"));
+                           "--instance /BOOT --help --version"));
     }
 
     // The program itself, on a platform whose display is not there: a wrong command line ends with
@@ -267,6 +284,8 @@ class TestStartup : public QObject {
             row("once with an unknown option")
                 << QByteArray(platform) << QStringList{"--once", "--verbose"} << 2;
             row("bad value") << QByteArray(platform) << QStringList{"--timelapse", "99999999"} << 2;
+            row("instance out of its folder")
+                << QByteArray(platform) << QStringList{"--instance", "../x"} << 2;
             row("help") << QByteArray(platform) << QStringList{"--help", "--once"} << 0;
         }
     }
@@ -324,6 +343,64 @@ class TestStartup : public QObject {
         QCOMPARE(once.readAllStandardError(),
                  QByteArray("webcam-zantrel: another instance is running; --once publishes nothing.\n"));
         QVERIFY(!QFile::exists(home.path() + QStringLiteral("/webcam.jpg")));
+    }
+
+    // Two cameras side by side: each named instance publishes its own camera's picture to its own
+    // target from its own folder, the same name twice is refused, and --status has a line for each
+    // (the one whose live view finds the shared port taken has a warning: the worst status is 1).
+    void instancesSideBySide() {
+        CameraServer rtsp(CameraServer::Kind::Rtsp), http(CameraServer::Kind::Http);
+        QVERIFY2(rtsp.running() && http.running(), qPrintable(rtsp.failure() + http.failure()));
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        const QByteArray port = QByteArray::number(probe.serverPort());
+        probe.close();
+        ProgramHome home{QString()};
+        const QList<std::pair<QString, QString>> cameras{{"gate", rtsp.url("/cam")},
+                                                         {"garden", http.url("/stream")}};
+        for (const auto& [name, url] : cameras) {
+            const QString folder = home.path() + "/KALDOR/instances/" + name;
+            QVERIFY(QDir().mkpath(folder) && QDir().mkpath(home.path() + "/out-" + name));
+            QFile ini(folder + "/KALDOR.ini");
+            QVERIFY(ini.open(QIODevice::WriteOnly));
+            ini.write("[FT]\nFIRSTTIME=NO\n[PREF]\nAHANGUP=0\n[VFW]\nCAMERA=" + url.toUtf8() +
+                      "\n[HTTP]\nENABLE=1\nPORT=" + port +
+                      "\n[FTP]\nUPLOAD=1\nSERVERS=1\nADDRESS00001=file://" + QFile::encodeName(home.path()) +
+                      "/out-" + name.toUtf8() + "\n");
+        }
+        const std::initializer_list<std::pair<const char*, QString>> runtime{
+            {"XDG_RUNTIME_DIR", home.path() + "/runtime"}};
+        QProcess gate, garden, again, status;
+        start(gate, home, {"--headless", "--instance", "gate"}, runtime);
+        start(garden, home, {"--instance=garden", "--headless"}, runtime);
+        const auto stopBoth = qScopeGuard([&] {
+            for (QProcess* p : {&gate, &garden})
+                if (p->state() == QProcess::Running) // a pid of 0 would signal this whole group
+                    ::kill(pid_t(p->processId()), SIGTERM), p->waitForFinished(10000);
+        });
+        for (const auto& [name, size] : {std::pair{"gate", QSize(640, 360)}, {"garden", QSize(320, 240)}}) {
+            QTRY_COMPARE_WITH_TIMEOUT(QImage(home.path() + "/" + name + "/webcam.jpg").size(), size, 60000);
+            QTRY_COMPARE_WITH_TIMEOUT(QImage(home.path() + "/out-" + name + "/webcam.jpg").size(), size,
+                                      30000);
+        }
+        QVERIFY(!QFile::exists(home.path() + "/webcam.jpg"));
+        start(again, home, {"--headless", "--instance", "gate"}, runtime);
+        QVERIFY(again.waitForFinished(10000));
+        QCOMPARE(again.readAllStandardError(),
+                 QByteArray("webcam-zantrel: another instance is running; this one ends.\n"));
+
+        QByteArray said;
+        QTRY_VERIFY_WITH_TIMEOUT((start(status, home, {"--status"}, runtime), status.waitForFinished(10000),
+                                  said = status.readAllStandardOutput(), said.count("Warning: ") == 1),
+                                 20000);
+        QCOMPARE(status.exitCode(), 1);
+        const QList<QByteArray> lines = said.trimmed().split('\n');
+        QCOMPARE(lines.size(), 2);
+        QVERIFY2(
+            lines[0].startsWith("garden: Running, process " + QByteArray::number(garden.processId()) +
+                                ", ") &&
+                lines[1].startsWith("gate: Running, process " + QByteArray::number(gate.processId()) + ", "),
+            said.constData());
     }
 };
 

@@ -2,6 +2,7 @@
 // `cmake --install` into a scratch prefix, and the Debian package built from this build tree, installed
 // with apt-get and removed again. And how the desktop knows the running program: its window class and
 // its start-up entry.
+#include "core/instance.h"
 #include "settings/autostart.h"
 #include "support/temp_store.h"
 
@@ -60,9 +61,10 @@ void validate(const QString& root, const QStringList& unitOptions) {
         QTemporaryDir runtime;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+        const QString units = root + QStringLiteral("/lib/systemd/user/");
         VERIFY_RUN(run("systemd-analyze",
                        QStringList{"--user", "verify"} + unitOptions +
-                           QStringList{root + QStringLiteral("/lib/systemd/user/webcam-zantrel.service")},
+                           QStringList{units + "webcam-zantrel.service", units + "webcam-zantrel@.service"},
                        60000, env));
     }
 }
@@ -82,12 +84,16 @@ class TestDesktopInstall : public QObject {
                                     share + "icons/hicolor/48x48/apps/org.zantrel.WebcamZantrel.png",
                                     share + "man/man1/webcam-zantrel.1.gz"})
             QVERIFY2(QFileInfo(file).isFile(), qPrintable(file));
-        QFile unit(prefix.path() + "/lib/systemd/user/webcam-zantrel.service");
-        QVERIFY(unit.open(QIODevice::ReadOnly));
-        const QByteArray text = unit.readAll();
-        QVERIFY2(text.contains("\nExecStart=" + QFile::encodeName(prefix.path()) +
-                               "/bin/webcam-zantrel --headless --pictures-folder\n"),
-                 text.constData());
+        // The plain unit, and the template of a named instance.
+        for (const char* instance : {"", "@"}) {
+            QFile unit(prefix.path() + "/lib/systemd/user/webcam-zantrel" + instance + ".service");
+            QVERIFY(unit.open(QIODevice::ReadOnly));
+            const QByteArray text = unit.readAll();
+            QVERIFY2(text.contains("\nExecStart=" + QFile::encodeName(prefix.path()) +
+                                   "/bin/webcam-zantrel --headless --pictures-folder" +
+                                   (*instance ? " --instance %i" : "") + "\n"),
+                     text.constData());
+        }
         // The manual page is not where man looks; the rest is checked, the program's path included.
         validate(prefix.path(), {"--man=no"});
     }
@@ -195,6 +201,13 @@ class TestDesktopInstall : public QObject {
         const QString entry = zantrel::AutostartEntryText(chosen);
         QVERIFY(entry.contains(QStringLiteral("\nExec=\"%1\" --pictures-folder /BOOT\n").arg(installed)));
         QVERIFY(entry.contains(QStringLiteral("\nIcon=org.zantrel.WebcamZantrel\n")));
+        // A named instance's entry is its own and starts that instance.
+        zantrel::SetInstanceName(QStringLiteral("gate"));
+        const QString gate = zantrel::AutostartEntryText(installed), gatePath = zantrel::AutostartEntryPath();
+        zantrel::SetInstanceName({});
+        QVERIFY(gate.contains(
+            QStringLiteral("\nExec=\"%1\" --pictures-folder --instance gate /BOOT\n").arg(installed)));
+        QVERIFY(gatePath.endsWith(QStringLiteral("/autostart/webcam-zantrel@gate.desktop")));
     }
 };
 
