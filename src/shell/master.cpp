@@ -10,6 +10,7 @@
 #include "health/health_monitor.h"
 #include "health/state_document.h"
 #include "liveview/live_view.h"
+#include "mqtt/mqtt_service.h"
 #include "publish/job_runner.h"
 #include "publish/publishing_core.h"
 #include "publish/stamp_inputs.h"
@@ -115,8 +116,13 @@ HealthMonitor& AttachServices(PublishingCore& core) {
     health->keepStateDocument(StateDocumentPath(), [state = &live->state()] {
         return QJsonDocument::fromJson(state->statusJson()).object();
     });
+    // MQTT: the same state document, each alert as it happens.
+    auto mqtt = std::make_unique<MqttService>(core.jobs(), core.runControl(), core.status(),
+                                              [state = &live->state()] { return state->statusJson(); });
+    QObject::connect(health.get(), &HealthMonitor::eventHappened, mqtt.get(), &MqttService::noteEvent);
     core.attach(std::move(live));
     core.attach(std::move(health));
+    core.attach(std::move(mqtt));
     core.attach(std::make_unique<StampUrlFetcher>(StampInputs::instance())); // {url:} values for the stamps
     return monitor;
 }
