@@ -259,6 +259,7 @@ class TestMqtt : public QObject {
                      qPrintable(QString::number(starts[i] - starts[i - 1])));
         QTRY_COMPARE_WITH_TIMEOUT(program.said("Connected to the MQTT broker 127.0.0.1"), 1, 10000);
         QCOMPARE(program.said("Lost the MQTT broker 127.0.0.1"), 1);
+        QCOMPARE(program.said("MQTT broker 127.0.0.1"), 2); // nothing at each try between
 
         const QString config = QStringLiteral("homeassistant/image/webcam-zantrel_test/picture/config");
         QVERIFY(!reader.waitFor(config).isEmpty());
