@@ -222,6 +222,8 @@ void MqttService::lose(QString reason) {
         for (auto it = inflight_.rbegin(); it != inflight_.rend(); ++it)
             if (!it->second.isEmpty())
                 outbox_.events.push_front(it->second);
+        while (outbox_.events.size() > kEventsKept)
+            outbox_.events.pop_front();
     }
     inflight_.clear();
     subscribed_ = false;
