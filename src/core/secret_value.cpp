@@ -64,7 +64,9 @@ bool IsPasswordKey(const QString& section, const QString& key) {
     return (section == QLatin1String(keys::HttpPassword.section) &&
             key == QLatin1String(keys::HttpPassword.key)) ||
            (section == QLatin1String(keys::AlertSmtpPassword.section) &&
-            key == QLatin1String(keys::AlertSmtpPassword.key));
+            key == QLatin1String(keys::AlertSmtpPassword.key)) ||
+           (section == QLatin1String(keys::MqttPassword.section) &&
+            key == QLatin1String(keys::MqttPassword.key));
 }
 
 SecretPlace PasswordPlace(const QString& section, const QString& key) {
@@ -83,6 +85,9 @@ SecretPlace PasswordPlace(const QString& section, const QString& key) {
     } else if (section == QLatin1String(keys::AlertSmtpPassword.section)) {
         place.address = QUrl(GetSetting(keys::AlertSmtp).trimmed()).host();
         place.login = GetSetting(keys::AlertSmtpLogin);
+    } else if (section == QLatin1String(keys::MqttPassword.section)) {
+        place.address = QUrl(GetSetting(keys::MqttUrl).trimmed()).host();
+        place.login = GetSetting(keys::MqttLogin);
     }
     return place;
 }

@@ -37,7 +37,8 @@ using SecretWriter = std::function<std::optional<QString>(const QString& value, 
                                                           const QString& current)>;
 void InstallSecretWriter(SecretWriter writer);
 
-// The keys that hold passwords: FTP/PASSWORDnnnnn, NETCAM/PASSWORDnnnnn, HTTP/PASSWORD, ALERT/SMTPPASSWORD.
+// The keys that hold passwords: FTP/PASSWORDnnnnn, NETCAM/PASSWORDnnnnn, HTTP/PASSWORD, ALERT/SMTPPASSWORD,
+// MQTT/PASSWORD.
 // (PREF/PASSWORD, the lock password, is kept as a hash instead.)
 bool IsPasswordKey(const QString& section, const QString& key);
 // The place of a password key, with the address and login stored beside it.

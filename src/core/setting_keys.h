@@ -198,4 +198,18 @@ inline constexpr SettingKey VfwWhenLost{"VFW", "WHENLOST", "0"};
 // The mail server's certificate: "sha256//..." trusts exactly that public key (a self-signed server).
 inline constexpr SettingKey AlertSmtpPin{"ALERT", "SMTPPIN", ""};
 
+// MQTT: a broker that gets the program's availability, state, alerts and pictures, with Home Assistant
+// discovery. Off while URL is empty. URL: mqtt://host[:1883] or mqtts://host[:8883] (the broker's
+// certificate checked against CAFILE, or the system's store without one); TOPIC: where everything goes
+// ("": webcam-zantrel/HOST/INSTANCE); DISCOVERY: Home Assistant configs under homeassistant/; IMAGE: each
+// published picture; COMMANDS: "now", "run" and "stop" taken from TOPIC/set.
+inline constexpr SettingKey MqttUrl{"MQTT", "URL", ""};
+inline constexpr SettingKey MqttLogin{"MQTT", "LOGIN", ""};
+inline constexpr SettingKey MqttPassword{"MQTT", "PASSWORD", ""};
+inline constexpr SettingKey MqttTopic{"MQTT", "TOPIC", ""};
+inline constexpr SettingKey MqttDiscovery{"MQTT", "DISCOVERY", "1"};
+inline constexpr SettingKey MqttImage{"MQTT", "IMAGE", "1"};
+inline constexpr SettingKey MqttCommands{"MQTT", "COMMANDS", "0"};
+inline constexpr SettingKey MqttCaFile{"MQTT", "CAFILE", ""};
+
 } // namespace zantrel::keys

@@ -10,6 +10,7 @@
 #include "settings/device_page.h"
 #include "settings/image_page.h"
 #include "settings/live_view_page.h"
+#include "settings/mqtt_page.h"
 #include "settings/preview_window.h"
 #include "settings/small_pages.h"
 #include "settings/timelapse_page.h"
@@ -55,7 +56,7 @@ SettingsDialog::SettingsDialog(CaptureWindow& capture, QWidget* parent, OverlayS
       device_(new DevicePage(capture, std::move(setOverlay), panels_)), timer_(new TimerPage(panels_)),
       image_(new ImagePage(panels_)), internet_(new InternetPage(panels_)), modem_(new ModemControls(this)),
       prefs_(new PreferencesPage(panels_)), liveView_(new LiveViewPage(panels_)),
-      timelapse_(new TimelapsePage(panels_)), alerts_(new AlertsPage(panels_)) {
+      timelapse_(new TimelapsePage(panels_)), alerts_(new AlertsPage(panels_)), mqtt_(new MqttPage(panels_)) {
     setObjectName(QStringLiteral("frmAllSettings"));
     setWindowTitle(QStringLiteral("Settings"));
     setModal(true);
@@ -64,11 +65,11 @@ SettingsDialog::SettingsDialog(CaptureWindow& capture, QWidget* parent, OverlayS
     const struct {
         const char* caption;
         QStyle::StandardPixmap icon;
-    } tabs[] = {{"Device", QStyle::SP_ComputerIcon},     {"Timer", QStyle::SP_BrowserReload},
-                {"Image", QStyle::SP_FileIcon},          {"Internet", QStyle::SP_DriveNetIcon},
-                {"Reserved", QStyle::SP_CustomBase},     {"Preferences", QStyle::SP_FileDialogDetailedView},
-                {"Live view", QStyle::SP_MediaPlay},     {"Time-lapse", QStyle::SP_MediaSeekForward},
-                {"Alerts", QStyle::SP_MessageBoxWarning}};
+    } tabs[] = {{"Device", QStyle::SP_ComputerIcon},      {"Timer", QStyle::SP_BrowserReload},
+                {"Image", QStyle::SP_FileIcon},           {"Internet", QStyle::SP_DriveNetIcon},
+                {"Reserved", QStyle::SP_CustomBase},      {"Preferences", QStyle::SP_FileDialogDetailedView},
+                {"Live view", QStyle::SP_MediaPlay},      {"Time-lapse", QStyle::SP_MediaSeekForward},
+                {"Alerts", QStyle::SP_MessageBoxWarning}, {"MQTT", QStyle::SP_DriveNetIcon}};
     for (const auto& tab : tabs) {
         if (tab.icon == QStyle::SP_CustomBase)
             tabs_->addTab(QLatin1String(tab.caption));
@@ -83,7 +84,7 @@ SettingsDialog::SettingsDialog(CaptureWindow& capture, QWidget* parent, OverlayS
     panels_->setObjectName(QStringLiteral("FolderPix"));
     panels_->addWidget(new QWidget(panels_));
     const std::initializer_list<QWidget*> pages{device_, timer_,    image_,     internet_, nullptr,
-                                                prefs_,  liveView_, timelapse_, alerts_};
+                                                prefs_,  liveView_, timelapse_, alerts_,   mqtt_};
     for (QWidget* page : pages)
         panels_->addWidget(page ? scrolled(page, panels_) : new QWidget(panels_));
 
@@ -123,6 +124,7 @@ SettingsDialog::SettingsDialog(CaptureWindow& capture, QWidget* parent, OverlayS
     prefs_->load(loaded_.prefs);
     liveView_->load();
     alerts_->load();
+    mqtt_->load();
     shown_ = form();
     fitPages(pages); // as loaded: the server list and the texts are in
     switchTab(tabs_->currentIndex());
@@ -173,6 +175,10 @@ void SettingsDialog::accept() {
         tabs_->setCurrentIndex(8); // the Alerts page says what is wrong
         return;
     }
+    if (!mqtt_->problem().isEmpty()) {
+        tabs_->setCurrentIndex(9); // the MQTT page says what is wrong
+        return;
+    }
     const SettingsForm f = KeepUntouched(form(), shown_, loaded_);
     if (ConfirmSettingsForm(f) == ConfirmOutcome::PasswordRefused) {
         QMessageBox::warning(this, applicationTitle(), QStringLiteral("Please enter a valid password."));
@@ -181,6 +187,7 @@ void SettingsDialog::accept() {
     liveView_->store();
     timelapse_->store();
     alerts_->store();
+    mqtt_->store();
     SetAutostart(f.prefs.windowsStart, QCoreApplication::applicationFilePath());
     capture_.Resize_Video();
     LiveValues::instance().reset();

@@ -14,6 +14,7 @@ class CaptureWindow;
 class ImagePage;
 class InternetPage;
 class LiveViewPage;
+class MqttPage;
 class ModemControls;
 class PreferencesPage;
 class AlertsPage;
@@ -66,6 +67,7 @@ class SettingsDialog : public QDialog {
     LiveViewPage* liveView_;
     TimelapsePage* timelapse_;
     AlertsPage* alerts_;
+    MqttPage* mqtt_;
 };
 
 // Opens the settings dialog modal to parent and returns it at once, shown; it deletes itself when it

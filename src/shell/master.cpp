@@ -12,6 +12,7 @@
 #include "health/state_document.h"
 #include "liveview/live_view.h"
 #include "metrics/publish_metrics.h"
+#include "mqtt/mqtt_service.h"
 #include "publish/job_runner.h"
 #include "publish/publishing_core.h"
 #include "publish/stamp_inputs.h"
@@ -122,8 +123,13 @@ HealthMonitor& AttachServices(PublishingCore& core) {
         core.jobs(), ProgramMetricsSources(core.capture(), health->activeEvents()));
     live->state().setMetrics([m = metrics.get()] { return m->text(); });
     core.attach(std::move(metrics));
+    // MQTT: the same state document, each alert as it happens.
+    auto mqtt = std::make_unique<MqttService>(core.jobs(), core.runControl(), core.status(),
+                                              [state = &live->state()] { return state->statusJson(); });
+    QObject::connect(health.get(), &HealthMonitor::eventHappened, mqtt.get(), &MqttService::noteEvent);
     core.attach(std::move(live));
     core.attach(std::move(health));
+    core.attach(std::move(mqtt));
     core.attach(std::make_unique<StampUrlFetcher>(StampInputs::instance())); // {url:} values for the stamps
     return monitor;
 }
