@@ -2,6 +2,7 @@
 
 #include "core/setting_keys.h"
 #include "core/store.h"
+#include "secrets/background_saves.h"
 #include "transfer/server_address.h"
 #include "transfer/upload_target.h"
 
@@ -94,10 +95,17 @@ QString ServerListEditor::text(ServerField field) const {
     return current_ ? entryValue(field, current_) : QString();
 }
 
-bool ServerListEditor::edit(ServerField field, const QString& text) {
+bool ServerListEditor::edit(ServerField field, const QString& text, QObject* context,
+                            std::function<void()> saved) {
     if (!current_)
         return false;
-    storeEntryValue(field, current_, text);
+    if (field == ServerField::Password) { // it may go to the keyring, which is not waited for here
+        const keys::SettingKey& key = keyOf(field);
+        SavePasswordInBackground(QString::fromLatin1(key.section), serverEntryKey(key, current_), text,
+                                 context, std::move(saved));
+    } else {
+        storeEntryValue(field, current_, text);
+    }
     return true;
 }
 
