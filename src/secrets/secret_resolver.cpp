@@ -12,6 +12,8 @@ namespace zantrel {
 
 namespace {
 
+constexpr QLatin1StringView kLockedRefusalEnd(" is in the locked keyring");
+
 // The entry's address for a message: never with a login or password written into it.
 QString shownPlace(const SecretPlace& place) {
     QString address = place.address.trimmed();
@@ -35,7 +37,7 @@ SecretLookup resolve(const QString& stored, const SecretPlace& place) {
     case KeyringAnswer::State::Done:
         return {answer.value, {}};
     case KeyringAnswer::State::Locked:
-        return {{}, QStringLiteral("the password for %1 is in the locked keyring").arg(shownPlace(place))};
+        return {{}, QStringLiteral("the password for %1").arg(shownPlace(place)) + kLockedRefusalEnd};
     case KeyringAnswer::State::Missing:
         return {{}, QStringLiteral("the password for %1 is missing from the keyring").arg(shownPlace(place))};
     default:
@@ -83,6 +85,10 @@ std::optional<QString> save(const QString& value, const SecretPlace& place, cons
 }
 
 } // namespace
+
+bool IsLockedKeyringRefusal(const QString& refusal) {
+    return refusal.endsWith(kLockedRefusalEnd);
+}
 
 void InstallSecrets() {
     InstallSecretResolver(resolve);

@@ -15,4 +15,7 @@ void InstallSecrets();
 // tell the user ("" when nothing was found to move); never a password.
 QString MovePasswordsToKeyring();
 
+// A refusal that says the password is in the locked keyring (which unlocking would mend).
+bool IsLockedKeyringRefusal(const QString& refusal);
+
 } // namespace zantrel
