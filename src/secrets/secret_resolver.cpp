@@ -86,6 +86,11 @@ std::optional<QString> save(const QString& value, const SecretPlace& place, cons
 
 } // namespace
 
+void ForgetUnusedKeyringItem(const QString& stored) {
+    if (IsKeyringMarker(stored) && !markerInUse(stored, {}))
+        KeyringForget(stored);
+}
+
 bool IsLockedKeyringRefusal(const QString& refusal) {
     return refusal.endsWith(kLockedRefusalEnd);
 }

@@ -7,6 +7,7 @@
 #include "core/setting_keys.h"
 #include "core/store.h"
 #include "secrets/background_saves.h"
+#include "secrets/secret_resolver.h"
 #include "settings/control_rules.h"
 #include "settings/network_camera_editor.h"
 #include "settings/page_widgets.h"
@@ -252,8 +253,14 @@ void DevicePage::removeCamera() {
             {},
             [url] {
                 auto cameras = ReadNetworkCameras();
+                QStringList passwords;
+                for (const NetworkCamera& c : cameras)
+                    if (c.url == url)
+                        passwords << c.password;
                 std::erase_if(cameras, [&url](const NetworkCamera& c) { return c.url == url; });
                 SaveNetworkCameras(cameras);
+                for (const QString& password : passwords) // out of the keyring too, unless still named
+                    ForgetUnusedKeyringItem(password);
             },
             this, [this] { capture_.deviceList().reloadNetworkCameras(); });
     });

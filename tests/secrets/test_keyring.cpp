@@ -6,8 +6,10 @@
 #include "liveview/live_view.h"
 #include "publish/live_values.h"
 #include "publish/publish_job.h"
+#include "secrets/background_saves.h"
 #include "secrets/keyring.h"
 #include "secrets/secret_resolver.h"
+#include "settings/server_list.h"
 #include "shell/keyring_unlock_prompt.h"
 #include "support/ftp_test_servers.h"
 #include "support/keyring_session.h"
@@ -119,6 +121,27 @@ class TestKeyring : public QObject {
         keyring_->secretTool({QStringLiteral("clear"), QStringLiteral("id"), idOf(replaced)});
         QCOMPARE(ResolveServerPassword(1).refusal,
                  QStringLiteral("the password for ftp.example.org is missing from the keyring"));
+    }
+
+    // A server removed from the list takes its password out of the keyring; the entry that moves up
+    // keeps its own.
+    void removedEntriesLeaveTheKeyring() {
+        TempStore store;
+        store.set("FTP", QStringLiteral("SERVERS"), QStringLiteral("2"));
+        for (const QString& n : {QStringLiteral("00001"), QStringLiteral("00002")}) {
+            store.set("FTP", QStringLiteral("ADDRESS") + n, QStringLiteral("ftp.example.org"));
+            QVERIFY(SaveSetting(QStringLiteral("FTP"), QStringLiteral("PASSWORD") + n,
+                                QStringLiteral("Gone-") + n));
+        }
+        const QString first = GetSetting(QStringLiteral("FTP"), QStringLiteral("PASSWORD00001")),
+                      second = GetSetting(QStringLiteral("FTP"), QStringLiteral("PASSWORD00002"));
+        ServerListEditor servers;
+        servers.rebuild();
+        servers.remove(); // the first, current one
+        FinishBackgroundSaves();
+        QCOMPARE(lookup(first), QByteArray());
+        QCOMPARE(lookup(second), QByteArray("Gone-00002"));
+        QCOMPARE(GetSetting(QStringLiteral("FTP"), QStringLiteral("PASSWORD00001")), second);
     }
 
     // Every reader of a password has it from a credential file or the keyring, or says why not: a network
