@@ -78,7 +78,9 @@ std::optional<QString> save(const QString& value, const SecretPlace& place, cons
                      qPrintable(shownPlace(place)), qPrintable(answer.error));
         return std::nullopt;
     }
-    if (answer.state != KeyringAnswer::State::Unavailable)
+    // Said unless there is no session bus at all: a keyring that did not answer in time is no keyring here.
+    if (answer.state != KeyringAnswer::State::Unavailable ||
+        !qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
         std::fprintf(stderr, "webcam-zantrel: the password for %s stays in the settings file: %s\n",
                      qPrintable(shownPlace(place)), qPrintable(answer.error));
     return value; // no keyring: the settings file as before

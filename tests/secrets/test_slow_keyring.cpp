@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QThread>
+#include <unistd.h>
 
 using namespace zantrel;
 
@@ -87,7 +88,21 @@ class TestSlowKeyring : public QObject {
         auto* outcome = dialog.findChild<QLabel*>(QStringLiteral("TestOutcome"));
         QTRY_VERIFY_WITH_TIMEOUT(outcome->text().endsWith(QLatin1String("did not answer within 3 seconds")),
                                  30000);
+        // Without a keyring that answers, the file as before, and standard error says so.
+        int said[2];
+        QCOMPARE(::pipe(said), 0);
+        const int error = ::dup(2);
+        ::dup2(said[1], 2);
         FinishBackgroundSaves();
+        ::dup2(error, 2);
+        ::close(said[1]);
+        char text[512] = {};
+        QVERIFY(::read(said[0], text, sizeof text - 1) > 0);
+        ::close(said[0]);
+        ::close(error);
+        QCOMPARE(QByteArray(text),
+                 "webcam-zantrel: the password for the live view stays in the settings file: no "
+                 "keyring: the keyring did not answer within 3 seconds\n");
         QCOMPARE(GetSetting(QStringLiteral("HTTP"), QStringLiteral("PASSWORD")), QStringLiteral("Typed-Sk1"));
     }
 };
