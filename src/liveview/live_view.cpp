@@ -17,6 +17,7 @@
 #include <QTime>
 #include <QUuid>
 #include <arpa/inet.h>
+#include <chrono>
 #include <cstdio>
 #include <ifaddrs.h>
 #include <netinet/in.h>
@@ -33,6 +34,30 @@ QString currentProblem; // why the live view asked for does not run
 void setProblem(const QString& problem) {
     std::lock_guard lock(problemMutex);
     currentProblem = problem;
+}
+
+// The settings are read every second: the login's password is looked up again only when its stored value
+// changes, or a minute after a refusal (a keyring unlocked meanwhile), so that a slow or locked keyring
+// neither holds up the stream nor restarts the server at each reading. A password that cannot be had
+// closes the live view behind one nobody knows, the same one at every reading, and is said once.
+QString httpPassword(const QString& stored, const QString& user) {
+    static std::mutex mutex;
+    static QString lastStored, password;
+    static std::chrono::steady_clock::time_point refusedAt;
+    static const QString unknown = QUuid::createUuid().toString() + QUuid::createUuid().toString();
+    const std::lock_guard lock(mutex);
+    const auto now = std::chrono::steady_clock::now();
+    if (stored == lastStored && !(password == unknown && now - refusedAt > std::chrono::minutes(1)))
+        return password;
+    const SecretLookup found = ResolveSecret(stored, {QString::fromLatin1(keys::HttpPassword.section),
+                                                      QString::fromLatin1(keys::HttpPassword.key),
+                                                      QStringLiteral("the live view"), user});
+    if (!found.refusal.isEmpty() && !(stored == lastStored && password == unknown))
+        qWarning("%s", qPrintable(found.refusal));
+    lastStored = stored;
+    password = found.refusal.isEmpty() ? found.value : unknown;
+    refusedAt = now;
+    return password;
 }
 
 } // namespace
@@ -57,16 +82,7 @@ HttpServerConfig ReadHttpServerConfig() {
     c.port = port > 0 && port < 65536 ? static_cast<quint16>(port) : 8080;
     c.streamClients = std::max(0, ReadInt32(keys::HttpClients));
     c.user = GetSetting(keys::HttpUser);
-    const SecretLookup password =
-        ResolveSecret(GetSetting(keys::HttpPassword),
-                      {QString::fromLatin1(keys::HttpPassword.section),
-                       QString::fromLatin1(keys::HttpPassword.key), QStringLiteral("the live view"), c.user});
-    c.password = password.value;
-    if (!password.refusal.isEmpty()) {
-        // Closed, not open to all: a password nobody knows, and the reason in the log.
-        qWarning("%s", qPrintable(password.refusal));
-        c.password = QUuid::createUuid().toString() + QUuid::createUuid().toString();
-    }
+    c.password = httpPassword(GetSetting(keys::HttpPassword), c.user); // refused: closed, not open to all
     c.tls = !GetSetting(keys::HttpCert).trimmed().isEmpty() || !GetSetting(keys::HttpKey).trimmed().isEmpty();
     if (c.tls) {
         TlsFiles files = ReadTlsFiles(GetSetting(keys::HttpCert), GetSetting(keys::HttpKey));

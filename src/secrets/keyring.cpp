@@ -197,4 +197,46 @@ KeyringAnswer KeyringLookup(const QString& marker) {
     return {KeyringAnswer::State::Done, password, {}};
 }
 
+KeyringUnlock::KeyringUnlock() : cancellable_(g_cancellable_new()) {}
+
+KeyringUnlock::~KeyringUnlock() {
+    g_object_unref(cancellable_);
+}
+
+void KeyringUnlock::cancel() {
+    g_cancellable_cancel(cancellable_);
+}
+
+KeyringAnswer KeyringUnlock::run() {
+    if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
+        return {KeyringAnswer::State::Unavailable, {}, QStringLiteral("no keyring: no session bus")};
+    std::unique_ptr<SecretService, ObjectUnref> secrets;
+    {
+        const Deadline deadline(kKeyringBound); // reaching the keyring is bounded; the user is not
+        QString why;
+        if (!(secrets = service(deadline, why)))
+            return {KeyringAnswer::State::Unavailable, {}, why};
+    }
+    const std::unique_ptr<GHashTable, HashUnref> attributes(
+        secret_attributes_build(schema(), "application", kApplication, nullptr));
+    GError* raw = nullptr;
+    // SECRET_SEARCH_UNLOCK: the keyring asks the user, in a prompt of its own, to unlock what holds them.
+    GList* found = secret_service_search_sync(secrets.get(), schema(), attributes.get(),
+                                              SecretSearchFlags(SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK),
+                                              cancellable_, &raw);
+    const Error error(raw);
+    const std::unique_ptr<GList, void (*)(GList*)> items(
+        found, [](GList* l) { g_list_free_full(l, g_object_unref); });
+    if (g_cancellable_is_cancelled(cancellable_))
+        return {KeyringAnswer::State::Locked, {}, QStringLiteral("the keyring stays locked")};
+    if (error)
+        return {KeyringAnswer::State::Failed, {}, QString::fromUtf8(error->message)};
+    if (!found)
+        return {KeyringAnswer::State::Missing, {}, QStringLiteral("the keyring holds none of its passwords")};
+    for (GList* l = found; l; l = l->next)
+        if (secret_item_get_locked(static_cast<SecretItem*>(l->data)))
+            return {KeyringAnswer::State::Locked, {}, QStringLiteral("the keyring stays locked")};
+    return {KeyringAnswer::State::Done, {}, {}};
+}
+
 } // namespace zantrel

@@ -5,6 +5,8 @@
 #include <QString>
 #include <chrono>
 
+typedef struct _GCancellable GCancellable;
+
 namespace zantrel {
 
 // The desktop keyring (the Secret Service on the session bus, through libsecret). The settings file keeps
@@ -31,5 +33,21 @@ KeyringAnswer KeyringStore(const SecretPlace& place, const QString& password);
 bool KeyringForget(const QString& marker);
 // The password a marker stands for. A locked keyring is Locked: no prompt, no wait for the user.
 KeyringAnswer KeyringLookup(const QString& marker);
+
+// The keyring's own prompt to unlock the passwords this program keeps there. run() waits for the user's
+// answer, as long as that takes, or until cancel() (from any thread): never call it on the UI thread.
+class KeyringUnlock {
+  public:
+    KeyringUnlock();
+    ~KeyringUnlock();
+    KeyringUnlock(const KeyringUnlock&) = delete;
+    KeyringUnlock& operator=(const KeyringUnlock&) = delete;
+    // Done when the passwords can be read now; Locked when the keyring stays locked.
+    KeyringAnswer run();
+    void cancel();
+
+  private:
+    GCancellable* cancellable_;
+};
 
 } // namespace zantrel

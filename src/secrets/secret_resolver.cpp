@@ -12,6 +12,8 @@ namespace zantrel {
 
 namespace {
 
+constexpr QLatin1StringView kLockedRefusalEnd(" is in the locked keyring");
+
 // The entry's address for a message: never with a login or password written into it.
 QString shownPlace(const SecretPlace& place) {
     QString address = place.address.trimmed();
@@ -35,7 +37,7 @@ SecretLookup resolve(const QString& stored, const SecretPlace& place) {
     case KeyringAnswer::State::Done:
         return {answer.value, {}};
     case KeyringAnswer::State::Locked:
-        return {{}, QStringLiteral("the password for %1 is in the locked keyring").arg(shownPlace(place))};
+        return {{}, QStringLiteral("the password for %1").arg(shownPlace(place)) + kLockedRefusalEnd};
     case KeyringAnswer::State::Missing:
         return {{}, QStringLiteral("the password for %1 is missing from the keyring").arg(shownPlace(place))};
     default:
@@ -76,13 +78,24 @@ std::optional<QString> save(const QString& value, const SecretPlace& place, cons
                      qPrintable(shownPlace(place)), qPrintable(answer.error));
         return std::nullopt;
     }
-    if (answer.state != KeyringAnswer::State::Unavailable)
+    // Said unless there is no session bus at all: a keyring that did not answer in time is no keyring here.
+    if (answer.state != KeyringAnswer::State::Unavailable ||
+        !qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
         std::fprintf(stderr, "webcam-zantrel: the password for %s stays in the settings file: %s\n",
                      qPrintable(shownPlace(place)), qPrintable(answer.error));
     return value; // no keyring: the settings file as before
 }
 
 } // namespace
+
+void ForgetUnusedKeyringItem(const QString& stored) {
+    if (IsKeyringMarker(stored) && !markerInUse(stored, {}))
+        KeyringForget(stored);
+}
+
+bool IsLockedKeyringRefusal(const QString& refusal) {
+    return refusal.endsWith(kLockedRefusalEnd);
+}
 
 void InstallSecrets() {
     InstallSecretResolver(resolve);

@@ -15,4 +15,11 @@ void InstallSecrets();
 // tell the user ("" when nothing was found to move); never a password.
 QString MovePasswordsToKeyring();
 
+// Deletes the keyring item a stored value names, unless a password setting still names it (an entry
+// removed while a copy of it stays). Waits up to the keyring's bound: not on the UI thread.
+void ForgetUnusedKeyringItem(const QString& stored);
+
+// A refusal that says the password is in the locked keyring (which unlocking would mend).
+bool IsLockedKeyringRefusal(const QString& refusal);
+
 } // namespace zantrel

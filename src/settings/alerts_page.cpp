@@ -6,6 +6,7 @@
 #include "core/version.h"
 #include "health/alert_delivery.h"
 #include "health/desktop_notice.h"
+#include "secrets/background_saves.h"
 #include "settings/page_widgets.h"
 
 #include <QCoreApplication>
@@ -108,7 +109,9 @@ void AlertsPage::store() const {
     SaveSetting(keys::AlertMailTo, mailTo_->text().trimmed());
     SaveSetting(keys::AlertSmtp, smtp_->text().trimmed());
     SaveSetting(keys::AlertSmtpLogin, login_->text());
-    SaveSetting(keys::AlertSmtpPassword, password_->text());
+    if (password_->text() != GetSetting(keys::AlertSmtpPassword)) // may go to the keyring: not waited for
+        SavePasswordInBackground(QString::fromLatin1(keys::AlertSmtpPassword.section),
+                                 QString::fromLatin1(keys::AlertSmtpPassword.key), password_->text());
     SaveSetting(keys::AlertSmtpPin, pin_->text().trimmed());
     SaveSetting(keys::AlertDesktop, desktop_->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
 }

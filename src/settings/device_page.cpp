@@ -6,6 +6,8 @@
 #include "capture/network_camera.h"
 #include "core/setting_keys.h"
 #include "core/store.h"
+#include "secrets/background_saves.h"
+#include "secrets/secret_resolver.h"
 #include "settings/control_rules.h"
 #include "settings/network_camera_editor.h"
 #include "settings/page_widgets.h"
@@ -209,16 +211,21 @@ void DevicePage::editCamera(bool add) {
     auto* editor = new NetworkCameraEditor(
         before,
         [this, at, before](const NetworkCamera& camera) {
-            auto cameras = ReadNetworkCameras();
-            if (at >= 0 && at < int(cameras.size()))
-                cameras[std::size_t(at)] = camera;
-            else
-                cameras.push_back(camera);
-            SaveNetworkCameras(cameras);
-            // The chosen camera stays chosen under its new address.
-            if (at >= 0 && !before.url.isEmpty() && GetSetting(keys::VfwCamera) == before.url)
-                SaveSetting(keys::VfwCamera, camera.url);
-            capture_.deviceList().reloadNetworkCameras();
+            // Its password may go to the keyring: saved in the background, the list reloaded after.
+            SaveInBackground(
+                {},
+                [at, before, camera] {
+                    auto cameras = ReadNetworkCameras();
+                    if (at >= 0 && at < int(cameras.size()))
+                        cameras[std::size_t(at)] = camera;
+                    else
+                        cameras.push_back(camera);
+                    SaveNetworkCameras(cameras);
+                    // The chosen camera stays chosen under its new address.
+                    if (at >= 0 && !before.url.isEmpty() && GetSetting(keys::VfwCamera) == before.url)
+                        SaveSetting(keys::VfwCamera, camera.url);
+                },
+                this, [this] { capture_.deviceList().reloadNetworkCameras(); });
         },
         window());
     editor->setAttribute(Qt::WA_DeleteOnClose);
@@ -241,10 +248,21 @@ void DevicePage::removeCamera() {
     connect(ask, &QMessageBox::buttonClicked, this, [this, ask, url = camera.url](QAbstractButton* b) {
         if (ask->standardButton(b) != QMessageBox::Yes)
             return;
-        auto cameras = ReadNetworkCameras();
-        std::erase_if(cameras, [&url](const NetworkCamera& c) { return c.url == url; });
-        SaveNetworkCameras(cameras);
-        capture_.deviceList().reloadNetworkCameras();
+        // After any save of the list still under way.
+        SaveInBackground(
+            {},
+            [url] {
+                auto cameras = ReadNetworkCameras();
+                QStringList passwords;
+                for (const NetworkCamera& c : cameras)
+                    if (c.url == url)
+                        passwords << c.password;
+                std::erase_if(cameras, [&url](const NetworkCamera& c) { return c.url == url; });
+                SaveNetworkCameras(cameras);
+                for (const QString& password : passwords) // out of the keyring too, unless still named
+                    ForgetUnusedKeyringItem(password);
+            },
+            this, [this] { capture_.deviceList().reloadNetworkCameras(); });
     });
     ask->open();
 }

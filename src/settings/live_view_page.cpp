@@ -4,6 +4,7 @@
 #include "core/store.h"
 #include "liveview/live_view.h"
 #include "liveview/tls_files.h"
+#include "secrets/background_saves.h"
 #include "settings/page_widgets.h"
 
 #include <QFormLayout>
@@ -90,7 +91,9 @@ void LiveViewPage::store() const {
     SaveSetting(keys::HttpPort, QString::number(port_->value()));
     SaveSetting(keys::HttpClients, QString::number(clients_->value()));
     SaveSetting(keys::HttpUser, user_->text());
-    SaveSetting(keys::HttpPassword, password_->text());
+    if (password_->text() != GetSetting(keys::HttpPassword)) // may go to the keyring: not waited for here
+        SavePasswordInBackground(QString::fromLatin1(keys::HttpPassword.section),
+                                 QString::fromLatin1(keys::HttpPassword.key), password_->text());
     SaveSetting(keys::HttpCert, cert_->text().trimmed());
     SaveSetting(keys::HttpKey, key_->text().trimmed());
     SaveSetting(keys::HttpHosts, hosts_->text().trimmed());

@@ -43,7 +43,9 @@ NetworkCameraEditor::NetworkCameraEditor(const NetworkCamera& camera,
 void NetworkCameraEditor::accept() {
     const NetworkCamera camera{name_->text().trimmed(), url_->text().trimmed(), login_->text(),
                                password_->text()};
-    const QString error = ParseCameraAddress(camera).error;
+    // The address is checked without the password, which may be in the keyring: that is looked up
+    // when the camera opens.
+    const QString error = ParseCameraAddress({camera.name, camera.url, camera.login, {}}).error;
     if (!error.isEmpty()) {
         problem_->setText(error.left(1).toUpper() + error.mid(1) + QLatin1Char('.'));
         return;

@@ -1,5 +1,7 @@
 #include "settings/server_editor.h"
 
+#include "core/secret_value.h"
+#include "secrets/background_saves.h"
 #include "settings/page_widgets.h"
 #include "transfer/server_check.h"
 #include "transfer/upload_target.h"
@@ -65,8 +67,8 @@ ServerEditor::ServerEditor(QWidget* parent)
     list_->setHeaderLabels({QStringLiteral("Address"), QStringLiteral("Port"), QStringLiteral("Login"),
                             QStringLiteral("Directory")});
     list_->setRootIsDecorated(false);
-    auto* addButton = new QPushButton(QStringLiteral("Add"), this);
-    addButton->setObjectName(QStringLiteral("AddServer"));
+    add_ = new QPushButton(QStringLiteral("Add"), this);
+    add_->setObjectName(QStringLiteral("AddServer"));
     remove_->setObjectName(QStringLiteral("RemoveServer"));
     test_->setObjectName(QStringLiteral("TestServer"));
     test_->setToolTip(QStringLiteral("Reach the server and its folder, without uploading anything"));
@@ -117,7 +119,7 @@ ServerEditor::ServerEditor(QWidget* parent)
     form->addRow(checks_[ServerField::Atomic]);
 
     auto* buttons = new QHBoxLayout;
-    buttons->addWidget(addButton);
+    buttons->addWidget(add_);
     buttons->addWidget(remove_);
     buttons->addStretch();
     auto* check = new QHBoxLayout;
@@ -144,7 +146,7 @@ ServerEditor::ServerEditor(QWidget* parent)
         editor_.select(item ? list_->indexOfTopLevelItem(item) + 1 : 0);
         showCurrent();
     });
-    connect(addButton, &QPushButton::clicked, this, &ServerEditor::add);
+    connect(add_, &QPushButton::clicked, this, &ServerEditor::add);
     connect(remove_, &QPushButton::clicked, this, &ServerEditor::remove);
     connect(test_, &QPushButton::clicked, this, &ServerEditor::test);
     reload();
@@ -183,6 +185,16 @@ void ServerEditor::showCurrent() {
 void ServerEditor::fieldEdited(ServerField field, const QString& text) {
     if (field == ServerField::Address)
         showProtocol();
+    if (field == ServerField::Password) {
+        // Not written back while filled: the shown value may be older than a save still under way.
+        if (filling_ || !editor_.edit(field, text, this, [this] { passwordSaved(); }))
+            return;
+        ++passwordSaves_; // until it is saved, no entry moves and no other entry is shown
+        list_->setEnabled(false);
+        add_->setEnabled(false);
+        remove_->setEnabled(false);
+        return;
+    }
     if (!editor_.edit(field, text))
         return;
     const int column = columnOf(field);
@@ -226,17 +238,32 @@ void ServerEditor::showProtocol() {
     passiveHint_->setVisible(protocol.startsWith(QLatin1String("FTPS")));
 }
 
+void ServerEditor::passwordSaved() {
+    if (--passwordSaves_ > 0)
+        return;
+    list_->setEnabled(true);
+    add_->setEnabled(true);
+    remove_->setEnabled(editor_.current() != 0);
+}
+
 void ServerEditor::test() {
     if (!editor_.current())
         return;
-    // The entry as stored, which is what the fields show; the check runs on the pool, which the
-    // application waits for at exit, so closing the dialog never waits for a server.
-    const ServerEntry entry = ReadServerEntry(editor_.current());
+    // The entry as stored, which is what the fields show, once a password typed is saved; read and checked
+    // on the pool (its password may be in the keyring), which the application waits for at exit, so
+    // closing the dialog never waits for a server.
+    const int shown = editor_.current();
     const quint64 number = ++checkNumber_;
     outcome_->setText(QStringLiteral("Testing..."));
     test_->setEnabled(false);
-    QThreadPool::globalInstance()->start([entry, number, self = QPointer<ServerEditor>(this)]() mutable {
-        const ServerCheckResult result = CheckTarget(entry);
+    QThreadPool::globalInstance()->start([shown, number, self = QPointer<ServerEditor>(this)]() mutable {
+        FinishBackgroundSaves();
+        // A password that cannot be had says why, as a job would, rather than failing to log in.
+        ServerCheckResult result;
+        if (const QString refusal = ResolveServerPassword(shown).refusal; !refusal.isEmpty())
+            result.message = refusal.left(1).toUpper() + refusal.mid(1);
+        else
+            result = CheckTarget(ReadServerEntry(shown));
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [self = std::move(self), number, result] {

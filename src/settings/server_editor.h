@@ -43,6 +43,7 @@ class ServerEditor : public QWidget {
     void remove();
     void test();
     void showOutcome(quint64 number, const ServerCheckResult& result);
+    void passwordSaved();
     void showProtocol();
 
     ServerListEditor editor_;
@@ -52,11 +53,13 @@ class ServerEditor : public QWidget {
     QWidget* fields_;
     QLabel* protocol_;
     QLabel* passiveHint_; // FTPS: always passive
+    QPushButton* add_ = nullptr;
     QPushButton* remove_;
     QPushButton* test_;
     QLabel* outcome_;
     bool rebuilding_ = false;
     bool filling_ = false;    // the fields are being filled from the current entry
+    int passwordSaves_ = 0;   // passwords typed and not yet saved
     quint64 checkNumber_ = 0; // of the newest check, so a late outcome of an older one is dropped
 };
 

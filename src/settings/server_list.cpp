@@ -2,6 +2,8 @@
 
 #include "core/setting_keys.h"
 #include "core/store.h"
+#include "secrets/background_saves.h"
+#include "secrets/secret_resolver.h"
 #include "transfer/server_address.h"
 #include "transfer/upload_target.h"
 
@@ -94,10 +96,17 @@ QString ServerListEditor::text(ServerField field) const {
     return current_ ? entryValue(field, current_) : QString();
 }
 
-bool ServerListEditor::edit(ServerField field, const QString& text) {
+bool ServerListEditor::edit(ServerField field, const QString& text, QObject* context,
+                            std::function<void()> saved) {
     if (!current_)
         return false;
-    storeEntryValue(field, current_, text);
+    if (field == ServerField::Password) { // it may go to the keyring, which is not waited for here
+        const keys::SettingKey& key = keyOf(field);
+        SavePasswordInBackground(QString::fromLatin1(key.section), serverEntryKey(key, current_), text,
+                                 context, std::move(saved));
+    } else {
+        storeEntryValue(field, current_, text);
+    }
     return true;
 }
 
@@ -116,6 +125,7 @@ void ServerListEditor::add() {
 void ServerListEditor::remove() {
     if (!current_)
         return;
+    const QString password = storedValue(ServerField::Password, current_);
     for (int n = current_ + 1; n <= count_; ++n) {
         for (ServerField field : kAllFields)
             storeEntryValue(field, n - 1, storedValue(field, n));
@@ -127,6 +137,8 @@ void ServerListEditor::remove() {
     RemoveSetting(QString::fromLatin1(keys::FtpEntryNoRename.section),
                   serverEntryKey(keys::FtpEntryNoRename, count_));
     SaveSetting(keys::FtpServers, NumberText(count_ - 1));
+    // Its password leaves the keyring too, unless a copy of the entry still names it.
+    SaveInBackground({}, [password] { ForgetUnusedKeyringItem(password); });
     const int next = current_;
     rebuild();
     select(std::min(next, count_));

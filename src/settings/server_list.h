@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QObject>
 #include <QString>
+#include <functional>
 #include <vector>
 
 namespace zantrel {
@@ -41,8 +43,11 @@ class ServerListEditor {
     // The current entry's stored text for a field, with its default; "" without a current entry. A port
     // left at FTP's 21 reads as the port of the address's kind.
     QString text(ServerField field) const;
-    // Stores the text under the current entry's key for the field. False without a current entry.
-    bool edit(ServerField field, const QString& text);
+    // Stores the text under the current entry's key for the field. False without a current entry. The
+    // password is saved in the background (it may go to the keyring); `saved` runs on context's thread
+    // once it is.
+    bool edit(ServerField field, const QString& text, QObject* context = nullptr,
+              std::function<void()> saved = {});
 
     // Appends an entry with empty fields and port 21 and makes it current (none beyond kMaxServerEntries).
     void add();

@@ -20,6 +20,7 @@
 #include "shell/caption_row.h"
 #include "shell/close_application.h"
 #include "shell/drag_window.h"
+#include "shell/keyring_unlock_prompt.h"
 #include "shell/password_prompt.h"
 #include "shell/pictures.h"
 #include "shell/tray_icon.h"
@@ -197,12 +198,18 @@ Master::Master(QWidget* parent) : QWidget(parent) {
     messageSink_ = std::make_unique<WindowMessageSink>(this, *statusSink_);
     core_ = std::make_unique<PublishingCore>(*statusSink_, *messageSink_, videoWindow_);
     HealthMonitor& health = AttachServices(*core_);
+    unlockPrompt_ = std::make_unique<KeyringUnlockPrompt>(this, *statusSink_);
     // How each job went, for a few seconds after it.
     outcomeObserver_ = core_->jobs().observeOutcomes([this](const PublishOutcome& outcome) {
         const QDateTime at = clock().now();
+        QStringList failures; // a password in the locked keyring among them has the window ask once
+        for (const auto& target : outcome.targets)
+            if (!target.delivered)
+                failures << target.reason;
         QMetaObject::invokeMethod(
             this,
-            [this, at, summary = JobSummaryText(outcome, at)] {
+            [this, at, summary = JobSummaryText(outcome, at), failures] {
+                unlockPrompt_->jobEnded(failures);
                 line_.jobEnded(summary, at);
                 showStatus();
                 // Precise: a coarse timer may fire early, when the summary is still due.

@@ -18,6 +18,7 @@ namespace zantrel {
 class CaptionRow;
 class CaptureWindow;
 class HealthMonitor;
+class KeyringUnlockPrompt;
 class LabelStatusSink;
 class PublishingCore;
 class SysTray;
@@ -106,6 +107,7 @@ class Master : public QWidget {
     // The sinks outlive the publishing core, whose job thread reports to them.
     std::unique_ptr<LabelStatusSink> statusSink_;
     std::unique_ptr<WindowMessageSink> messageSink_;
+    std::unique_ptr<KeyringUnlockPrompt> unlockPrompt_; // before the sink it reports to goes
     std::unique_ptr<PublishingCore> core_;
     bool overlayMode_ = false;
     QStringList alerts_; // the conditions under way, which the tray shows

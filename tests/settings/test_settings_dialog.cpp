@@ -129,8 +129,9 @@ class TestSettingsDialog : public QObject {
     Q_OBJECT
   private Q_SLOTS:
     // Saved network cameras are listed between the local cameras and the test camera. Add and Remove
-    // change NETCAM at once; Test shows a camera's first picture and its size, or why none came. The
-    // editor shows a whole address and Return is OK there; Remove asks first; the camera in use is marked.
+    // change NETCAM off the UI thread; Test shows a camera's first picture and its size, or why none came.
+    // The editor shows a whole address and Return is OK there; Remove asks first; the camera in use is
+    // marked.
     void networkCamerasOnTheDevicePage() {
         test::CameraServer http(test::CameraServer::Kind::Http);
         QVERIFY2(http.running(), qPrintable(http.failure()));
@@ -157,6 +158,7 @@ class TestSettingsDialog : public QObject {
         url->setText(snapshot);
         QTest::keyClick(url, Qt::Key_Return);
         QVERIFY(!editor->isVisible());
+        QTRY_COMPARE(list->topLevelItemCount(), 3);
         QCOMPARE(names() + ',' + list->topLevelItem(2)->text(0), "Gate," + snapshot + ",Test Camera");
         expectStored(QStringLiteral("NETCAM/COUNT=2;NETCAM/URL00002=") + snapshot);
         for (const auto& [row, shown] :
@@ -189,7 +191,7 @@ class TestSettingsDialog : public QObject {
             if (answer == QMessageBox::No)
                 QCOMPARE(names(), "Gate," + snapshot);
         }
-        QCOMPARE(names(), snapshot + ",Test Camera");
+        QTRY_COMPARE(names(), snapshot + ",Test Camera");
         QCOMPARE(bold(), QStringLiteral("*-"));
         expectStored(QStringLiteral("NETCAM/COUNT=1;NETCAM/NAME00002=<absent>"));
     }
