@@ -1,5 +1,6 @@
 #include "mqtt/mqtt_settings.h"
 
+#include "core/instance.h"
 #include "core/secret_value.h"
 #include "core/setting_keys.h"
 #include "core/store.h"
@@ -35,13 +36,9 @@ QString level(const QString& name) {
 
 } // namespace
 
-QString MqttInstanceName() {
-    return QStringLiteral("default");
-}
-
 QString DefaultMqttTopic() {
     return QStringLiteral("webcam-zantrel/") + level(QSysInfo::machineHostName()) + QLatin1Char('/') +
-           level(MqttInstanceName());
+           level(InstanceName().isEmpty() ? QStringLiteral("default") : InstanceName());
 }
 
 BrokerAddress ParseBrokerUrl(const QString& url, QString* problem) {

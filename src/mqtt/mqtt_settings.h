@@ -4,8 +4,6 @@
 
 namespace zantrel {
 
-// The instance this process runs as ("default" without one): the last level of the default topic.
-QString MqttInstanceName();
 // webcam-zantrel/HOST/INSTANCE, with every character a topic level cannot hold replaced by "_".
 QString DefaultMqttTopic();
 

@@ -1,5 +1,6 @@
 #include "publish/stamp_inputs.h"
 
+#include "core/instance.h"
 #include "core/setting_keys.h"
 #include "core/store.h"
 
@@ -44,7 +45,7 @@ QStringList StampInputs::prepare(StampParams& stamp, const LiveValues::Values& l
     StampTemplateContext context;
     context.now = now;
     context.host = QSysInfo::machineHostName();
-    context.instance = QStringLiteral("default");
+    context.instance = InstanceName().isEmpty() ? QStringLiteral("default") : InstanceName();
     context.latitude = coordinate(keys::UpdateLat, 90);
     context.longitude = coordinate(keys::UpdateLon, 180);
     context.value = [this, &now, &live](const QString& kind, const QString& argument) {
