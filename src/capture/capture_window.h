@@ -120,6 +120,9 @@ class CaptureWindow : public QObject {
     bool waitForFrame(int timeoutMs) const;
     // Any thread: the live picture as it is now, unstamped and without waiting; null without a camera.
     QImage liveFrame() const;
+    // Any thread: someone reads the live picture as a stream (or nobody does any more). While nobody
+    // watches, neither there nor in the window, a camera's compressed frames are decoded only for a grab.
+    void setStreamWatched(bool watching);
 
     // The cameras listed; it tells of cameras plugged in or out.
     DeviceList& deviceList() const { return *devices_; }
