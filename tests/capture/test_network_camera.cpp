@@ -242,6 +242,7 @@ class TestNetworkCamera : public QObject {
             QFile file(counter);
             return file.open(QIODevice::ReadOnly) ? file.readAll().toInt() : 0;
         };
+        QVERIFY(gst::ensureInitialised());
         auto frames = std::make_shared<FrameStore>();
         QString error;
         NetworkSource source = CreateNetworkSource({{}, server.url("/cam"), {}, {}}, 100, &error);
