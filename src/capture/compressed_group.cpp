@@ -58,8 +58,8 @@ void onDecoderAdded(GstBin*, GstBin*, GstElement* element, gpointer) {
         g_object_set(element, "output-corrupt", FALSE, nullptr);
 }
 
-void linkToConverter(GstElement*, GstPad* pad, gpointer converter) {
-    gst::ObjectPtr<GstPad> sink(gst_element_get_static_pad(GST_ELEMENT(converter), "sink"));
+void linkToSink(GstElement*, GstPad* pad, gpointer target) {
+    gst::ObjectPtr<GstPad> sink(gst_element_get_static_pad(GST_ELEMENT(target), "sink"));
     if (sink && !gst_pad_is_linked(sink.get()))
         gst_pad_link(pad, sink.get());
 }
@@ -183,28 +183,23 @@ QImage DecodeNewestPicture(const CompressedGroup::Frames& frames, int timeoutMs)
     gst::ElementPtr pipeline = gst::adopt(gst_pipeline_new("group"));
     gst::ElementPtr source = gst::makeElement("appsrc");
     gst::ElementPtr decode = gst::makeElement("decodebin");
-    gst::ElementPtr convert = gst::makeElement("videoconvert");
-    gst::ElementPtr filter = gst::makeElement("capsfilter");
     gst::ElementPtr sink = gst::makeElement("appsink");
-    if (!pipeline || !source || !decode || !convert || !filter || !sink)
+    if (!pipeline || !source || !decode || !sink)
         return {};
     GstElement* src = source.get();
     GstElement* out = sink.get();
     g_object_set(src, "caps", frames.caps.get(), "format", GST_FORMAT_TIME, "max-bytes", guint64(0), nullptr);
-    gst::CapsPtr rgb(gst_caps_from_string("video/x-raw,format=BGRx"));
-    g_object_set(filter.get(), "caps", rgb.get(), nullptr);
-    g_object_set(out, "sync", FALSE, "max-buffers", 2u, nullptr);
+    // Pictures in the decoder's own format, in system memory: only the last one is converted.
+    gst::CapsPtr raw(gst_caps_from_string("video/x-raw"));
+    g_object_set(out, "sync", FALSE, "max-buffers", 2u, "caps", raw.get(), nullptr);
     g_signal_connect(decode.get(), "deep-element-added", G_CALLBACK(&onDecoderAdded), nullptr);
-    g_signal_connect(decode.get(), "pad-added", G_CALLBACK(&linkToConverter), convert.get());
+    g_signal_connect(decode.get(), "pad-added", G_CALLBACK(&linkToSink), out);
     GstElement* decodeElement = decode.get();
-    GstElement* convertElement = convert.get();
-    GstElement* filterElement = filter.get();
-    for (gst::ElementPtr* element : {&source, &decode, &convert, &filter, &sink}) {
+    for (gst::ElementPtr* element : {&source, &decode, &sink}) {
         gst_bin_add(GST_BIN(pipeline.get()), element->get());
         element->reset(); // the pipeline holds it
     }
-    if (!gst_element_link(src, decodeElement) ||
-        !gst_element_link_many(convertElement, filterElement, out, nullptr))
+    if (!gst_element_link(src, decodeElement))
         return {};
     if (gst_element_set_state(pipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
         gst_element_set_state(pipeline.get(), GST_STATE_NULL);
