@@ -58,6 +58,16 @@ void onDecoderAdded(GstBin*, GstBin*, GstElement* element, gpointer) {
         g_object_set(element, "output-corrupt", FALSE, nullptr);
 }
 
+// decodebin's answer to a factory it may plug: 0 try it, 2 skip it.
+gint skipSecondParser(GstElement*, GstPad*, GstCaps* caps, GstElementFactory* factory, gpointer) {
+    gboolean parsed = FALSE;
+    const bool parser = gst_element_factory_list_is_type(factory, GST_ELEMENT_FACTORY_TYPE_PARSER);
+    return parser && gst_caps_get_size(caps) > 0 &&
+                   gst_structure_get_boolean(gst_caps_get_structure(caps, 0), "parsed", &parsed) && parsed
+               ? 2
+               : 0;
+}
+
 void linkToSink(GstElement*, GstPad* pad, gpointer target) {
     gst::ObjectPtr<GstPad> sink(gst_element_get_static_pad(GST_ELEMENT(target), "sink"));
     if (sink && !gst_pad_is_linked(sink.get()))
@@ -165,6 +175,10 @@ namespace {
 constexpr const char* kGroupKey = "zantrel-compressed-group";
 }
 
+void DecodeParsedFrames(GstElement* decodebin) {
+    g_signal_connect(decodebin, "autoplug-select", G_CALLBACK(&skipSecondParser), nullptr);
+}
+
 void AttachCompressedGroup(GstElement* source, std::shared_ptr<CompressedGroup> group) {
     g_object_set_data_full(
         G_OBJECT(source), kGroupKey, new std::shared_ptr<CompressedGroup>(std::move(group)),
@@ -194,6 +208,7 @@ QImage DecodeNewestPicture(const CompressedGroup::Frames& frames, int timeoutMs)
     g_object_set(out, "sync", FALSE, "max-buffers", 2u, "caps", raw.get(), nullptr);
     g_signal_connect(decode.get(), "deep-element-added", G_CALLBACK(&onDecoderAdded), nullptr);
     g_signal_connect(decode.get(), "pad-added", G_CALLBACK(&linkToSink), out);
+    DecodeParsedFrames(decode.get());
     GstElement* decodeElement = decode.get();
     for (gst::ElementPtr* element : {&source, &decode, &sink}) {
         gst_bin_add(GST_BIN(pipeline.get()), element->get());

@@ -67,6 +67,9 @@ class CompressedGroup {
 // through to the decoder only what group->pass allows. Raw pictures pass untouched and are not kept.
 void KeepCompressedFrames(GstPad* pad, std::shared_ptr<CompressedGroup> group);
 
+// Makes decodebin plug no parser for frames that come parsed already (as they leave parsebin).
+void DecodeParsedFrames(GstElement* decodebin);
+
 // The group kept by a camera's source element (attached when it was made); null when it keeps none.
 void AttachCompressedGroup(GstElement* source, std::shared_ptr<CompressedGroup> group);
 std::shared_ptr<CompressedGroup> CompressedGroupOf(GstElement* source);

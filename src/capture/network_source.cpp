@@ -204,6 +204,7 @@ gst::ElementPtr decodingBin(const char* sourceFactory, GstElement** source, bool
                  "max-size-time", guint64(0), nullptr);
     g_signal_connect(decode.get(), "deep-element-added", G_CALLBACK(&onElementAdded), nullptr);
     g_signal_connect(decode.get(), "pad-added", G_CALLBACK(&linkNewPad), decoded.get());
+    DecodeParsedFrames(decode.get());
     gst::ObjectPtr<GstPad> compressed(gst_element_get_static_pad(decode.get(), "sink"));
     auto group = std::make_shared<CompressedGroup>();
     KeepCompressedFrames(compressed.get(), group);
