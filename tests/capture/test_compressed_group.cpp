@@ -56,20 +56,15 @@ Stream encode(int from, int count, QSize size, const QString& encoder) {
 const QString kH264 = QStringLiteral("x264enc tune=zerolatency speed-preset=ultrafast key-int-max=1000 ! "
                                      "h264parse ! video/x-h264,stream-format=avc,alignment=au");
 
-// A copy of the frame with its second half replaced by garbage (or cut off, for a JPEG).
+// A copy of the frame cut off in the middle, or with all but its first bytes replaced by garbage.
 BufferPtr damaged(GstBuffer* frame, bool cut) {
-    GstMapInfo map;
-    gst_buffer_map(frame, &map, GST_MAP_READ);
-    QByteArray bytes(reinterpret_cast<const char*>(map.data), qsizetype(map.size));
-    gst_buffer_unmap(frame, &map);
+    BufferPtr copy(gst_buffer_copy_deep(frame));
+    const gsize size = gst_buffer_get_size(copy.get());
     if (cut)
-        bytes.truncate(bytes.size() / 2);
-    for (qsizetype i = 8; !cut && i < bytes.size(); ++i)
-        bytes[i] = char(i * 37);
-    GstBuffer* copy = gst_buffer_new_memdup(bytes.constData(), gsize(bytes.size()));
-    gst_buffer_copy_into(copy, frame, GstBufferCopyFlags(GST_BUFFER_COPY_FLAGS | GST_BUFFER_COPY_TIMESTAMPS),
-                         0, gsize(-1));
-    return BufferPtr(copy);
+        gst_buffer_resize(copy.get(), 0, gssize(size / 2));
+    for (gsize i = 8; !cut && i < size; ++i)
+        gst_buffer_memset(copy.get(), i, guint8(i * 37), 1);
+    return copy;
 }
 
 } // namespace
