@@ -2,7 +2,8 @@
 // second, the test RTSP server on 127.0.0.1) at the default preview rate, its CPU time over 30 s beside
 // that of a bare gst-launch-1.0 pipeline that receives, decodes, limits, scales and shows the same
 // camera at the same rate and size. Runs on $DISPLAY, or on an Xvfb of its own without one. An argument
-// names another videotestsrc pattern than the moving ball (how much the decoding costs depends on it).
+// names another videotestsrc pattern than the moving ball (how much the decoding costs depends on it);
+// `headless` measures the program with nobody watching instead (bench_camera_headless.cpp).
 
 #include "bench.h"
 #include "process_cpu.h"
@@ -10,6 +11,8 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <cstdio>
+
+int runCameraHeadless();
 
 namespace {
 
@@ -32,6 +35,8 @@ int firstNumber(QProcess& process) {
 }
 
 int runCamera() {
+    if (!zantrel::bench::arguments().empty() && zantrel::bench::arguments().front() == "headless")
+        return runCameraHeadless();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     Child xvfb;
     if (!env.contains(QStringLiteral("DISPLAY"))) {

@@ -15,6 +15,7 @@ void CameraProbe::start(const DeviceList& devices, int index, int timeoutMs) {
     session_.reset();
     const quint64 attempt = ++attempt_;
     frames_ = std::make_shared<FrameStore>();
+    frames_->setWatched(FrameStore::Watcher::Probe, true); // its first picture is the answer
     QString error;
     gst::ElementPtr source = devices.internals().createSource(index, &error);
     if (source)

@@ -1,6 +1,7 @@
 #include "capture/capture_session.h"
 
 #include "capture/camera_frame.h"
+#include "capture/compressed_group.h"
 #include "capture/pipeline_stopper.h"
 #include "capture/video_formats_p.h"
 
@@ -55,6 +56,7 @@ std::unique_ptr<CaptureSession> CaptureSession::open(gst::ElementPtr source,
     std::unique_ptr<CaptureSession> session(new CaptureSession);
     session->mode_ = mode;
     session->frames_ = std::move(frames);
+    session->group_ = CompressedGroupOf(source.get());
     if (!source || !session->build(std::move(source), overlaySink, error))
         return nullptr;
     if (gst_element_set_state(session->pipeline_.get(), GST_STATE_READY) == GST_STATE_CHANGE_FAILURE) {
@@ -87,6 +89,11 @@ bool CaptureSession::build(gst::ElementPtr source, const QString& overlaySink, Q
         return fail("GStreamer's base plugins are missing");
     watchBus();
     findColourBalance();
+    if (group_) {
+        // Each compressed frame counts as the camera delivering; it is decoded only while watched.
+        group_->setDemand(
+            [gate = gate_](QSize size) { return gate->open && gate->frames->noteCompressed(size); });
+    }
     return linked || fail("the camera's pictures cannot be converted");
 }
 
@@ -182,6 +189,8 @@ void CaptureSession::findColourBalance() {
 CaptureSession::~CaptureSession() {
     if (gate_)
         gate_->open = false; // a frame still on its way is not the next camera's
+    if (group_)
+        group_->setDemand({});
     if (frames_)
         frames_->setActive(false);
     bus_.reset();
@@ -232,6 +241,7 @@ bool CaptureSession::play() {
     if (playing_)
         return true;
     frames_->setActive(true);
+    frames_->setCompressed(group_);
     playing_ = gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE;
     if (!playing_)
         frames_->setActive(false);

@@ -15,6 +15,8 @@
 
 namespace zantrel {
 
+class CompressedGroup;
+
 class CaptureSession : public QObject {
     Q_OBJECT
   public:
@@ -83,6 +85,7 @@ class CaptureSession : public QObject {
     Mode mode_ = Mode::Preview;
     std::shared_ptr<FrameStore> frames_;
     std::shared_ptr<FrameGate> gate_;
+    std::shared_ptr<CompressedGroup> group_; // the camera's compressed frames, when it keeps them
     gst::ElementPtr pipeline_;
     gst::ObjectPtr<GstElement> balance_; // the source's colour balance, when it has one
     // Children of pipeline_, which owns them.

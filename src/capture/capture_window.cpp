@@ -371,6 +371,14 @@ void CaptureWindow::onSessionFailed(const QString& reason) {
 }
 
 void CaptureWindow::watch() {
+    // The window shows the live picture only while it is on the screen.
+    frames_->setWatched(FrameStore::Watcher::Window,
+                        videoWindow_ && videoWindow_->isVisible() && !videoWindow_->window()->isMinimized());
+    std::unique_lock feedLock(feedMutex_);
+    const std::shared_ptr<HttpFeed> feed = feed_.lock();
+    feedLock.unlock();
+    if (feed)
+        SetFeedDemand(*feed, frames_->decodeWanted(), stallMs() / 3);
     if (!session_ || !session_->playing())
         return;
     if (!frames_->frameSize().isEmpty())
@@ -506,6 +514,10 @@ VideoWindow* CaptureWindow::videoWindow() const {
     return videoWindow_;
 }
 
+void CaptureWindow::setStreamWatched(bool watching) {
+    frames_->setWatched(FrameStore::Watcher::LiveView, watching);
+}
+
 QImage CaptureWindow::liveFrame() const {
     return frames_->newest();
 }
@@ -515,7 +527,7 @@ qint64 CaptureWindow::frameAgeMs() const {
 }
 
 bool CaptureWindow::waitForFrame(int timeoutMs) const {
-    return !frames_->settled(warmUpMs(), timeoutMs, stallMs()).isNull();
+    return frames_->settle(warmUpMs(), timeoutMs, stallMs());
 }
 
 void CaptureWindow::GrabFrame(QImage& target) const {

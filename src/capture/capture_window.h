@@ -123,6 +123,9 @@ class CaptureWindow : public QObject {
     // Any thread: milliseconds since the camera's newest frame (since it started, before the first);
     // -1 while no camera runs.
     qint64 frameAgeMs() const;
+    // Any thread: someone reads the live picture as a stream (or nobody does any more). While nobody
+    // watches, neither there nor in the window, a camera's compressed frames are decoded only for a grab.
+    void setStreamWatched(bool watching);
 
     // The cameras listed; it tells of cameras plugged in or out.
     DeviceList& deviceList() const { return *devices_; }

@@ -1,5 +1,6 @@
 #include "capture/network_source.h"
 
+#include "capture/compressed_group.h"
 #include "capture/multipart_parts.h"
 #include "core/curl_global.h"
 #include "imaging/picture_bound.h"
@@ -186,29 +187,44 @@ void zantrel_camera_bin_class_init(ZantrelCameraBinClass* klass) {
     GST_BIN_CLASS(klass)->handle_message = &cameraBinHandleMessage;
 }
 
-// source ! decodebin ! queue, the queue's output the bin's; null when a plugin is missing.
-gst::ElementPtr decodingBin(const char* sourceFactory, GstElement** source) {
+// source [! parsebin] ! decodebin ! queue, the queue's output the bin's; null when a plugin is missing. The
+// compressed frames on their way to the decoder are kept in a group attached to the bin, and decoded only
+// while someone watches (a grab decodes the group). An RTP stream is parsed into whole frames first.
+gst::ElementPtr decodingBin(const char* sourceFactory, GstElement** source, bool parse) {
     gst::ElementPtr bin = gst::adopt(GST_ELEMENT(g_object_new(zantrel_camera_bin_get_type(), nullptr)));
     gst::ElementPtr camera = gst::makeElement(sourceFactory, "camera");
-    gst::ElementPtr decode = gst::makeElement("decodebin", "decode");
+    // The source's output goes to the element named "decode" (a source made again links there too).
+    gst::ElementPtr parser = parse ? gst::makeElement("parsebin", "decode") : gst::ElementPtr();
+    gst::ElementPtr decode = gst::makeElement("decodebin", parse ? "decoder" : "decode");
     gst::ElementPtr decoded = gst::makeElement("queue", "decoded");
-    if (!bin || !camera || !decode || !decoded)
+    if (!bin || !camera || (parse && !parser) || !decode || !decoded)
         return {};
     // A decoder slower than the camera drops pictures rather than falling behind.
     g_object_set(decoded.get(), "leaky", 2 /* downstream */, "max-size-buffers", 2u, "max-size-bytes", 0u,
                  "max-size-time", guint64(0), nullptr);
     g_signal_connect(decode.get(), "deep-element-added", G_CALLBACK(&onElementAdded), nullptr);
     g_signal_connect(decode.get(), "pad-added", G_CALLBACK(&linkNewPad), decoded.get());
+    DecodeParsedFrames(decode.get());
+    gst::ObjectPtr<GstPad> compressed(gst_element_get_static_pad(decode.get(), "sink"));
+    auto group = std::make_shared<CompressedGroup>();
+    KeepCompressedFrames(compressed.get(), group);
+    AttachCompressedGroup(bin.get(), std::move(group));
     gst_bin_add_many(GST_BIN(bin.get()), camera.get(), decode.get(), decoded.get(), nullptr);
+    GstElement* first = decode.get();
+    if (parser) {
+        first = parser.get();
+        gst_bin_add(GST_BIN(bin.get()), parser.get());
+        g_signal_connect(parser.get(), "pad-added", G_CALLBACK(&linkNewPad), decode.get());
+    }
     *source = camera.get();
-    if (!gst_element_link(camera.get(), decode.get()))
-        g_signal_connect(camera.get(), "pad-added", G_CALLBACK(&linkNewPad), decode.get());
+    if (!gst_element_link(camera.get(), first))
+        g_signal_connect(camera.get(), "pad-added", G_CALLBACK(&linkNewPad), first);
     gst::ObjectPtr<GstPad> out(gst_element_get_static_pad(decoded.get(), "src"));
     gst_pad_add_probe(out.get(), GST_PAD_PROBE_TYPE_BUFFER, &giveDuration,
                       new GstClockTime(GST_CLOCK_TIME_NONE),
                       [](gpointer data) { delete static_cast<GstClockTime*>(data); });
     gst_element_add_pad(bin.get(), gst_ghost_pad_new("src", out.get()));
-    camera.reset(), decode.reset(), decoded.reset(); // the bin holds them
+    camera.reset(), parser.reset(), decode.reset(), decoded.reset(); // the bin holds them
     return bin;
 }
 
@@ -236,6 +252,17 @@ class HttpFeed {
     }
     HttpFeed(const HttpFeed&) = delete;
     HttpFeed& operator=(const HttpFeed&) = delete;
+
+    void setDemand(bool watched, int idleIntervalMs) {
+        {
+            std::lock_guard lock(mutex_);
+            if (watched == watched_ && idleIntervalMs == idleIntervalMs_)
+                return;
+            watched_ = watched;
+            idleIntervalMs_ = idleIntervalMs;
+        }
+        wake_.notify_all();
+    }
 
     QImage fetchNow(int timeoutMs) {
         std::unique_lock lock(mutex_);
@@ -327,11 +354,6 @@ class HttpFeed {
 
     // An MJPEG stream: its JPEG parts, each within the bounds, go to the pipeline one by one.
     bool takeStream(const char* data, size_t size) {
-        if (!streamCapsSet_) {
-            gst::CapsPtr caps(gst_caps_from_string("image/jpeg"));
-            gst_app_src_set_caps(GST_APP_SRC(appsrc_.get()), caps.get());
-            streamCapsSet_ = true;
-        }
         std::vector<QByteArray> parts;
         const bool readable = parts_.take(data, size, parts, &refusal_);
         for (const QByteArray& part : parts) {
@@ -344,6 +366,14 @@ class HttpFeed {
             if (claimed->pixels() > maxPixels_) {
                 refusal_ = PictureBoundRefusal(*claimed, QStringLiteral("the camera sent"));
                 return false;
+            }
+            if (const QSize pictureSize(claimed->width, claimed->height); pictureSize != streamSize_) {
+                // The size in the caps tells the camera delivers while its pictures are not decoded.
+                gst::CapsPtr caps(gst_caps_new_simple("image/jpeg", "width", G_TYPE_INT, claimed->width,
+                                                      "height", G_TYPE_INT, claimed->height, nullptr));
+                gst_app_src_set_caps(GST_APP_SRC(appsrc_.get()), caps.get());
+                streamSize_ = pictureSize;
+                pushedSize_ = QSize();
             }
             gst_app_src_push_buffer(GST_APP_SRC(appsrc_.get()),
                                     gst_buffer_new_memdup(bytes, gsize(part.size())));
@@ -485,6 +515,7 @@ class HttpFeed {
                                                   intervalMs_, nullptr));
             gst_app_src_set_caps(GST_APP_SRC(appsrc_.get()), caps.get());
             pushedSize_ = picture.size();
+            streamSize_ = QSize();
         }
         const auto bytes = gsize(picture.sizeInBytes());
         GstBuffer* buffer = gst_buffer_new_memdup(picture.constBits(), bytes);
@@ -514,9 +545,12 @@ class HttpFeed {
                 fetched_ = picture;
                 done_.notify_all();
             }
-            const int pauseMs = reason.isEmpty() && answer_ == Answer::Picture ? intervalMs_ : kRetryMs;
+            // A snapshot camera nobody watches is asked only often enough to tell that it still answers.
+            const int pictureMs = watched_ ? intervalMs_ : std::max(intervalMs_, idleIntervalMs_);
+            const int pauseMs = reason.isEmpty() && answer_ == Answer::Picture ? pictureMs : kRetryMs;
+            const bool watchedBefore = watched_;
             wake_.wait_for(lock, std::chrono::milliseconds(pauseMs),
-                           [&] { return stop_ || requested_ > startedFor; });
+                           [&] { return stop_ || requested_ > startedFor || (watched_ && !watchedBefore); });
         }
     }
 
@@ -531,6 +565,8 @@ class HttpFeed {
     std::condition_variable done_; // to those waiting for a picture
     bool stop_ = false;
     bool snapshot_ = false;
+    bool watched_ = false;
+    int idleIntervalMs_ = 3000;
     std::uint64_t requested_ = 0;  // fresh pictures asked for
     std::uint64_t fetchedFor_ = 0; // the requests answered by the last fetch
     QImage fetched_;
@@ -545,13 +581,17 @@ class HttpFeed {
     QString refusal_;
     QString lastWarning_;
     bool delivered_ = false;
-    bool streamCapsSet_ = false;
-    QSize pushedSize_;
+    QSize pushedSize_; // of the pictures decoded here (a snapshot camera's)
+    QSize streamSize_; // of the JPEG pictures of a stream
     char errorText_[CURL_ERROR_SIZE] = {};
 };
 
 QImage FetchFreshPicture(HttpFeed& feed, int timeoutMs) {
     return feed.fetchNow(timeoutMs);
+}
+
+void SetFeedDemand(HttpFeed& feed, bool watched, int idleIntervalMs) {
+    feed.setDemand(watched, idleIntervalMs);
 }
 
 NetworkSource CreateNetworkSource(const NetworkCamera& camera, int intervalMs, QString* error) {
@@ -566,7 +606,7 @@ NetworkSource CreateNetworkSource(const NetworkCamera& camera, int intervalMs, Q
     GstElement* source = nullptr;
     NetworkSource out;
     if (address.kind == CameraAddress::Kind::Rtsp) {
-        out.element = decodingBin("rtspsrc", &source);
+        out.element = decodingBin("rtspsrc", &source, true);
         if (!out.element)
             return fail(QStringLiteral("GStreamer's RTSP or decoder plugins are missing"));
         // Over the RTSP connection first (TCP), through firewalls and without losses; over UDP when the
@@ -581,7 +621,7 @@ NetworkSource CreateNetworkSource(const NetworkCamera& camera, int intervalMs, Q
                          address.password.toUtf8().constData(), nullptr);
         return out;
     }
-    out.element = decodingBin("appsrc", &source);
+    out.element = decodingBin("appsrc", &source, false);
     if (!out.element)
         return fail(QStringLiteral("GStreamer's app or decoder plugins are missing"));
     g_object_set(source, "is-live", TRUE, "do-timestamp", TRUE, "format", GST_FORMAT_TIME, "max-bytes",

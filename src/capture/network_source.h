@@ -30,4 +30,8 @@ NetworkSource CreateNetworkSource(const NetworkCamera& camera, int intervalMs, Q
 // camera whose kind is not known yet, or when no picture came within timeoutMs.
 QImage FetchFreshPicture(HttpFeed& feed, int timeoutMs);
 
+// Any thread: whether someone watches the live picture. A snapshot camera is asked at the preview rate
+// while someone does, and otherwise every idleIntervalMs (enough to tell a camera that stopped answering).
+void SetFeedDemand(HttpFeed& feed, bool watched, int idleIntervalMs);
+
 } // namespace zantrel

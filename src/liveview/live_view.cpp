@@ -244,6 +244,7 @@ void LiveView::work() {
                         serving && wanted->openToNetwork() ? OpenToNetworkWarning(wanted->bind) : QString());
             }
         }
+        capture_.setStreamWatched(serving && feed_.clients() > 0);
         if (serving && feed_.clients() > 0 && now >= frameDue) {
             encodeFrame();
             frameDue = std::max(frameDue + frameInterval, now);

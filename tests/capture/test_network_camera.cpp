@@ -1,7 +1,9 @@
 // Network cameras against real servers on 127.0.0.1: the address and its credentials, the first picture
 // of each kind, the program's `--once` from each, and bad input told once while the camera is asked again.
+#include "capture/capture_session.h"
 #include "capture/capture_window.h"
 #include "capture/network_camera.h"
+#include "capture/network_source.h"
 #include "core/clock.h"
 #include "health/health_events.h"
 #include "publish/publish_job.h"
@@ -223,6 +225,64 @@ class TestNetworkCamera : public QObject {
         QVERIFY(restored.wait(15000));
         QVERIFY(http_.requests(QStringLiteral("/freeze")) >= 2);
         QCOMPARE(camera.grab().size(), QSize(320, 240));
+    }
+
+    // While nobody watches, an RTSP camera's frames are kept compressed: none is decoded, yet the camera
+    // counts as delivering and a grab gets the newest frame sent, not the group's key frame. Someone
+    // watching brings decoding back; it stops a few seconds after they leave.
+    void decodesOnlyWhileWatched() {
+        QTemporaryDir dir;
+        const QString counter = dir.filePath(QStringLiteral("sent"));
+        CameraServer server(CameraServer::Kind::Rtsp,
+                            {QStringLiteral("--counter"), QStringLiteral("--counter-file"), counter,
+                             QStringLiteral("--rate=5"), QStringLiteral("--key-interval=15"),
+                             QStringLiteral("--width=320"), QStringLiteral("--height=240")});
+        QVERIFY2(server.running(), qPrintable(server.failure()));
+        const auto sent = [&counter] {
+            QFile file(counter);
+            return file.open(QIODevice::ReadOnly) ? file.readAll().toInt() : 0;
+        };
+        QVERIFY(gst::ensureInitialised());
+        auto frames = std::make_shared<FrameStore>();
+        QString error;
+        NetworkSource source = CreateNetworkSource({{}, server.url("/cam"), {}, {}}, 100, &error);
+        auto session = CaptureSession::open(std::move(source.element), frames, CaptureSession::Mode::Preview,
+                                            {}, {}, &error);
+        QVERIFY2(session && session->play(), qPrintable(error));
+        int decoded = 0;
+        connect(frames.get(), &FrameStore::frameArrived, this, [&] { ++decoded, frames->takeForPaint(); });
+        QVERIFY(frames->settle(0, 15000, 2000));
+        for (int grab = 0; grab < 2; ++grab) {
+            // Late in a group of pictures, where its key frame is far from the newest frame.
+            QTRY_VERIFY_WITH_TIMEOUT(sent() % 15 >= 8 + grab * 3, 10000);
+            const int newest = sent();
+            const int shown = test::CounterShown(frames->settled(0, 5000, 2000));
+            QVERIFY2(std::abs(shown - newest) <= 3,
+                     qPrintable(QStringLiteral("%1 %2").arg(shown).arg(newest)));
+        }
+        QCoreApplication::processEvents();
+        QCOMPARE(decoded, 0);
+        QVERIFY(frames->idleMs() < 1000);
+
+        frames->setWatched(FrameStore::Watcher::LiveView, true);
+        QTRY_VERIFY_WITH_TIMEOUT(decoded >= 3, 10000);
+        frames->setWatched(FrameStore::Watcher::LiveView, false);
+        QTest::qWait(4500);
+        const int after = decoded;
+        QTest::qWait(1500);
+        QCOMPARE(decoded, after);
+    }
+
+    // A snapshot camera nobody watches is asked at a low rate (to tell it still answers), not at the
+    // preview's, and once more for a grab.
+    void snapshotAskedSeldomWhileUnwatched() {
+        Camera camera(http_.url(QStringLiteral("/snapshot")));
+        QVERIFY(camera.capture->waitForFrame(15000));
+        const int before = http_.requests(QStringLiteral("/snapshot"));
+        QTest::qWait(2000);
+        QVERIFY(http_.requests(QStringLiteral("/snapshot")) - before <= 2);
+        QCOMPARE(camera.grab().size(), QSize(320, 240));
+        QVERIFY(http_.requests(QStringLiteral("/snapshot")) - before >= 1);
     }
 
     // `--once` publishes the camera's own picture from each kind.

@@ -14,11 +14,19 @@ for each request.
   /huge-snapshot   a small image/jpeg whose header claims 30000x30000
   /huge-stream     a stream of such pictures
 Every path under /private/ is the same but asks for basic authentication as "cam", "secret".
-Pictures are solid blue, 320x240, made by cjpeg."""
+Pictures are solid blue, 320x240, made by cjpeg. --frames names JPEG files that /stream sends in turn
+instead, --rate pictures a second."""
+import argparse
 import base64
+import glob
 import http.server
 import subprocess
 import time
+
+parser = argparse.ArgumentParser()
+parser.add_argument("--frames", default="", help="a glob of JPEG files for /stream")
+parser.add_argument("--rate", type=float, default=10)
+args = parser.parse_args()
 
 
 def jpeg(width, height):
@@ -34,6 +42,7 @@ def claiming(picture, width, height):
 
 full, half = jpeg(320, 240), jpeg(160, 120)
 huge = claiming(jpeg(16, 16), 30000, 30000)
+frames = [open(name, "rb").read() for name in sorted(glob.glob(args.frames))] if args.frames else []
 freezes = [1]
 expected = "Basic " + base64.b64encode(b"cam:secret").decode()
 
@@ -60,12 +69,14 @@ class Camera(http.server.BaseHTTPRequestHandler):
         n = 0
         while not stop_after or n < stop_after:
             shown = half if switch_after and n >= switch_after else picture
+            if frames and picture is full:
+                shown = frames[n % len(frames)]
             length = len(shown) + (1000 if wrong_first and n == 0 else 0)
             part = b"--%s\r\nContent-Type: %s\r\nContent-Length: %d\r\n\r\n" % (boundary, part_type, length)
             self.wfile.write(part + shown + b"\r\n")
             self.wfile.flush()
             n += 1
-            time.sleep(0.1)
+            time.sleep(1 / args.rate)
         time.sleep(60)
 
     def huge_part(self):

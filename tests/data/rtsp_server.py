@@ -2,8 +2,11 @@
 rtsp://127.0.0.1:PORT/cam (gst-rtsp-server, x264enc). Prints "PORT <n>" and then the address once it listens.
 --port 0 picks a free port; give the same port again to bring a stopped camera back at its old address.
 --user and --password ask for basic authentication; --udp-only refuses RTP over the RTSP connection (TCP)
-with 461, as some cameras do."""
+with 461, as some cameras do. --counter draws the frame number instead of a pattern, as a row of 16
+blocks across the picture (white 1, black 0, the highest bit at the left), and writes the newest number
+sent to --counter-file; --key-interval sets the frames between key frames (the rate by default)."""
 import argparse
+import os
 import signal
 import sys
 
@@ -24,6 +27,9 @@ parser.add_argument("--path", default="/cam")
 parser.add_argument("--user", default="")
 parser.add_argument("--password", default="")
 parser.add_argument("--udp-only", action="store_true")
+parser.add_argument("--counter", action="store_true")
+parser.add_argument("--counter-file", default="")
+parser.add_argument("--key-interval", type=int, default=0)
 args = parser.parse_args()
 
 Gst.init(None)
@@ -32,12 +38,45 @@ server.set_address("127.0.0.1")
 server.set_service(str(args.port))
 
 factory = GstRtspServer.RTSPMediaFactory()
+caps = "video/x-raw,width=%d,height=%d,framerate=%d/1" % (args.width, args.height, args.rate)
+if args.counter:
+    source = "appsrc name=counter is-live=true format=time do-timestamp=true caps=%s,format=I420" % caps
+else:
+    source = "videotestsrc is-live=true pattern=%s ! %s" % (args.pattern, caps)
 factory.set_launch(
-    "( videotestsrc is-live=true pattern=%s ! video/x-raw,width=%d,height=%d,framerate=%d/1 "
-    "! x264enc tune=zerolatency speed-preset=ultrafast key-int-max=%d "
-    "! rtph264pay name=pay0 pt=96 config-interval=1 )" % (args.pattern, args.width, args.height, args.rate,
-                                                          max(1, args.rate)))
+    "( %s ! x264enc tune=zerolatency speed-preset=ultrafast key-int-max=%d "
+    "! rtph264pay name=pay0 pt=96 config-interval=1 )" % (source, args.key_interval or max(1, args.rate)))
 factory.set_shared(True)
+
+
+def counter_picture(n):
+    """An I420 picture of the frame number n."""
+    block = args.width // 16
+    row = b"".join((b"\xeb" if n >> (15 - i) & 1 else b"\x10") * block for i in range(16))
+    row += b"\x10" * (args.width - len(row))
+    chroma = b"\x80" * ((args.width // 2) * (args.height // 2) * 2)
+    return row * args.height + chroma
+
+
+def start_counter(_factory, media):
+    appsrc = media.get_element().get_by_name("counter")
+    sent = [0]
+
+    def push():
+        sent[0] += 1
+        if appsrc.emit("push-buffer", Gst.Buffer.new_wrapped(counter_picture(sent[0]))) != Gst.FlowReturn.OK:
+            return False
+        if args.counter_file:
+            with open(args.counter_file + ".new", "w") as f:
+                f.write(str(sent[0]))
+            os.replace(args.counter_file + ".new", args.counter_file)
+        return True
+
+    GLib.timeout_add(1000 // args.rate, push)
+
+
+if args.counter:
+    factory.connect("media-configure", start_counter)
 if args.udp_only:
     factory.set_protocols(GstRtsp.RTSPLowerTrans.UDP)
 

@@ -36,8 +36,31 @@ QString CameraServer::url(const QString& path, const QString& credentials) const
 }
 
 int CameraServer::requests(const QString& path) {
+    // What the server said before now may still be on its way.
+    for (int i = 0; i < 20 && process_.waitForReadyRead(50);)
+        ++i;
     output_ += process_.readAllStandardOutput();
     return int(output_.count("GET " + path.toUtf8() + '\n'));
+}
+
+int CounterShown(const QImage& picture) {
+    if (picture.width() < 16 || picture.height() < 8)
+        return -1;
+    const int block = picture.width() / 16;
+    int shown = -1;
+    for (const int y : {picture.height() / 8, picture.height() / 2, picture.height() * 7 / 8}) {
+        int n = 0;
+        for (int i = 0; i < 16; ++i) {
+            const int grey = qGray(picture.pixel(i * block + block / 2, y));
+            if (grey > 60 && grey < 190)
+                return -1;
+            n = n * 2 + (grey >= 190 ? 1 : 0);
+        }
+        if (shown >= 0 && n != shown)
+            return -1;
+        shown = n;
+    }
+    return shown;
 }
 
 } // namespace zantrel::test

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QProcess>
 #include <QStringList>
 
@@ -26,5 +27,10 @@ class CameraServer {
     quint16 port_ = 0;
     QString failure_;
 };
+
+// The frame number drawn by rtsp_server.py --counter (16 blocks across, white 1, the highest bit at the
+// left), read on three rows; -1 when a block is neither clearly black nor clearly white, or the rows
+// disagree (a picture decoded in part).
+int CounterShown(const QImage& picture);
 
 } // namespace zantrel::test
