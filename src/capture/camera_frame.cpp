@@ -1,5 +1,7 @@
 #include "capture/camera_frame.h"
 
+#include <QPainter>
+
 namespace zantrel {
 
 namespace {
@@ -112,12 +114,15 @@ QImage FrameConverter::convert(const CameraFrame& frame, const QRect& source, co
     if (!gst_video_frame_map(&in, const_cast<GstVideoInfo*>(&frame.info_),
                              gst_sample_get_buffer(frame.sample_.get()), GST_MAP_READ))
         return {};
-    QImage out(size, QImage::Format_RGB32);
+    if (picture_.size() != size)
+        picture_ = QImage(size, QImage::Format_RGB32);
+    uchar* bits = picture_.bits(); // a copy first if the last picture is still held
+    QImage out = picture_;
     GstVideoInfo outInfo = *gst_video_converter_get_out_info(converter_.get());
     outInfo.stride[0] = int(out.bytesPerLine());
     outInfo.size = gsize(out.sizeInBytes());
     const std::unique_ptr<GstBuffer, BufferUnref> wrapped(gst_buffer_new_wrapped_full(
-        GstMemoryFlags(0), out.bits(), outInfo.size, 0, outInfo.size, nullptr, nullptr));
+        GstMemoryFlags(0), bits, outInfo.size, 0, outInfo.size, nullptr, nullptr));
     GstVideoFrame target;
     const bool mapped = gst_video_frame_map(&target, &outInfo, wrapped.get(), GST_MAP_WRITE);
     if (mapped) {
@@ -126,6 +131,24 @@ QImage FrameConverter::convert(const CameraFrame& frame, const QRect& source, co
     }
     gst_video_frame_unmap(&in);
     return mapped ? out : QImage();
+}
+
+void FrameConverter::draw(QPainter& painter, const CameraFrame& frame, const QRect& source,
+                          const QRect& target) {
+    const QRect part = source & QRect(QPoint(), frame.size());
+    if (!frame.sample_ || GST_VIDEO_INFO_FORMAT(&frame.info_) == kImageFormat) {
+        const QImage whole = frame.image();
+        if (whole.isNull() || part.isEmpty())
+            painter.fillRect(target, Qt::black);
+        else
+            painter.drawImage(target, whole, part);
+        return;
+    }
+    const QImage converted = convert(frame, part, target.size());
+    if (converted.isNull())
+        painter.fillRect(target, Qt::black);
+    else
+        painter.drawImage(target.topLeft(), converted);
 }
 
 } // namespace zantrel

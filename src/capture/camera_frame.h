@@ -8,6 +8,8 @@
 #include <memory>
 #include <mutex>
 
+class QPainter;
+
 namespace zantrel {
 
 struct SampleUnref {
@@ -44,9 +46,9 @@ class CameraFrame {
     mutable QImage image_;
 };
 
-// Converts parts of frames to Format_RGB32 pictures of a given size, keeping its converter while the
-// frames' format, the part and the size stay the same (the preview asks for the same at every frame).
-// One thread at a time.
+// Converts parts of frames to Format_RGB32 pictures of a given size, keeping its converter and its
+// picture while the frames' format, the part and the size stay the same (the preview asks for the same
+// at every frame). One thread at a time.
 class FrameConverter {
   public:
     FrameConverter() = default;
@@ -55,12 +57,17 @@ class FrameConverter {
 
     // source (inside the frame) scaled to size; null when either is empty or the frame cannot be read.
     QImage convert(const CameraFrame& frame, const QRect& source, const QSize& size);
+    // Paints source (inside the frame) over target: a frame already in the program's format straight
+    // from its buffer, scaled by the painter; any other converted at the target's size. Black when the
+    // frame cannot be read.
+    void draw(QPainter& painter, const CameraFrame& frame, const QRect& source, const QRect& target);
 
   private:
     std::unique_ptr<GstVideoConverter, ConverterFree> converter_;
     GstVideoInfo from_{};
     QRect source_;
     QSize size_;
+    QImage picture_; // written again at the next frame unless a caller still holds it
 };
 
 } // namespace zantrel

@@ -16,9 +16,41 @@ namespace zantrel {
 
 namespace {
 
-// Frames go to the program in the camera's own format, in system memory: they are converted only
-// when a whole picture is asked for.
-constexpr const char* kFrameCaps = "video/x-raw";
+// Frames go to the program in system memory, in the camera's own format: they are converted only when
+// a whole picture is asked for. The program's own picture format comes first (used as it lies), then
+// any format of 8 bits a component in the camera's order, and only then anything else. A source that
+// offers every format lists the deepest first: taken as it comes, it would paint each picture in 16
+// bits a component, and every conversion of it would take GStreamer's slow path.
+gst::CapsPtr frameCaps() {
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+    constexpr GstVideoFormat own = GST_VIDEO_FORMAT_BGRx; // QImage::Format_RGB32 in memory
+#else
+    constexpr GstVideoFormat own = GST_VIDEO_FORMAT_xRGB;
+#endif
+    GValue formats = G_VALUE_INIT;
+    g_value_init(&formats, GST_TYPE_LIST);
+    guint count = 0;
+    const GstVideoFormat* all = gst_video_formats_raw(&count);
+    for (guint i = 0; i < count; ++i) {
+        const GstVideoFormatInfo* info = gst_video_format_get_info(all[i]);
+        bool eightBits = !GST_VIDEO_FORMAT_INFO_IS_TILED(info) && !GST_VIDEO_FORMAT_INFO_HAS_PALETTE(info);
+        for (guint c = 0; c < GST_VIDEO_FORMAT_INFO_N_COMPONENTS(info); ++c)
+            eightBits = eightBits && GST_VIDEO_FORMAT_INFO_DEPTH(info, c) == 8;
+        if (!eightBits)
+            continue;
+        GValue name = G_VALUE_INIT;
+        g_value_init(&name, G_TYPE_STRING);
+        g_value_set_static_string(&name, gst_video_format_to_string(all[i]));
+        gst_value_list_append_and_take_value(&formats, &name);
+    }
+    gst::CapsPtr caps(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING,
+                                          gst_video_format_to_string(own), nullptr));
+    GstStructure* eightBitFormats = gst_structure_new_empty("video/x-raw");
+    gst_structure_take_value(eightBitFormats, "format", &formats);
+    gst_caps_append_structure(caps.get(), eightBitFormats);
+    gst_caps_append_structure(caps.get(), gst_structure_new_empty("video/x-raw"));
+    return caps;
+}
 
 GstFlowReturn onNewSample(GstAppSink* sink, gpointer data) {
     GstSample* sample = gst_app_sink_pull_sample(sink);
@@ -156,8 +188,7 @@ bool CaptureSession::addFrameOutput(GstElement* upstream, bool& linked) {
         return false;
     rate_ = rate.get();
     g_object_set(rate_, "drop-only", TRUE, nullptr);
-    gst::CapsPtr frameCaps(gst_caps_from_string(kFrameCaps));
-    g_object_set(frameFilter.get(), "caps", frameCaps.get(), nullptr);
+    g_object_set(frameFilter.get(), "caps", frameCaps().get(), nullptr);
     GstElement* sink = appsink.get();
     // Only the newest frame matters: never queue, never hold the camera back.
     g_object_set(sink, "max-buffers", 1u, "drop", TRUE, "qos", FALSE, nullptr);

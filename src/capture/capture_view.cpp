@@ -59,23 +59,23 @@ void CaptureView::resizeEvent(QResizeEvent* event) {
 
 void CaptureView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.fillRect(rect(), Qt::black);
     const std::shared_ptr<const CameraFrame> frame = frames_->takeForPaint();
+    const QImage card = frame ? QImage() : MiraTestCard();
+    const QRect whole(QPoint(), frame ? frame->size() : card.size());
+    // The whole picture as large as fits, or (unscaled) the part that fits from the top left; the test
+    // card always fits. Only the bars around it are filled.
+    const bool fit = scaled_ || !frame;
+    const QRect source = fit ? whole : whole & rect();
+    const QRect target = fit ? LetterboxRect(whole.size(), rect()) : source;
+    for (const QRect& bar : QRegion(rect()).subtracted(target))
+        painter.fillRect(bar, Qt::black);
     if (!frame) {
-        const QImage card = MiraTestCard();
-        painter.drawImage(LetterboxRect(card.size(), rect()), card);
+        painter.drawImage(target, card);
         return;
     }
     ++framesPainted_;
     // Only what shows is converted: the picture at the size it is drawn, or the part that fits.
-    if (scaled_) {
-        const QRect target = LetterboxRect(frame->size(), rect());
-        painter.drawImage(target.topLeft(),
-                          converter_.convert(*frame, QRect(QPoint(), frame->size()), target.size()));
-    } else {
-        const QRect shown = QRect(QPoint(), frame->size()) & rect();
-        painter.drawImage(QPoint(0, 0), converter_.convert(*frame, shown, shown.size()));
-    }
+    converter_.draw(painter, *frame, source, target);
 }
 
 } // namespace zantrel

@@ -182,18 +182,32 @@ class TestCaptureWindow : public QObject {
         rig.video.resize(200, 150);
         rig.capture->Resize_Video();
         QCOMPARE(view->geometry(), QRect(0, 0, 200, 150));
-        // A 4:3 picture in a wide area keeps its shape between black bars.
-        rig.video.resize(218, 101);
-        rig.capture->Resize_Video();
-        const QImage shown = view->grab().toImage();
-        QVERIFY(isColour(shown.pixel(10, 50), 0, 0, 0) && isColour(shown.pixel(109, 50), 255, 0, 0) &&
-                isColour(shown.pixel(207, 50), 0, 0, 0));
 
         // An index past the end (in preview mode): nothing connected, the index is stored anyway.
         rig.capture->setOverlayMode(false);
         QVERIFY(!rig.capture->Init_Video(3));
         QCOMPARE(GetSetting(keys::VfwIndex), QStringLiteral("3"));
         QCOMPARE(rig.messages.taken(), QStringList{"Lanthor: Cannot set preview mode."});
+    }
+
+    // A 4:3 picture in a wide area keeps its shape between black bars, whatever format the camera
+    // gives: the program's own (drawn as it lies), another (converted as drawn), one of 16 bits only.
+    void pictureBetweenBars_data() {
+        QTest::addColumn<QByteArray>("format");
+        QTest::newRow("own") << QByteArray();
+        QTest::newRow("I420") << QByteArray(",format=I420");
+        QTest::newRow("16 bits") << QByteArray(",format=ARGB64");
+    }
+    void pictureBetweenBars() {
+        QFETCH(QByteArray, format);
+        Rig rig(kRed + format);
+        QVERIFY(rig.capture->Init_Video(0));
+        QVERIFY(isColour(rig.waitForFrame().pixel(160, 120), 255, 0, 0));
+        rig.video.resize(218, 101);
+        rig.capture->Resize_Video();
+        const QImage shown = rig.capture->captureView()->grab().toImage();
+        QVERIFY(isColour(shown.pixel(10, 50), 0, 0, 0) && isColour(shown.pixel(109, 50), 255, 0, 0) &&
+                isColour(shown.pixel(207, 50), 0, 0, 0));
     }
 
     // The stored rate, the interval between preview frames and the limit the pipeline gets (0: none).
