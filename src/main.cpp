@@ -13,11 +13,13 @@
 #include "publish/headless.h"
 #include "publish/one_shot.h"
 #include "publish/publishing_core.h"
+#include "publish/stamp_inputs.h"
 #include "secrets/secret_resolver.h"
 #include "settings/settings_dialog.h"
 #include "shell/master.h"
 #include "shell/quit_on_signal.h"
 #include "shell/splash.h"
+#include "stampdata/url_values.h"
 #include "timelapse/daily_timelapse.h"
 #include "timelapse/timelapse_command.h"
 
@@ -128,7 +130,12 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
         QApplication app(argc, argv);
         movePasswordsToKeyring();
-        return RunOnce();
+        return RunOnce({}, [](PublishingCore& core) {
+            // The stamp's {url:} values, fetched once before the job while the camera starts.
+            auto fetcher = std::make_unique<StampUrlFetcher>(StampInputs::instance());
+            fetcher->waitForFirstRound(std::chrono::seconds(4));
+            core.attach(std::move(fetcher));
+        });
     }
 
     if (command.mode == RunMode::Headless) {

@@ -23,7 +23,7 @@ std::chrono::milliseconds OnceDeadline(const TransferLimits& limits) {
     return kFirstFrameWait + kPictureTime + limits.deliveryBound();
 }
 
-int RunOnce(const TransferLimits& limits) {
+int RunOnce(const TransferLimits& limits, const ServiceStarter& startServices) {
     const auto began = std::chrono::steady_clock::now();
     StdoutStatusSink status;
     StderrMessageSink messages;
@@ -31,6 +31,8 @@ int RunOnce(const TransferLimits& limits) {
     core.jobs().waitForEveryServer(); // no job follows to skip a server still at work
     core.jobs().setTransferLimits(limits);
     core.connectStoredCamera(int(kFirstFrameWait.count()));
+    if (startServices)
+        startServices(core);
     // The camera's wait as it was (none without a camera), then the rest of the limits.
     const auto deadline = std::min(began + kFirstFrameWait, std::chrono::steady_clock::now()) + kPictureTime +
                           limits.deliveryBound();

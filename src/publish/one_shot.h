@@ -1,5 +1,6 @@
 #pragma once
 
+#include "publish/publishing_core.h"
 #include "transfer/transfer_limits.h"
 
 #include <chrono>
@@ -11,8 +12,9 @@ namespace zantrel {
 // standard error. Returns the exit status: 0 when the working file was written and every server that
 // was tried received it, 1 otherwise. The whole run ends within OnceDeadline(limits): by then any
 // transfer still running is stopped and counted as failed. Needs a QApplication (any platform plugin,
-// offscreen included).
-int RunOnce(const TransferLimits& limits = {});
+// offscreen included). startServices attaches what the job reads beside the camera (the stamp's fetched
+// values); it may wait for them, within the time the camera is given for its first picture.
+int RunOnce(const TransferLimits& limits = {}, const ServiceStarter& startServices = {});
 
 // The longest `--once` takes: the wait for the camera's first picture, the slowest server's delivery
 // with every wait run to its limit, and a little for the picture itself.

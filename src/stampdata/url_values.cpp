@@ -138,6 +138,11 @@ int StampUrlFetcher::rounds() const {
     return rounds_;
 }
 
+bool StampUrlFetcher::waitForFirstRound(std::chrono::milliseconds bound) const {
+    std::unique_lock lock(mutex_);
+    return roundEnded_.wait_for(lock, bound, [this] { return rounds_ > 0; });
+}
+
 void StampUrlFetcher::run(std::stop_token stop) {
     const std::function<bool()> cancelled = [&stop] { return stop.stop_requested(); };
     while (!stop.stop_requested()) {
@@ -159,6 +164,7 @@ void StampUrlFetcher::run(std::stop_token stop) {
                 it = addresses.contains(it->first) ? std::next(it) : values_.erase(it);
             ++rounds_;
         }
+        roundEnded_.notify_all();
         const auto roundEnded = std::chrono::steady_clock::now();
         while (!stop.stop_requested()) {
             const auto left = roundEnded + options_.interval() - std::chrono::steady_clock::now();

@@ -49,6 +49,9 @@ class StampUrlFetcher final : public QObject {
     std::optional<FetchedValue> lookup(const QString& address) const;
     // Rounds done so far.
     int rounds() const;
+    // Waits up to `bound` for the first round to end: a single job (--once) then prints what was
+    // fetched rather than "--". True when it ended.
+    bool waitForFirstRound(std::chrono::milliseconds bound) const;
 
   private:
     void run(std::stop_token stop);
@@ -57,6 +60,7 @@ class StampUrlFetcher final : public QObject {
     Options options_;
     mutable std::mutex mutex_;
     std::condition_variable_any wake_;
+    mutable std::condition_variable roundEnded_;
     std::map<QString, FetchedValue> values_;
     int rounds_ = 0;
     std::jthread worker_;

@@ -1063,6 +1063,24 @@ class TestPublishJob : public QObject {
         QVERIFY2(bright ? grey > 200 : grey < 40, qPrintable(QString::number(grey)));
     }
 
+    // `--once` fetches the stamp's {url:} values before its job: only the one that cannot be had shows "--".
+    void onceFetchesTheStampValues() {
+        QProcess station;
+        const quint16 port =
+            test::startPython(station, {QStringLiteral(ZANTREL_TEST_DATA_DIR "/stamp_value_server.py")});
+        QVERIFY(port != 0);
+        const auto stop = qScopeGuard([&station] { station.kill(), station.waitForFinished(5000); });
+        Program program;
+        QVERIFY(program.once(
+            QStringLiteral("[IMAGE]\nTEXT=1\nTEXTSTRING={url:http://127.0.0.1:%1/now.json#/outTemp} "
+                           "{url:http://127.0.0.1:%1/gone}\n")
+                .arg(port)
+                .toUtf8()));
+        const QStringList dashes = program.lines().filter(QStringLiteral("shows --"));
+        QVERIFY2(dashes.size() == 1 && dashes[0].contains(QStringLiteral("/gone")),
+                 qPrintable(dashes.join(u'|')));
+    }
+
     // Whatever keeps the image from where it belongs exits with 1: a server that cannot be reached, a
     // remote or local folder that cannot be entered (nothing is uploaded then), an image that cannot be
     // written (the picture is still sent). The failure is said on standard error, progress alone on
