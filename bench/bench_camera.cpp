@@ -18,6 +18,7 @@ namespace {
 
 using zantrel::bench::Child;
 using zantrel::bench::cpuOver;
+using zantrel::bench::firstNumber;
 
 constexpr int kSeconds = 30;
 constexpr int kSettleSeconds = 8;
@@ -25,14 +26,6 @@ constexpr int kSettleSeconds = 8;
 constexpr int kViewWidth = 218;
 constexpr int kViewHeight = 101;
 constexpr int kPreviewRate = 12; // PREF/PFR's default
-
-// Reads "PORT n" (or, for Xvfb, the display number) from the first line the child prints.
-int firstNumber(QProcess& process) {
-    for (int i = 0; i < 100 && !process.canReadLine(); ++i)
-        process.waitForReadyRead(200);
-    const QByteArray line = process.readLine().trimmed();
-    return line.mid(line.lastIndexOf(' ') + 1).toInt();
-}
 
 int runCamera() {
     if (!zantrel::bench::arguments().empty() && zantrel::bench::arguments().front() == "headless")

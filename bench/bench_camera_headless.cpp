@@ -22,13 +22,6 @@ using zantrel::bench::processCpuSeconds;
 constexpr int kSeconds = 60;
 constexpr int kSettleSeconds = 8;
 
-int firstPort(QProcess& process) {
-    for (int i = 0; i < 150 && !process.canReadLine(); ++i)
-        process.waitForReadyRead(200);
-    const QByteArray line = process.readLine().trimmed();
-    return line.startsWith("PORT ") ? line.mid(5).toInt() : 0;
-}
-
 // The program, --headless with a 10 s schedule, on its own settings.
 std::unique_ptr<Child> startProgram(const QTemporaryDir& home, const QByteArray& url) {
     QDir().mkpath(home.filePath(QStringLiteral("KALDOR")));
@@ -81,8 +74,8 @@ int runCameraHeadless() {
                        {QStringLiteral(ZANTREL_SOURCE_DIR "/tests/data/http_camera.py"),
                         QStringLiteral("--frames"), pictures.filePath(QStringLiteral("*.jpg")),
                         QStringLiteral("--rate"), QStringLiteral("25")});
-    const int rtspPort = firstPort(rtsp.process);
-    const int httpPort = firstPort(http.process);
+    const int rtspPort = zantrel::bench::firstNumber(rtsp.process);
+    const int httpPort = zantrel::bench::firstNumber(http.process);
     if (rtspPort <= 0 || httpPort <= 0) {
         std::fprintf(stderr, "camera headless: a test camera did not start\n");
         return 1;

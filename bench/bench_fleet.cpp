@@ -53,14 +53,6 @@ double residentMb(qint64 pid) {
     return 0;
 }
 
-// "PORT n" from the camera server's first line.
-int cameraPort(QProcess& process) {
-    for (int i = 0; i < 150 && !process.canReadLine(); ++i)
-        process.waitForReadyRead(200);
-    const QByteArray line = process.readLine().trimmed();
-    return line.startsWith("PORT ") ? line.mid(5).toInt() : 0;
-}
-
 // The due times and pictures that came since the last look.
 void look(Instance& in) {
     static const QRegularExpression due(QStringLiteral("Next Update: .* at (\\d\\d):(\\d\\d):(\\d\\d)$"));
@@ -105,7 +97,7 @@ int runFleet() {
                                  {QStringLiteral(ZANTREL_SOURCE_DIR "/tests/data/rtsp_server.py"),
                                   QStringLiteral("--width=1280"), QStringLiteral("--height=720"),
                                   QStringLiteral("--rate=10"), QStringLiteral("--pattern=ball")});
-        const int port = cameraPort(in->camera.process);
+        const int port = zantrel::bench::firstNumber(in->camera.process);
         if (port <= 0) {
             std::fprintf(stderr, "fleet: the RTSP test server did not start\n");
             return 1;

@@ -38,4 +38,13 @@ struct Child {
     }
 };
 
+// The number ending the first line a child prints: a test server's "PORT n", Xvfb's display number;
+// 0 when none came within 30 s.
+inline int firstNumber(QProcess& process) {
+    for (int i = 0; i < 150 && !process.canReadLine(); ++i)
+        process.waitForReadyRead(200);
+    const QByteArray line = process.readLine().trimmed();
+    return line.mid(line.lastIndexOf(' ') + 1).toInt();
+}
+
 } // namespace zantrel::bench
