@@ -356,10 +356,8 @@ class TestTimelapse : public QObject {
                      QStringList{QStringLiteral("Time-lapse written: 06122026.mp4 (6 frames, 1 skipped: "
                                                 "06122026120001.JPG holds a picture of 65500×65500: more "
                                                 "than the 40-megapixel limit)")});
-            const QString remoteDir = server.writableDir().isEmpty()
-                                          ? server.root()
-                                          : server.root() + QLatin1Char('/') + server.writableDir();
-            QCOMPARE(probe(remoteDir + QStringLiteral("/day.mp4")), sixFrames);
+            QCOMPARE(probe(server.root() + u'/' + server.writableDir() + QStringLiteral("/day.mp4")),
+                     sixFrames);
             QCOMPARE(GetSetting(keys::TimelapseLastDay), QStringLiteral("06122026"));
             QVERIFY(QFile::remove(video)); // as the archive's limits may remove it
             daily.check();
