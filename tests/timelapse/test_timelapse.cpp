@@ -105,14 +105,11 @@ class TestTimelapse : public QObject {
         TimelapseRequest request;
         for (int i = 0; i < sizes.size(); ++i) {
             const QString name = QStringLiteral("p%1.jpg").arg(i, 3, 10, QLatin1Char('0'));
-            if (sizes[i].isEmpty()) {
-                // Half a JPEG file, as a copy still being written leaves it.
-                const QString half = writePicture(dir.path(), name, QSize(160, 120), i);
-                QVERIFY(QFile::resize(half, QFileInfo(half).size() / 2));
-                request.pictures << half;
-            } else {
-                request.pictures << writePicture(dir.path(), name, sizes[i], i * 20);
-            }
+            const bool half = sizes[i].isEmpty(); // half a JPEG file, as a copy still being written leaves it
+            request.pictures << writePicture(dir.path(), name, half ? QSize(160, 120) : sizes[i], i * 20);
+            if (half)
+                QVERIFY(
+                    QFile::resize(request.pictures.last(), QFileInfo(request.pictures.last()).size() / 2));
         }
         request.output = dir.filePath(QStringLiteral("out.mp4"));
 
