@@ -220,17 +220,14 @@ class TestGallery : public QObject {
     void undecodableFilesGetThePlaceholderAndStillOpen_data() {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("said"); // in the viewer's message, after the file's path
-        QTest::newRow("not a picture") << "text"
-                                       << "is not a picture this program can read";
-        QTest::newRow("cut short") << "cut"
-                                   << "is not a picture this program can read";
-        QTest::newRow("claims 65500×65500")
-            << "huge"
-            << "holds a picture of 65500×65500: more than the 40-megapixel limit";
-        QTest::newRow("a link to a private file") << "link"
-                                                  << "is a link, not a picture file";
-        QTest::newRow("another user's file") << "foreign"
-                                             << "belongs to another user";
+        const auto row = [](const char* name, const char* kind, const char* said) {
+            QTest::newRow(name) << QString::fromUtf8(kind) << QString::fromUtf8(said);
+        };
+        row("not a picture", "text", "is not a picture this program can read");
+        row("cut short", "cut", "is not a picture this program can read");
+        row("claims 65500×65500", "huge", "holds a picture of 65500×65500: more than the 40-megapixel limit");
+        row("a link to a private file", "link", "is a link, not a picture file");
+        row("another user's file", "foreign", "belongs to another user");
     }
     void undecodableFilesGetThePlaceholderAndStillOpen() {
         QFETCH(QString, kind);

@@ -1,4 +1,5 @@
 #include "imaging/jpeg_writer.h"
+#include "support/ftp_test_files.h"
 #include "support/message_recorder.h"
 #include "support/temp_store.h"
 
@@ -17,6 +18,8 @@
 using namespace zantrel;
 using zantrel::test::MessageRecorder;
 using zantrel::test::ProgramHome;
+using zantrel::test::readFile;
+using zantrel::test::writeFile;
 
 namespace {
 
@@ -36,16 +39,6 @@ mode_t modeOf(const QString& file) {
     return ::stat(QFile::encodeName(file).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
-void write(const QString& file, const QByteArray& data) {
-    QFile out(file);
-    QVERIFY(out.open(QIODevice::WriteOnly) && out.write(data) == data.size());
-}
-
-QByteArray contents(const QString& file) {
-    QFile in(file);
-    return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
-}
-
 double meanError(const QImage& a, const QImage& b) {
     double sum = 0;
     for (int y = 0; y < a.height(); ++y)
@@ -58,7 +51,7 @@ double meanError(const QImage& a, const QImage& b) {
 
 // The first quantisation table of a JPEG file: it depends on the quality only, not on the picture.
 QByteArray quantisation(const QString& file) {
-    const QByteArray jpeg = contents(file);
+    const QByteArray jpeg = readFile(file);
     const qsizetype at = jpeg.indexOf("\xFF\xDB");
     return at < 0 ? QByteArray() : jpeg.mid(at + 5, 64);
 }
@@ -73,7 +66,7 @@ QStringList snapshot(const QString& folder) {
         struct stat st {};
         ::lstat(QFile::encodeName(entry).constData(), &st);
         entries << entry + QString::number(st.st_mode & S_IFMT, 8) +
-                       (S_ISREG(st.st_mode) ? contents(entry) : "");
+                       (S_ISREG(st.st_mode) ? readFile(entry) : "");
     }
     entries.sort();
     return entries;
@@ -130,10 +123,10 @@ class TestJpegWriter : public QObject {
             QVERIFY(quality != 90 || meanError(back, picture) < 3.0);
             QVERIFY(QFileInfo(file).size() > previous);
             previous = QFileInfo(file).size();
-            QCOMPARE(frames.encode(picture, quality), contents(file));
+            QCOMPARE(frames.encode(picture, quality), readFile(file));
         }
         QVERIFY(SavePictureAsJpeg(picture, path(QStringLiteral("q150.jpg")), 150, messages));
-        QCOMPARE(contents(path(QStringLiteral("q150.jpg"))), contents(path(QStringLiteral("q100.jpg"))));
+        QCOMPARE(readFile(path(QStringLiteral("q150.jpg"))), readFile(path(QStringLiteral("q100.jpg"))));
         QVERIFY(messages.texts().isEmpty());
     }
 
@@ -141,7 +134,7 @@ class TestJpegWriter : public QObject {
     // file gets 0666 less the umask.
     void replacesAnExistingFile() {
         const QString file = path(QStringLiteral("webcam.jpg"));
-        write(file, QByteArray(100000, 'x'));
+        QVERIFY(writeFile(file, QByteArray(100000, 'x')));
         QVERIFY(::chmod(QFile::encodeName(file).constData(), 0640) == 0);
         const QString link = path(QStringLiteral("link.jpg"));
         QVERIFY(QFile::link(file, link));
@@ -184,7 +177,7 @@ class TestJpegWriter : public QObject {
         QTemporaryDir work;
         QDir here(work.path());
         QVERIFY(here.mkdir(QStringLiteral("folder")) && here.mkdir(QStringLiteral("shared")));
-        write(here.filePath(QStringLiteral("plain")), "previous");
+        QVERIFY(writeFile(here.filePath(QStringLiteral("plain")), "previous"));
         const QByteArray shared = QFile::encodeName(here.filePath(QStringLiteral("shared")));
         const QByteArray link = shared + "/webcam.jpg";
         QVERIFY(::mkfifo(QFile::encodeName(here.filePath(QStringLiteral("fifo"))).constData(), 0644) == 0 &&

@@ -81,7 +81,7 @@ bool FtpServerFixture::login(FtpClient& ftp, bool passive) const {
 
 QStringList FtpServerFixture::commands() const {
     QStringList out;
-    for (const QString& line : QString::fromUtf8(readFile(dir_.filePath(QStringLiteral("log")))).split('\n'))
+    for (const QString& line : log().split('\n'))
         if (const auto m = logLine_.match(line); m.hasMatch())
             out.append(m.captured(1).trimmed());
     return out;
@@ -164,19 +164,16 @@ VsftpdServer::VsftpdServer(bool tls, bool implicitTls, bool tls13Only) {
                     .arg(cert, key, QLatin1String(implicitTls ? "YES" : "NO"));
     }
     const QString confFile = base.filePath(QStringLiteral("vsftpd.conf"));
+    const QString openssl = base.filePath(QStringLiteral("openssl.cnf"));
     if (chown(QFile::encodeName(root() + QStringLiteral("/upload")).constData(), ftp->pw_uid, ftp->pw_gid) !=
             0 ||
-        !writeFile(confFile, conf.toUtf8())) {
-        failure_ = QStringLiteral("cannot prepare the folders for vsftpd");
+        !writeFile(confFile, conf.toUtf8()) ||
+        (tls13Only && !writeFile(openssl, "openssl_conf = conf\n[conf]\nssl_conf = ssl\n[ssl]\n"
+                                          "system_default = tls\n[tls]\nMinProtocol = TLSv1.3\n"))) {
+        failure_ = QStringLiteral("cannot prepare the folders and configuration for vsftpd");
         return;
     }
     if (tls13Only) {
-        const QString openssl = base.filePath(QStringLiteral("openssl.cnf"));
-        if (!writeFile(openssl, "openssl_conf = conf\n[conf]\nssl_conf = ssl\n[ssl]\nsystem_default = tls\n"
-                                "[tls]\nMinProtocol = TLSv1.3\n")) {
-            failure_ = QStringLiteral("cannot write the server's OpenSSL configuration");
-            return;
-        }
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("OPENSSL_CONF"), openssl);
         process_.setProcessEnvironment(env);

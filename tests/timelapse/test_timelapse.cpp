@@ -6,6 +6,7 @@
 #include "publish/archive_retention.h"
 #include "settings/timelapse_page.h"
 #include "support/claiming_jpeg.h"
+#include "support/ftp_test_files.h"
 #include "support/ftp_test_servers.h"
 #include "support/status_recorder.h"
 #include "support/temp_store.h"
@@ -33,6 +34,8 @@
 #include <unistd.h>
 
 using namespace zantrel;
+using zantrel::test::readFile;
+using zantrel::test::writeFile;
 
 namespace {
 
@@ -58,11 +61,6 @@ QString probe(const QString& file) {
     const QStringList lines =
         QString::fromUtf8(ffprobe.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     return lines.join(QLatin1Char(';'));
-}
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size());
 }
 
 QStringList leftovers(const QString& folder) {
@@ -107,22 +105,11 @@ class TestTimelapse : public QObject {
         TimelapseRequest request;
         for (int i = 0; i < sizes.size(); ++i) {
             const QString name = QStringLiteral("p%1.jpg").arg(i, 3, 10, QLatin1Char('0'));
-            if (sizes[i].isEmpty()) {
-                // Half a JPEG file, as a copy still being written leaves it.
-                const QString whole =
-                    writePicture(dir.path(), QStringLiteral("whole.jpg"), QSize(160, 120), i);
-                QFile file(whole);
-                QVERIFY(file.open(QIODevice::ReadOnly));
-                const QByteArray head = file.read(file.size() / 2);
-                file.close();
-                file.remove();
-                QFile half(dir.filePath(name));
-                QVERIFY(half.open(QIODevice::WriteOnly));
-                half.write(head);
-                request.pictures << half.fileName();
-            } else {
-                request.pictures << writePicture(dir.path(), name, sizes[i], i * 20);
-            }
+            const bool half = sizes[i].isEmpty(); // half a JPEG file, as a copy still being written leaves it
+            request.pictures << writePicture(dir.path(), name, half ? QSize(160, 120) : sizes[i], i * 20);
+            if (half)
+                QVERIFY(
+                    QFile::resize(request.pictures.last(), QFileInfo(request.pictures.last()).size() / 2));
         }
         request.output = dir.filePath(QStringLiteral("out.mp4"));
 
@@ -163,10 +150,8 @@ class TestTimelapse : public QObject {
                                              i);
         request.output = dir.filePath(output);
         // A video already there stays as it was.
-        QFile old(dir.filePath(QStringLiteral("out.mp4")));
-        QVERIFY(old.open(QIODevice::WriteOnly));
-        old.write("old video");
-        old.close();
+        const QString old = dir.filePath(QStringLiteral("out.mp4"));
+        QVERIFY(writeFile(old, "old video"));
         int done = 0;
         const TimelapseResult r = EncodeTimelapse(
             request, [&done](const TimelapseProgress& p) { done = p.done; },
@@ -175,8 +160,7 @@ class TestTimelapse : public QObject {
         if (outcome != int(TimelapseResult::Outcome::Cancelled))
             QVERIFY(!r.error.isEmpty());
         QCOMPARE(leftovers(dir.path()).size(), pictures + 1);
-        QVERIFY(old.open(QIODevice::ReadOnly));
-        QCOMPARE(old.readAll(), QByteArray("old video"));
+        QCOMPARE(readFile(old), QByteArray("old video"));
     }
 
     // What others can plant in an archive is skipped and counted, the first reason kept: a picture
@@ -189,7 +173,7 @@ class TestTimelapse : public QObject {
         request.output = dir.filePath(QStringLiteral("out.mp4"));
         request.pictures << writePicture(dir.path(), QStringLiteral("p1.jpg"), QSize(160, 120), 0);
         request.pictures << dir.filePath(QStringLiteral("p2.jpg"));
-        writeFile(request.pictures.last(), test::ClaimingJpeg(30000, 30000));
+        QVERIFY(writeFile(request.pictures.last(), test::ClaimingJpeg(30000, 30000)));
         const QString secret =
             writePicture(elsewhere.path(), QStringLiteral("secret.jpg"), QSize(160, 120), 9);
         QVERIFY(QFile::setPermissions(secret, QFile::ReadOwner | QFile::WriteOwner));
@@ -202,7 +186,7 @@ class TestTimelapse : public QObject {
             ++planted;
         }
         request.pictures << dir.filePath(QStringLiteral("p5.jpg")); // 1 GB of nothing, not read
-        writeFile(request.pictures.last(), "\xff\xd8");
+        QVERIFY(writeFile(request.pictures.last(), "\xff\xd8"));
         QVERIFY(QFile::resize(request.pictures.last(), qint64(1) << 30));
         ++planted;
         request.pictures << writePicture(dir.path(), QStringLiteral("p6.jpg"), QSize(160, 120), 99);
@@ -349,7 +333,7 @@ class TestTimelapse : public QObject {
             writePicture(archive, QStringLiteral("06122026%1.JPG").arg(100000 + i), QSize(160, 120), i * 40);
         writePicture(archive, QStringLiteral("07122026000100.JPG"), QSize(160, 120), 0);
         // Planted: 220 bytes that ask the decoder for 17 GB.
-        writeFile(archive + QStringLiteral("/06122026120001.JPG"), test::ClaimingJpeg(65500, 65500));
+        QVERIFY(writeFile(archive + QStringLiteral("/06122026120001.JPG"), test::ClaimingJpeg(65500, 65500)));
         const QString video = archive + QStringLiteral("/06122026.mp4");
         const QString sixFrames = QStringLiteral("h264,160,120,yuv420p,6;1.200000");
         test::StatusRecorder status;
@@ -369,10 +353,8 @@ class TestTimelapse : public QObject {
                      QStringList{QStringLiteral("Time-lapse written: 06122026.mp4 (6 frames, 1 skipped: "
                                                 "06122026120001.JPG holds a picture of 65500×65500: more "
                                                 "than the 40-megapixel limit)")});
-            const QString remoteDir = server.writableDir().isEmpty()
-                                          ? server.root()
-                                          : server.root() + QLatin1Char('/') + server.writableDir();
-            QCOMPARE(probe(remoteDir + QStringLiteral("/day.mp4")), sixFrames);
+            QCOMPARE(probe(server.root() + u'/' + server.writableDir() + QStringLiteral("/day.mp4")),
+                     sixFrames);
             QCOMPARE(GetSetting(keys::TimelapseLastDay), QStringLiteral("06122026"));
             QVERIFY(QFile::remove(video)); // as the archive's limits may remove it
             daily.check();
@@ -440,12 +422,11 @@ class TestTimelapse : public QObject {
 
         // A first picture that claims more than the pixel bound tells no width.
         const QString planted = archive + QStringLiteral("/planted.jpg");
-        writeFile(planted, test::ClaimingJpeg(65500, 65500));
+        QVERIFY(writeFile(planted, test::ClaimingJpeg(65500, 65500)));
         const TimelapseDialog probed({planted}, archive);
         QCOMPARE(probed.findChild<QSpinBox*>(QStringLiteral("TimelapseWidth"))->maximum(), 7680);
     }
 
-    // The settings page shows the stored values and writes back what it shows.
     // The dialog counts in words: one picture or many, and, once a video is made, the pictures read so far.
     void dialogCountsInWords() {
         test::TempStore store;
@@ -474,6 +455,7 @@ class TestTimelapse : public QObject {
         }
     }
 
+    // The settings page shows the stored values and writes back what it shows; a blank name is the default.
     void settingsPage() {
         test::TempStore store;
         store.set("TIMELAPSE", QStringLiteral("AT"), QStringLiteral("7:05"));
@@ -514,7 +496,7 @@ class TestTimelapse : public QObject {
         home.writeSettings("[IMAGE]\nPATH=" + archive.toUtf8() + "\n");
         for (int i = 0; i < 8; ++i)
             writePicture(archive, QStringLiteral("07122026%1.JPG").arg(120000 + i), QSize(160, 120), i * 30);
-        writeFile(archive + QStringLiteral("/07122026130000.JPG"), test::ClaimingJpeg(65500, 65500));
+        QVERIFY(writeFile(archive + QStringLiteral("/07122026130000.JPG"), test::ClaimingJpeg(65500, 65500)));
         QProcess process;
         home.prepare(process);
         process.setArguments(

@@ -84,17 +84,9 @@ class TestFtpFailures : public QObject {
         ftp.setLimits(TransferLimits{1500ms, 60s, 1500ms, 60s, {100ms, 100ms}}); // the reply limit long
         const QString cam = QStringLiteral("cam"),
                       password = reason.contains(u"control") ? "secret\r\nMKD x" : "wrong";
-        const ServerEntry e{host,
-                            real                        ? real->port()
-                            : target == ImplicitTlsPort ? 990
-                                                        : closedPort(),
-                            real && target == VsftpdTlsOnly ? real->user() : cam,
-                            password,
-                            cam,
-                            false,
-                            true,
-                            {},
-                            {}};
+        const quint16 port = real ? real->port() : target == ImplicitTlsPort ? 990 : closedPort();
+        const QString user = target == VsftpdTlsOnly ? real->user() : cam;
+        const ServerEntry e{host, port, user, password, cam, false, true, {}, {}};
         ServerUploadResult r;
         QElapsedTimer clock;
         clock.start();

@@ -35,6 +35,8 @@ using namespace std::chrono_literals;
 namespace {
 
 const QString kJpg = QStringLiteral("webcam.jpg");
+const QString kOtherPin =
+    QStringLiteral("sha256//") + QString(43, QLatin1Char('A')) + u'='; // not the server's
 
 ServerEntry entryFor(const FtpServerFixture& server, const QString& folder = {},
                      const QString& address = QStringLiteral("127.0.0.1")) {
@@ -362,8 +364,7 @@ class TestServerUpload : public QObject {
             VERIFY_FTP_SERVER(*ftps);
             e = entryFor(*ftps, ftps->writableDir(), QStringLiteral("ftps://127.0.0.1"));
             e.passive = false;
-            const QString otherPin = QStringLiteral("sha256//") + QString(43, QLatin1Char('A')) + u'=';
-            e.pinnedKey = trust == 1 ? ftps->pin() : trust == 2 ? otherPin : QString();
+            e.pinnedKey = trust == 1 ? ftps->pin() : trust == 2 ? kOtherPin : QString();
             landed = ftps->root() + QStringLiteral("/upload/webcam.jpg");
         }
         StatusRecorder status;
@@ -526,8 +527,7 @@ class TestServerUpload : public QObject {
         e.address = server->address();
         e.port = server->port(), e.login = server->user(), e.directory = folder, e.number = 1;
         e.password = trust == 3 ? QStringLiteral("wrong") : server->password();
-        const QString otherPin = QStringLiteral("sha256//") + QString(43, QLatin1Char('A')) + u'=';
-        e.pinnedKey = trust == 1 ? server->pin() : trust == 2 ? otherPin : QString();
+        e.pinnedKey = trust == 1 ? server->pin() : trust == 2 ? kOtherPin : QString();
         const bool delivered = !said.startsWith(QLatin1String("Error:"));
         const ServerCheckResult check = CheckTarget(e);
         QVERIFY2(check.message.startsWith(checked) && check.ok == delivered, qPrintable(check.message));
